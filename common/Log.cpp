@@ -1,0 +1,5 @@
+#include "common/Log.h"
+
+#include "platform/DebugOutput.h"
+
+void LogError(const std::string& text) { DebugOutput(text); }

@@ -1,0 +1,46 @@
+#include "package/LauncherConfig.h"
+
+#include "common/DelimitedText.h"
+#include "common/Format.h"
+#include "common/Log.h"
+
+TLauncherConfig LauncherConfig;
+
+namespace {
+
+std::string TLauncherConfig::*const Members[ConfigFieldsMax] = {
+    &TLauncherConfig::_HomeGM,         &TLauncherConfig::_AutoClose,      &TLauncherConfig::_OnlyAwake,
+    &TLauncherConfig::_GMID,           &TLauncherConfig::_LauName,        &TLauncherConfig::_ClientPatchUrl,
+    &TLauncherConfig::_LauncherPathUrl, &TLauncherConfig::_HomePageUrl,   &TLauncherConfig::_RegistryPageUrl,
+    &TLauncherConfig::_BBSPageUrl,     &TLauncherConfig::_PayPageUrl,     &TLauncherConfig::_NewsPageUrl,
+    &TLauncherConfig::_ForgetUrl};
+
+}  // namespace
+
+const std::vector<std::string>& ConfigFieldNames() {
+  static const std::vector<std::string> names = {
+      "_HomeGM",      "_AutoClose",       "_OnlyAwake",  "_GMID",       "_LauName",
+      "_ClientPatchUrl", "_LauncherPathUrl", "_HomePageUrl", "_RegistryPageUrl", "_BBSPageUrl",
+      "_PayPageUrl",  "_NewsPageUrl",     "_ForgetUrl"};
+  return names;
+}
+
+void AssignConfigFields(TLauncherConfig& config, const std::vector<std::string>& fields) {
+  for (size_t i = 0; i < ConfigFieldsMax && i < fields.size(); ++i) config.*Members[i] = fields[i];
+  for (size_t i = 0; i < ConfigFieldsMax; ++i)
+    LogError(Format("Url %s=%s", ConfigFieldNames()[i].c_str(), (config.*Members[i]).c_str()));
+}
+
+void ApplyChannel(TLauncherConfig& config, const std::string& launcherBaseName) {
+  const size_t dot = config._HomePageUrl.find('.');
+  const int position = dot == std::string::npos ? 0 : static_cast<int>(dot + 1);
+  const std::string homeRemainder = dot == std::string::npos ? std::string() : config._HomePageUrl.substr(dot + 1);
+  LogError(Format("Url pos=%d strHome=%s", position, homeRemainder.c_str()));
+
+  const std::vector<std::string> parts = SplitDelimited(launcherBaseName, '_');
+  if (parts.size() < 2) return;
+  config._PayPageUrl += Format("/pay_ditch/%s", parts[1].c_str());
+  if (parts.size() >= 3) config._PayPageUrl += Format("/pay_ditch2/%s", parts[2].c_str());
+  if (IsSwitchOn(config._HomeGM) && !homeRemainder.empty())
+    config._HomePageUrl = Format("http://%s.%s", parts[1].c_str(), homeRemainder.c_str());
+}

@@ -1,0 +1,39 @@
+// The launcher configuration: what one build of the launcher carries in its
+// appended package (web addresses, update sources, switches).
+#pragma once
+#include <string>
+#include <vector>
+
+struct TLauncherConfig {
+  std::string _HomeGM;           // switch: home page rewritten with the channel
+  std::string _AutoClose;        // switch: close after a game client started
+  std::string _OnlyAwake;        // switch: keep only servers whose clienttype is not 0
+  std::string _GMID;             // operator's game number for the directory request
+  std::string _LauName;          // display name (shortcut name and description)
+  std::string _ClientPatchUrl;   // base address of update run 0 (game client files)
+  std::string _LauncherPathUrl;  // base address of update run 1 (launcher files)
+  std::string _HomePageUrl;
+  std::string _RegistryPageUrl;
+  std::string _BBSPageUrl;
+  std::string _PayPageUrl;
+  std::string _NewsPageUrl;
+  std::string _ForgetUrl;        // empty when the package has only 12 fields
+  std::string DownloadHost;      // consulted by the update thread; nothing sets it
+};
+
+constexpr size_t ConfigFieldsRequired = 12;
+constexpr size_t ConfigFieldsMax = 13;
+
+// A switch member is on only when its text is exactly "1".
+inline bool IsSwitchOn(const std::string& value) { return value == "1"; }
+
+// The process-wide configuration, filled once by initconfig.
+extern TLauncherConfig LauncherConfig;
+
+// Assigns fields 0..12 to the members in package order and logs each member.
+void AssignConfigFields(TLauncherConfig& config, const std::vector<std::string>& fields);
+// Appends the channel suffixes of the launcher base name to the pay page and
+// rewrites the home page's host with the channel when _HomeGM is on.
+void ApplyChannel(TLauncherConfig& config, const std::string& launcherBaseName);
+// Field names in package order, for the package tool and the log lines.
+const std::vector<std::string>& ConfigFieldNames();

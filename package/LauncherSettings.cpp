@@ -1,0 +1,21 @@
+#include "package/LauncherSettings.h"
+
+#include "platform/Profile.h"
+
+std::string SettingsPath(const std::string& folder) { return folder + SettingsFileName; }
+
+int ReadLastServer(const std::string& folder) {
+  return ReadProfileInt(SettingsPath(folder), SettingsSection, "lastserver", 0);
+}
+
+void WriteLastServer(const std::string& folder, int serverId) {
+  WriteProfileInt(SettingsPath(folder), SettingsSection, "lastserver", serverId);
+}
+
+int ReadUpdateNow(const std::string& folder) {
+  return ReadProfileInt(SettingsPath(folder), SettingsSection, "UpdateNow", 0);
+}
+
+void WriteUpdateNow(const std::string& folder, int plan) {
+  WriteProfileInt(SettingsPath(folder), SettingsSection, "UpdateNow", plan);
+}

@@ -1,0 +1,130 @@
+#include <windows.h>
+
+#include "platform/CodePage.h"
+#include "platform/File.h"
+#include "platform/win32/WidePath.h"
+
+struct TFileStream::THandle {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+TFileStream::TFileStream(const std::string& path, TFileMode mode) : FHandle(new THandle) {
+  DWORD access = GENERIC_READ, share = FILE_SHARE_READ | FILE_SHARE_WRITE, disposition = OPEN_EXISTING;
+  if (mode != TFileMode::ReadShared) {
+    access |= GENERIC_WRITE;
+    share = FILE_SHARE_READ;
+  }
+  if (mode == TFileMode::CreateTruncate) disposition = CREATE_ALWAYS;
+  FHandle->handle = CreateFileW(WidePath(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (FHandle->handle == INVALID_HANDLE_VALUE)
+    throw EFileError("Cannot open file \"" + path + "\". " + WinErrorText(GetLastError()));
+}
+
+TFileStream::~TFileStream() {
+  if (FHandle->handle != INVALID_HANDLE_VALUE) CloseHandle(FHandle->handle);
+}
+
+int64_t TFileStream::Size() const {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(FHandle->handle, &size)) throw EFileError("Cannot examine file. " + WinErrorText(GetLastError()));
+  return size.QuadPart;
+}
+
+static OVERLAPPED At(int64_t position) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(position & 0xFFFFFFFF);
+  at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(position) >> 32);
+  return at;
+}
+
+size_t TFileStream::Read(void* buffer, size_t count) {
+  if (FPosition < 0) return 0;
+  size_t done = 0;
+  while (done < count) {
+    OVERLAPPED at = At(FPosition);
+    DWORD n = 0;
+    const DWORD want = static_cast<DWORD>(count - done > 0x40000000 ? 0x40000000 : count - done);
+    if (!ReadFile(FHandle->handle, static_cast<char*>(buffer) + done, want, &n, &at) || n == 0) break;
+    done += n;
+    FPosition += n;
+  }
+  return done;
+}
+
+void TFileStream::ReadBuffer(void* buffer, size_t count) {
+  if (Read(buffer, count) != count) throw EFileError("Stream read error");
+}
+
+void TFileStream::WriteBuffer(const void* buffer, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    OVERLAPPED at = At(FPosition);
+    DWORD n = 0;
+    const DWORD want = static_cast<DWORD>(count - done > 0x40000000 ? 0x40000000 : count - done);
+    if (!WriteFile(FHandle->handle, static_cast<const char*>(buffer) + done, want, &n, &at) || n == 0)
+      throw EFileError("Stream write error");
+    done += n;
+    FPosition += n;
+  }
+}
+
+void TFileStream::Truncate(int64_t size) {
+  LARGE_INTEGER to;
+  to.QuadPart = size;
+  if (!SetFilePointerEx(FHandle->handle, to, nullptr, FILE_BEGIN) || !SetEndOfFile(FHandle->handle))
+    throw EFileError("Stream write error");
+}
+
+void TFileStream::Flush() { FlushFileBuffers(FHandle->handle); }
+
+static DWORD Attributes(const std::string& path) { return GetFileAttributesW(WidePath(path).c_str()); }
+
+bool FileExists(const std::string& path) {
+  const DWORD a = Attributes(path);
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::string& path) {
+  const DWORD a = Attributes(path);
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int64_t GetFileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return -1;
+  return static_cast<int64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+}
+
+bool DeleteFileAt(const std::string& path) { return DeleteFileW(WidePath(path).c_str()) != 0; }
+
+bool RenameFileAt(const std::string& from, const std::string& to) {
+  return MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool CopyFileAt(const std::string& from, const std::string& to) {
+  return CopyFileW(WidePath(from).c_str(), WidePath(to).c_str(), FALSE) != 0;
+}
+
+bool ForceDirectories(const std::string& path) {
+  std::string p = path;
+  while (!p.empty() && (p.back() == '\\' || p.back() == '/')) p.pop_back();
+  if (p.empty() || DirectoryExists(p)) return true;
+  // Separators are searched in the converted text: a trail byte may be 0x5C.
+  const std::wstring wide = WidePath(p);
+  const size_t slash = wide.find_last_of(L"\\/");
+  if (slash != std::wstring::npos && slash > 0) {
+    const std::u16string parent(wide.begin(), wide.begin() + static_cast<long>(slash));
+    if (!ForceDirectories(Utf16ToCp936(parent))) return false;
+  }
+  return CreateDirectoryW(wide.c_str(), nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+std::string GetModuleFilePath() {
+  wchar_t buffer[MAX_PATH * 4];
+  const DWORD n = GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(sizeof buffer / sizeof buffer[0]));
+  return Utf16ToCp936(std::u16string(buffer, buffer + n));
+}
+
+std::string LastFileErrorText() { return WinErrorText(GetLastError()); }
