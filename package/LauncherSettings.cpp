@@ -5,17 +5,17 @@
 std::string SettingsPath(const std::string& folder) { return folder + SettingsFileName; }
 
 int ReadLastServer(const std::string& folder) {
-  return ReadProfileInt(SettingsPath(folder), SettingsSection, "lastserver", 0);
+  return ReadIniInt(SettingsPath(folder), SettingsSection, "lastserver", 0);
 }
 
 void WriteLastServer(const std::string& folder, int serverId) {
-  WriteProfileInt(SettingsPath(folder), SettingsSection, "lastserver", serverId);
+  WriteIniInt(SettingsPath(folder), SettingsSection, "lastserver", serverId);
 }
 
 int ReadUpdateNow(const std::string& folder) {
-  return ReadProfileInt(SettingsPath(folder), SettingsSection, "UpdateNow", 0);
+  return ReadIniInt(SettingsPath(folder), SettingsSection, "UpdateNow", 0);
 }
 
 void WriteUpdateNow(const std::string& folder, int plan) {
-  WriteProfileInt(SettingsPath(folder), SettingsSection, "UpdateNow", plan);
+  WriteIniInt(SettingsPath(folder), SettingsSection, "UpdateNow", plan);
 }

@@ -35,13 +35,13 @@ bool TryParseInt(const std::string& text, int& value) {
   return true;
 }
 
-int ReadProfileInt(const std::string& path, const std::string& section, const std::string& key,
+int ReadIniInt(const std::string& path, const std::string& section, const std::string& key,
                    int defaultValue) {
   int value;
-  return TryParseInt(ReadProfileString(path, section, key, ""), value) ? value : defaultValue;
+  return TryParseInt(ReadIniString(path, section, key, ""), value) ? value : defaultValue;
 }
 
-void WriteProfileInt(const std::string& path, const std::string& section, const std::string& key,
+void WriteIniInt(const std::string& path, const std::string& section, const std::string& key,
                      int value) {
-  WriteProfileString(path, section, key, std::to_string(value));
+  WriteIniString(path, section, key, std::to_string(value));
 }

@@ -77,7 +77,7 @@ void WriteLines(const std::string& path, const std::vector<std::string>& lines) 
 
 }  // namespace
 
-std::string ReadProfileString(const std::string& path, const std::string& section,
+std::string ReadIniString(const std::string& path, const std::string& section,
                               const std::string& key, const std::string& defaultValue) {
   bool inSection = false;
   for (const std::string& line : ReadLines(path)) {
@@ -94,7 +94,7 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
   return defaultValue;
 }
 
-void WriteProfileString(const std::string& path, const std::string& section, const std::string& key,
+void WriteIniString(const std::string& path, const std::string& section, const std::string& key,
                         const std::string& value) {
   std::vector<std::string> lines = ReadLines(path);
   const std::string entry = key + "=" + value;
@@ -124,7 +124,7 @@ void WriteProfileString(const std::string& path, const std::string& section, con
   WriteLines(path, lines);
 }
 
-void EraseProfileSection(const std::string& path, const std::string& section) {
+void EraseIniSection(const std::string& path, const std::string& section) {
   std::vector<std::string> lines = ReadLines(path);
   std::vector<std::string> kept;
   bool inSection = false, found = false;

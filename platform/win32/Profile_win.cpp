@@ -7,7 +7,7 @@
 #include "platform/Profile.h"
 #include "platform/win32/WidePath.h"
 
-std::string ReadProfileString(const std::string& path, const std::string& section, const std::string& key,
+std::string ReadIniString(const std::string& path, const std::string& section, const std::string& key,
                               const std::string& defaultValue) {
   std::vector<wchar_t> buffer(2048);
   const DWORD n = GetPrivateProfileStringW(WidePath(section).c_str(), WidePath(key).c_str(),
@@ -16,13 +16,13 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
   return Utf16ToCp936(std::u16string(buffer.data(), buffer.data() + n));
 }
 
-void WriteProfileString(const std::string& path, const std::string& section, const std::string& key,
+void WriteIniString(const std::string& path, const std::string& section, const std::string& key,
                         const std::string& value) {
   if (!WritePrivateProfileStringW(WidePath(section).c_str(), WidePath(key).c_str(), WidePath(value).c_str(),
                                   WidePath(path).c_str()))
     throw EIniFileError("Unable to write to " + path);
 }
 
-void EraseProfileSection(const std::string& path, const std::string& section) {
+void EraseIniSection(const std::string& path, const std::string& section) {
   WritePrivateProfileStringW(WidePath(section).c_str(), nullptr, nullptr, WidePath(path).c_str());
 }
