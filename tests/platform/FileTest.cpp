@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "platform/File.h"
+#include "platform/FileTime.h"
+#include "platform/MappedFile.h"
+#include "support/TestSupport.h"
+
+TEST(File, ChinesePathsWithTrailByte5C) {
+  TTempFolder folder;
+  // The folder name's second byte is "\"; it must not split the path.
+  const std::string dir = folder / "\x81\x5C\xC6\xF4";
+  ASSERT_TRUE(ForceDirectories(dir + "\\sub"));
+  EXPECT_TRUE(DirectoryExists(dir));
+  const std::string file = dir + "\\sub\\\xB6\xAF.txt";
+  WriteWholeFile(file, "hello");
+  EXPECT_TRUE(FileExists(file));
+  EXPECT_EQ(GetFileSize(file), 5);
+  EXPECT_EQ(ReadWholeFile(file), "hello");
+  ASSERT_TRUE(RenameFileAt(file, dir + "\\moved.txt"));
+  EXPECT_FALSE(FileExists(file));
+  ASSERT_TRUE(CopyFileAt(dir + "\\moved.txt", dir + "\\copy.txt"));
+  EXPECT_EQ(ReadWholeFile(dir + "\\copy.txt"), "hello");
+  EXPECT_TRUE(DeleteFileAt(dir + "\\copy.txt"));
+  EXPECT_EQ(GetFileSize(dir + "\\copy.txt"), -1);
+}
+
+TEST(File, StreamReadsPastTheEndAreShortAndReadBufferThrows) {
+  TTempFolder folder;
+  WriteWholeFile(folder / "f", "0123456789");
+  TFileStream stream(folder / "f", TFileMode::ReadShared);
+  char buffer[8];
+  stream.Seek(6);
+  EXPECT_EQ(stream.Read(buffer, 8), 4u);
+  stream.Seek(-4);
+  EXPECT_EQ(stream.Read(buffer, 4), 0u);
+  stream.Seek(8);
+  EXPECT_THROW(stream.ReadBuffer(buffer, 4), EFileError);
+  EXPECT_THROW(TFileStream(folder / "absent", TFileMode::ReadShared), EFileError);
+}
+
+TEST(MappedFile, ViewsAtUnalignedOffsets) {
+  TTempFolder folder;
+  std::string data(MaxMappedView + 70000, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i % 251);
+  WriteWholeFile(folder / "m", data);
+  TMappedFile mapped;
+  ASSERT_TRUE(mapped.Open(folder / "m"));
+  EXPECT_EQ(mapped.Size(), static_cast<int64_t>(data.size()));
+  const uint8_t* view = mapped.MapView(12345, 1000);
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(view), 1000), data.substr(12345, 1000));
+  EXPECT_EQ(mapped.MapView(0, MaxMappedView + 1), nullptr);
+  EXPECT_EQ(mapped.MapView(static_cast<int64_t>(data.size()) - 10, 11), nullptr);
+  WriteWholeFile(folder / "empty", "");
+  EXPECT_FALSE(mapped.Open(folder / "empty"));
+}
+
+TEST(FileTime, DosDateTimeRoundTripsInLocalTime) {
+  TTempFolder folder;
+  WriteWholeFile(folder / "t", "x");
+  // 2024-03-15 13:45:30 local time.
+  const uint32_t dos = (uint32_t{2024 - 1980} << 25) | (3u << 21) | (15u << 16) | (13u << 11) | (45u << 5) | 15u;
+  ASSERT_TRUE(SetFileDosDateTime(folder / "t", dos));
+  uint32_t read = 0;
+  ASSERT_TRUE(GetFileDosDateTime(folder / "t", read));
+  EXPECT_EQ(read, dos);
+  // A server time in seconds since 1970 lands on the same local DOS time.
+  ASSERT_TRUE(SetFileUnixTime(folder / "t", 1700000000));
+  ASSERT_TRUE(GetFileDosDateTime(folder / "t", read));
+  const time_t when = 1700000000;
+  std::tm local = *std::localtime(&when);
+  EXPECT_EQ(read >> 25, static_cast<uint32_t>(local.tm_year - 80));
+  EXPECT_EQ((read >> 11) & 0x1F, static_cast<uint32_t>(local.tm_hour));
+  EXPECT_FALSE(GetFileDosDateTime(folder / "absent", read));
+}
