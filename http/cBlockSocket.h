@@ -1,0 +1,79 @@
+// TBlockSocket: the blocking TCP client connection under the HTTP layer.
+// It connects with a time-out, sends buffers, and reads lines and blocks
+// through a receive buffer of its own; failures leave a Winsock code and
+// text behind. One thread uses a socket at a time; another thread may call
+// Close to abort a call blocked on it.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/Socket.h"
+
+class TBlockSocket {
+public:
+  static constexpr int BufferSize = 9216;
+  // Limits of the socket calls themselves.
+  static constexpr int SocketTimeoutMs = 6000;    // SO_SNDTIMEO, SO_RCVTIMEO, the wait before a receive
+  static constexpr int SendRetryWaitMs = 5000;    // wait for writability before the one send retry
+  static constexpr int MaxPickedAddresses = 21;   // a host's addresses considered by Connect
+
+  TBlockSocket();
+  ~TBlockSocket();
+  TBlockSocket(const TBlockSocket&) = delete;
+  TBlockSocket& operator=(const TBlockSocket&) = delete;
+
+  // Host: dotted IPv4 text or a name (one of its addresses at random).
+  bool Connect(const std::string& host, int port, int timeoutMs);
+  // True when there was no socket or its shutdown succeeded. Safe to call
+  // from another thread to abort a blocked call.
+  bool Close();
+
+  // Bytes sent (one send, retried once after would-block) or -1; 0 when not
+  // connected. At most 65535 bytes per call: longer lengths are cut to 16 bits.
+  int SendBuffer(const void* data, int length);
+  int SendText(const std::string& text);
+
+  // The next line without its line end (CR LF, or a lone CR or LF).
+  bool ReadLine(std::string& line);
+  // Up to `wanted` bytes (0, negative or above BufferSize mean BufferSize):
+  // `data` points into the receive buffer and stays valid until the next
+  // read. Returns the count; 0 when nothing arrived.
+  int ReadBlock(int wanted, const char*& data);
+
+  // -1 waits without limit.
+  bool WaitReadable(int timeoutMs);
+  bool WaitWritable(int timeoutMs);
+
+  bool Connected() const { return FConnected.load(); }
+  // "a.b.c.d:port" of the last connect.
+  std::string PeerText() const;
+  int LastError() const;
+  // "<code>:<system message>", empty after a successful call and for
+  // would-block and in-progress.
+  std::string ErrorText() const;
+
+  // Index of the address Connect uses among `count` addresses of a host:
+  // uniform among the first MaxPickedAddresses.
+  static int PickAddressIndex(int count);
+
+private:
+  // Records the outcome of a socket call: `failed` takes the thread's last
+  // socket error. Returns `failed` negated, for chaining.
+  bool Check(bool failed);
+  void SetError(int code);
+  int Receive();
+  bool ResolvePeer(const std::string& host, uint32_t& address);
+
+  std::atomic<TSocketHandle> FHandle{InvalidSocket};
+  std::atomic<bool> FConnected{false};
+  mutable std::mutex FStateLock;  // guards the error fields and the peer text
+  int FLastError = 0;
+  std::string FErrorText;
+  std::string FPeer;
+  std::unique_ptr<char[]> FBuffer;
+  int FBufferStart = 0;
+  int FBuffered = 0;
+};
