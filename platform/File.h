@@ -17,7 +17,8 @@ public:
 enum class TFileMode {
   ReadShared,     // read; others may read and write
   ReadWrite,      // read and write an existing file
-  CreateTruncate  // create or truncate, read and write
+  CreateTruncate, // create or truncate, read and write
+  OpenAlways      // read and write; created when missing, never truncated
 };
 
 // A file handle owned by one object; closed on destruction.

@@ -17,6 +17,7 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : FHandle(new 
   int flags = O_RDONLY;
   if (mode == TFileMode::ReadWrite) flags = O_RDWR;
   if (mode == TFileMode::CreateTruncate) flags = O_RDWR | O_CREAT | O_TRUNC;
+  if (mode == TFileMode::OpenAlways) flags = O_RDWR | O_CREAT;
   FHandle->fd = ::open(NativePath(path).c_str(), flags | O_CLOEXEC, 0644);
   if (FHandle->fd < 0) throw EFileError("Cannot open file \"" + path + "\". " + ErrnoText(errno));
 }

@@ -12,9 +12,10 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : FHandle(new 
   DWORD access = GENERIC_READ, share = FILE_SHARE_READ | FILE_SHARE_WRITE, disposition = OPEN_EXISTING;
   if (mode != TFileMode::ReadShared) {
     access |= GENERIC_WRITE;
-    share = FILE_SHARE_READ;
+    share = mode == TFileMode::OpenAlways ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
   }
   if (mode == TFileMode::CreateTruncate) disposition = CREATE_ALWAYS;
+  if (mode == TFileMode::OpenAlways) disposition = OPEN_ALWAYS;
   FHandle->handle = CreateFileW(WidePath(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (FHandle->handle == INVALID_HANDLE_VALUE)
     throw EFileError("Cannot open file \"" + path + "\". " + WinErrorText(GetLastError()));
@@ -97,7 +98,12 @@ int64_t GetFileSize(const std::string& path) {
   return static_cast<int64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
 }
 
-bool DeleteFileAt(const std::string& path) { return DeleteFileW(WidePath(path).c_str()) != 0; }
+// Attributes are cleared first: a read-only file is deleted all the same.
+bool DeleteFileAt(const std::string& path) {
+  const std::wstring wide = WidePath(path);
+  SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return DeleteFileW(wide.c_str()) != 0;
+}
 
 bool RenameFileAt(const std::string& from, const std::string& to) {
   return MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;

@@ -1,0 +1,92 @@
+#include "http/BGFileStream.h"
+
+#include "common/Format.h"
+#include "platform/DebugOutput.h"
+
+TBGFileStream::TBGFileStream(const std::string& path, size_t queueLimit)
+    : FFile(path, TFileMode::OpenAlways), FQueueLimit(queueLimit) {
+  Start();
+}
+
+TBGFileStream::~TBGFileStream() {
+  TerminateAndWait();
+  // The thread drained the queue before it ended; anything queued after
+  // that (a late worker) is written here.
+  while (WriteNext()) {
+  }
+}
+
+void TBGFileStream::TerminatedSet() {
+  std::lock_guard<std::mutex> guard(FLock);
+  FClosing = true;
+  FQueued.notify_all();
+  FWritten.notify_all();
+}
+
+bool TBGFileStream::Queue(int64_t position, const void* data, size_t length) {
+  std::unique_lock<std::mutex> lock(FLock);
+  // A block larger than the whole limit is taken once the queue is empty.
+  FWritten.wait(lock, [&] { return FClosing || FQueuedBytes == 0 || FQueuedBytes + length <= FQueueLimit; });
+  if (FClosing) return false;
+  const char* bytes = static_cast<const char*>(data);
+  FBlocks.emplace_hint(FBlocks.upper_bound(position), position, std::vector<char>(bytes, bytes + length));
+  FQueuedBytes += length;
+  FQueued.notify_one();
+  return true;
+}
+
+size_t TBGFileStream::QueuedBytes() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FQueuedBytes;
+}
+
+// Writes the block with the lowest position. A block that cannot be written
+// is dropped without a written report; the owner's digest check finds the gap.
+bool TBGFileStream::WriteNext() {
+  std::vector<char> data;
+  int64_t position;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (FBlocks.empty()) return false;
+    auto first = FBlocks.begin();
+    position = first->first;
+    data = std::move(first->second);
+    FBlocks.erase(first);
+    FWriting = true;
+  }
+  bool written = false;
+  try {
+    FFile.Seek(position);
+    FFile.WriteBuffer(data.data(), data.size());
+    written = true;
+  } catch (const EFileError& e) {
+    DebugOutput(Format("TBGFileStream write error at %lld: %s", static_cast<long long>(position), e.what()));
+  }
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FQueuedBytes -= data.size();
+    FWriting = false;
+  }
+  FWritten.notify_all();
+  if (written && OnWritten) OnWritten(static_cast<int64_t>(data.size()));
+  return true;
+}
+
+void TBGFileStream::Execute() {
+  for (;;) {
+    if (WriteNext()) continue;
+    std::unique_lock<std::mutex> lock(FLock);
+    if (FClosing && FBlocks.empty()) return;
+    FQueued.wait_for(lock, std::chrono::milliseconds(10), [this] { return FClosing || !FBlocks.empty(); });
+  }
+}
+
+void TBGFileStream::Drain() {
+  {
+    std::unique_lock<std::mutex> lock(FLock);
+    FWritten.wait(lock, [this] { return (FBlocks.empty() && !FWriting) || FClosing; });
+  }
+  while (WriteNext()) {
+  }
+  FFile.Flush();
+}

@@ -1,0 +1,56 @@
+#include "http/BGFileStream.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "support/TestSupport.h"
+
+TEST(BGFileStream, BlocksLandAtTheirOffsetsWithoutTruncatingTheFile) {
+  TTempFolder folder;
+  const std::string path = folder / "f.!tmp";
+  WriteWholeFile(path, std::string(16, '.'));
+  std::atomic<int64_t> written{0};
+  {
+    TBGFileStream writer(path);
+    writer.OnWritten = [&](int64_t n) { written += n; };
+    ASSERT_TRUE(writer.Queue(8, "89", 2));
+    ASSERT_TRUE(writer.Queue(0, "01", 2));
+    ASSERT_TRUE(writer.Queue(20, "KL", 2));  // beyond the end: the file grows
+  }
+  EXPECT_EQ(written.load(), 6);
+  const std::string bytes = ReadWholeFile(path);
+  ASSERT_EQ(bytes.size(), 22u);
+  EXPECT_EQ(bytes.substr(0, 16), std::string("01......89......"));
+  EXPECT_EQ(bytes.substr(20), "KL");
+}
+
+TEST(BGFileStream, QueueIsBoundedAndEveryBlockIsWritten) {
+  TTempFolder folder;
+  const std::string path = folder / "big.!tmp";
+  const size_t block = 64 * 1024, blocks = 200, limit = 256 * 1024;
+  std::atomic<size_t> peak{0};
+  {
+    TBGFileStream writer(path, limit);
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 4; ++w) {
+      workers.emplace_back([&, w] {
+        std::string data(block, static_cast<char>('a' + w));
+        for (size_t i = static_cast<size_t>(w); i < blocks; i += 4) {
+          ASSERT_TRUE(writer.Queue(static_cast<int64_t>(i * block), data.data(), data.size()));
+          size_t now = writer.QueuedBytes(), seen = peak.load();
+          while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+          }
+        }
+      });
+    }
+    for (auto& t : workers) t.join();
+    writer.Drain();
+    EXPECT_EQ(writer.QueuedBytes(), 0u);
+  }
+  EXPECT_LE(peak.load(), limit);
+  const std::string bytes = ReadWholeFile(path);
+  ASSERT_EQ(bytes.size(), block * blocks);
+  for (size_t i = 0; i < blocks; ++i) EXPECT_EQ(bytes[i * block + 7], static_cast<char>('a' + i % 4)) << i;
+}
