@@ -19,7 +19,7 @@ font="$(fc-match -f '%{file}' 'WenQuanYi Zen Hei' 2>/dev/null || true)"
 [ -f "$font" ] || { echo "make-skin: no WenQuanYi Zen Hei font (fonts-wqy-zenhei)" >&2; exit 1; }
 
 # Without the creation time in the files, the same skin packs to the same bytes.
-png=(-define png:exclude-chunks=date,time)
+png=(-define "png:exclude-chunks=date,time")
 
 # shape NAME WIDTH HEIGHT FILL BORDER TEXT_COLOUR POINT_SIZE LABEL
 # A rounded rectangle with a centred label, on a transparent ground.
@@ -94,5 +94,5 @@ shape server_bk_active 243 32 '#4f8cc9' '#d6e9fb' white 1 ' '
 shape server_bk_normal 243 32 '#1b2c3f' '#3a5878' white 1 ' '
 shape server_new 40 32 '#d42a2a' '#ffb0b0' white 16 新
 
-count=$(ls "$out"/*.png | wc -l)
+count=$(find "$out" -maxdepth 1 -name "*.png" | wc -l)
 echo "make-skin: $count images in $out"
