@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Prints "passed failed" for one build: gtest cases from the XML files in
-RESULTS_DIR, plus one failure for each failed ctest test that left no XML."""
+RESULTS_DIR, plus one case for each other ctest test (a script) by its
+outcome; a gtest suite that died without its XML counts as one failure."""
 import glob
 import os
 import re
@@ -27,7 +28,12 @@ try:
     log = open(ctest_log, encoding="utf-8", errors="replace").read()
 except OSError:
     log = ""
-for name in re.findall(r"Test\s+#\d+:\s+(\S+)\s+\.+\**\s*(?:\*\*\*)?(?:Failed|Exception|Timeout|Not Run)", log):
-    if name not in reported:
+# ctest tests without XML (scripts, peer fixtures) count as one case each.
+for name, outcome in re.findall(r"Test\s+#\d+:\s+(\S+)\s+\.+\**\s*(?:\*\*\*)?(Passed|Failed|Exception|Timeout|Not Run)", log):
+    if name in reported or name.startswith("peers_"):
+        continue
+    if outcome == "Passed":
+        passed += 1
+    else:
         failed += 1
 print(passed, failed)

@@ -1,0 +1,59 @@
+#include "skin/SkinBitmap.h"
+
+#include <gtest/gtest.h>
+
+#include "package/PackageReader.h"
+#include "package/PackageWriter.h"
+#include "support/PngEncoder.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+UINT Width(GpBitmap* bitmap) {
+  UINT width = 0;
+  Gdiplus::DllExports::GdipGetImageWidth(bitmap, &width);
+  return width;
+}
+
+UINT Height(GpBitmap* bitmap) {
+  UINT height = 0;
+  Gdiplus::DllExports::GdipGetImageHeight(bitmap, &height);
+  return height;
+}
+
+}  // namespace
+
+TEST(SkinBitmap, PackageImagesBecomeBitmapsWithTheirSizes) {
+  TGdiplusSession gdiplus;
+  ASSERT_TRUE(gdiplus.Ok());
+  TTempFolder folder;
+  TPackageContent content;
+  content.configText = "1 0 0 12 n a b c d e f g";
+  content.images = {EncodeSolidPng(1002, 642, 0x204060FF), "not a png at all", EncodeSolidPng(40, 40, 0xFF0000FF)};
+  content.positions.assign(84, 0);
+  const std::string exe = "MZ" + std::string(510, '\0');
+  const std::string path = folder / "launcher.exe";
+  WriteWholeFile(path, exe + BuildPackage(content, static_cast<int64_t>(exe.size())));
+  TLauncherConfig config;
+  TPackageLocations locations;
+  ReadPackage(path, "launcher", config, locations);
+  ASSERT_NE(locations.resoffset, 0);
+
+  TLogCapture capture;
+  int32_t cursor = locations.resoffset;
+  GpBitmap* background = ReadSkinBitmapFrom(path, locations.resoffset, locations.ressize, "background", cursor);
+  ASSERT_NE(background, nullptr);
+  EXPECT_EQ(Width(background), 1002u);
+  EXPECT_EQ(Height(background), 642u);
+  EXPECT_TRUE(capture.Contains("4load img create istream begin"));
+  EXPECT_TRUE(capture.Contains("load img background free MEM and filestream end"));
+
+  // Bytes that are no image give no bitmap, and the cursor still moves on.
+  EXPECT_EQ(ReadSkinBitmapFrom(path, locations.resoffset, locations.ressize, "broken", cursor), nullptr);
+  GpBitmap* close = ReadSkinBitmapFrom(path, locations.resoffset, locations.ressize, "close_normal", cursor);
+  ASSERT_NE(close, nullptr);
+  EXPECT_EQ(Width(close), 40u);
+  EXPECT_EQ(cursor, locations.resoffset + locations.ressize);
+  Gdiplus::DllExports::GdipDisposeImage(background);
+  Gdiplus::DllExports::GdipDisposeImage(close);
+}
