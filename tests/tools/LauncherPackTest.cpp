@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <random>
 #include <sstream>
 
 #include "common/Md5.h"
@@ -363,6 +364,27 @@ TEST_F(LauncherPackTest, InspectFailsOnDamage) {
   WriteWholeFile(outPath, flipped);
   EXPECT_NE(LineWith(Inspect(outPath).out, "_GMID").find("12"), std::string::npos);
   EXPECT_EQ(Inspect(folder / "absent.exe").exitCode, ExitFailed);
+}
+
+// Any change to a trailer byte (offsets, sizes, digests) and any cut of the
+// file is found; none of them makes inspect read outside the file.
+TEST_F(LauncherPackTest, InspectFindsEveryTrailerChange) {
+  ASSERT_EQ(Pack().exitCode, ExitOk);
+  const std::string good = ReadWholeFile(outPath);
+  std::mt19937 random(20261207);
+  const size_t trailerStart = good.size() - TrailerAndMagicSize;
+  for (int i = 0; i < 60; ++i) {
+    std::string bytes = good;
+    const size_t at = trailerStart + random() % TrailerSize;
+    bytes[at] = static_cast<char>(bytes[at] ^ (1 + random() % 255));
+    WriteWholeFile(outPath, bytes);
+    EXPECT_EQ(Inspect(outPath).exitCode, ExitFailed) << "byte " << at - trailerStart << " of the trailer";
+  }
+  for (int i = 0; i < 20; ++i) {
+    const size_t cut = 1 + random() % (good.size() - 1);
+    WriteWholeFile(outPath, good.substr(0, good.size() - cut));
+    EXPECT_EQ(Inspect(outPath).exitCode, ExitFailed) << "cut " << cut;
+  }
 }
 
 TEST_F(LauncherPackTest, InspectReportsRecordsTheLauncherCannotUse) {
