@@ -200,21 +200,25 @@ std::string ReadDnsName(const uint8_t* reply, int length, int& position) {
   // so that every jump goes strictly backwards and a loop cannot form.
   int segmentStart = position;
   bool jumped = false;
+  // The dot in front of a pointer also stands in front of the name it leads to.
+  bool justJumped = false;
   int jumps = 0;
   while (at < length) {
     const uint8_t size = reply[at++];
     if (size == 0) break;
-    if (!text.empty()) text += ".";
+    if (!text.empty() && !justJumped) text += ".";
+    justJumped = false;
     if (IsPointer(size)) {
       if (at >= length) break;
       const int target = (size & 0x3F) << 8 | reply[at++];
       if (!jumped) position = at;
       jumped = true;
       if (target >= segmentStart || ++jumps > DnsMaxNameJumps) {
-        text.pop_back();  // the dot written for the part that is not read
+        if (!text.empty() && text.back() == '.') text.pop_back();  // the dot for the part not read
         return text;
       }
       at = segmentStart = target;
+      justJumped = true;
       continue;
     }
     const int available = std::min<int>(size, length - at);

@@ -45,7 +45,8 @@ int WinsockCode(int error) {
     case ENETUNREACH: return SocketErrorNetworkUnreachable;
     case ENETRESET: return SocketErrorNetworkReset;
     case ECONNABORTED: return SocketErrorConnectionAborted;
-    case ECONNRESET: case EPIPE: return SocketErrorConnectionReset;
+    case ECONNRESET: return SocketErrorConnectionReset;
+    case EPIPE: return SocketErrorShutdown;
     case ENOBUFS: case ENOMEM: return SocketErrorNoBuffers;
     case EISCONN: return SocketErrorIsConnected;
     case ENOTCONN: return SocketErrorNotConnected;
@@ -66,6 +67,13 @@ int Fail(int error) {
 // A blocking socket whose SO_RCVTIMEO or SO_SNDTIMEO ran out reports EAGAIN
 // here but WSAETIMEDOUT on Windows.
 int FailTransfer(TSocketHandle socket, int error) {
+  // A send on a stream that is not (or no longer) connected is EPIPE here,
+  // WSAENOTCONN on Windows; on one shut down for sending it is WSAESHUTDOWN.
+  if (error == EPIPE) {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&peer), &length) != 0) error = ENOTCONN;
+  }
   if (error == EAGAIN || error == EWOULDBLOCK) {
     const int flags = fcntl(static_cast<int>(socket), F_GETFL);
     if (flags >= 0 && (flags & O_NONBLOCK) == 0) {
