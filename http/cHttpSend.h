@@ -1,0 +1,210 @@
+// The HTTP/1.1 client layer of the update engine: THttpHeader holds one
+// request or one response and turns requests into bytes and response lines
+// into fields; the wire helpers below run one request over a TBlockSocket;
+// THttpGetDocument fetches one small document into memory. Every connection
+// carries one request ("Connection: close"): no keep-alive, proxy or HTTPS.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "http/cBlockSocket.h"
+#include "http/cSendUtils.h"
+#include "platform/Thread.h"
+
+class THttpHeader {
+public:
+  using TField = std::pair<std::string, std::string>;
+
+  // Clears the whole header, stores the method and the URL and parses the
+  // URL: "http://" in any case, optional user information (sent as
+  // "Authorization: Basic"), host, optional port, path. Then "Host" and the
+  // default fields follow. False for a method other than GET, POST and HEAD
+  // (nothing changes) and for a URL that is not an http URL (the port stays
+  // 0, so any request with it fails before connecting).
+  bool SetRequest(const std::string& method, const std::string& url);
+  // Drops fields, body and every parsed value.
+  void Clear();
+
+  // Replaces the value of the field of that name (ignoring case) in place,
+  // else appends the field. "Content-Location", "Content-Length", "Range" and
+  // "Content-Range" also set their parsed values. False only when a
+  // "Content-Range" start differs from the request's range start: the
+  // response is then invalid and ErrorText() says so.
+  bool SetField(const std::string& name, const std::string& value);
+  // The value, or empty when the field is absent.
+  std::string GetField(const std::string& name) const;
+  bool HasField(const std::string& name) const;
+  const std::vector<TField>& Fields() const { return FFields; }
+
+  // "Range: Bytes=start-end", or "Bytes=start-" when end is negative.
+  void SetRange(int64_t start, int64_t end);
+
+  // The request line, the fields in their order and the empty line.
+  std::string BuildRequest() const;
+
+  // One response header line without its line end: the status line while
+  // the status is 0, then fields and continuation lines. False when the
+  // line or the number of lines passes the limits or a "Content-Range"
+  // does not match the request; ErrorText() then names the reason.
+  bool ParseLine(const std::string& line, const THttpLimits& limits);
+  // Before a new response is read: status 0, reason and line count cleared.
+  void ClearStatus();
+  // For a response: forgets the previous response's fields and takes the
+  // range and URL of the request it answers.
+  void PrepareResponse(const THttpHeader& request);
+
+  // zlib window bits for "Content-Encoding": 47 for gzip, -15 for deflate,
+  // 0 for no decoding.
+  int ContentCoding() const;
+  // "Transfer-EnCoding", trimmed, is "Chunked" ignoring case.
+  bool IsChunked() const;
+  // Each field as name + ": " + value + CR LF, then CR LF.
+  std::string HeaderLines() const;
+
+  const std::string& Method() const { return FMethod; }
+  const std::string& Version() const { return FVersion; }
+  const std::string& Host() const { return FHost; }
+  int Port() const { return FPort; }
+  const std::string& Path() const { return FPath; }
+  const std::string& Url() const { return FUrl; }
+  void SetUrl(const std::string& url) { FUrl = url; }
+  int Status() const { return FStatus; }
+  const std::string& Reason() const { return FReason; }
+  const std::string& ErrorText() const { return FErrorText; }
+
+  int64_t ContentLength() const { return FContentLength; }
+  void SetContentLength(int64_t length) { FContentLength = length; }
+  int64_t RangeTotal() const { return FRangeTotal; }
+  int64_t RangeStart() const { return FRangeStart; }
+  // -1 for an open range ("Bytes=start-").
+  int64_t RangeEnd() const { return FRangeEnd; }
+  void SetRangeStart(int64_t start) { FRangeStart = start; }
+  void SetRangeEnd(int64_t end) { FRangeEnd = end; }
+  // Body bytes of this response already handed on.
+  int64_t Delivered() const { return FDelivered; }
+  void SetDelivered(int64_t delivered) { FDelivered = delivered; }
+
+  // The request body, sent after the header when not empty.
+  std::string& Body() { return FBody; }
+  const std::string& Body() const { return FBody; }
+
+private:
+  void ParseUrl(const std::string& url);
+  bool ParseStatusLine(const std::string& line);
+  bool SetContentRange(const std::string& value);
+
+  std::string FMethod;
+  std::string FVersion = "HTTP/1.1";
+  std::string FHost;
+  int FPort = 0;
+  std::string FPath;
+  std::string FUrl;
+  std::vector<TField> FFields;
+  std::string FBody;
+  int FStatus = 0;
+  std::string FReason;
+  std::string FErrorText;
+  size_t FLineCount = 0;
+  // The field that the previous line set: a continuation line extends it.
+  size_t FLastField = SIZE_MAX;
+  int64_t FContentLength = 0;
+  int64_t FRangeTotal = 0;
+  int64_t FRangeStart = 0;
+  int64_t FRangeEnd = 0;
+  int64_t FDelivered = 0;
+};
+
+// ---------------------------------------------------------------------------
+// One request over a connected socket. The download engine's workers and
+// THttpGetDocument share these steps.
+
+// Sends the request text and then the body; false on a short send.
+bool SendHttpRequest(TBlockSocket& socket, const THttpHeader& request);
+
+enum class THeaderRead { Ok, ReadFailed, Invalid };
+// ClearStatus, then reads and parses lines until the empty line. ReadFailed
+// when a line cannot be read (peer closed, timeout, line longer than the
+// socket's buffer); Invalid when ParseLine refused a line.
+THeaderRead ReadHttpResponseHeader(TBlockSocket& socket, THttpHeader& response, const THttpLimits& limits);
+
+// Receives body data; false stops the read as failed.
+using THttpBodySink = std::function<bool(const char* data, size_t length)>;
+// Polled between pieces; true stops the read as failed.
+using THttpStopFlag = std::function<bool()>;
+
+enum class TBodyRead { Ok, ReadFailed, BadChunk, TooLarge, Stopped };
+// Exactly `length` bytes, in pieces of at most 9216 bytes.
+TBodyRead ReadIdentityBody(TBlockSocket& socket, uint64_t length, const THttpBodySink& sink,
+                           const THttpStopFlag& stop);
+// Everything until the peer closes, at most `maxLength` bytes.
+TBodyRead ReadBodyUntilClose(TBlockSocket& socket, uint64_t maxLength, const THttpBodySink& sink,
+                             const THttpStopFlag& stop);
+// Size lines, chunk data and line ends up to the chunk of size 0. `total`
+// counts the data bytes; more than limits.MaxBodySize is TooLarge.
+TBodyRead ReadChunkedBody(TBlockSocket& socket, const THttpLimits& limits, const THttpBodySink& sink,
+                          const THttpStopFlag& stop, uint64_t& total);
+
+// ---------------------------------------------------------------------------
+
+struct THttpDocumentOptions {
+  // A connect still pending after this long is aborted by closing the socket.
+  uint32_t WatchdogMs = 8000;
+  uint32_t WatchdogPollMs = 100;
+  uint32_t ConnectTimeoutMs = 10000;
+  THttpLimits Limits;
+};
+
+// Fetches one small document. Its own thread is the connect watchdog. Get
+// runs on the caller's thread; Abort may be called from any other thread.
+// The object must not be released before the calling thread has left Get.
+class THttpGetDocument : public TThread {
+public:
+  explicit THttpGetDocument(const THttpDocumentOptions& options = THttpDocumentOptions());
+  ~THttpGetDocument() override;
+
+  // GET of `url`, through the IPv4 `address` instead of the URL's host when
+  // one is given. Follows up to Limits.MaxRedirects redirects (301, 302).
+  // On success Body() holds the decoded document; on failure ErrorText()
+  // holds the response's header lines (empty when no response was read) or
+  // the reason the response was refused. Throws EInflateError for a gzip or
+  // deflate body that does not inflate.
+  bool Get(const std::string& url, const std::string& address);
+  // The same with a prepared request (a range, a body, extra fields).
+  bool Fetch(const THttpHeader& request, const std::string& address);
+  // Closes the connection so that a blocked Get returns at once; a Get that
+  // is still reading its body stops.
+  void Abort();
+
+  const std::string& Body() const { return FBody; }
+  const std::string& ErrorText() const { return FErrorText; }
+  const THttpHeader& Request() const { return FRequest; }
+  const THttpHeader& Response() const { return FResponse; }
+
+protected:
+  void Execute() override;
+  void TerminatedSet() override { FWake.SetEvent(); }
+  std::string ThreadName() const override { return "THttpGetDocument"; }
+
+private:
+  enum class TRound { Done, Redirect, Failed };
+  TRound RunRound(const std::string& host);
+  bool ReadBody();
+  bool Decode();
+  void Fail(const std::string& errorText);
+  bool Stopping() const { return FAborted.load(); }
+
+  THttpDocumentOptions FOptions;
+  TBlockSocket FSocket;
+  THttpHeader FRequest;
+  THttpHeader FResponse;
+  std::string FBody;
+  std::string FErrorText;
+  std::atomic<uint32_t> FWatchdogTick{0};
+  std::atomic<bool> FAborted{false};
+  TEvent FWake;
+};
