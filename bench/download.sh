@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# A 1 GiB file from nginx on 127.0.0.1 to disk: launcher-fetch with 5
+# workers against aria2c -x5 -s5 and curl -o, side by side, alternating,
+# RUNS rounds each. Prints median throughput, the ratios against each peer
+# and peak resident memory.
+#   bench/download.sh BUILD_DIR [SIZE_MIB]
+set -euo pipefail
+build="$(cd "$1" && pwd)" size="${2:-1024}" runs="${RUNS:-3}"
+work="$build/bench-data/download"
+port=29980
+mkdir -p "$work/www" "$work/tmp" "$work/out"
+file="$work/www/big.bin"
+[ -f "$file" ] && [ "$(stat -c %s "$file")" = $((size * 1024 * 1024)) ] || head -c $((size * 1024 * 1024)) /dev/urandom >"$file"
+user_line=""; [ "$(id -u)" = 0 ] && user_line="user root;"
+cat >"$work/nginx.conf" <<CONF
+$user_line
+worker_processes 2;
+daemon on;
+pid $work/nginx.pid;
+error_log $work/error.log;
+events { worker_connections 256; }
+http {
+  access_log off;
+  client_body_temp_path $work/tmp/body;
+  proxy_temp_path $work/tmp/proxy;
+  fastcgi_temp_path $work/tmp/fastcgi;
+  uwsgi_temp_path $work/tmp/uwsgi;
+  scgi_temp_path $work/tmp/scgi;
+  sendfile on;
+  server { listen 127.0.0.1:$port; root $work/www; }
+}
+CONF
+nginx -c "$work/nginx.conf" -p "$work" -e "$work/error.log"
+trap 'kill -QUIT "$(cat "$work/nginx.pid")" 2>/dev/null || true' EXIT
+sleep 0.3
+url="http://127.0.0.1:$port/big.bin"
+expected="$(md5sum "$file" | cut -d' ' -f1)"
+cat "$file" >/dev/null
+
+measure() {  # name, command...
+  local name="$1"; shift
+  rm -rf "$work/out"; mkdir -p "$work/out"; sync
+  /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>&1
+  local got; got="$(md5sum "$work/out/big.bin" | cut -d' ' -f1)"
+  [ "$got" = "$expected" ] || { echo "$name: wrong digest" >&2; exit 1; }
+  echo "$name $(cat "$work/time.txt")" >>"$work/results.txt"
+}
+
+rm -f "$work/results.txt"
+for _ in $(seq 1 "$runs"); do
+  measure launcher env LAUNCHER_QUIET=1 "$build/tools/launcher-fetch/launcher-fetch" "$url" "$work/out" --workers 5
+  measure aria2c aria2c -q -x5 -s5 --file-allocation=none --allow-overwrite=true -d "$work/out" -o big.bin "$url"
+  measure curl curl -s -o "$work/out/big.bin" "$url"
+done
+python3 - "$work/results.txt" "$size" <<'PY'
+import statistics, sys
+rows = [l.split() for l in open(sys.argv[1])]
+size = int(sys.argv[2])
+res = {}
+for name, sec, rss in rows:
+    res.setdefault(name, []).append((float(sec), int(rss)))
+med = {n: statistics.median(s for s, _ in v) for n, v in res.items()}
+for n, v in res.items():
+    print(f"{n:9s} median {med[n]:.2f} s  {size / med[n]:.0f} MiB/s  peak RSS {max(r for _, r in v) / 1024:.1f} MiB")
+for peer in ("aria2c", "curl"):
+    print(f"launcher throughput / {peer}: {med[peer] / med['launcher']:.2f}")
+PY

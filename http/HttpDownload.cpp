@@ -1,0 +1,527 @@
+#include "http/HttpDownload.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+
+#include "common/Format.h"
+#include "common/PathUtils.h"
+#include "platform/DebugOutput.h"
+#include "platform/File.h"
+#include "platform/FileTime.h"
+#include "platform/Profile.h"
+#include "platform/Tick.h"
+
+namespace {
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+std::string Decimal(int64_t value) { return std::to_string(static_cast<long long>(value)); }
+
+}  // namespace
+
+THttpDownload::THttpDownload(int workers, const TDownloadOptions& options)
+    : FOptions(options), FWorkerCount(workers), FFolder(LauncherFolder()) {}
+
+THttpDownload::~THttpDownload() {
+  FState = Stopping;
+  // Each worker's last failed report puts its unfinished range back.
+  for (size_t i = 0;; ++i) {
+    std::unique_ptr<THttpWorker> worker;
+    {
+      std::lock_guard<std::recursive_mutex> guard(FLock);
+      if (i >= FWorkers.size()) break;
+      worker = std::move(FWorkers[i]);
+    }
+    worker.reset();
+  }
+  std::shared_ptr<TBGFileStream> writer;
+  {
+    std::lock_guard<std::mutex> guard(FWriterLock);
+    writer = std::move(FWriter);
+  }
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  try {
+    // The data must be on the disk before the resume file says it is.
+    if (writer && FRanges && FRanges->Count() > 0) writer->Drain();
+  } catch (const std::exception& e) {
+    DebugOutput(std::string("download writer: ") + e.what());
+  }
+  writer.reset();
+  FRanges.reset();
+}
+
+void THttpDownload::SetAddresses(const std::vector<std::string>& addresses) { FAddresses = addresses; }
+
+std::string THttpDownload::FileNameFromUrl(const std::string& url) {
+  const size_t slash = url.find_last_of("/\\");
+  const std::string last = slash == std::string::npos ? url : url.substr(slash + 1);
+  const size_t question = last.rfind('?');
+  if (question == std::string::npos) return last;
+  const std::string before = last.substr(0, question);
+  if (before.find('&', 1) != std::string::npos) return last.substr(question + 1);
+  return before;
+}
+
+std::string THttpDownload::FileName() const {
+  std::lock_guard<std::mutex> guard(FTextLock);
+  return FFileName;
+}
+
+void THttpDownload::SetFileName(const std::string& name) {
+  std::lock_guard<std::mutex> guard(FTextLock);
+  FFileName = name;
+}
+
+std::string THttpDownload::ErrorText() const {
+  std::lock_guard<std::mutex> guard(FTextLock);
+  return FErrorText;
+}
+
+void THttpDownload::SetError(const std::string& text) {
+  std::lock_guard<std::mutex> guard(FTextLock);
+  FErrorText = text;
+}
+
+std::string THttpDownload::ServerTime() const {
+  std::lock_guard<std::mutex> guard(FTextLock);
+  return FServerTime;
+}
+
+std::string THttpDownload::PathOf(const char* suffix) const { return FFolder + FileName() + suffix; }
+std::string THttpDownload::TargetPath() const { return PathOf(""); }
+uint32_t THttpDownload::Elapsed() const { return GetTickCount32() - FStartTick; }
+
+void THttpDownload::RaiseError() {
+  if (FErrorRaised.exchange(true)) return;
+  if (OnError) OnError(*this);
+}
+
+THttpWorker& THttpDownload::CreateWorker(int slot) {
+  std::string address;
+  if (!FAddresses.empty()) address = FAddresses[FNextAddress++ % FAddresses.size()];
+  FWorkers[static_cast<size_t>(slot)] = std::make_unique<THttpWorker>(slot + 1, address, static_cast<THttpWorkerEvents&>(*this), FOptions.Worker);
+  return *FWorkers[static_cast<size_t>(slot)];
+}
+
+bool THttpDownload::Start(const std::string& url, const std::string& folder, int64_t expectedSize) {
+  TState idle = Idle;
+  if (!FState.compare_exchange_strong(idle, Started)) return false;
+  FExpectedSize = expectedSize;
+  FUrl = ReplaceAll(ReplaceAll(url, "\\\\", "/"), "\\", "/");
+  if (!folder.empty()) {
+    FFolder = folder;
+    ForceDirectories(folder);
+  }
+  auto request = std::make_unique<THttpHeader>();
+  request->SetRequest("GET", FUrl);
+  if (FWorkerCount > 0) request->SetRange(0, 0);
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  if (FWorkers.empty()) {
+    if (FWorkerCount < 1) FWorkerCount = 1;
+    FWorkers.resize(static_cast<size_t>(FWorkerCount.load()));
+    for (int i = 0; i < FWorkerCount; ++i) {
+      CreateWorker(i);
+      DebugOutput(Format("%d# 线程创建.", i + 1));
+    }
+  }
+  FIdleWorkers = 0;
+  FStartTick = GetTickCount32();
+  FWorkers[0]->GiveRequest(std::move(request));
+  return true;
+}
+
+// --- answers -------------------------------------------------------------
+
+int THttpDownload::WorkerHeader(THttpWorker& worker) {
+  if (FState == Stopping) return 0;
+  THttpHeader& response = worker.Response();
+  DebugOutput(Format("%d# %d", worker.Index(), response.Status()));
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  switch (response.Status()) {
+    case 200:
+      return HeaderOk(worker);
+    case 206:
+      return HeaderPartial(worker);
+    case 301:
+    case 302:
+      return HeaderMoved(worker, true);
+    case 416:
+      if (FState != Started) {
+        SetError(worker.Socket().PeerText() + ":续传范围错误:" + worker.Request().GetField("Range"));
+        return 2;
+      }
+      worker.Request().SetField("Range", "");
+      SetError(worker.Socket().PeerText() + ":服务器不支持续传");
+      return HeaderMoved(worker, false);
+    default:
+      if (response.Status() <= 0) return 0;
+      FState = Failed;
+      SetError(worker.Socket().PeerText() + " " + std::to_string(response.Status()) + " " + response.Reason() + " " +
+               worker.Request().Path());
+      return 0;
+  }
+}
+
+// A whole-file answer: one connection, no ranges, no resume. An answer
+// without "Content-Length" that is not chunked is read until the server
+// closes the connection.
+int THttpDownload::HeaderOk(THttpWorker& worker) {
+  if (FState == Started) {
+    THttpHeader& response = worker.Response();
+    const std::string url = response.Url().empty() ? worker.Request().Url() : response.Url();
+    SetFileName(FileNameFromUrl(url));
+    {
+      std::lock_guard<std::mutex> guard(FTextLock);
+      FServerTime = response.HasField("Last-Modified") ? response.GetField("Last-Modified") : response.GetField("Date");
+    }
+    if (response.IsChunked()) {
+      DebugOutput("采用CHUNKED模式单线程传输");
+    } else {
+      FTotalSize = response.RangeTotal() > 0 ? response.RangeTotal() : response.ContentLength();
+      if (FWorkerCount > 1) {
+        DebugOutput("不支持续传，采用单线程下载");
+        FWorkerCount = 1;
+      }
+    }
+    FContentCoding = response.ContentCoding();
+    if (!OpenWriter(true)) return 0;
+    FState = Running;
+  }
+  return 1;
+}
+
+int THttpDownload::HeaderPartial(THttpWorker& worker) {
+  THttpHeader& response = worker.Response();
+  if (FExpectedSize > 0 && response.RangeTotal() != FExpectedSize) {
+    SetError(Format("%s File (%s) Length Error: %lld <> %lld", worker.Socket().PeerText().c_str(),
+                    worker.Request().Path().c_str(), static_cast<long long>(response.RangeTotal()),
+                    static_cast<long long>(FExpectedSize)));
+    FState = Failed;
+    return 0;
+  }
+  const bool first = FState == Started;
+  FState = Running;
+  if (first) response.SetContentLength(0);  // the probe byte is not read
+  return InitFile(worker, first, true) ? 1 : 0;
+}
+
+// A redirect keeps the range, sends the cookie and names the page it came
+// from; a 416 to the probe repeats it without a range.
+int THttpDownload::HeaderMoved(THttpWorker& worker, bool redirect) {
+  THttpHeader& response = worker.Response();
+  if (redirect) {
+    const std::string range = worker.Request().GetField("Range");
+    auto moved = std::make_unique<THttpHeader>();
+    moved->SetRequest("GET", response.GetField("Location"));
+    if (!range.empty()) moved->SetField("Range", range);
+    worker.ReplaceRequest(std::move(moved));
+  }
+  if (response.HasField("Set-Cookie")) worker.Request().SetField("Cookie", response.GetField("Set-Cookie"));
+  worker.Request().SetField("Referer", response.Url());
+  worker.ClearAddress();
+  return 2;
+}
+
+bool THttpDownload::InitFile(THttpWorker& worker, bool firstAnswer, bool withRanges) {
+  THttpHeader& response = worker.Response();
+  const std::string url = response.Url().empty() ? worker.Request().Url() : response.Url();
+  if (!firstAnswer) {
+    return response.RangeTotal() == FTotalSize && SameText(FileNameFromUrl(url), FileName());
+  }
+  SetFileName(FileNameFromUrl(url));
+  FTotalSize = response.RangeTotal() != 0 ? response.RangeTotal() : response.ContentLength();
+  if (FTotalSize == 0) return false;
+  {
+    std::lock_guard<std::mutex> guard(FTextLock);
+    FServerTime = response.HasField("Last-Modified") ? response.GetField("Last-Modified") : response.GetField("Date");
+  }
+  FContentCoding = response.ContentCoding();
+  if (!withRanges) return Writer() != nullptr || OpenWriter(true);
+  if (!Resume()) FreshStart();
+  if (!Writer()) return false;
+  StartRanges();
+  DebugOutput("创建了 " + std::to_string(FWorkerCount.load()) + " 个下载线程.");
+  return true;
+}
+
+// --- ranges and files ---------------------------------------------------
+
+std::shared_ptr<TBGFileStream> THttpDownload::Writer() {
+  std::lock_guard<std::mutex> guard(FWriterLock);
+  return FWriter;
+}
+
+bool THttpDownload::OpenWriter(bool truncateToTotal) {
+  std::lock_guard<std::mutex> guard(FWriterLock);
+  if (FWriter) return true;
+  const std::string path = PathOf(".!tmp");
+  try {
+    // A fresh start reuses the old temporary file: anything beyond the new
+    // size would otherwise end up in the target.
+    if (truncateToTotal && FileExists(path)) TFileStream(path, TFileMode::ReadWrite).Truncate(FTotalSize);
+    FWriter = std::make_shared<TBGFileStream>(path, FOptions.WriterQueueLimit);
+  } catch (const EFileError& e) {
+    SetError(e.what());
+    return false;
+  }
+  FWriter->OnWritten = [this](int64_t length) {
+    const int64_t written = FWritten += length;
+    if (OnWritten) OnWritten(*this, Elapsed(), FTotalSize, written);
+  };
+  return true;
+}
+
+bool THttpDownload::Resume() {
+  const std::string resume = PathOf(".!dl");
+  if (!FileExists(resume) || !FileExists(PathOf(".!tmp"))) return false;
+  int64_t size = -1;
+  if (!ParseDecimal(ReadIniString(resume, "Setup", "FileSize", ""), size) || size != FTotalSize) return false;
+  auto ranges = std::make_unique<TDownLoadChunk>(resume);
+  const int loaded = ranges->LoadFromResume(FTotalSize);
+  if (loaded <= 0) {
+    DeleteFileAt(resume);
+    return false;
+  }
+  if (!OpenWriter(false)) return false;
+  ranges->Split(FWorkerCount);
+  const int64_t done = std::max<int64_t>(0, FTotalSize - ranges->PendingBytes());
+  FRanges = std::move(ranges);
+  FReceived = done;
+  FWritten = done;
+  FResumed = done;
+  return true;
+}
+
+void THttpDownload::FreshStart() {
+  FReceived = 0;
+  FWritten = 0;
+  FResumed = 0;
+  const std::string resume = PathOf(".!dl");
+  FRanges = std::make_unique<TDownLoadChunk>(resume);
+  FRanges->Add(0, FTotalSize - 1);
+  FRanges->Split(FWorkerCount);
+  DebugOutput(Format("文件长度：%d-%lld", 0, static_cast<long long>(FTotalSize - 1)));
+  try {
+    WriteIniString(resume, "Setup", "URL", FUrl);
+    WriteIniString(resume, "Setup", "LastModified", ServerTime());
+    WriteIniString(resume, "Setup", "FileSize", Decimal(FTotalSize));
+  } catch (const EIniFileError& e) {
+    DebugOutput(e.what());
+  }
+  OpenWriter(true);
+}
+
+void THttpDownload::StartRanges() {
+  for (int i = 1; i < FWorkerCount && static_cast<size_t>(i) < FWorkers.size(); ++i)
+    if (FWorkers[static_cast<size_t>(i)] && !GiveNextRange(*FWorkers[static_cast<size_t>(i)], "%d# 线程开始.%lld->%lld(%lld)"))
+      break;
+}
+
+bool THttpDownload::GiveNextRange(THttpWorker& worker, const char* logFormat) {
+  TByteRange range;
+  if (!FRanges || !FRanges->Take(range)) {
+    ++FIdleWorkers;
+    return false;
+  }
+  auto request = std::make_unique<THttpHeader>();
+  request->SetRequest("GET", FUrl);
+  request->SetRange(range.start, range.end);
+  DebugOutput(Format(logFormat, worker.Index(), static_cast<long long>(range.start), static_cast<long long>(range.end),
+                     static_cast<long long>(range.Length())));
+  worker.GiveRequest(std::move(request));
+  return true;
+}
+
+// --- data and completion -------------------------------------------------
+
+bool THttpDownload::WorkerData(THttpWorker& worker, const char* data, size_t length, int64_t position) {
+  if (FState == Stopping) return false;
+  const std::shared_ptr<TBGFileStream> writer = Writer();
+  if (!writer) return false;
+  // A server sending more than the range asked for never writes past it.
+  const int64_t rangeEnd = worker.Response().RangeEnd();
+  if (rangeEnd > 0 && position + static_cast<int64_t>(length) > rangeEnd + 1)
+    length = position > rangeEnd ? 0 : static_cast<size_t>(rangeEnd + 1 - position);
+  if (length > 0 && !writer->Queue(position, data, length)) return false;
+  const int64_t received = FReceived += static_cast<int64_t>(length);
+  DebugOutput(Format("%d# %lld/%lld", worker.Index(), static_cast<long long>(length), static_cast<long long>(received)));
+  if (OnReceived) OnReceived(*this, Elapsed(), FTotalSize, received);
+  return true;
+}
+
+void THttpDownload::WorkerDone(THttpWorker& worker) {
+  std::unique_lock<std::recursive_mutex> lock(FLock);
+  DebugOutput(Format("%d# 线程--完成", worker.Index()));
+  if (FTotalSize == 0) FTotalSize = worker.Response().Delivered();
+  if (FReceived >= FTotalSize) {
+    Finish(worker);
+    return;
+  }
+  if (FState == Stopping) return;
+  if (!GiveNextRange(worker, "%d# 线程开始:%lld->%lld(%lld)")) {
+    DebugOutput(Format("%d# 线程停止. finish", worker.Index()));
+    if (FIdleWorkers >= FWorkerCount) {
+      if (ErrorText().empty()) SetError("下载数据不完整");
+      RaiseError();
+    }
+  }
+}
+
+void THttpDownload::WorkerFailed(THttpWorker& worker) {
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  // Without a range list (the probe, or a whole-file answer) a silent
+  // failure is left to Poll; an answer that failed the download (an HTTP
+  // error, a wrong length) is reported at once with its own text.
+  if (!FRanges) {
+    if (FState == Failed) RaiseError();
+    return;
+  }
+  THttpHeader& response = worker.Response();
+  if (response.RangeEnd() <= 0) {
+    if (FState == Failed) RaiseError();
+    return;
+  }
+  const int64_t rest = response.RangeStart() + response.Delivered();
+  if (rest <= response.RangeEnd()) FRanges->Add(rest, response.RangeEnd());
+  response.SetRangeEnd(0);
+  if (FState == Failed) {
+    RaiseError();
+    return;
+  }
+  // A worker that is ending is replaced by Poll once it has gone.
+  if (FState == Stopping || worker.Terminated()) return;
+  if (!GiveNextRange(worker, "%d# 线程重启:%lld->%lld(%lld)")) {
+    DebugOutput(Format("%d# 线程停止.Reclaim.", worker.Index()));
+    if (FIdleWorkers >= FWorkerCount) RaiseError();
+  }
+}
+
+bool THttpDownload::InflateTemporary(int windowBits) {
+  const std::string source = PathOf(".!tmp"), target = TargetPath();
+  z_stream zs{};
+  if (inflateInit2(&zs, windowBits) != Z_OK) return false;
+  bool ok = true;
+  try {
+    TFileStream in(source, TFileMode::ReadShared);
+    TFileStream out(target, TFileMode::CreateTruncate);
+    std::vector<unsigned char> input(1 << 16), output(1 << 16);
+    uint64_t produced = 0;
+    int status = Z_OK;
+    while (status != Z_STREAM_END) {
+      const size_t n = in.Read(input.data(), input.size());
+      if (n == 0) {
+        ok = false;  // the stream ended early
+        break;
+      }
+      zs.next_in = input.data();
+      zs.avail_in = static_cast<uInt>(n);
+      while (zs.avail_in > 0 && status != Z_STREAM_END) {
+        zs.next_out = output.data();
+        zs.avail_out = static_cast<uInt>(output.size());
+        status = inflate(&zs, Z_NO_FLUSH);
+        if (status != Z_OK && status != Z_STREAM_END) throw EFileError(zs.msg ? zs.msg : "inflate error");
+        const size_t got = output.size() - zs.avail_out;
+        produced += got;
+        if (produced > FOptions.MaxInflatedSize) throw EFileError("inflated file too large");
+        out.WriteBuffer(output.data(), got);
+      }
+    }
+  } catch (const EFileError& e) {
+    DebugOutput(std::string("解压缩数据: ") + e.what());
+    ok = false;
+  }
+  inflateEnd(&zs);
+  DeleteFileAt(source);
+  return ok;
+}
+
+void THttpDownload::Finish(THttpWorker&) {
+  if (FFinished.exchange(true)) return;
+  std::shared_ptr<TBGFileStream> writer;
+  {
+    std::lock_guard<std::mutex> guard(FWriterLock);
+    writer = std::move(FWriter);
+  }
+  writer.reset();  // every queued block is written first
+  const std::string target = TargetPath();
+  if (FContentCoding != 0) {
+    DebugOutput("解压缩数据.");
+    InflateTemporary(FContentCoding);
+  } else {
+    if (FileExists(target)) DeleteFileAt(target);
+    for (uint32_t attempt = 0; !RenameFileAt(PathOf(".!tmp"), target) && attempt < FOptions.RenameRetries; ++attempt)
+      SleepMs(FOptions.RenameRetryMs);
+  }
+  const std::string serverTime = ServerTime();
+  if (!serverTime.empty()) SetFileUnixTime(target, HttpDateToUnixTime(serverTime));
+  FRanges.reset();
+  if (OnDone) OnDone(*this);
+}
+
+// --- watchdog ------------------------------------------------------------
+
+void THttpDownload::Poll() {
+  for (size_t i = 0;; ++i) {
+    std::unique_ptr<THttpWorker> stale;
+    {
+      std::lock_guard<std::recursive_mutex> guard(FLock);
+      if (i >= FWorkers.size()) break;
+      THttpWorker* worker = FWorkers[i].get();
+      if (!worker) continue;
+      // The tick is read before the clock, so a worker that has just shown
+      // life never seems to lie in the future.
+      const uint32_t tick = worker->LastActivity();
+      const uint32_t now = GetTickCount32();
+      if (tick == 0 || (tick != 1 && now - tick <= FOptions.WatchdogMs)) continue;
+      DebugOutput(Format("%d# 线程超时", worker->Index()));
+      stale = std::move(FWorkers[i]);
+    }
+    stale.reset();  // its last failed report returns its range
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    const bool silentStart = FState == Started || FReceived == 0 || !FRanges;
+    if (FState != Stopping) {
+      THttpWorker& replacement = CreateWorker(static_cast<int>(i));
+      if (FRanges && FState != Failed)
+        GiveNextRange(replacement, "%d# 线程重启:%lld->%lld(%lld)");
+    }
+    if (i == 0 && silentStart) {
+      SetError("超时错误");
+      RaiseError();
+    }
+  }
+}
+
+TDownloadOutcome RunDownload(THttpDownload& download, const std::string& url, const std::string& folder,
+                             int64_t expectedSize, const std::function<bool()>& keepGoing, uint32_t pollMs) {
+  // Shared with the callbacks, which may still fire after a stop.
+  struct TWait {
+    TEvent finished;
+    std::atomic<int> outcome{0};  // 1 done, 2 failed
+  };
+  const auto wait = std::make_shared<TWait>();
+  download.OnDone = [wait](THttpDownload&) {
+    wait->outcome = 1;
+    wait->finished.SetEvent();
+  };
+  download.OnError = [wait](THttpDownload&) {
+    int none = 0;
+    wait->outcome.compare_exchange_strong(none, 2);
+    wait->finished.SetEvent();
+  };
+  if (!download.Start(url, folder, expectedSize)) return TDownloadOutcome::NotStarted;
+  while (wait->outcome == 0) {
+    wait->finished.WaitFor(pollMs);
+    download.Poll();
+    if (wait->outcome == 0 && !keepGoing()) break;
+  }
+  switch (wait->outcome.load()) {
+    case 1: return TDownloadOutcome::Done;
+    case 2: return TDownloadOutcome::Failed;
+    default: return TDownloadOutcome::Stopped;
+  }
+}

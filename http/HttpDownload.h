@@ -1,0 +1,131 @@
+// THttpDownload: one file over HTTP into a folder, with several connections
+// fetching byte ranges in parallel and resume across runs. A one-byte probe
+// learns the size and whether ranges work; ranges go to the workers; a
+// background writer puts the data into name + ".!tmp"; name + ".!dl" keeps
+// what is still missing; at the end the temporary file becomes the target.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "http/BGFileStream.h"
+#include "http/DownloadChunk.h"
+#include "http/HttpWorker.h"
+
+struct TDownloadOptions {
+  // A worker silent for longer than this is replaced (Poll).
+  uint32_t WatchdogMs = 10000;
+  uint32_t RenameRetries = 100;
+  uint32_t RenameRetryMs = 100;
+  // A gzip or deflate file never inflates beyond this.
+  uint64_t MaxInflatedSize = 16ull << 30;
+  size_t WriterQueueLimit = TBGFileStream::DefaultQueueLimit;
+  THttpWorkerOptions Worker;
+};
+
+class THttpDownload : private THttpWorkerEvents {
+public:
+  enum TState : uint8_t { Idle = 0, Started = 1, Running = 2, Stopping = 4, Failed = 5 };
+
+  explicit THttpDownload(int workers, const TDownloadOptions& options = TDownloadOptions());
+  // Stops everything and keeps the resume information: the pending ranges
+  // go to ".!dl", the data so far stays in ".!tmp".
+  ~THttpDownload() override;
+
+  // Callbacks; done, error and received run on worker threads (error also
+  // on the owner's thread from Poll), written on the writer thread.
+  std::function<void(THttpDownload&)> OnDone;
+  std::function<void(THttpDownload&)> OnError;
+  std::function<void(THttpDownload&, uint32_t elapsedMs, int64_t total, int64_t received)> OnReceived;
+  std::function<void(THttpDownload&, uint32_t elapsedMs, int64_t total, int64_t written)> OnWritten;
+
+  // Server addresses handed to the workers round robin.
+  void SetAddresses(const std::vector<std::string>& addresses);
+  // Accepted only when idle. `folder` ends with a separator; empty keeps the
+  // current folder. `expectedSize` 0 means unknown.
+  bool Start(const std::string& url, const std::string& folder, int64_t expectedSize);
+  // The watchdog: the owner calls it about every 10 ms.
+  void Poll();
+
+  TState State() const { return FState.load(); }
+  int WorkerCount() const { return FWorkerCount.load(); }
+  int64_t TotalSize() const { return FTotalSize.load(); }
+  int64_t BytesReceived() const { return FReceived.load(); }
+  int64_t BytesWritten() const { return FWritten.load(); }
+  // Bytes that an earlier run had already written (0 on a fresh start).
+  int64_t ResumedBytes() const { return FResumed.load(); }
+  std::string FileName() const;
+  std::string TargetPath() const;
+  std::string ErrorText() const;
+  std::string ServerTime() const;
+
+  // The file name a URL names: after the last "/" or "\", before its last
+  // "?" (or after it, when the part before holds "&" past its first
+  // character).
+  static std::string FileNameFromUrl(const std::string& url);
+
+private:
+  int WorkerHeader(THttpWorker& worker) override;
+  bool WorkerData(THttpWorker& worker, const char* data, size_t length, int64_t position) override;
+  void WorkerDone(THttpWorker& worker) override;
+  void WorkerFailed(THttpWorker& worker) override;
+
+  int HeaderOk(THttpWorker& worker);
+  int HeaderPartial(THttpWorker& worker);
+  int HeaderMoved(THttpWorker& worker, bool keepRange);
+  bool InitFile(THttpWorker& worker, bool firstAnswer, bool withRanges);
+  bool Resume();
+  void FreshStart();
+  bool OpenWriter(bool truncateToTotal);
+  void StartRanges();
+  bool GiveNextRange(THttpWorker& worker, const char* logFormat);
+  void Finish(THttpWorker& worker);
+  bool InflateTemporary(int windowBits);
+  std::shared_ptr<TBGFileStream> Writer();
+  // Calls OnError once per download, with the error text set before.
+  void RaiseError();
+  std::atomic<bool> FErrorRaised{false};
+  THttpWorker& CreateWorker(int slot);
+  std::string PathOf(const char* suffix) const;
+  uint32_t Elapsed() const;
+  void SetFileName(const std::string& name);
+  void SetError(const std::string& text);
+
+  const TDownloadOptions FOptions;
+  std::atomic<TState> FState{Idle};
+  std::atomic<int> FWorkerCount;
+  std::atomic<int> FIdleWorkers{0};
+  std::atomic<int64_t> FTotalSize{0};
+  std::atomic<int64_t> FReceived{0};
+  std::atomic<int64_t> FWritten{0};
+  std::atomic<int64_t> FResumed{0};
+  std::atomic<bool> FFinished{false};
+  int64_t FExpectedSize = 0;
+  uint32_t FStartTick = 0;
+  std::string FUrl;
+  std::string FFolder;
+  mutable std::mutex FTextLock;  // file name, server time, error text
+  std::string FFileName;
+  std::string FServerTime;
+  std::string FErrorText;
+  int FContentCoding = 0;
+  std::vector<std::string> FAddresses;
+  size_t FNextAddress = 0;
+  std::recursive_mutex FLock;  // the failure handling and the worker slots
+  std::vector<std::unique_ptr<THttpWorker>> FWorkers;
+  std::unique_ptr<TDownLoadChunk> FRanges;
+  std::shared_ptr<TBGFileStream> FWriter;
+  std::mutex FWriterLock;
+};
+
+enum class TDownloadOutcome { Done, Failed, Stopped, NotStarted };
+
+// The owner's loop: sets OnDone and OnError, starts the download and polls
+// it every `pollMs` until one of them fires or `keepGoing` (called between
+// polls) says to stop. The download is left to its owner to destroy.
+TDownloadOutcome RunDownload(THttpDownload& download, const std::string& url, const std::string& folder,
+                             int64_t expectedSize, const std::function<bool()>& keepGoing, uint32_t pollMs = 10);

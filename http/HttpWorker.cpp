@@ -1,0 +1,133 @@
+#include "http/HttpWorker.h"
+
+#include <cstring>
+
+#include "platform/DebugOutput.h"
+#include "platform/Tick.h"
+
+THttpWorker::THttpWorker(int index, std::string address, THttpWorkerEvents& events, const THttpWorkerOptions& options)
+    : FIndex(index), FAddress(std::move(address)), FEvents(events), FOptions(options), FBuffer(new char[BufferSize]) {
+  Start();
+}
+
+THttpWorker::~THttpWorker() { TerminateAndWait(); }
+
+void THttpWorker::TerminatedSet() {
+  FSocket.Close();
+  FWake.SetEvent();
+}
+
+std::string THttpWorker::Address() const {
+  std::lock_guard<std::mutex> guard(FAddressLock);
+  return FAddress;
+}
+
+void THttpWorker::ClearAddress() {
+  std::lock_guard<std::mutex> guard(FAddressLock);
+  FAddress.clear();
+}
+
+void THttpWorker::Touch() {
+  const uint32_t now = GetTickCount32();
+  FLastActivity = now > 1 ? now : 2;  // 0 and 1 have meanings of their own
+}
+
+void THttpWorker::GiveRequest(std::unique_ptr<THttpHeader> request) {
+  FRequest = std::move(request);
+  FResponse.PrepareResponse(*FRequest);
+  FResponse.SetDelivered(0);
+  Touch();
+  FWake.SetEvent();
+}
+
+void THttpWorker::Execute() {
+  for (;;) {
+    FWake.WaitFor(UINT32_MAX);
+    if (Terminated()) break;
+    if (!FRequest) continue;
+    bool ok = RunRequest();
+    if (ok) ok = ReadBody();
+    FSocket.Close();
+    if (ok) {
+      FResponse.SetRangeEnd(0);
+      FLastActivity = 0;
+      FEvents.WorkerDone(*this);
+    } else if (!Terminated()) {
+      FEvents.WorkerFailed(*this);
+    }
+  }
+  FEvents.WorkerFailed(*this);
+}
+
+bool THttpWorker::RunRequest() {
+  for (int round = 0; round < MaxRounds && !Terminated(); ++round) {
+    const std::string address = Address();
+    const std::string host = address.empty() ? FRequest->Host() : address;
+    Touch();
+    FResponse.PrepareResponse(*FRequest);
+    if (!FSocket.Connect(host, FRequest->Port(), static_cast<int>(FOptions.ConnectTimeoutMs))) return false;
+    if (!SendHttpRequest(FSocket, *FRequest)) continue;
+    const THeaderRead read = ReadHttpResponseHeader(FSocket, FResponse, FOptions.Limits);
+    if (read == THeaderRead::ReadFailed) {
+      DebugOutput("DoRequest ReadLine Error.");
+      FLastActivity = 1;
+      return false;
+    }
+    if (read != THeaderRead::Ok) return false;
+    const int next = FEvents.WorkerHeader(*this);
+    if (next == 1) return true;
+    if (next != 2) return false;
+    FSocket.Close();
+  }
+  return false;
+}
+
+// Hands the buffered bytes on at the response's range start plus what was
+// already delivered.
+bool THttpWorker::Deliver() {
+  if (FBuffered == 0) return true;
+  const int64_t position = FResponse.RangeStart() + FResponse.Delivered();
+  if (!FEvents.WorkerData(*this, FBuffer.get(), FBuffered, position)) return false;
+  FResponse.SetDelivered(FResponse.Delivered() + static_cast<int64_t>(FBuffered));
+  FBuffered = 0;
+  return true;
+}
+
+bool THttpWorker::ReadBody() {
+  FBuffered = 0;
+  const THttpBodySink sink = [this](const char* data, size_t length) {
+    Touch();
+    while (length > 0) {
+      if (FBuffered == BufferSize && !Deliver()) return false;
+      const size_t take = std::min(length, BufferSize - FBuffered);
+      std::memcpy(FBuffer.get() + FBuffered, data, take);
+      FBuffered += take;
+      data += take;
+      length -= take;
+    }
+    return true;
+  };
+  const THttpStopFlag stop = [this] { return Terminated(); };
+  TBodyRead result;
+  if (FResponse.IsChunked()) {
+    uint64_t total = 0;
+    THttpLimits limits = FOptions.Limits;
+    limits.MaxBodySize = UINT64_MAX;  // a download may be any size
+    result = ReadChunkedBody(FSocket, limits, sink, stop, total);
+    if (result == TBodyRead::ReadFailed) DebugOutput("ReadChunkedDocument ReadLine Error.");
+  } else if (FResponse.ContentLength() > 0 || FResponse.HasField("Content-Length")) {
+    result = ReadIdentityBody(FSocket, static_cast<uint64_t>(FResponse.ContentLength()), sink, stop);
+  } else if (FResponse.Status() == 200) {
+    result = ReadBodyUntilClose(FSocket, FOptions.MaxUnsizedBody, sink, stop);
+  } else {
+    result = TBodyRead::Ok;
+  }
+  if (result != TBodyRead::Ok) {
+    Deliver();  // what arrived is kept; the rest of the range goes back
+    return false;
+  }
+  if (!Deliver()) return false;
+  if (FResponse.IsChunked() || !FResponse.HasField("Content-Length"))
+    FResponse.SetContentLength(FResponse.Delivered());
+  return true;
+}

@@ -1,0 +1,91 @@
+// THttpWorker: one connection of a download. It waits for a request, runs
+// it (up to five rounds: redirects and retries), reads the body into a
+// 1 MiB buffer and hands the data on at its file position. What to do with
+// each answer is its owner's decision, through THttpWorkerEvents.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "http/cBlockSocket.h"
+#include "http/cHttpSend.h"
+#include "platform/Thread.h"
+
+class THttpWorker;
+
+// The owner's side of a worker; every call runs on the worker's thread.
+class THttpWorkerEvents {
+public:
+  virtual ~THttpWorkerEvents() = default;
+  // After the response header: 1 read the body, 2 run another round with
+  // the (possibly replaced) request, anything else fails the request.
+  virtual int WorkerHeader(THttpWorker& worker) = 0;
+  // Body data at its file position; false stops the read as failed.
+  virtual bool WorkerData(THttpWorker& worker, const char* data, size_t length, int64_t position) = 0;
+  virtual void WorkerDone(THttpWorker& worker) = 0;
+  virtual void WorkerFailed(THttpWorker& worker) = 0;
+};
+
+struct THttpWorkerOptions {
+  uint32_t ConnectTimeoutMs = 10000;
+  THttpLimits Limits;
+  // A 200 answer without length that is not chunked is read until the peer
+  // closes, up to this many bytes.
+  uint64_t MaxUnsizedBody = 1ull << 40;
+};
+
+class THttpWorker : public TThread {
+public:
+  static constexpr size_t BufferSize = 0x100000;
+  static constexpr int MaxRounds = 5;
+
+  THttpWorker(int index, std::string address, THttpWorkerEvents& events, const THttpWorkerOptions& options);
+  // Closes the connection, ends the thread and waits for it; the worker's
+  // last failed report runs before this returns.
+  ~THttpWorker() override;
+
+  // Takes the request, prepares the response for it and wakes the worker.
+  void GiveRequest(std::unique_ptr<THttpHeader> request);
+
+  // Replaces the request without waking the worker (a redirect answered
+  // from the header callback; the next round uses it).
+  void ReplaceRequest(std::unique_ptr<THttpHeader> request) { FRequest = std::move(request); }
+
+  int Index() const { return FIndex; }
+  std::string Address() const;
+  // Used after a redirect: the worker then resolves the new host itself.
+  void ClearAddress();
+  THttpHeader& Request() { return *FRequest; }
+  bool HasRequest() const { return FRequest != nullptr; }
+  THttpHeader& Response() { return FResponse; }
+  TBlockSocket& Socket() { return FSocket; }
+  // Tick of the last sign of life; 0 while idle, 1 after a broken header
+  // read (the watchdog then reclaims the worker at once).
+  uint32_t LastActivity() const { return FLastActivity.load(); }
+
+protected:
+  void Execute() override;
+  void TerminatedSet() override;
+  std::string ThreadName() const override { return "THttpWorker"; }
+
+private:
+  bool RunRequest();
+  bool ReadBody();
+  bool Deliver();
+  void Touch();
+
+  const int FIndex;
+  mutable std::mutex FAddressLock;
+  std::string FAddress;
+  THttpWorkerEvents& FEvents;
+  const THttpWorkerOptions FOptions;
+  TBlockSocket FSocket;
+  std::unique_ptr<THttpHeader> FRequest;
+  THttpHeader FResponse;
+  std::unique_ptr<char[]> FBuffer;
+  size_t FBuffered = 0;
+  std::atomic<uint32_t> FLastActivity{0};
+  TEvent FWake;
+};

@@ -1,0 +1,151 @@
+"""Faults for the download engine, served by fault_server.py (PORT_BASE + 1).
+
+Every route serves a file of `size` bytes (query `size`) with the pattern of
+tests/http/DownloadPattern.h and answers byte ranges, except where its fault
+says otherwise. A fault that should strike once per test run is keyed by the
+query's `token`.
+"""
+import threading
+import time
+
+_struck = set()
+_lock = threading.Lock()
+
+
+_BASE = bytes((31 * j + (j >> 8)) & 0xFF for j in range(65536))
+_TABLES = [bytes((x + 7 * k) & 0xFF for x in range(256)) for k in range(256)]
+
+
+def _pattern(offset, length):
+    """Bytes [offset, offset + length) of a pattern file: block k (65536
+    bytes) holds byte j = (31 j + (j >> 8) + 7 k) mod 256."""
+    out = []
+    while length > 0:
+        k, j = divmod(offset, 65536)
+        take = min(length, 65536 - j)
+        out.append(_BASE[j:j + take].translate(_TABLES[k % 256]))
+        offset += take
+        length -= take
+    return b"".join(out)
+
+
+def _strike_once(req, what):
+    key = (what, req.query.get("token", ""))
+    with _lock:
+        if key in _struck:
+            return False
+        _struck.add(key)
+        return True
+
+
+def _range(req, size):
+    """(start, end) of the request's "Range", None without one or empty."""
+    value = req.headers.get("range", "")
+    if not value.lower().startswith("bytes="):
+        return None
+    start, _, end = value[6:].partition("-")
+    start = int(start)
+    end = int(end) if end else size - 1
+    return start, min(end, size - 1)
+
+
+def _head(status, fields):
+    lines = ["HTTP/1.1 " + status] + ["%s: %s" % f for f in fields] + ["Connection: close", "", ""]
+    return "\r\n".join(lines).encode("latin-1")
+
+
+def _partial_head(start, end, size, length=None):
+    return _head("206 Partial Content", [
+        ("Content-Range", "bytes %d-%d/%d" % (start, end, size)),
+        ("Content-Length", str(length if length is not None else end - start + 1)),
+        ("Last-Modified", "Tue, 02 Jan 2024 03:04:05 GMT")])
+
+
+def _serve(conn, req, size, body_fault=None):
+    """Answers like a server with ranges; `body_fault(start, end)` may
+    replace the body of one ranged answer and returns True when it did."""
+    r = _range(req, size)
+    if r is None:
+        conn.sendall(_head("200 OK", [("Content-Length", str(size))]) + _pattern(0, size))
+        return
+    start, end = r
+    if body_fault and body_fault(start, end):
+        return
+    conn.sendall(_partial_head(start, end, size) + _pattern(start, end - start + 1))
+
+
+def drop_mid_range(conn, req):
+    # The first range after the probe gets half its bytes, then the
+    # connection closes.
+    size = int(req.query.get("size", "3000000"))
+
+    def fault(start, end):
+        if start == 0 and end == 0 or not _strike_once(req, "drop"):
+            return False
+        half = (end - start + 1) // 2
+        conn.sendall(_partial_head(start, end, size) + _pattern(start, half))
+        return True
+    _serve(conn, req, size, fault)
+
+
+def stall_range(conn, req):
+    # The first range after the probe sends a little, then goes silent.
+    size = int(req.query.get("size", "3000000"))
+
+    def fault(start, end):
+        if start == 0 and end == 0 or not _strike_once(req, "stall"):
+            return False
+        conn.sendall(_partial_head(start, end, size) + _pattern(start, 1000))
+        _hold(conn)
+        return True
+    _serve(conn, req, size, fault)
+
+
+def stall_probe(conn, req):
+    _hold(conn)
+
+
+def refuse_probe_range(conn, req):
+    # 416 to the probe's range; a request with an empty "Range" gets the file.
+    size = int(req.query.get("size", "100000"))
+    r = _range(req, size)
+    if r == (0, 0):
+        conn.sendall(_head("416 Range Not Satisfiable", [("Content-Length", "0")]))
+        return
+    conn.sendall(_head("200 OK", [("Content-Length", str(size))]) + _pattern(0, size))
+
+
+def overrun_range(conn, req):
+    # Ranged answers carry 5000 bytes more than the range asked for.
+    size = int(req.query.get("size", "3000000"))
+
+    def fault(start, end):
+        if start == 0 and end == 0:
+            return False
+        extra = 5000
+        body = _pattern(start, end - start + 1) + b"\xAA" * extra
+        conn.sendall(_partial_head(start, end, size, len(body)) + body)
+        return True
+    _serve(conn, req, size, fault)
+
+
+def _hold(conn, seconds=60):
+    """Keeps the connection open and silent until the client goes away."""
+    conn.settimeout(0.2)
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        try:
+            if not conn.recv(4096):
+                return
+        except OSError as e:
+            if "timed out" not in str(e):
+                return
+
+
+ROUTES = {
+    "/dl-drop": drop_mid_range,
+    "/dl-stall": stall_range,
+    "/dl-stall-probe": stall_probe,
+    "/dl-416": refuse_probe_range,
+    "/dl-overrun": overrun_range,
+}
