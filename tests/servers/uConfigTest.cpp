@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "package/LauncherConfig.h"
+#include "platform/CodePage.h"
+#include "platform/File.h"
+#include "platform/Tick.h"
+#include "net/UdpTestPeer.h"
+#include "servers/DirectoryFrame.h"
+#include "servers/uConfig.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+// Sets _OnlyAwake for one test and puts the old value back.
+class TOnlyAwake {
+public:
+  explicit TOnlyAwake(const std::string& value) : FOld(LauncherConfig._OnlyAwake) { LauncherConfig._OnlyAwake = value; }
+  ~TOnlyAwake() { LauncherConfig._OnlyAwake = FOld; }
+
+private:
+  std::string FOld;
+};
+
+std::string Doc(const std::string& servers) { return "{\"server\":[" + servers + "]}"; }
+
+std::string Server(int id, int opentime, int recommend = 0, const std::string& extra = "") {
+  return "{\"id\":" + std::to_string(id) + ",\"opentime\":" + std::to_string(opentime) +
+         ",\"recommend\":" + std::to_string(recommend) + ",\"name\":\"s" + std::to_string(id) + "\"" + extra + "}";
+}
+
+std::vector<int> Ids(const TServerList& list) {
+  std::vector<int> ids;
+  for (const auto& record : list) ids.push_back(record->id);
+  return ids;
+}
+
+}  // namespace
+
+TEST(uConfig, ReadsEveryMemberWithItsConversions) {
+  TTempFolder folder;
+  TServerConfig config(folder.Path());
+  // "name" is UTF-8 in the JSON text; the document travels in code page 936.
+  const std::string document = Utf8ToCp936(
+      "{\"other\":1,\"server\":[{\"name\":\"\xE6\x9C\x8D\xE5\x8A\xA1\xE5\x99\xA8\\ud83d\\ude00\",\"ip\":\"10.0.0.1|10.0.0.2\","
+      "\"port\":7000,\"id\":5,\"recommend\":257,\"default\":1,\"version\":3,\"patchurl\":\"http://p/\","
+      "\"opentime\":2.5,\"member\":\"\xE7\x94\xB5\xE4\xBF\xA1\",\"test\":0,\"authtype\":3.5,\"clienttype\":-2.5}]}");
+  ASSERT_TRUE(config.LoadFromText(document));
+  ASSERT_EQ(config.Servers().size(), 1u);
+  const TServerInfo& record = *config.Servers()[0];
+  EXPECT_EQ(record.name, u"\u670D\u52A1\u5668\U0001F600");
+  EXPECT_EQ(record.alias, record.name);
+  EXPECT_EQ(record.ip, "10.0.0.1|10.0.0.2");
+  EXPECT_EQ(record.port, 7000);
+  EXPECT_EQ(record.id, 5);
+  EXPECT_EQ(record.rtt, -1);
+  EXPECT_EQ(record.echoPending, 0);
+  EXPECT_EQ(record.recommend, 1);  // low 8 bits of 257
+  EXPECT_EQ(record.default_, 1);
+  EXPECT_EQ(record.version, 3);
+  EXPECT_EQ(record.patchurl, "http://p/");
+  EXPECT_EQ(record.opentime, 2);    // ties to even
+  EXPECT_EQ(record.authtype, 4);
+  EXPECT_EQ(record.clienttype, -2);
+  EXPECT_EQ(record.member, Utf8ToCp936("\xE7\x94\xB5\xE4\xBF\xA1"));
+}
+
+TEST(uConfig, MissingMembersReadAsDefaults) {
+  TTempFolder folder;
+  TServerConfig config(folder.Path());
+  ASSERT_TRUE(config.LoadFromText("{\"SERVER\":[{\"name\":\"a\",\"member\":\"\"},{}]}"));
+  ASSERT_EQ(config.Servers().size(), 2u);
+  for (const auto& record : config.Servers()) {
+    EXPECT_EQ(record->member, Utf8ToCp936("\xE6\x8E\xA8\xE8\x8D\x90"));  // "推荐"
+    EXPECT_EQ(record->alias, record->name);
+    EXPECT_EQ(record->port, 0);
+    EXPECT_TRUE(record->ip.empty());
+  }
+  EXPECT_EQ(config.Servers()[0]->name, u"a");
+}
+
+TEST(uConfig, PriorityRecordsAndDefaultServer) {
+  TTempFolder folder;
+  TServerConfig config(folder.Path());
+  // Only priority records: the lists are filled but the load reports false.
+  EXPECT_FALSE(config.LoadFromText(Doc(Server(1, 0, 2) + "," + Server(2, 0, 2, ",\"default\":1") + "," +
+                                       Server(3, 0, 2, ",\"default\":7"))));
+  EXPECT_EQ(Ids(config.PriorityServers()), (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(config.Servers().empty());
+  ASSERT_NE(config.DefaultServer(), nullptr);
+  EXPECT_EQ(config.DefaultServer()->id, 3);  // the later of the two
+}
+
+TEST(uConfig, DefaultServerOutlivesALoadWithoutRecords) {
+  TTempFolder folder;
+  TServerConfig config(folder.Path());
+  config.LoadFromText(Doc(Server(9, 0, 2, ",\"default\":1")));
+  EXPECT_FALSE(config.LoadFromText(Doc("")));
+  EXPECT_TRUE(config.PriorityServers().empty());
+  // The default record of the earlier load is still a valid record.
+  TServerInfo* found = config.FindById(1234);
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->id, 9);
+  EXPECT_EQ(found->name, u"s9");
+}
+
+TEST(uConfig, TestServersNeedTheSwitchFile) {
+  TTempFolder folder;
+  TServerConfig config(folder.Path());
+  const std::string document = Doc(Server(1, 0) + "," + Server(2, 0, 0, ",\"test\":1"));
+  config.LoadFromText(document);
+  EXPECT_EQ(Ids(config.Servers()), (std::vector<int>{1}));
+  WriteWholeFile(folder / ShowTestFileName, "");
+  config.LoadFromText(document);
+  EXPECT_EQ(config.Servers().size(), 2u);
+}
+
+TEST(uConfig, OnlyAwakeKeepsClientTypeServersOnly) {
+  TTempFolder folder;
+  TServerConfig config(folder.Path());
+  const std::string document = Doc(Server(1, 0) + "," + Server(2, 0, 0, ",\"clienttype\":1") + "," +
+                                   Server(3, 0, 0, ",\"clienttype\":1,\"test\":1"));
+  {
+    TOnlyAwake onlyAwake("1");
+    config.LoadFromText(document);
+    EXPECT_EQ(Ids(config.Servers()), (std::vector<int>{2}));
+  }
+  {
+    TOnlyAwake onlyAwake("1 ");  // not exactly "1": off
+    config.LoadFromText(document);
+    EXPECT_EQ(Ids(config.Servers()), (std::vector<int>{1, 2}));
+  }
+}
+
+TEST(uConfig, OrdinaryServersSortByOpenTimeAsUnsigned) {
+  TTempFolder folder;
+  TServerConfig config(folder.Path());
+  config.LoadFromText(Doc(Server(1, 300) + "," + Server(2, 100) + "," + Server(3, 200)));
+  EXPECT_EQ(Ids(config.Servers()), (std::vector<int>{1, 3, 2}));
+  // -1 is 0xFFFFFFFF unsigned: the largest; priority records keep document order.
+  config.LoadFromText(Doc(Server(1, 5) + "," + Server(2, -1) + "," + Server(3, 2000000000) + "," +
+                          Server(4, 1, 2) + "," + Server(5, 9, 2)));
+  EXPECT_EQ(Ids(config.Servers()), (std::vector<int>{2, 3, 1}));
+  EXPECT_EQ(Ids(config.PriorityServers()), (std::vector<int>{4, 5}));
+}
+
+TEST(uConfig, FindByIdPrefersOrdinaryThenFallsBack) {
+  TTempFolder folder;
+  TServerConfig config(folder.Path());
+  config.LoadFromText(Doc(Server(7, 0, 2) + "," + Server(8, 0, 2) + "," + Server(7, 1) + "," + Server(9, 2)));
+  ASSERT_NE(config.FindById(7), nullptr);
+  EXPECT_EQ(config.FindById(7)->recommend, 0);  // the ordinary one wins
+  EXPECT_EQ(config.FindById(8)->id, 8);
+  EXPECT_EQ(config.FindById(1)->id, 7);  // no default: first priority record
+  EXPECT_EQ(config.FindById(1)->recommend, 2);
+  config.LoadFromText(Doc(Server(1, 1) + "," + Server(2, 2)));
+  EXPECT_EQ(config.FindById(99)->id, 2);  // first ordinary record after the sort
+  config.LoadFromText("not json");
+  EXPECT_EQ(config.FindById(1), nullptr);
+}
+
+TEST(uConfig, DocumentsThatAreNotJsonOrHaveNoServerArray) {
+  TTempFolder folder;
+  TServerConfig config(folder.Path());
+  for (const char* document : {"", "{", "[1,2]x", "{\"server\":{}}", "{\"servers\":[{}]}", "{\"server\":\"x\"}"}) {
+    config.LoadFromText(Doc(Server(1, 0)));
+    EXPECT_FALSE(config.LoadFromText(document)) << document;
+    EXPECT_TRUE(config.Servers().empty()) << document;
+  }
+}
+
+TEST(uConfig, MistypedDocumentKeepsTheRecordsReadBeforeTheError) {
+  TTempFolder folder;
+  TServerConfig config(folder.Path());
+  EXPECT_THROW(config.LoadFromText(Doc(Server(1, 5) + "," + Server(2, 9) + ",{\"id\":\"3\"}," + Server(4, 0))),
+               EServerListError);
+  EXPECT_EQ(Ids(config.Servers()), (std::vector<int>{1, 2}));  // read so far, not sorted
+  EXPECT_THROW(config.LoadFromText(Doc(Server(1, 0) + ",7")), EServerListError);
+  EXPECT_EQ(Ids(config.Servers()), (std::vector<int>{1}));
+  EXPECT_THROW(config.LoadFromText(Doc("{\"name\":5}")), EServerListError);
+  EXPECT_TRUE(config.Servers().empty());
+  EXPECT_THROW(config.LoadFromText("[1]"), EServerListError);
+  EXPECT_THROW(config.LoadFromText(Doc("{\"port\":null}")), EServerListError);
+}
+
+TEST(uConfig, UpdateLatencyAddressesRecordsByKey) {
+  TTempFolder folder;
+  TServerConfig config(folder.Path());
+  const std::string ip = ",\"ip\":\"127.0.0.1\"";
+  config.LoadFromText(Doc(Server(1, 2, 2, ip) + "," + Server(2, 2, 2, ip) + "," + Server(3, 2, 0, ip) + "," +
+                          Server(4, 1, 0, ip) + "," + Server(5, 0, 0, ",\"ip\":\"127.0.0.2\"")));
+  config.UpdateLatency("127.0.0.1", 40, 0x8002);
+  config.UpdateLatency("127.0.0.1", 50, 2);
+  config.UpdateLatency("127.0.0.1", 60, 0);
+  config.UpdateLatency("127.0.0.1", 70, 0x8003);  // beyond the priority list
+  config.UpdateLatency("127.0.0.1", 80, 4);       // beyond the ordinary list
+  config.UpdateLatency("127.0.0.1", 90, 3);       // record 3 has another address
+  config.UpdateLatency("127.0.0.1", 99, -1);
+  EXPECT_EQ(config.PriorityServers()[0]->rtt, -1);
+  EXPECT_EQ(config.PriorityServers()[1]->rtt, 40);
+  EXPECT_EQ(config.Servers()[0]->rtt, -1);
+  EXPECT_EQ(config.Servers()[1]->rtt, 50);
+  EXPECT_EQ(config.Servers()[2]->rtt, -1);
+}
+
+TEST(uConfig, MsCounterCountsMilliseconds) {
+  const uint32_t before = MsCounter();
+  const uint32_t tick = GetTickCount32();
+  SleepMs(200);
+  const uint32_t elapsed = GetTickCount32() - tick;
+  const uint32_t counted = MsCounter() - before;
+  EXPECT_GE(counted + 20, elapsed);
+  EXPECT_LE(counted, elapsed + 20);
+  const uint32_t at = MsCounter();
+  AdvanceMsCounter(0xFFFFFFFFu);  // one step back, through the wrap-around
+  EXPECT_LT(MsCounter() - at + 1, 100u);
+}
+
+TEST(uConfig, KillProcessesByNameEndsMatchingProcesses) {
+  EXPECT_TRUE(SameImageName("KILLME.exe", "killme.EXE"));
+  EXPECT_FALSE(SameImageName("killme.exe", "killme.ex"));
+  EXPECT_FALSE(SameImageName("\xC4\xE3.exe", "\xE4\xE3.exe"));  // only A to Z fold
+  // A copy of the directory service under a name of its own, serving on a
+  // port of this test: it answers until it is ended.
+  const std::string tool = ToolCommand("directory-service");
+  ASSERT_FALSE(tool.empty()) << "directory-service not found beside the suite";
+  const std::string toolPath = tool.substr(1, tool.size() - 2);
+  const bool windows = toolPath.size() > 4 && toolPath.compare(toolPath.size() - 4, 4, ".exe") == 0;
+  TTempFolder folder;
+  const std::string image = "KillMe" + std::to_string(GetTickCount32() % 100000) + (windows ? ".exe" : "");
+  ASSERT_TRUE(CopyFileAt(toolPath, folder / image));
+  WriteWholeFile(folder / "servers.json", "{\"12\":\"alive\"}");
+  const uint16_t port = static_cast<uint16_t>(TestPortBase() + 36);
+  const std::string arguments = " --servers \"" + (folder / "servers.json") + "\" --bind 127.0.0.1 --port " + std::to_string(port);
+  const std::string launch = windows ? "start \"\" /b \"" + (folder / image) + "\"" + arguments
+                                     : "chmod +x '" + (folder / image) + "' && '" + (folder / image) + "'" + arguments +
+                                           " >/dev/null 2>&1 &";
+  ASSERT_EQ(std::system(launch.c_str()), 0);
+  TUdpPeer peer;
+  const auto answers = [&] {
+    peer.SendTo(BuildServerListRequest(12, GetServerList), port);
+    return !peer.Receive(300).empty();
+  };
+  ASSERT_TRUE(WaitUntil(answers, 30000));
+  std::string upper = image;
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  KillProcessesByName(upper);
+  EXPECT_TRUE(WaitUntil([&] { return !answers(); }, 5000));
+}
