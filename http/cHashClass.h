@@ -1,0 +1,103 @@
+// TNamesHash: a hash table from a name to an owned entry. Names compare
+// ignoring case; every entry is also linked in insertion order, which is the
+// order of iteration (the update state file is written in that order).
+#pragma once
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The table's hash of a name: ASCII capitals folded to small letters (never
+// the second byte of a double-byte character), then h = b xor rotl(h, 2).
+uint32_t NamesHashOf(const std::string& key);
+// Names compare ignoring case; the fold matches NamesHashOf.
+bool SameName(const std::string& a, const std::string& b);
+
+template <class TEntry>
+class TNamesHash {
+public:
+  explicit TNamesHash(size_t bucketCount) : FBuckets(bucketCount ? bucketCount : 1, nullptr) {}
+  ~TNamesHash() { Clear(); }
+  TNamesHash(const TNamesHash&) = delete;
+  TNamesHash& operator=(const TNamesHash&) = delete;
+
+  // False (and the entry is dropped) when the key is present already.
+  bool Add(const std::string& key, std::unique_ptr<TEntry> entry) {
+    if (Find(key)) return false;
+    TNode* node = new TNode{key, std::move(entry), nullptr, FLast, nullptr};
+    TNode*& head = FBuckets[Bucket(key)];
+    node->chainNext = head;
+    head = node;
+    (FLast ? FLast->orderNext : FFirst) = node;
+    FLast = node;
+    ++FCount;
+    return true;
+  }
+
+  TEntry* Find(const std::string& key) const {
+    for (TNode* node = FBuckets[Bucket(key)]; node; node = node->chainNext)
+      if (SameName(node->key, key)) return node->entry.get();
+    return nullptr;
+  }
+
+  // Unlinks and frees the entry; false when there was none.
+  bool Remove(const std::string& key) {
+    for (TNode** link = &FBuckets[Bucket(key)]; *link; link = &(*link)->chainNext) {
+      TNode* node = *link;
+      if (!SameName(node->key, key)) continue;
+      *link = node->chainNext;
+      (node->orderPrev ? node->orderPrev->orderNext : FFirst) = node->orderNext;
+      (node->orderNext ? node->orderNext->orderPrev : FLast) = node->orderPrev;
+      if (FCursor == node) FCursor = node->orderNext;
+      delete node;
+      --FCount;
+      return true;
+    }
+    return false;
+  }
+
+  void Clear() {
+    for (TNode* node = FFirst; node;) {
+      TNode* next = node->orderNext;
+      delete node;
+      node = next;
+    }
+    std::fill(FBuckets.begin(), FBuckets.end(), nullptr);
+    FFirst = FLast = FCursor = nullptr;
+    FCount = 0;
+  }
+
+  size_t Count() const { return FCount; }
+
+  // Iteration in insertion order: First, then Next until AtEnd.
+  TEntry* First() {
+    FCursor = FFirst;
+    return Current();
+  }
+  TEntry* Next() {
+    if (FCursor) FCursor = FCursor->orderNext;
+    return Current();
+  }
+  bool AtEnd() const { return FCursor == nullptr; }
+  // The key under which the current entry is stored.
+  const std::string& CurrentKey() const { return FCursor->key; }
+
+private:
+  struct TNode {
+    std::string key;
+    std::unique_ptr<TEntry> entry;
+    TNode* chainNext;
+    TNode* orderPrev;
+    TNode* orderNext;
+  };
+  size_t Bucket(const std::string& key) const { return NamesHashOf(key) % FBuckets.size(); }
+  TEntry* Current() const { return FCursor ? FCursor->entry.get() : nullptr; }
+
+  std::vector<TNode*> FBuckets;
+  TNode* FFirst = nullptr;
+  TNode* FLast = nullptr;
+  TNode* FCursor = nullptr;
+  size_t FCount = 0;
+};

@@ -1,0 +1,144 @@
+// launcher-manifest end to end: its output is read by the launcher's own
+// manifest, compare, extraction and verification code.
+#include "tools/launcher-manifest/LauncherManifest.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "common/Md5.h"
+#include "platform/CodePage.h"
+#include "platform/File.h"
+#include "support/TestSupport.h"
+#include "update/uLaunchThread.h"
+
+namespace {
+
+struct TRun {
+  int exitCode;
+  std::string out;
+  std::string err;
+};
+
+TRun RunTool(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int code = RunLauncherManifest(args, out, err);
+  return {code, out.str(), err.str()};
+}
+
+class LauncherManifestTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ForceDirectories(temp / "release/data/map");
+    WriteWholeFile(temp / "release/data/map/a.dat", "a");
+    WriteWholeFile(temp / "release/data/text.txt", std::string(50000, 't'));
+    WriteWholeFile(temp / "release/empty.dat", "");
+    WriteWholeFile(temp / "release/launcher.exe", "new launcher");
+    WriteWholeFile(temp / ("release/" + Utf8ToCp936("\xE5\x9C\xB0\xE5\x9B\xBE.txt")), "map");
+  }
+  nlohmann::json Document(const std::string& path) { return nlohmann::json::parse(ReadWholeFile(temp / path)); }
+  // A launcher folder that fetched the manifest: data\update.json in place.
+  TUpdateFiles Launcher(const std::string& manifest, const std::string& name) {
+    ForceDirectories(temp / "game/data");
+    CopyFileAt(temp / ("server/" + manifest), temp / ("game/data/" + manifest));
+    return TUpdateFiles(temp / "game/", "launcher", StateFileName(0), name);
+  }
+
+  TTempFolder temp;
+};
+
+}  // namespace
+
+TEST_F(LauncherManifestTest, ManifestElementsDescribeTheRelease) {
+  const TRun run = RunTool({temp / "release", temp / "server"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const nlohmann::json manifest = Document("server/update.json");
+  ASSERT_EQ(manifest.size(), 5u);
+  std::vector<std::string> names;
+  for (const auto& element : manifest) {
+    names.push_back(element["File"]);
+    EXPECT_EQ(element["Need"], true);
+    EXPECT_EQ(element["IsZip"], false);
+    EXPECT_EQ(element["isLauncher"], 0);  // only the launcher run marks its executable
+    const std::string local = Utf8ToCp936(element["File"].get<std::string>());
+    EXPECT_EQ(element["Size"], GetFileSize(temp / ("release/" + local)));
+    EXPECT_EQ(ReadWholeFile(temp / ("server/" + local)), ReadWholeFile(temp / ("release/" + local)));
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"data\\map\\a.dat", "data\\text.txt", "empty.dat", "launcher.exe",
+                                             "\xE5\x9C\xB0\xE5\x9B\xBE.txt"}));
+  EXPECT_EQ(manifest[0]["Hash"], MD5OfMemory("a"));
+  // An empty file is listed with the digest every launcher computes for it.
+  EXPECT_EQ(manifest[2]["Hash"], ZeroDigest);
+  EXPECT_FALSE(FileExists(temp / "server/complete/release.json"));
+}
+
+TEST_F(LauncherManifestTest, ZippedLauncherRunIsUpdatedByTheLauncherCode) {
+  const TRun run = RunTool({temp / "release", temp / "server", "--name", "updateL.json", "--zip"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const nlohmann::json manifest = Document("server/updateL.json");
+  EXPECT_EQ(manifest[3]["File"], "launcher.exe");
+  EXPECT_EQ(manifest[3]["isLauncher"], 1);
+  TUpdateFiles files = Launcher("updateL.json", "updateL.json");
+  ASSERT_TRUE(files.LoadManifest());
+  TDownloadList list;
+  EXPECT_EQ(files.CompareFiles(list), CompareMostlyMissing);
+  ASSERT_EQ(list.size(), 5u);
+  for (const TDownloadItem& item : list) {
+    // What a download of File + ".zip" and the update thread's steps do.
+    ASSERT_TRUE(item.IsZip);
+    const std::string archive = temp / ("game/" + item.File + ".zip");
+    ForceDirectories(temp / ("game/" + item.File.substr(0, item.File.find_last_of('\\') + 1)));
+    ASSERT_TRUE(CopyFileAt(temp / ("server/" + item.File + ".zip"), archive));
+    const std::string target = temp / ("game/" + item.File);
+    const std::string folder = target.substr(0, target.find_last_of("\\/") + 1);
+    const TArchiveResult result = ExtractFileArchive(archive, folder, TArchiveHooks());
+    EXPECT_EQ(result.filesExtracted, 1) << item.File;
+    EXPECT_EQ(result.archiveSize, item.Size) << item.File;
+    DeleteFileAt(archive);
+    EXPECT_TRUE(files.VerifyFile(item.File, item.Hash)) << item.File;
+  }
+  files.SaveState();
+  // The next run finds everything in place (the launcher under its own name
+  // until the swap renames it).
+  RenameFileAt(temp / "game/launcher.exe", temp / "game/launcher.update");
+  TUpdateFiles next(temp / "game/", "launcher", StateFileName(0), "updateL.json");
+  ASSERT_TRUE(next.LoadManifest());
+  next.LoadState();
+  list.clear();
+  EXPECT_EQ(next.CompareFiles(list), CompareNothingToDo);
+  EXPECT_TRUE(list.empty());
+}
+
+TEST_F(LauncherManifestTest, FullPackageExtractsIntoTheLauncherFolder) {
+  const TRun run = RunTool({temp / "release", temp / "server", "--full-package"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  TReleaseDocument release;
+  ASSERT_TRUE(ReadReleaseDocument(ReadWholeFile(temp / "server/complete/release.json"), release));
+  EXPECT_EQ(release.File, "update-full.zip");
+  EXPECT_EQ(release.isLauncher, 0);
+  const std::string package = temp / ("server/complete/" + release.File);
+  EXPECT_EQ(release.Size, GetFileSize(package));
+  EXPECT_TRUE(SameDigestIgnoringCase(release.MD5, MD5OfFile(package)));
+  TUpdateFiles files = Launcher("update.json", "update.json");
+  ASSERT_TRUE(CopyFileAt(package, temp / ("game/" + release.File)));
+  ASSERT_TRUE(ExtractPackage(temp / ("game/" + release.File), TArchiveHooks()));
+  ASSERT_TRUE(files.LoadManifest());
+  TDownloadList list;
+  EXPECT_EQ(files.CompareFiles(list), CompareNothingToDo);
+  EXPECT_TRUE(list.empty());
+}
+
+TEST_F(LauncherManifestTest, UsageAndFolderErrors) {
+  EXPECT_EQ(RunTool({}).exitCode, 2);
+  EXPECT_EQ(RunTool({temp / "release"}).exitCode, 2);
+  EXPECT_EQ(RunTool({temp / "release", temp / "server", "--name", "other.json"}).exitCode, 2);
+  EXPECT_EQ(RunTool({temp / "release", temp / "server", "--fast"}).exitCode, 2);
+  const TRun missing = RunTool({temp / "no-such-folder", temp / "server"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.err.find("release folder"), std::string::npos);
+  // An output folder inside the release is not listed in its own manifest.
+  ASSERT_EQ(RunTool({temp / "release", temp / "release/out"}).exitCode, 0);
+  ASSERT_EQ(RunTool({temp / "release", temp / "release/out"}).exitCode, 0);
+  EXPECT_EQ(Document("release/out/update.json").size(), 5u);
+}

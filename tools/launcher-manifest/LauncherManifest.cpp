@@ -1,0 +1,146 @@
+#include "tools/launcher-manifest/LauncherManifest.h"
+
+#include <climits>
+#include <nlohmann/json.hpp>
+
+#include "common/DelimitedText.h"
+#include "common/Md5.h"
+#include "common/PathUtils.h"
+#include "platform/CodePage.h"
+#include "platform/File.h"
+#include "tools/launcher-manifest/ManifestArguments.h"
+#include "tools/launcher-manifest/ReleaseFiles.h"
+#include "update/ZipWriter.h"
+
+namespace {
+
+using TJson = nlohmann::ordered_json;
+
+// Thrown to end the run with exit code 1.
+struct TToolFailure {
+  std::string text;
+};
+
+std::string WithSeparator(const std::string& folder) {
+  if (folder.empty() || folder.back() == '\\' || folder.back() == '/') return folder;
+  return folder + "\\";
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
+  return text;
+}
+
+// The launcher's own executable: an .exe at the top of the launcher run's release.
+bool IsLauncherFile(const std::string& name, const std::string& manifestName) {
+  return manifestName == "updateL.json" && LastSeparator(name) == std::string::npos && name.size() > 4 &&
+         Lower(name.substr(name.size() - 4)) == ".exe";
+}
+
+// A manifest reads Size as a signed 32-bit integer.
+int32_t ManifestSize(const std::string& name, int64_t size) {
+  if (size > INT32_MAX)
+    throw TToolFailure{Cp936ToUtf8(name) + " is " + std::to_string(size) +
+                       " bytes; a manifest describes at most 2147483647 (use --full-package for such files)"};
+  return static_cast<int32_t>(size);
+}
+
+void WriteReplacing(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".tmp";
+  {
+    TFileStream file(temporary, TFileMode::CreateTruncate);
+    file.WriteBuffer(text.data(), text.size());
+  }
+  if (!RenameFileAt(temporary, path)) throw TToolFailure{"cannot write " + Cp936ToUtf8(path)};
+}
+
+TJson PublishFile(const TManifestArguments& args, const TReleaseFile& file) {
+  const std::string source = WithSeparator(args.releaseDir) + file.name;
+  const std::string target = WithSeparator(args.outDir) + file.name;
+  ForceDirectories(ExtractFilePath(target));
+  if (!CopyFileAt(source, target)) throw TToolFailure{"cannot copy " + Cp936ToUtf8(file.name)};
+  // An empty file's digest is 32 "0", as the launcher computes it; launchers
+  // of every version accept that for an empty file.
+  const std::string hash = MD5OfFile(source);
+  int64_t size = file.size;
+  if (args.zip) {
+    TZipWriter archive(target + ".zip");
+    archive.AddFile(source, ExtractFileName(file.name));
+    size = archive.Finish();
+  }
+  TJson element;
+  element["File"] = Cp936ToUtf8(file.name);
+  element["isLauncher"] = IsLauncherFile(file.name, args.name) ? 1 : 0;
+  element["Need"] = true;
+  element["Hash"] = hash;
+  element["Size"] = ManifestSize(file.name, size);
+  element["IsZip"] = args.zip;
+  return element;
+}
+
+void PublishFullPackage(const TManifestArguments& args, const std::vector<TReleaseFile>& files) {
+  const std::string folder = WithSeparator(args.outDir) + "complete\\";
+  const std::string name = FullPackageName(args.name);
+  ForceDirectories(folder);
+  int64_t size = 0;
+  {
+    TZipWriter package(folder + name + ".tmp");
+    for (const TReleaseFile& file : files) {
+      std::string entry = file.name;
+      for (size_t i = 0; i < entry.size(); i = NextCharIndex(entry, i))
+        if (entry[i] == '\\') entry[i] = '/';
+      package.AddFile(WithSeparator(args.releaseDir) + file.name, entry);
+    }
+    size = package.Finish();
+  }
+  if (!RenameFileAt(folder + name + ".tmp", folder + name)) throw TToolFailure{"cannot write " + Cp936ToUtf8(name)};
+  TJson release;
+  release["File"] = Cp936ToUtf8(name);
+  release["isLauncher"] = 0;
+  release["MD5"] = MD5OfFile(folder + name);
+  release["Size"] = size;
+  WriteReplacing(folder + "release.json", release.dump(2) + "\n");
+}
+
+}  // namespace
+
+std::string FullPackageName(const std::string& manifestName) {
+  return manifestName.substr(0, manifestName.rfind('.')) + "-full.zip";
+}
+
+int RunLauncherManifest(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  TManifestArguments parsed;
+  std::string error;
+  if (!ParseManifestArguments(args, parsed, error)) {
+    err << "launcher-manifest: " << error << "\n" << ManifestUsage;
+    return 2;
+  }
+  std::vector<TReleaseFile> files;
+  if (!ListReleaseFiles(parsed.releaseDir, parsed.outDir, files, error)) {
+    err << "launcher-manifest: " << Cp936ToUtf8(error) << "\n";
+    return 1;
+  }
+  if (files.empty()) {
+    err << "launcher-manifest: the release folder holds no files\n";
+    return 1;
+  }
+  try {
+    if (!ForceDirectories(parsed.outDir)) throw TToolFailure{"cannot create " + Cp936ToUtf8(parsed.outDir)};
+    TJson manifest = TJson::array();
+    for (const TReleaseFile& file : files) manifest.push_back(PublishFile(parsed, file));
+    if (parsed.fullPackage) PublishFullPackage(parsed, files);
+    // The manifest goes last: a server updated in place names new files only
+    // once they are there.
+    WriteReplacing(WithSeparator(parsed.outDir) + parsed.name, manifest.dump(2) + "\n");
+  } catch (const TToolFailure& failure) {
+    err << "launcher-manifest: " << failure.text << "\n";
+    return 1;
+  } catch (const EFileError& failure) {
+    err << "launcher-manifest: " << Cp936ToUtf8(failure.what()) << "\n";
+    return 1;
+  }
+  out << files.size() << " files in " << parsed.name << (parsed.zip ? " (zipped)" : "")
+      << (parsed.fullPackage ? ", full package complete/" + FullPackageName(parsed.name) : "") << "\n";
+  return 0;
+}

@@ -1,0 +1,18 @@
+// The command line of launcher-manifest:
+//   launcher-manifest RELEASE_DIR OUT_DIR [--name update.json|updateL.json] [--zip] [--full-package]
+#pragma once
+#include <string>
+#include <vector>
+
+struct TManifestArguments {
+  std::string releaseDir;  // code page 936, like every path inside
+  std::string outDir;
+  std::string name = "update.json";
+  bool zip = false;
+  bool fullPackage = false;
+};
+
+extern const char* const ManifestUsage;
+
+// False with an error text when the arguments do not fit the usage.
+bool ParseManifestArguments(const std::vector<std::string>& args, TManifestArguments& parsed, std::string& error);

@@ -1,0 +1,11 @@
+// launcher-manifest: writes the manifest, the per-file archives and the full
+// package of a release folder into a folder that a static web server serves
+// as the update server.
+#include <iostream>
+
+#include "tools/launcher-manifest/LauncherManifest.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  return RunLauncherManifest(args, std::cout, std::cerr);
+}

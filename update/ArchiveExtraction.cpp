@@ -1,0 +1,51 @@
+#include "update/ArchiveExtraction.h"
+
+#include "common/Format.h"
+#include "common/PathUtils.h"
+#include "platform/CodePage.h"
+#include "platform/File.h"
+#include "update/ZipExtract.h"
+
+namespace {
+
+TZipExtractor MakeExtractor(const std::string& folder, bool recreateDirs, const TArchiveHooks& hooks, bool total) {
+  TZipExtractor extractor;
+  extractor.Options.DoAll = true;
+  extractor.Options.OverwriteMode = "Always";
+  extractor.Options.DestDir = folder;
+  extractor.Options.RecreateDirs = recreateDirs;
+  extractor.Options.ZipAction = "zaReplace";
+  extractor.Hooks.OnStartEntry = hooks.OnStartEntry;
+  extractor.Hooks.OnFilePercent = hooks.OnFilePercent;
+  if (total) extractor.Hooks.OnTotalPercent = hooks.OnTotalPercent;
+  return extractor;
+}
+
+}  // namespace
+
+TArchiveResult ExtractFileArchive(const std::string& archive, const std::string& folder, const TArchiveHooks& hooks) {
+  TZipExtractor extractor = MakeExtractor(folder, false, hooks, false);
+  TArchiveResult result;
+  result.filesExtracted = extractor.Extract(archive);
+  result.archiveSize = GetFileSize(archive);
+  return result;
+}
+
+bool ExtractPackage(const std::string& archive, const TArchiveHooks& hooks) {
+  static const std::string unpacking = Utf8ToCp936("正在解压缩: ");
+  static const std::string failed = Utf8ToCp936("文件解压缩失败，失败，请稍后再试");
+  TZipExtractor extractor = MakeExtractor(ExtractFilePath(archive), true, hooks, true);
+  if (hooks.OnStatus) hooks.OnStatus(unpacking + ExtractFileName(archive));
+  if (extractor.Extract(archive) == 0) {
+    if (hooks.OnStatus) hooks.OnStatus(failed);
+    return false;
+  }
+  if (hooks.IsCancelled && hooks.IsCancelled()) return false;
+  DeleteFileAt(archive);
+  return true;
+}
+
+std::string EntryStartStatus(const std::string& target, int index, int entryCount) {
+  static const std::string unpacking = Utf8ToCp936("解包 %s %d/%d");
+  return Format(unpacking.c_str(), ExtractFileName(target).c_str(), index, entryCount);
+}

@@ -1,0 +1,33 @@
+// The two ways the update run unpacks archives: a per-file archive (a
+// manifest entry served as File + ".zip"), unpacked flat into the folder of
+// File, and the full package, unpacked with its folders where it lies.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+struct TArchiveHooks {
+  // Start of an entry; the update thread sets `skip` when its run is cancelled.
+  std::function<void(int index, const std::string& target, int entryCount, bool& skip)> OnStartEntry;
+  std::function<void(int percent)> OnFilePercent;
+  std::function<void(int percent)> OnTotalPercent;  // the full package only
+  std::function<void(const std::string& text)> OnStatus;
+  std::function<bool()> IsCancelled;
+};
+
+struct TArchiveResult {
+  int filesExtracted = 0;
+  int64_t archiveSize = 0;  // -1 when the archive cannot be examined
+};
+
+// Every entry into `folder`, stored folders dropped, existing files replaced.
+TArchiveResult ExtractFileArchive(const std::string& archive, const std::string& folder, const TArchiveHooks& hooks);
+
+// Every entry below the archive's own folder with its stored folders; the
+// archive is deleted when files were extracted and the run was not
+// cancelled. False when nothing was extracted or the run was cancelled.
+bool ExtractPackage(const std::string& archive, const TArchiveHooks& hooks);
+
+// The status line of the start hook: "解包 %s %d/%d" with the target's file
+// name, the entry index and the number of entries.
+std::string EntryStartStatus(const std::string& target, int index, int entryCount);

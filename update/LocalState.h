@@ -1,0 +1,30 @@
+// The local update state: what the launcher has verified, one entry per
+// file, kept in data\update%d.local between runs. One line per entry,
+// CR LF separated: name "=" digest "-" time, where time is the file's
+// last-write time (local, packed DOS date and time) as a signed decimal.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "http/cHashClass.h"
+
+struct TStateEntry {
+  std::string name;
+  int isLauncher = 0;
+  std::string digest;
+  int32_t time = 0;
+};
+
+using TStateTable = TNamesHash<TStateEntry>;
+constexpr size_t StateTableBuckets = 1023;
+// A state file larger than this is not ours; it is read as empty.
+constexpr int64_t MaxStateFileSize = 256 << 20;
+
+// Splits state text into lines (CR LF, LF or CR) and hands each well-formed
+// one to `line` as (name, digest, time). A line without "=", or whose value
+// has no "-" after its first character, is skipped; a time that is not a
+// number reads as 0.
+void ParseStateText(const std::string& text,
+                    const std::function<void(const std::string&, const std::string&, int32_t)>& line);
+std::string FormatStateLine(const TStateEntry& entry);

@@ -1,0 +1,129 @@
+#include "update/Manifest.h"
+
+#include <cctype>
+#include <climits>
+#include <cmath>
+
+#include "common/DelimitedText.h"
+#include "common/Log.h"
+#include "platform/CodePage.h"
+
+namespace {
+
+const TJsonValue* Member(const TJsonValue& object, const char* key) {
+  if (!object.is_object()) throw EUpdateJsonError(std::string("not an object where \"") + key + "\" is read");
+  const auto found = object.find(key);
+  return found == object.end() ? nullptr : &*found;
+}
+
+[[noreturn]] void WrongType(const char* key, const char* wanted) {
+  throw EUpdateJsonError(std::string("\"") + key + "\" is not a " + wanted);
+}
+
+// Components of a path split at "\" and "/", stepping over double-byte
+// characters whose second byte may be 0x5C.
+bool HasDotsOnlyComponent(const std::string& path) {
+  size_t start = 0;
+  for (size_t i = 0; i <= path.size(); i = i < path.size() ? NextCharIndex(path, i) : i + 1) {
+    if (i < path.size() && path[i] != '\\' && path[i] != '/') continue;
+    const std::string part = path.substr(start, i - start);
+    size_t dots = 0;
+    bool onlyDots = !part.empty();
+    for (const char c : part) {
+      if (c == '.') ++dots;
+      else if (c != ' ') onlyDots = false;
+    }
+    if (onlyDots && dots >= 2) return true;
+    start = i + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ParseUpdateJson(const std::string& bytes, TJsonValue& value) {
+  size_t start = 0;
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
+  value = TJsonValue::parse(bytes.begin() + static_cast<long>(start), bytes.end(), nullptr, false);
+  if (value.is_discarded()) {
+    value = nullptr;
+    return false;
+  }
+  return true;
+}
+
+std::string JsonText(const TJsonValue& object, const char* key) {
+  const TJsonValue* value = Member(object, key);
+  if (!value) return std::string();
+  if (!value->is_string()) WrongType(key, "string");
+  return value->get_ref<const std::string&>();
+}
+
+int64_t JsonInteger(const TJsonValue& object, const char* key) {
+  const TJsonValue* value = Member(object, key);
+  if (!value) return 0;
+  if (value->is_number_unsigned()) {
+    if (value->get<uint64_t>() > INT64_MAX) throw EUpdateJsonError(std::string("\"") + key + "\" is too large");
+    return static_cast<int64_t>(value->get<uint64_t>());
+  }
+  if (value->is_number_integer()) return value->get<int64_t>();
+  if (!value->is_number_float()) WrongType(key, "number");
+  const double rounded = std::round(value->get<double>());
+  if (!(rounded >= -9.2e18 && rounded <= 9.2e18)) throw EUpdateJsonError(std::string("\"") + key + "\" is too large");
+  return static_cast<int64_t>(rounded);
+}
+
+bool JsonFlag(const TJsonValue& object, const char* key) {
+  const TJsonValue* value = Member(object, key);
+  if (!value) return false;
+  if (!value->is_boolean()) WrongType(key, "boolean");
+  return value->get<bool>();
+}
+
+TManifestEntry ReadManifestEntry(const TJsonValue& element) {
+  TManifestEntry entry;
+  entry.File = Utf8ToCp936(JsonText(element, "File"));
+  entry.isLauncher = JsonInteger(element, "isLauncher") != 0 ? 1 : 0;
+  entry.Need = JsonFlag(element, "Need");
+  entry.Hash = JsonText(element, "Hash");
+  const int64_t size = JsonInteger(element, "Size");
+  // A size that does not fit would turn negative and corrupt the byte counts.
+  if (size < INT32_MIN || size > INT32_MAX) throw EUpdateJsonError("\"Size\" does not fit 32 bits");
+  entry.Size = static_cast<int32_t>(size);
+  entry.IsZip = JsonFlag(element, "IsZip");
+  return entry;
+}
+
+bool IsAcceptedManifest(const TJsonValue& document) {
+  if (!document.is_array() || document.empty()) return false;
+  return !JsonText(document.front(), "File").empty();
+}
+
+bool ReadReleaseDocument(const std::string& body, TReleaseDocument& release) {
+  TJsonValue document;
+  if (!ParseUpdateJson(body, document)) return false;
+  if (!document.is_object()) throw EUpdateJsonError("the release document is not an object");
+  release.File = Utf8ToCp936(JsonText(document, "File"));
+  release.isLauncher = JsonInteger(document, "isLauncher") != 0 ? 1 : 0;
+  release.MD5 = JsonText(document, "MD5");
+  release.Size = JsonInteger(document, "Size");
+  if (!IsSafeRelativePath(release.File)) {
+    LogError("release file rejected: \"" + release.File + "\"");
+    return false;
+  }
+  return true;
+}
+
+bool SameDigestIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+bool IsSafeRelativePath(const std::string& path) {
+  if (path.empty() || path[0] == '\\' || path[0] == '/') return false;
+  for (size_t i = 0; i < path.size(); i = NextCharIndex(path, i))
+    if (path[i] == ':' || path[i] == '\0') return false;
+  return !HasDotsOnlyComponent(path);
+}

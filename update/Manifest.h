@@ -1,0 +1,67 @@
+// The update server's documents: the manifest (update.json, updateL.json),
+// a JSON array with one object per file, and the release document
+// (complete/release.json), one object naming the full package.
+#pragma once
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+
+using TJsonValue = nlohmann::json;
+
+// A document value of another JSON type than its key requires. It ends the
+// update run.
+class EUpdateJsonError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// Parses a document, skipping a UTF-8 byte-order mark. False when it does not
+// parse (the value is then null).
+bool ParseUpdateJson(const std::string& bytes, TJsonValue& value);
+
+// Typed reads of one key of an object. A missing key reads as "", 0 or
+// false; a key of another type throws EUpdateJsonError. Numbers are rounded
+// to the nearest integer.
+std::string JsonText(const TJsonValue& object, const char* key);
+int64_t JsonInteger(const TJsonValue& object, const char* key);
+bool JsonFlag(const TJsonValue& object, const char* key);
+
+// One manifest element. Texts are code page 936 (the document is UTF-8).
+struct TManifestEntry {
+  std::string File;
+  int isLauncher = 0;
+  bool Need = false;
+  std::string Hash;
+  int32_t Size = 0;
+  bool IsZip = false;
+};
+
+// Throws EUpdateJsonError when the element is not an object, a key has the
+// wrong type, or Size does not fit a signed 32-bit integer.
+TManifestEntry ReadManifestEntry(const TJsonValue& element);
+
+// A fetched manifest is taken only when it is an array with at least one
+// element whose first File is a non-empty string. A first element that is
+// not an object throws EUpdateJsonError.
+bool IsAcceptedManifest(const TJsonValue& document);
+
+struct TReleaseDocument {
+  std::string File;
+  int isLauncher = 0;
+  std::string MD5;
+  int64_t Size = 0;
+};
+
+// False when the body does not parse, or its File is empty or would leave the
+// launcher folder (logged); throws EUpdateJsonError when it parses to
+// something other than an object or a key has the wrong type.
+bool ReadReleaseDocument(const std::string& body, TReleaseDocument& release);
+
+// The release document's MD5 is compared ignoring case.
+bool SameDigestIgnoringCase(const std::string& a, const std::string& b);
+
+// True for a relative path that stays inside the folder it is joined to: not
+// empty, no leading separator, no drive letter or other colon, and no ".."
+// component (nor one of dots only, which Windows would read as one).
+bool IsSafeRelativePath(const std::string& path);

@@ -1,0 +1,109 @@
+// The update run's view of its files: the local manifest copy, the state
+// table loaded from and saved to the state file, the compare of the manifest
+// with the disk, and the verification of one file. The update thread owns one
+// object per run and assigns the hooks through which it reports.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "update/LocalState.h"
+#include "update/Manifest.h"
+
+// One file to fetch, built by the compare.
+struct TDownloadItem {
+  std::string File;
+  int isLauncher = 0;
+  std::string Hash;
+  int32_t Size = 0;
+  bool IsZip = false;
+};
+using TDownloadList = std::vector<TDownloadItem>;
+
+// Results of CompareFiles.
+constexpr int CompareNothingToDo = 0;
+constexpr int CompareFilesToFetch = 1;
+constexpr int CompareMostlyMissing = 2;
+
+// MD5 of empty input. Digests of files say 32 "0" for an empty file; for a
+// zero-length file the two are taken as the same digest (see DigestAgrees).
+constexpr const char* EmptyInputMd5 = "d41d8cd98f00b204e9800998ecf8427e";
+
+// The file digest: 32 lowercase hexadecimal digits, 32 "0" when the file
+// cannot be opened or mapped (an empty file included).
+std::string FileDigest(const std::string& path);
+// The buffer digest of `length` bytes.
+std::string BufferDigest(const void* data, size_t length);
+
+// Whether a digest taken of (or recorded for) the file at `path` agrees with
+// the expected one: exactly equal, except that the two spellings of the empty
+// file's digest (32 "0" and the MD5 of empty input) agree with each other and
+// only for a file of length 0.
+bool DigestAgrees(const std::string& digest, const std::string& expected, const std::string& path);
+
+class TUpdateFiles {
+public:
+  // `launcherFolder` ends with a separator; `stateFile` ("data\update0.local")
+  // and the manifest copy (data\ + `manifestName`) are relative to it.
+  TUpdateFiles(const std::string& launcherFolder, const std::string& launcherBaseName,
+               const std::string& stateFile, const std::string& manifestName);
+
+  // Hooks of the owner; each may be left empty.
+  std::function<bool()> IsCancelled;
+  std::function<void(const std::string&)> OnStatus;
+  std::function<void(uint32_t position, uint32_t maximum)> OnTotalProgress;
+  std::function<void(const std::string&)> OnLog;
+
+  bool LoadManifest();
+  void LoadState();
+  void SaveState();
+  // Fills `list` with the needed files that are missing or differ; returns
+  // CompareNothingToDo, CompareFilesToFetch or CompareMostlyMissing.
+  int CompareFiles(TDownloadList& list);
+  // Digests launcher folder + name, records the result and tells whether it
+  // equals `expected`. False without touching the table when the file is missing.
+  bool VerifyFile(const std::string& name, const std::string& expected);
+
+  const TJsonValue& Manifest() const { return FManifest; }
+  TStateTable& StateTable() { return FTable; }
+  bool StateChanged() const { return FStateChanged; }
+  void SetStateChanged() { FStateChanged = true; }
+  int64_t BytesDone() const { return FBytesDone; }
+  int64_t BytesTotal() const { return FBytesTotal; }
+  int64_t BytesToDownload() const { return FBytesToDownload; }
+  void SetByteCounts(int64_t done, int64_t total) {
+    FBytesDone = done;
+    FBytesTotal = total;
+  }
+  void AddBytesDone(int64_t bytes) { FBytesDone += bytes; }
+  // Threads that digest files without a state entry during the compare; the
+  // results are the same for any count.
+  void SetDigestThreads(unsigned count) { FDigestThreads = count ? count : 1; }
+  // The local name of a manifest entry: File, or the launcher's base name +
+  // ".update" for the launcher's own executable.
+  std::string LocalName(const TManifestEntry& entry) const;
+  const std::string& LauncherFolder() const { return FFolder; }
+
+private:
+  bool Cancelled() const { return IsCancelled && IsCancelled(); }
+  void Status(const std::string& text) const;
+  void TotalProgress(int64_t position, int64_t maximum) const;
+  void Log(const std::string& text) const;
+  struct TCompareStep;
+  void CompareBlock(std::vector<TCompareStep>& block, TDownloadList& list, bool& stopped);
+  void DigestBlock(std::vector<TCompareStep>& block) const;
+
+  std::string FFolder;
+  std::string FBaseName;
+  std::string FStateFile;
+  std::string FManifestName;
+  TJsonValue FManifest;
+  TStateTable FTable{StateTableBuckets};
+  bool FStateChanged = false;
+  int64_t FBytesDone = 0;
+  int64_t FBytesTotal = 0;
+  int64_t FBytesToDownload = 0;
+  unsigned FDigestThreads = 2;
+};

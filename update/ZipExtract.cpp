@@ -1,0 +1,372 @@
+#include "update/ZipExtract.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "common/Log.h"
+#include "common/PathUtils.h"
+#include "http/cHashClass.h"
+#include "platform/File.h"
+#include "platform/FileTime.h"
+#include "update/Manifest.h"
+#include "update/ZipDirectory.h"
+#include "update/ZipFormat.h"
+
+using namespace zipformat;
+
+namespace {
+
+constexpr size_t InputChunk = 1 << 20;
+constexpr size_t OutputChunk = 2 << 20;
+
+struct TJob {
+  const TZipEntry* entry = nullptr;
+  std::string target;
+};
+
+// What one thread needs to write entries: its own handle on the archive, an
+// inflate stream and buffers, all reused from entry to entry.
+class TEntryWriter {
+public:
+  TEntryWriter(const std::string& archive, const TZipDirectory& directory, std::atomic<uint64_t>& bytesDone)
+      : FSource(archive), FDirectory(directory), FBytesDone(bytesDone), FIn(InputChunk), FOut(OutputChunk) {
+    FStream.zalloc = Z_NULL;
+    FStream.zfree = Z_NULL;
+    FStream.opaque = Z_NULL;
+    if (inflateInit2(&FStream, -MAX_WBITS) != Z_OK) throw std::bad_alloc();
+  }
+  ~TEntryWriter() { inflateEnd(&FStream); }
+  TEntryWriter(const TEntryWriter&) = delete;
+  TEntryWriter& operator=(const TEntryWriter&) = delete;
+
+  // Writes one entry to its target; false with an error text.
+  bool Write(const TJob& job, const std::function<void(int)>& percent, std::string& error) {
+    const TZipEntry& entry = *job.entry;
+    int64_t dataOffset = 0;
+    if (!Check(entry, dataOffset, error)) return false;
+    const std::string temporary = job.target + ".unz~";
+    bool written = false;
+    try {
+      TFileStream file(temporary, TFileMode::CreateTruncate);
+      written = Produce(entry, dataOffset, &file, percent, error);
+    } catch (const EFileError& failure) {
+      error = failure.what();
+    }
+    if (written) {
+      SetFileDosDateTime(temporary, entry.DosDateTime);
+      if (RenameFileAt(temporary, job.target)) return true;
+      error = "cannot replace the file. " + LastFileErrorText();
+    }
+    DeleteFileAt(temporary);
+    return false;
+  }
+
+  // Reads one entry through, checking its size and CRC, writing nothing.
+  bool Test(const TZipEntry& entry, std::string& error) {
+    int64_t dataOffset = 0;
+    return Check(entry, dataOffset, error) && Produce(entry, dataOffset, nullptr, nullptr, error);
+  }
+
+private:
+  bool Check(const TZipEntry& entry, int64_t& dataOffset, std::string& error) {
+    if (entry.Flags & FlagEncrypted) return Fail(error, "encrypted entries are not supported");
+    if (entry.Method != MethodStored && entry.Method != MethodDeflated)
+      return Fail(error, "compression method " + std::to_string(entry.Method) + " is not supported");
+    if (entry.Method == MethodStored && entry.CompressedSize != entry.UncompressedSize)
+      return Fail(error, "stored entry with two different sizes");
+    return LocateEntryData(FSource, FDirectory, entry, dataOffset, error);
+  }
+
+  bool Produce(const TZipEntry& entry, int64_t dataOffset, TFileStream* file, const std::function<void(int)>& percent,
+               std::string& error) {
+    return entry.Method == MethodStored ? Copy(entry, dataOffset, file, percent, error)
+                                        : Inflate(entry, dataOffset, file, percent, error);
+  }
+
+  static bool Fail(std::string& error, const std::string& text) {
+    error = text;
+    return false;
+  }
+
+  // Takes one produced block: bounded by the declared size, checksummed, written.
+  bool Emit(const TZipEntry& entry, const uint8_t* data, size_t length, TFileStream* file,
+            const std::function<void(int)>& percent, std::string& error) {
+    if (length > entry.UncompressedSize - FWritten) return Fail(error, "data beyond the entry's declared size");
+    FCrc = crc32(FCrc, data, static_cast<uInt>(length));
+    if (file) file->WriteBuffer(data, length);
+    FWritten += length;
+    FBytesDone += length;
+    if (percent) {
+      const int now = static_cast<int>(FWritten * 100 / std::max<uint64_t>(entry.UncompressedSize, 1));
+      if (now != FPercent) percent(FPercent = now);
+    }
+    return true;
+  }
+
+  void Begin() {
+    FWritten = 0;
+    FCrc = crc32(0, Z_NULL, 0);
+    FPercent = -1;
+  }
+
+  bool Finish(const TZipEntry& entry, const std::function<void(int)>& percent, std::string& error) {
+    if (FWritten != entry.UncompressedSize) return Fail(error, "data shorter than the entry's declared size");
+    if (FCrc != entry.Crc32) return Fail(error, "CRC-32 mismatch");
+    if (percent && FPercent != 100) percent(100);
+    return true;
+  }
+
+  bool Copy(const TZipEntry& entry, int64_t at, TFileStream* file, const std::function<void(int)>& percent,
+            std::string& error) {
+    Begin();
+    for (uint64_t left = entry.CompressedSize; left > 0;) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(left, OutputChunk));
+      if (!FSource.ReadAt(at, FOut.data(), n)) return Fail(error, "cannot read the archive");
+      if (!Emit(entry, FOut.data(), n, file, percent, error)) return false;
+      at += static_cast<int64_t>(n);
+      left -= n;
+    }
+    return Finish(entry, percent, error);
+  }
+
+  bool Inflate(const TZipEntry& entry, int64_t at, TFileStream* file, const std::function<void(int)>& percent,
+               std::string& error) {
+    Begin();
+    inflateReset(&FStream);
+    FStream.avail_in = 0;
+    uint64_t left = entry.CompressedSize;
+    for (int result = Z_OK; result != Z_STREAM_END;) {
+      if (FStream.avail_in == 0 && left > 0) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(left, InputChunk));
+        if (!FSource.ReadAt(at, FIn.data(), n)) return Fail(error, "cannot read the archive");
+        at += static_cast<int64_t>(n);
+        left -= n;
+        FStream.next_in = FIn.data();
+        FStream.avail_in = static_cast<uInt>(n);
+      }
+      FStream.next_out = FOut.data();
+      FStream.avail_out = static_cast<uInt>(OutputChunk);
+      result = inflate(&FStream, Z_NO_FLUSH);
+      if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
+        return Fail(error, "damaged deflate data");
+      const size_t produced = OutputChunk - FStream.avail_out;
+      if (produced == 0 && result != Z_STREAM_END && FStream.avail_in == 0 && left == 0)
+        return Fail(error, "deflate data ends early");
+      if (produced && !Emit(entry, FOut.data(), produced, file, percent, error)) return false;
+    }
+    return Finish(entry, percent, error);
+  }
+
+  TZipFileSource FSource;
+  const TZipDirectory& FDirectory;
+  std::atomic<uint64_t>& FBytesDone;
+  std::vector<uint8_t> FIn;
+  std::vector<uint8_t> FOut;
+  z_stream FStream{};
+  uint64_t FWritten = 0;
+  uLong FCrc = 0;
+  int FPercent = -1;
+};
+
+// A second thread that writes one entry at a time while the calling thread
+// writes the next; it never calls a hook.
+class THelper {
+public:
+  THelper(const std::string& archive, const TZipDirectory& directory, std::atomic<uint64_t>& bytesDone)
+      : FWriter(archive, directory, bytesDone), FThread([this] { Run(); }) {}
+  ~THelper() {
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      FQuit = true;
+    }
+    FWake.notify_all();
+    FThread.join();
+  }
+  bool Idle() {
+    std::lock_guard<std::mutex> guard(FLock);
+    return !FBusy;
+  }
+  // The target being written, or "" when idle.
+  std::string Target() {
+    std::lock_guard<std::mutex> guard(FLock);
+    return FBusy ? FJob.target : std::string();
+  }
+  void Give(const TJob& job) {
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      FJob = job;
+      FBusy = true;
+    }
+    FWake.notify_all();
+  }
+  void WaitIdle() {
+    std::unique_lock<std::mutex> guard(FLock);
+    FWake.wait(guard, [this] { return !FBusy; });
+  }
+  int Written() const { return FWritten.load(); }
+
+private:
+  void Run() {
+    std::unique_lock<std::mutex> guard(FLock);
+    for (;;) {
+      FWake.wait(guard, [this] { return FQuit || FBusy; });
+      if (FBusy) {
+        const TJob job = FJob;
+        guard.unlock();
+        std::string error;
+        bool ok = false;
+        try {
+          ok = FWriter.Write(job, nullptr, error);
+        } catch (const std::exception& failure) {
+          error = failure.what();
+        }
+        if (ok) ++FWritten;
+        else LogError("extract " + job.entry->Name + " failed: " + error);
+        guard.lock();
+        FBusy = false;
+        FWake.notify_all();
+      } else if (FQuit) {
+        return;
+      }
+    }
+  }
+
+  TEntryWriter FWriter;
+  std::mutex FLock;
+  std::condition_variable FWake;
+  TJob FJob;
+  bool FBusy = false;
+  bool FQuit = false;
+  std::atomic<int> FWritten{0};
+  std::thread FThread;
+};
+
+std::string WithSeparator(const std::string& folder) {
+  if (folder.empty() || folder.back() == '\\' || folder.back() == '/') return folder;
+  return folder + "\\";
+}
+
+// Stored names use "/"; the launcher's paths use "\". "/" is never the
+// second byte of a double-byte character.
+std::string LocalSeparators(std::string name) {
+  std::replace(name.begin(), name.end(), '/', '\\');
+  return name;
+}
+
+}  // namespace
+
+int TZipExtractor::Extract(const std::string& archive) {
+  if (!Options.DoAll) return 0;
+  TZipDirectory directory;
+  std::string error;
+  std::atomic<uint64_t> bytesDone{0};
+  std::unique_ptr<TEntryWriter> writer;
+  try {
+    TZipFileSource source(archive);
+    if (!ReadZipDirectory(source, directory, error)) {
+      LogError("cannot read archive " + archive + ": " + error);
+      return 0;
+    }
+    writer = std::make_unique<TEntryWriter>(archive, directory, bytesDone);
+  } catch (const EFileError& failure) {
+    LogError("cannot read archive " + archive + ": " + failure.what());
+    return 0;
+  }
+  const std::string dest = WithSeparator(Options.DestDir);
+  uint64_t totalBytes = 0;
+  size_t files = 0;
+  for (const TZipEntry& entry : directory.Entries)
+    if (!entry.IsDirectory()) {
+      totalBytes += entry.UncompressedSize;
+      ++files;
+    }
+  std::unique_ptr<THelper> helper;
+  if (Threads > 1 && files > 1) {
+    try {
+      helper = std::make_unique<THelper>(archive, directory, bytesDone);
+    } catch (const std::exception&) {
+      // The calling thread writes every entry.
+    }
+  }
+  std::set<std::string> madeFolders;
+  auto makeFolder = [&](const std::string& folder) {
+    if (folder.empty() || !madeFolders.insert(folder).second) return;
+    ForceDirectories(folder);
+  };
+  int lastTotal = -1;
+  auto reportTotal = [&] {
+    if (!Hooks.OnTotalPercent) return;
+    const int now = static_cast<int>(bytesDone.load() * 100 / std::max<uint64_t>(totalBytes, 1));
+    if (now != lastTotal) Hooks.OnTotalPercent(lastTotal = now);
+  };
+  int written = 0;
+  const int entryCount = static_cast<int>(directory.Entries.size());
+  for (int i = 0; i < entryCount; ++i) {
+    const TZipEntry& entry = directory.Entries[static_cast<size_t>(i)];
+    std::string name = LocalSeparators(entry.Name);
+    if (entry.IsDirectory()) name.pop_back();
+    if (!IsSafeRelativePath(name)) {
+      LogError("archive entry rejected: \"" + entry.Name + "\" would leave " + dest);
+      continue;
+    }
+    if (entry.IsDirectory()) {
+      if (Options.RecreateDirs) makeFolder(dest + name);
+      continue;
+    }
+    const TJob job{&entry, dest + (Options.RecreateDirs ? name : ExtractFileName(name))};
+    bool skip = false;
+    if (Hooks.OnStartEntry) Hooks.OnStartEntry(i, job.target, entryCount, skip);
+    if (skip || (Options.OverwriteMode == "Never" && FileExists(job.target))) continue;
+    makeFolder(ExtractFilePath(job.target));
+    if (helper && helper->Idle()) {
+      helper->Give(job);
+      continue;
+    }
+    if (helper && SameName(helper->Target(), job.target)) helper->WaitIdle();
+    std::function<void(int)> percent = Hooks.OnFilePercent;
+    if (Hooks.OnTotalPercent)
+      percent = [&](int value) {
+        if (Hooks.OnFilePercent) Hooks.OnFilePercent(value);
+        reportTotal();
+      };
+    if (writer->Write(job, percent, error)) ++written;
+    else LogError("extract " + entry.Name + " failed: " + error);
+  }
+  if (helper) {
+    helper->WaitIdle();
+    written += helper->Written();
+  }
+  reportTotal();
+  return written;
+}
+
+bool TestZipArchive(const std::string& archive, std::string& error) {
+  try {
+    TZipDirectory directory;
+    {
+      TZipFileSource source(archive);
+      if (!ReadZipDirectory(source, directory, error)) return false;
+    }
+    std::atomic<uint64_t> bytesDone{0};
+    TEntryWriter reader(archive, directory, bytesDone);
+    for (const TZipEntry& entry : directory.Entries) {
+      if (entry.IsDirectory()) continue;
+      if (!reader.Test(entry, error)) {
+        error = entry.Name + ": " + error;
+        return false;
+      }
+    }
+    return true;
+  } catch (const EFileError& failure) {
+    error = failure.what();
+    return false;
+  }
+}

@@ -1,0 +1,44 @@
+// Extraction of a ZIP archive into a folder: stored and deflated entries,
+// ZIP64, CRC-32 checked, each entry's output bounded by its declared size.
+// An entry is written beside its target and renamed over it only when it is
+// complete and its CRC matches, so a bad entry never replaces a good file.
+// Entries whose names would leave the folder are rejected with a log line.
+#pragma once
+#include <functional>
+#include <string>
+
+// The options of the extraction, named as the update thread sets them.
+struct TZipExtractOptions {
+  bool DoAll = true;                     // every entry (there is no file list)
+  std::string OverwriteMode = "Always";  // "Always" replaces; "Never" keeps existing files
+  std::string DestDir;                   // the folder that receives the entries
+  bool RecreateDirs = false;             // recreate the stored folders below DestDir
+  std::string ZipAction = "zaReplace";   // carried for the caller; no effect here
+};
+
+// Hooks, all called on the thread that runs Extract.
+struct TZipExtractHooks {
+  // Before an entry is written; setting `skip` leaves it out.
+  std::function<void(int index, const std::string& target, int entryCount, bool& skip)> OnStartEntry;
+  // 0..100 of the entry being written by the calling thread.
+  std::function<void(int percent)> OnFilePercent;
+  // 0..100 of all entries' bytes.
+  std::function<void(int percent)> OnTotalPercent;
+};
+
+class TZipExtractor {
+public:
+  TZipExtractOptions Options;
+  TZipExtractHooks Hooks;
+  // Entries may be written by this many threads at once (1 = only the
+  // caller's). The result is the same for any count: entries with the same
+  // target are never written at the same time.
+  unsigned Threads = 2;
+
+  // The number of files written; 0 when the archive cannot be read.
+  int Extract(const std::string& archive);
+};
+
+// Reads every entry through as extraction would, writing nothing: true when
+// each one has its declared size and CRC-32.
+bool TestZipArchive(const std::string& archive, std::string& error);
