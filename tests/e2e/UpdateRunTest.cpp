@@ -1,0 +1,278 @@
+// Whole update runs against nginx serving releases made by the manifest tool.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include "common/Md5.h"
+#include "common/WindowMessages.h"
+#include "package/LauncherSettings.h"
+#include "platform/File.h"
+#include "platform/FileTime.h"
+#include "platform/Tick.h"
+#include "support/TestSupport.h"
+#include "tools/launcher-manifest/LauncherManifest.h"
+#include "update/UpdateThread.h"
+
+namespace {
+
+int PortBase() {
+  const char* base = std::getenv("LAUNCHER_TEST_PORT_BASE");
+  return base ? std::atoi(base) : 21000;
+}
+
+std::string ServerUrl() { return "http://127.0.0.1:" + std::to_string(PortBase() + 5) + "/"; }
+
+// What the window would receive.
+class TQueueSink : public TMessageSink {
+public:
+  struct TMessage {
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+  };
+  void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (message == UM_STATUS_TEXT) FStatuses.push_back(TakePostedText(wParam));
+    FMessages.push_back({message, message == UM_STATUS_TEXT ? 0 : wParam, lParam});
+    if (message == UM_UPDATE_DONE) Done.SetEvent();
+    if (message == UM_CURRENT_PROGRESS && wParam > 0) Progress.SetEvent();
+  }
+  std::vector<std::string> Statuses() {
+    std::lock_guard<std::mutex> guard(FLock);
+    return FStatuses;
+  }
+  std::vector<TMessage> Messages(uint32_t message) {
+    std::lock_guard<std::mutex> guard(FLock);
+    std::vector<TMessage> found;
+    for (const TMessage& m : FMessages)
+      if (m.message == message) found.push_back(m);
+    return found;
+  }
+  bool StatusStartsWith(const std::string& prefix) {
+    for (const std::string& s : Statuses())
+      if (s.rfind(prefix, 0) == 0) return true;
+    return false;
+  }
+  TEvent Done, Progress;
+
+private:
+  std::mutex FLock;
+  std::vector<std::string> FStatuses;
+  std::vector<TMessage> FMessages;
+};
+
+using TFiles = std::map<std::string, std::string>;  // release path ("data/x.pak") -> bytes
+
+std::string Bytes(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (char& c : bytes) {
+    x = x * 1664525u + 1013904223u;
+    c = static_cast<char>(x >> 24);
+  }
+  return bytes;
+}
+
+// Publishes a release under the server's root and returns its base URL
+// (with a trailing slash).
+std::string Publish(const std::string& name, const TFiles& files, std::vector<std::string> flags = {}) {
+  const char* root = std::getenv("LAUNCHER_TEST_UPDATE_ROOT");
+  EXPECT_NE(root, nullptr) << "LAUNCHER_TEST_UPDATE_ROOT is not set";
+  TTempFolder release;
+  for (const auto& [path, bytes] : files) {
+    const std::string full = release.Path() + path;
+    ForceDirectories(full.substr(0, full.find_last_of('/')));
+    WriteWholeFile(full, bytes);
+  }
+  std::vector<std::string> args = {release.Path(), std::string(root ? root : "/nonexistent") + "/" + name};
+  args.insert(args.end(), flags.begin(), flags.end());
+  std::ostringstream out, err;
+  EXPECT_EQ(RunLauncherManifest(args, out, err), 0) << err.str();
+  return ServerUrl() + name + "/";
+}
+
+struct TRun {
+  bool posted = false;
+  uintptr_t result = 99;
+  intptr_t mode = -1;
+  TQueueSink sink;
+};
+
+void RunUpdate(TRun& run, const std::string& folder, const std::string& baseUrl, int mode = 0,
+               uint32_t limitMs = 120000) {
+  TUpdateEnvironment environment;
+  environment.LauncherFolder = folder;
+  environment.LauncherBaseName = "launcher";
+  {
+    TUpdateThread thread(run.sink, mode, StateFileName(mode), mode == 0 ? ClientManifestName : LauncherManifestName,
+                         baseUrl, environment);
+    run.posted = run.sink.Done.WaitFor(limitMs);
+  }
+  const auto done = run.sink.Messages(UM_UPDATE_DONE);
+  if (!done.empty()) {
+    run.result = done.front().wParam;
+    run.mode = done.front().lParam;
+  }
+}
+
+void ExpectInstalled(const std::string& folder, const TFiles& files) {
+  for (const auto& [path, bytes] : files) EXPECT_EQ(MD5OfFile(folder + path), MD5OfMemory(bytes)) << path;
+}
+
+TFiles SampleRelease() {
+  return {{"Client.bin", Bytes(100000, 1)},
+          {"data/ui/small.txt", Bytes(4096, 2)},
+          {"data/big.pak", Bytes(3 * 1024 * 1024 + 5, 3)},
+          {"Korblib.dll", Bytes(4097, 4)}};
+}
+
+}  // namespace
+
+TEST(UpdateRun, FreshInstallThenANoOpRun) {
+  const TFiles files = SampleRelease();
+  const std::string base = Publish("fresh", files);
+  TTempFolder folder;
+  TRun first;
+  RunUpdate(first, folder.Path(), base);
+  ASSERT_TRUE(first.posted);
+  EXPECT_EQ(first.result, 1u);
+  EXPECT_EQ(first.mode, 0);
+  ExpectInstalled(folder.Path(), files);
+  EXPECT_EQ(ReadUpdateNow(folder.Path()), 0);
+  EXPECT_TRUE(FileExists(folder / "data/update0.local"));
+  EXPECT_TRUE(FileExists(folder / "data/update.json"));
+  EXPECT_TRUE(FileExists(folder / "UpdateLog.txt"));
+  EXPECT_TRUE(first.sink.StatusStartsWith("正在检查更新..."));
+  EXPECT_TRUE(first.sink.StatusStartsWith("正在下载 "));
+
+  TRun second;
+  RunUpdate(second, folder.Path(), base);
+  ASSERT_TRUE(second.posted);
+  EXPECT_EQ(second.result, 1u);
+  EXPECT_FALSE(second.sink.StatusStartsWith("正在下载 "));
+  EXPECT_EQ(ReadUpdateNow(folder.Path()), 0);
+}
+
+TEST(UpdateRun, ChangedAndDeletedFilesAreRepaired) {
+  const TFiles files = SampleRelease();
+  const std::string base = Publish("repair", files);
+  TTempFolder folder;
+  TRun first;
+  RunUpdate(first, folder.Path(), base);
+  ASSERT_EQ(first.result, 1u);
+  // A change shows by the file time (a change within the same 2-second slot
+  // keeps the recorded digest).
+  WriteWholeFile(folder / "data/big.pak", "changed");
+  ASSERT_TRUE(SetFileUnixTime(folder / "data/big.pak", 1600000000));
+  DeleteFileAt(folder / "Client.bin");
+  TRun second;
+  RunUpdate(second, folder.Path(), base);
+  ASSERT_EQ(second.result, 1u);
+  ExpectInstalled(folder.Path(), files);
+  EXPECT_TRUE(second.sink.StatusStartsWith("正在下载 data\\big.pak"));
+  EXPECT_TRUE(second.sink.StatusStartsWith("正在下载 Client.bin"));
+}
+
+TEST(UpdateRun, ZippedEntriesAreUnpackedAndTheArchivesGo) {
+  const TFiles files = SampleRelease();
+  const std::string base = Publish("zipped", files, {"--zip"});
+  TTempFolder folder;
+  TRun run;
+  RunUpdate(run, folder.Path(), base);
+  ASSERT_TRUE(run.posted);
+  EXPECT_EQ(run.result, 1u);
+  ExpectInstalled(folder.Path(), files);
+  EXPECT_FALSE(FileExists(folder / "data/big.pak.zip"));
+  EXPECT_TRUE(run.sink.StatusStartsWith("正在下载 data\\big.pak.zip"));
+}
+
+TEST(UpdateRun, FullPackageFirstWhenThePlanSaysSo) {
+  const TFiles files = SampleRelease();
+  const std::string base = Publish("full", files, {"--full-package"});
+  TTempFolder folder;
+  WriteUpdateNow(folder.Path(), 2);
+  TRun run;
+  RunUpdate(run, folder.Path(), base);
+  ASSERT_TRUE(run.posted);
+  EXPECT_EQ(run.result, 1u);
+  ExpectInstalled(folder.Path(), files);
+  EXPECT_TRUE(run.sink.StatusStartsWith("正在下载完整包..."));
+  // Nothing was fetched file by file.
+  EXPECT_FALSE(run.sink.StatusStartsWith("正在下载 Client.bin"));
+  EXPECT_FALSE(run.sink.StatusStartsWith("正在下载 data\\big.pak"));
+  EXPECT_EQ(ReadUpdateNow(folder.Path()), 0);
+}
+
+TEST(UpdateRun, ServerDownReportsTheManifestFailure) {
+  TTempFolder folder;
+  TRun run;
+  // A port where nothing listens.
+  RunUpdate(run, folder.Path(), "http://127.0.0.1:" + std::to_string(PortBase() + 9) + "/none/");
+  ASSERT_TRUE(run.posted);
+  EXPECT_EQ(run.result, 0u);
+  EXPECT_EQ(run.mode, 0);
+  EXPECT_TRUE(run.sink.StatusStartsWith("#100 : 下载配置文件失败，请检查网络。 "));
+  EXPECT_TRUE(run.sink.StatusStartsWith("[网络故障]: 域名服务器故障，请稍候再试"));
+  const auto errors = run.sink.Messages(UM_UPDATE_ERROR);
+  ASSERT_FALSE(errors.empty());
+  EXPECT_EQ(errors.front().wParam, 100u);
+  EXPECT_FALSE(FileExists(folder / "data/update0.local"));
+}
+
+TEST(UpdateRun, CancelledRunResumesItsDownload) {
+  const TFiles files = {{"data/huge.pak", Bytes(24 * 1024 * 1024, 9)}};
+  Publish("cancel", files);
+  // The same release through the rate-limited path.
+  const std::string slow = ServerUrl() + "slow/cancel/";
+  TTempFolder folder;
+  {
+    TRun run;
+    TUpdateEnvironment environment;
+    environment.LauncherFolder = folder.Path();
+    environment.LauncherBaseName = "launcher";
+    TUpdateThread thread(run.sink, 0, StateFileName(0), ClientManifestName, slow, environment);
+    ASSERT_TRUE(run.sink.Progress.WaitFor(60000));
+    SleepMs(300);
+    // Destroyed in the middle: cancelled, no done message.
+  }
+  EXPECT_TRUE(FileExists(folder / "data/huge.pak.!tmp"));
+  EXPECT_TRUE(FileExists(folder / "data/huge.pak.!dl"));
+  TRun again;
+  RunUpdate(again, folder.Path(), ServerUrl() + "cancel/");
+  ASSERT_TRUE(again.posted);
+  EXPECT_EQ(again.result, 1u);
+  ExpectInstalled(folder.Path(), files);
+  EXPECT_FALSE(FileExists(folder / "data/huge.pak.!dl"));
+}
+
+TEST(UpdateRun, ManifestThroughThePublicDnsFallback) {
+  // Port +6 listens on 127.0.0.9 only. "localhost" is 127.0.0.1 for the
+  // system resolver, so the direct request and the local-resolver retry
+  // fail; the test DNS peer answers 127.0.0.9 for it, and the retry through
+  // that address succeeds.
+  const TFiles files = {{"Client.bin", Bytes(5000, 21)}};
+  Publish("dns", files);
+  const std::string base = "http://localhost:" + std::to_string(PortBase() + 6) + "/dns/";
+  TTempFolder folder;
+  TRun run;
+  TUpdateEnvironment environment;
+  environment.LauncherFolder = folder.Path();
+  environment.LauncherBaseName = "launcher";
+  environment.Download.WatchdogMs = 500;  // the files themselves stay out of reach
+  {
+    TUpdateThread thread(run.sink, 0, StateFileName(0), ClientManifestName, base, environment);
+    run.posted = run.sink.Done.WaitFor(120000);
+  }
+  ASSERT_TRUE(run.posted);
+  EXPECT_TRUE(FileExists(folder / "data/update.json"));
+  const std::string log = ReadWholeFile(folder / "UpdateLog.txt");
+  EXPECT_NE(log.find("local DNSIP 127.0.0.1"), std::string::npos);
+  EXPECT_NE(log.find("request public DNSIP"), std::string::npos);
+  EXPECT_NE(log.find("public DNSIP count 1"), std::string::npos);
+  EXPECT_NE(log.find("public DNSIP 127.0.0.9"), std::string::npos);
+  EXPECT_TRUE(run.sink.StatusStartsWith("#100 : 下载配置文件失败，请检查网络。 "));
+}

@@ -1,0 +1,122 @@
+// launcher-update --base URL --dir FOLDER [--mode 0|1]
+// Runs the launcher's update engine without a window: the folder is brought
+// up to date from the update server at URL exactly as the launcher would,
+// with status lines and progress on the terminal. Exits 0 when the run
+// reports success.
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "common/WindowMessages.h"
+#include "platform/CodePage.h"
+#include "platform/File.h"
+#include "platform/Thread.h"
+#include "platform/Tick.h"
+#include "update/UpdateThread.h"
+
+namespace {
+
+std::atomic<bool> Interrupted{false};
+void OnSignal(int) { Interrupted = true; }
+
+// Prints what the update thread posts to its window.
+class TConsoleSink : public TMessageSink {
+public:
+  void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+    std::lock_guard<std::mutex> guard(FLock);
+    switch (message) {
+      case UM_STATUS_TEXT:
+        std::printf("%s\n", Cp936ToUtf8(TakePostedText(wParam)).c_str());
+        break;
+      case UM_TOTAL_PROGRESS:
+        FTotal = wParam;
+        FTotalMax = static_cast<uint32_t>(lParam);
+        PrintProgress(false);
+        break;
+      case UM_CURRENT_PROGRESS:
+        FCurrent = wParam;
+        FCurrentMax = static_cast<uint32_t>(lParam);
+        PrintProgress(false);
+        break;
+      case UM_UPDATE_ERROR:
+        std::printf("manifest attempt failed (error %u)\n", static_cast<unsigned>(wParam));
+        break;
+      case UM_UPDATE_DONE:
+        PrintProgress(true);
+        Succeeded = wParam == 1;
+        Done.SetEvent();
+        break;
+      default:
+        break;
+    }
+    std::fflush(stdout);
+  }
+
+  TEvent Done;
+  std::atomic<bool> Succeeded{false};
+
+private:
+  void PrintProgress(bool force) {
+    const uint32_t now = GetTickCount32();
+    if (!force && now - FLastPrint < 500) return;
+    FLastPrint = now;
+    std::printf("  total %lu/%lu  current %lu/%lu\n", static_cast<unsigned long>(FTotal),
+                static_cast<unsigned long>(FTotalMax), static_cast<unsigned long>(FCurrent),
+                static_cast<unsigned long>(FCurrentMax));
+  }
+
+  std::mutex FLock;
+  uintptr_t FTotal = 0, FCurrent = 0;
+  uint32_t FTotalMax = 0, FCurrentMax = 0, FLastPrint = 0;
+};
+
+int Usage() {
+  std::fprintf(stderr, "usage: launcher-update --base URL --dir FOLDER [--mode 0|1] [--name LAUNCHER_BASE_NAME]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string base, folder, baseName = "launcher";
+  int mode = 0;
+  for (int i = 1; i < argc; ++i) {
+    const bool hasValue = i + 1 < argc;
+    if (std::strcmp(argv[i], "--base") == 0 && hasValue) base = argv[++i];
+    else if (std::strcmp(argv[i], "--dir") == 0 && hasValue) folder = Utf8ToCp936(argv[++i]);
+    else if (std::strcmp(argv[i], "--mode") == 0 && hasValue) mode = std::atoi(argv[++i]);
+    else if (std::strcmp(argv[i], "--name") == 0 && hasValue) baseName = argv[++i];
+    else return Usage();
+  }
+  if (base.empty() || folder.empty() || (mode != 0 && mode != 1)) return Usage();
+  if (folder.back() != '/' && folder.back() != '\\') folder += '/';
+  if (!ForceDirectories(folder)) {
+    std::fprintf(stderr, "cannot create %s\n", folder.c_str());
+    return 1;
+  }
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+
+  TConsoleSink sink;
+  TUpdateEnvironment environment;
+  environment.LauncherFolder = folder;
+  environment.LauncherBaseName = baseName;
+  {
+    TUpdateThread run(sink, mode, StateFileName(mode), mode == 0 ? ClientManifestName : LauncherManifestName, base,
+                      environment);
+    std::printf("update plan %d\n", run.UpdatePlan());
+    while (!sink.Done.WaitFor(100) && !Interrupted && !run.Finished()) {
+    }
+    if (Interrupted) std::printf("cancelled; the next run continues from here\n");
+  }  // the run ends here and writes UpdateLog.txt
+  if (!sink.Succeeded) {
+    std::printf("the update run failed (see %sUpdateLog.txt)\n", Cp936ToUtf8(folder).c_str());
+    return 1;
+  }
+  std::printf("the update run succeeded\n");
+  return 0;
+}

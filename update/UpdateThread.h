@@ -1,0 +1,87 @@
+// TUpdateThread: one update run. It fetches the manifest (through the
+// system resolver and public DNS when the direct request fails), compares
+// the local files with it, downloads what is missing or wrong, unpacks and
+// verifies, and reports everything by posted messages and its log file.
+// The main window runs two: the client run (mode 0) and the launcher run
+// (mode 1).
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/WindowMessages.h"
+#include "http/HttpDownload.h"
+#include "http/cHttpSend.h"
+#include "platform/Thread.h"
+#include "update/uLaunchThread.h"
+
+// Where a run works and whom it asks; the defaults are the running program's.
+struct TUpdateEnvironment {
+  std::string LauncherFolder;    // with its trailing separator; empty: the program's folder
+  std::string LauncherBaseName;  // empty: the program's base name
+  // The host the manifest fallbacks resolve; empty: the host of the base URL,
+  // so the resolvers retry the same server by address.
+  std::string DownloadHost;
+  TDownloadOptions Download;
+  THttpDocumentOptions Document;
+  uint32_t PollMs = 10;
+};
+
+class TUpdateThread : public TThread {
+public:
+  // Starts the run at once. `stateFile` is "data\update%d.local" of the
+  // mode, `manifestName` "update.json" or "updateL.json".
+  TUpdateThread(TMessageSink& window, int mode, const std::string& stateFile, const std::string& manifestName,
+                const std::string& baseUrl, const TUpdateEnvironment& environment = TUpdateEnvironment());
+  // Cancels a running run (aborting a blocked request), waits for it, and
+  // writes "UpdateLog.txt".
+  ~TUpdateThread() override;
+
+  // The "UpdateNow" value read at construction: 0 compare first, 1
+  // incremental update, 2 full package first.
+  int UpdatePlan() const { return FPlan; }
+  int Mode() const { return FMode; }
+
+  // A line of the run's log (also to the debug output); any thread.
+  void Log(const std::string& text);
+  // Log, then UM_STATUS_TEXT with a copy for the window.
+  void ShowStatus(const std::string& text);
+
+  // "UpdateNow" in launcher.ini of the launcher folder.
+  int ReadUpdateNow() const;
+  void WriteUpdateNow(int value) const;
+
+protected:
+  void Execute() override;
+  void TerminatedSet() override;
+  std::string ThreadName() const override { return "TUpdateThread"; }
+
+private:
+  int Run();
+  bool FetchManifest();
+  bool FetchThroughAddresses(std::vector<std::string>& addresses, const char* logPrefix);
+  bool FetchManifestFrom(const std::string& address);
+  bool DownloadFile(const TDownloadItem& item, int k, int n);
+  bool Download(const std::string& url, const std::string& localPath, int workers, int64_t expectedSize);
+  bool DownloadFullPackage();
+  TArchiveHooks ArchiveHooks();
+  void Post(uint32_t message, int64_t wParam, int64_t lParam);
+  bool Cancelled() const { return Terminated(); }
+  std::string DownloadHostName() const;
+
+  TMessageSink& FWindow;
+  const int FMode;
+  const std::string FBaseUrl;
+  const std::string FManifestName;
+  const std::string FStateFile;
+  TUpdateEnvironment FEnvironment;
+  int FPlan = 0;
+  TUpdateFiles FFiles;
+  std::mutex FLogLock;
+  std::vector<std::string> FLogLines;
+  std::mutex FDocumentLock;
+  THttpGetDocument* FDocument = nullptr;  // the request in progress, for abort
+};
