@@ -271,10 +271,17 @@ TArchiveHooks TUpdateThread::ArchiveHooks() {
   return hooks;
 }
 
+// The launcher's own entry is fetched into a folder of its own and then
+// moved to <base>.update: fetched in place it would replace the running
+// program when the manifest names it by the program's own file name.
 bool TUpdateThread::DownloadFile(const TDownloadItem& item, int k, int n) {
   const int workers = item.Size <= 4096 ? 1 : 5;
   const std::string name = item.IsZip ? item.File + ".zip" : item.File;
-  const std::string localPath = FEnvironment.LauncherFolder + name;
+  const std::string& folder = FEnvironment.LauncherFolder;
+  const bool self = item.isLauncher != 0;
+  const std::string staging = folder + "data\\launcher\\";
+  const std::string localPath = self ? staging + ExtractFileName(name) : folder + name;
+  const std::string placed = self ? staging + ExtractFileName(item.File) : folder + item.File;
   ShowStatus(Format("正在下载 %s %d/%d", name.c_str(), k, n));
   if (!Download(FBaseUrl + "/" + name, localPath, workers, item.Size)) return false;
 
@@ -292,18 +299,20 @@ bool TUpdateThread::DownloadFile(const TDownloadItem& item, int k, int n) {
     DeleteFileAt(localPath);
   }
   ShowStatus("校验 " + name + " ...");
-  if (ok && !FFiles.VerifyFile(item.File, item.Hash)) {
-    Log(Format("%s %s md5=%s", item.File.c_str(), " MD5值不正确.", item.Hash.c_str()));
-    ok = false;
+  if (ok) {
+    if (self) {
+      const std::string update = FEnvironment.LauncherBaseName + ".update";
+      ok = MD5OfFile(placed) == item.Hash;
+      if (ok) {
+        DeleteFileAt(folder + update);
+        ok = RenameFileAt(placed, folder + update) && FFiles.VerifyFile(update, item.Hash);
+      }
+    } else {
+      ok = FFiles.VerifyFile(item.File, item.Hash);
+    }
+    if (!ok) Log(Format("%s %s md5=%s", item.File.c_str(), " MD5值不正确.", item.Hash.c_str()));
   }
   if (!ok) return false;
-  if (item.isLauncher != 0) {
-    const std::string update = FEnvironment.LauncherBaseName + ".update";
-    if (UpperCase(item.File) != UpperCase(update)) {
-      DeleteFileAt(FEnvironment.LauncherFolder + update);
-      RenameFileAt(FEnvironment.LauncherFolder + item.File, FEnvironment.LauncherFolder + update);
-    }
-  }
   FFiles.AddBytesDone(item.Size);
   return true;
 }

@@ -276,3 +276,27 @@ TEST(UpdateRun, ManifestThroughThePublicDnsFallback) {
   EXPECT_NE(log.find("public DNSIP 127.0.0.9"), std::string::npos);
   EXPECT_TRUE(run.sink.StatusStartsWith("#100 : 下载配置文件失败，请检查网络。 "));
 }
+
+TEST(UpdateRun, LauncherRunLeavesTheNewLauncherBesideTheRunningOne) {
+  // In updateL.json the top-level .exe is the launcher's own entry: it is
+  // compared and kept as <base>.update; the running program is not touched.
+  const TFiles files = {{"launcher.exe", Bytes(70000, 31)}, {"launcher.dll", Bytes(3000, 32)}};
+  const std::string base = Publish("selfupdate", files, {"--name", "updateL.json"});
+  TTempFolder folder;
+  WriteWholeFile(folder / "launcher.exe", "the running program");
+  TRun run;
+  RunUpdate(run, folder.Path(), base, 1);
+  ASSERT_TRUE(run.posted);
+  EXPECT_EQ(run.result, 1u);
+  EXPECT_EQ(run.mode, 1);
+  EXPECT_EQ(MD5OfFile(folder / "launcher.update"), MD5OfMemory(files.at("launcher.exe")));
+  EXPECT_EQ(ReadWholeFile(folder / "launcher.exe"), "the running program");
+  EXPECT_EQ(MD5OfFile(folder / "launcher.dll"), MD5OfMemory(files.at("launcher.dll")));
+  EXPECT_TRUE(FileExists(folder / "data/update1.local"));
+
+  // The next launcher run finds the .update copy valid and fetches nothing.
+  TRun again;
+  RunUpdate(again, folder.Path(), base, 1);
+  EXPECT_EQ(again.result, 1u);
+  EXPECT_FALSE(again.sink.StatusStartsWith("正在下载 "));
+}
