@@ -113,9 +113,9 @@ bool TDirectoryService::Admit(uint32_t sourceAddress, uint32_t nowMs) {
   return true;
 }
 
-TDatagrams TDirectoryService::Answer(const uint8_t* data, size_t length, uint32_t sourceAddress, uint32_t nowMs) {
+TReplyDatagrams TDirectoryService::Answer(const uint8_t* data, size_t length, uint32_t sourceAddress, uint32_t nowMs) {
   ++FCounters.datagrams;
-  TDatagrams out;
+  TReplyDatagrams out;
   size_t requests = 0;
   ScanDirectoryFrames(data, length, [&](const TDirectoryFrame& frame) {
     uint32_t gameId = 0;
@@ -131,7 +131,7 @@ TDatagrams TDirectoryService::Answer(const uint8_t* data, size_t length, uint32_
       return;
     }
     ++FCounters.answered;
-    out.insert(out.end(), reply->begin(), reply->end());
+    for (const auto& datagram : *reply) out.push_back(&datagram);
   });
   if (requests == 0) ++FCounters.notARequest;
   return out;

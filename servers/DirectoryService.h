@@ -31,6 +31,8 @@ struct TDirectoryServiceCounters {
 };
 
 using TDatagrams = std::vector<std::vector<uint8_t>>;
+// Datagrams of prepared replies, valid until the next load.
+using TReplyDatagrams = std::vector<const std::vector<uint8_t>*>;
 
 class TDirectoryService {
 public:
@@ -48,7 +50,7 @@ public:
 
   // The reply datagrams for one received datagram (none for anything that
   // is not a request of a known game, or beyond the source's limit).
-  TDatagrams Answer(const uint8_t* data, size_t length, uint32_t sourceAddress, uint32_t nowMs);
+  TReplyDatagrams Answer(const uint8_t* data, size_t length, uint32_t sourceAddress, uint32_t nowMs);
 
   size_t GameCount() const { return FReplies.size(); }
   const TDirectoryServiceCounters& Counters() const { return FCounters; }

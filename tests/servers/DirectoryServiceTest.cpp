@@ -16,7 +16,9 @@ namespace {
 std::vector<uint8_t> Request(uint32_t gameId) { return BuildServerListRequest(gameId, GetServerList); }
 
 TDatagrams Ask(TDirectoryService& service, const std::vector<uint8_t>& datagram, uint32_t source = 1, uint32_t now = 0) {
-  return service.Answer(datagram.data(), datagram.size(), source, now);
+  TDatagrams copies;
+  for (const auto* reply : service.Answer(datagram.data(), datagram.size(), source, now)) copies.push_back(*reply);
+  return copies;
 }
 
 // The frame a reply's datagrams carry, put back together.

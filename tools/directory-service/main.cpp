@@ -95,8 +95,8 @@ int Serve(const TArguments& args) {
       TSocketAddress from;
       const int length = SocketRecvFrom(socket, buffer.get(), 65536, &from);
       if (length > 0) {
-        for (const auto& datagram : service.Answer(buffer.get(), static_cast<size_t>(length), from.Address, GetTickCount32()))
-          SocketSendTo(socket, datagram.data(), static_cast<int>(datagram.size()), from);
+        for (const auto* datagram : service.Answer(buffer.get(), static_cast<size_t>(length), from.Address, GetTickCount32()))
+          SocketSendTo(socket, datagram->data(), static_cast<int>(datagram->size()), from);
       }
     }
     if (GetTickCount32() - lastCheck >= 1000) {
