@@ -62,8 +62,12 @@ std::string TBlockSocket::PeerText() const {
 }
 
 bool TBlockSocket::Close() {
-  FConnected = false;
-  const TSocketHandle handle = FHandle.exchange(InvalidSocket);
+  TSocketHandle handle;
+  {
+    std::lock_guard<std::mutex> guard(FStateLock);
+    FConnected = false;
+    handle = FHandle.exchange(InvalidSocket);
+  }
   if (handle == InvalidSocket) return true;
   const bool shutDown = Check(SocketShutdown(handle) != 0);
   SocketClose(handle);
@@ -125,7 +129,13 @@ bool TBlockSocket::Connect(const std::string& host, int port, int timeoutMs) {
   SetError(outcome);
   if (outcome != 0) return fail();
   if (!Check(SocketSetNonBlocking(handle, false) != 0)) return fail();
-  FConnected = FHandle.load() == handle;
+  {
+    // Against a Close from another thread between the check and the flag.
+    std::lock_guard<std::mutex> guard(FStateLock);
+    FConnected = FHandle.load() == handle;
+  }
+  // Closed by another thread while connecting: the connect was aborted.
+  if (!FConnected) SetError(SocketErrorNotSocket);
   return FConnected;
 }
 

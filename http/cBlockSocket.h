@@ -69,7 +69,7 @@ private:
 
   std::atomic<TSocketHandle> FHandle{InvalidSocket};
   std::atomic<bool> FConnected{false};
-  mutable std::mutex FStateLock;  // guards the error fields and the peer text
+  mutable std::mutex FStateLock;  // guards the error fields, the peer text and connecting against Close
   int FLastError = 0;
   std::string FErrorText;
   std::string FPeer;
