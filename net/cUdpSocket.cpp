@@ -253,9 +253,11 @@ void TUDPClientSocket::ReceiveOne() {
   {
     std::lock_guard<std::mutex> guard(FSocketLock);
     if (FSocket.load() == InvalidSocket) return;
-    length = SocketRecvFrom(FSocket.load(), FReceiveBuffer.get(), UdpMaxDatagram, &from);
+    // One byte more than a datagram may have: a longer one is dropped whole
+    // on every platform instead of arriving cut where the system cuts it.
+    length = SocketRecvFrom(FSocket.load(), FReceiveBuffer.get(), UdpMaxDatagram + 1, &from);
   }
-  if (Terminated() || length < 1) return;
+  if (Terminated() || length < 1 || length > UdpMaxDatagram) return;
   FReceiveBuffer[static_cast<size_t>(length)] = 0;
   FOnReceive(from.Address, from.Port, length, FReceiveBuffer.get());
 }
