@@ -22,11 +22,13 @@ public:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  TServerConfig config("/nonexistent/");
-  TNoWindow window;
-  TSystemTicks ticks;
-  TDatagramQueue queue;
-  TDirectoryExchange exchange(config, window, ticks, queue, nullptr, "/nonexistent/");
+  // One exchange for the whole run, as in the launcher: every request
+  // starts a fresh reply in the same buffer.
+  static TServerConfig config("/nonexistent/");
+  static TNoWindow window;
+  static TSystemTicks ticks;
+  static TDatagramQueue queue;
+  static TDirectoryExchange exchange(config, window, ticks, queue, nullptr, "/nonexistent/");
   exchange.RequestServerList(12, GetServerList);
   size_t at = 0;
   while (at < size) {
@@ -41,9 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (queue.Take(datagram)) exchange.DirectoryDataArrived(datagram);
     at += length;
   }
-  TDirectoryService service;
-  std::string error;
-  service.LoadText("{\"12\":\"doc\"}", error);
+  static TDirectoryService service;
+  static bool loaded = [] {
+    std::string error;
+    return service.LoadText("{\"12\":\"doc\"}", error);
+  }();
+  (void)loaded;
   service.Answer(data, size, 1, 0);
   return 0;
 }
