@@ -206,30 +206,27 @@ std::string ReadDnsName(const uint8_t* reply, int length, int& position) {
   while (at < length) {
     const uint8_t size = reply[at++];
     if (size == 0) break;
-    if (!text.empty() && !justJumped) text += ".";
+    const bool separate = !text.empty() && !justJumped;
     justJumped = false;
     if (IsPointer(size)) {
       if (at >= length) break;
       const int target = (size & 0x3F) << 8 | reply[at++];
       if (!jumped) position = at;
       jumped = true;
-      if (target >= segmentStart || ++jumps > DnsMaxNameJumps) {
-        if (!text.empty() && text.back() == '.') text.pop_back();  // the dot for the part not read
-        return text;
-      }
+      if (target >= segmentStart || ++jumps > DnsMaxNameJumps) break;
+      if (separate) text += ".";
       at = segmentStart = target;
       justJumped = true;
       continue;
     }
+    if (separate) text += ".";
     const int available = std::min<int>(size, length - at);
     text.append(reinterpret_cast<const char*>(reply + at), available);
     at += available;
-    if (text.size() > DnsMaxNameText) {
-      text.resize(DnsMaxNameText);
-      break;
-    }
+    if (text.size() > DnsMaxNameText) break;
   }
   if (!jumped) position = at;
+  if (text.size() > DnsMaxNameText) text.resize(DnsMaxNameText);
   return text;
 }
 

@@ -304,6 +304,22 @@ TEST(DnsName, PointersOnlyLeadBackwardsAndJumpsAreBounded) {
   EXPECT_EQ(ReadDnsName(short_.Data().data(), short_.Size(), position), "www.example.com");
   EXPECT_EQ(position, short_.Size());
 
+  // Long names end at the cap: one of exactly the cap's length followed by a
+  // pointer cut off by the end of the reply, and one far longer.
+  TMessage atCap;
+  atCap.Header(0, 0, 0, 0);
+  for (int i = 0; i < 16; ++i) atCap.Labels(std::string(62, 'a'));
+  atCap.Labels(std::string(16, 'b')).U8(0xC0);  // 16 * 62 + 16 + 16 dots = 1024
+  position = 12;
+  EXPECT_EQ(ReadDnsName(atCap.Data().data(), atCap.Size(), position).size(), DnsMaxNameText);
+  EXPECT_EQ(position, atCap.Size());
+  TMessage overCap;
+  overCap.Header(0, 0, 0, 0);
+  for (int i = 0; i < 20; ++i) overCap.Labels(std::string(63, 'a'));
+  position = 12;
+  EXPECT_EQ(ReadDnsName(overCap.Data().data(), overCap.Size(), position).size(), DnsMaxNameText);
+  EXPECT_LE(position, overCap.Size());
+
   // A label running past the end is cut at the end.
   TMessage cut;
   cut.Header(0, 0, 0, 0).U8(20).Bytes("abc");
