@@ -26,8 +26,9 @@ public:
   // False (and the entry is dropped) when the key is present already.
   bool Add(const std::string& key, std::unique_ptr<TEntry> entry) {
     if (Find(key)) return false;
-    TNode* node = new TNode{key, std::move(entry), nullptr, FLast, nullptr};
-    TNode*& head = FBuckets[Bucket(key)];
+    const uint32_t hash = NamesHashOf(key);
+    TNode* node = new TNode{key, hash, std::move(entry), nullptr, FLast, nullptr};
+    TNode*& head = FBuckets[hash % FBuckets.size()];
     node->chainNext = head;
     head = node;
     (FLast ? FLast->orderNext : FFirst) = node;
@@ -37,16 +38,18 @@ public:
   }
 
   TEntry* Find(const std::string& key) const {
-    for (TNode* node = FBuckets[Bucket(key)]; node; node = node->chainNext)
-      if (SameName(node->key, key)) return node->entry.get();
+    const uint32_t hash = NamesHashOf(key);
+    for (TNode* node = FBuckets[hash % FBuckets.size()]; node; node = node->chainNext)
+      if (node->hash == hash && SameName(node->key, key)) return node->entry.get();
     return nullptr;
   }
 
   // Unlinks and frees the entry; false when there was none.
   bool Remove(const std::string& key) {
-    for (TNode** link = &FBuckets[Bucket(key)]; *link; link = &(*link)->chainNext) {
+    const uint32_t hash = NamesHashOf(key);
+    for (TNode** link = &FBuckets[hash % FBuckets.size()]; *link; link = &(*link)->chainNext) {
       TNode* node = *link;
-      if (!SameName(node->key, key)) continue;
+      if (node->hash != hash || !SameName(node->key, key)) continue;
       *link = node->chainNext;
       (node->orderPrev ? node->orderPrev->orderNext : FFirst) = node->orderNext;
       (node->orderNext ? node->orderNext->orderPrev : FLast) = node->orderPrev;
@@ -85,14 +88,16 @@ public:
   const std::string& CurrentKey() const { return FCursor->key; }
 
 private:
+  // Each node keeps its key's full hash: a chain is walked comparing
+  // integers, and names only where the hashes are equal.
   struct TNode {
     std::string key;
+    uint32_t hash;
     std::unique_ptr<TEntry> entry;
     TNode* chainNext;
     TNode* orderPrev;
     TNode* orderNext;
   };
-  size_t Bucket(const std::string& key) const { return NamesHashOf(key) % FBuckets.size(); }
   TEntry* Current() const { return FCursor ? FCursor->entry.get() : nullptr; }
 
   std::vector<TNode*> FBuckets;
