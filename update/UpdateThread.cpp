@@ -202,34 +202,33 @@ bool TUpdateThread::FetchThroughAddresses(std::vector<std::string>& addresses, c
   return false;
 }
 
+bool TUpdateThread::GetDocument(THttpGetDocument& document, const std::string& url, const std::string& address) {
+  {
+    std::lock_guard<std::mutex> guard(FDocumentLock);
+    FDocument = &document;
+  }
+  const bool fetched = !Cancelled() && document.Get(url, address);
+  // Forgotten under the lock before it goes, so a cancel never aborts a freed request.
+  std::lock_guard<std::mutex> guard(FDocumentLock);
+  FDocument = nullptr;
+  return fetched;
+}
+
 bool TUpdateThread::FetchManifestFrom(const std::string& address) {
   const std::string url = FBaseUrl + "/" + FManifestName;
   Log("=>" + url);
-  auto document = std::make_unique<THttpGetDocument>(FEnvironment.Document);
-  {
-    std::lock_guard<std::mutex> guard(FDocumentLock);
-    FDocument = document.get();
-  }
-  // The request is forgotten (under the lock) before it goes, on every way out.
-  struct TForget {
-    TUpdateThread& owner;
-    ~TForget() {
-      std::lock_guard<std::mutex> guard(owner.FDocumentLock);
-      owner.FDocument = nullptr;
-    }
-  } forget{*this};
-  if (Cancelled()) return false;
+  THttpGetDocument document(FEnvironment.Document);
   bool accepted = false;
-  if (document->Get(url, address)) {
+  if (GetDocument(document, url, address)) {
     if (Cancelled()) return false;
     TJsonValue manifest;
-    if (ParseUpdateJson(document->Body(), manifest) && IsAcceptedManifest(manifest)) {
-      WriteFileBytes(FEnvironment.LauncherFolder + "data\\" + FManifestName, document->Body());
+    if (ParseUpdateJson(document.Body(), manifest) && IsAcceptedManifest(manifest)) {
+      WriteFileBytes(FEnvironment.LauncherFolder + "data\\" + FManifestName, document.Body());
       accepted = true;
     }
   }
   if (!accepted && !Cancelled()) {
-    ShowStatus("#100 : 下载配置文件失败，请检查网络。 " + document->ErrorText());
+    ShowStatus("#100 : 下载配置文件失败，请检查网络。 " + document.ErrorText());
     Post(UM_UPDATE_ERROR, 100, 0);
   }
   return accepted;
@@ -319,18 +318,10 @@ bool TUpdateThread::DownloadFile(const TDownloadItem& item, int k, int n) {
 
 bool TUpdateThread::DownloadFullPackage() {
   ShowStatus("正在下载完整包...");
-  auto document = std::make_unique<THttpGetDocument>(FEnvironment.Document);
-  {
-    std::lock_guard<std::mutex> guard(FDocumentLock);
-    FDocument = document.get();
-  }
-  const bool fetched = !Cancelled() && document->Get(FBaseUrl + "complete/" + "release.json", "");
-  {
-    std::lock_guard<std::mutex> guard(FDocumentLock);
-    FDocument = nullptr;
-  }
+  THttpGetDocument document(FEnvironment.Document);
+  const bool fetched = GetDocument(document, FBaseUrl + "complete/" + "release.json", "");
   TReleaseDocument release;
-  if (!fetched || !ReadReleaseDocument(document->Body(), release)) {
+  if (!fetched || !ReadReleaseDocument(document.Body(), release)) {
     Log("更新失败，请稍后再试");
     return false;
   }

@@ -64,6 +64,8 @@ private:
   bool FetchManifest();
   bool FetchThroughAddresses(std::vector<std::string>& addresses, const char* logPrefix);
   bool FetchManifestFrom(const std::string& address);
+  // GET through `document`, which a cancel can abort while it runs.
+  bool GetDocument(THttpGetDocument& document, const std::string& url, const std::string& address);
   bool DownloadFile(const TDownloadItem& item, int k, int n);
   bool Download(const std::string& url, const std::string& localPath, int workers, int64_t expectedSize);
   bool DownloadFullPackage();
