@@ -1,0 +1,41 @@
+// The parent side of the skin controls: the controls of one window in
+// component order (the composition order; later ones lie on top), and the
+// routing of that window's mouse input to them. The window forwards its
+// mouse messages here; the root tracks hover (disabled controls included, so
+// a disabled button still shows it is under the mouse) and capture, sends
+// down/up/click only to enabled controls, and tells the window when a press
+// fell on no enabled control (the window then starts dragging).
+#pragma once
+#include <windows.h>
+
+#include <vector>
+
+#include "skin/LGControl.h"
+
+class TSkinRoot {
+public:
+  // Controls are owned by the window; the root keeps references in order.
+  void Add(TLGControl& control);
+  const std::vector<TLGControl*>& Controls() const { return FControls; }
+
+  // Draws every control in order (ComposeChild), visible or not.
+  void ComposeAll(GpGraphics* graphics);
+
+  // Topmost visible control at the point, enabled ones only when asked.
+  TLGControl* ControlAt(int x, int y, bool allowDisabled) const;
+  // Mouse input in client coordinates. MouseDown returns the control that
+  // took the press, or nullptr when the press belongs to the window itself.
+  void MouseMove(int x, int y);
+  TLGControl* MouseDown(TMouseButton button, int x, int y);
+  void MouseUp(TMouseButton button, int x, int y);
+  void MouseLeaveWindow();
+  // True when the control under the point wants the hand cursor.
+  bool WantsHandCursor(int x, int y) const;
+  // Forgets a control that is about to go (hover and capture included).
+  void Remove(TLGControl& control);
+
+private:
+  std::vector<TLGControl*> FControls;
+  TLGControl* FHover = nullptr;
+  TLGControl* FCapture = nullptr;
+};
