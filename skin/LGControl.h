@@ -13,7 +13,7 @@
 #include <string>
 
 #include "skin/GdiplusObjects.h"
-#include "skin/SkinGeometry.h"
+#include "skin/logic/SkinGeometry.h"
 
 class TLGControl;
 using TNotifyEvent = std::function<void(TLGControl& sender)>;

@@ -1,0 +1,30 @@
+# The Win32 shell folders (skin, ui, install, launcher) keep their portable
+# rules (geometry, states, decisions, texts) in <folder>/logic/: a library
+# built in every build and tested natively, under the sanitizers and under
+# Wine. The other sources of a folder include windows.h and form a library of
+# the Windows build only.
+#   add_shell_folder(<library> <logic library> [EXCLUDE file...] [DEPENDS lib...] [LOGIC_DEPENDS lib...])
+function(add_shell_folder lib logic_lib)
+  cmake_parse_arguments(ARG "" "" "EXCLUDE;DEPENDS;LOGIC_DEPENDS" ${ARGN})
+  file(GLOB logic_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/logic/*.cpp)
+  if(logic_sources)
+    add_library(${logic_lib} STATIC ${logic_sources})
+    target_link_libraries(${logic_lib} PUBLIC ${ARG_LOGIC_DEPENDS} ${LAUNCHER_CORE_LIBRARIES})
+  else()
+    add_library(${logic_lib} INTERFACE)
+    target_link_libraries(${logic_lib} INTERFACE ${ARG_LOGIC_DEPENDS} ${LAUNCHER_CORE_LIBRARIES})
+  endif()
+  if(WIN32)
+    file(GLOB win_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    foreach(excluded ${ARG_EXCLUDE})
+      list(REMOVE_ITEM win_sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+    endforeach()
+    if(win_sources)
+      add_library(${lib} STATIC ${win_sources})
+      target_link_libraries(${lib} PUBLIC ${ARG_DEPENDS} ${logic_lib} ${LAUNCHER_CORE_LIBRARIES})
+    else()
+      add_library(${lib} INTERFACE)
+      target_link_libraries(${lib} INTERFACE ${ARG_DEPENDS} ${logic_lib} ${LAUNCHER_CORE_LIBRARIES})
+    endif()
+  endif()
+endfunction()
