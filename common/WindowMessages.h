@@ -24,6 +24,8 @@ public:
 };
 
 // A text travels as a heap copy whose ownership passes to the receiver:
-// NewPostedText makes it (wParam), TakePostedText reads and frees it.
+// NewPostedText makes it (wParam), TakePostedText reads and frees it. A
+// value that NewPostedText did not make (or that was taken already) gives an
+// empty text and is not touched.
 uintptr_t NewPostedText(const std::string& text);
 std::string TakePostedText(uintptr_t wParam);
