@@ -14,7 +14,7 @@ TEST(BGFileStream, BlocksLandAtTheirOffsetsWithoutTruncatingTheFile) {
   std::atomic<int64_t> written{0};
   {
     TBGFileStream writer(path);
-    writer.OnWritten = [&](int64_t n) { written += n; };
+    writer.OnWritten = [&](int64_t, int64_t n) { written += n; };
     ASSERT_TRUE(writer.Queue(8, "89", 2));
     ASSERT_TRUE(writer.Queue(0, "01", 2));
     ASSERT_TRUE(writer.Queue(20, "KL", 2));  // beyond the end: the file grows
