@@ -40,8 +40,8 @@ struct TDownloadOptions {
   // whichever comes first (but not more often than CheckpointMinMs), so a
   // killed process fetches at most about that much again.
   uint32_t CheckpointMs = 2000;
-  int64_t CheckpointBytes = 16 << 20;
-  uint32_t CheckpointMinMs = 250;
+  int64_t CheckpointBytes = 8 << 20;
+  uint32_t CheckpointMinMs = 100;
   THttpWorkerOptions Worker;
 };
 

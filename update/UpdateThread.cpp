@@ -145,7 +145,15 @@ void TUpdateThread::PostSpeed(int64_t received, uint32_t elapsedMs) {
 }
 
 int TUpdateThread::ReadUpdateNow() const { return ::ReadUpdateNow(FEnvironment.LauncherFolder); }
-void TUpdateThread::WriteUpdateNow(int value) const { ::WriteUpdateNow(FEnvironment.LauncherFolder, value); }
+// A launcher.ini that cannot be written (a full disk) is logged; it does not
+// turn a run whose manifest was read into a failed one.
+void TUpdateThread::WriteUpdateNow(int value) {
+  try {
+    ::WriteUpdateNow(FEnvironment.LauncherFolder, value);
+  } catch (const std::exception& e) {
+    Log(std::string("UpdateNow not written: ") + e.what());
+  }
+}
 
 std::string TUpdateThread::DownloadHostName() const {
   if (!FEnvironment.DownloadHost.empty()) return FEnvironment.DownloadHost;

@@ -57,7 +57,7 @@ public:
 
   // "UpdateNow" in launcher.ini of the launcher folder.
   int ReadUpdateNow() const;
-  void WriteUpdateNow(int value) const;
+  void WriteUpdateNow(int value);
 
 protected:
   void Execute() override;
