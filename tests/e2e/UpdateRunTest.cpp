@@ -366,7 +366,7 @@ TEST(UpdateRunFaults, AnEndlessPartialAnswerStopsAtItsRangeAndTheFileIsRight) {
   RunUpdate(run, folder.Path(), FaultRunUrl("endless206"), 0, 120000, ImpatientEnvironment(folder.Path()));
   ASSERT_TRUE(run.posted);
   EXPECT_EQ(run.stillWrong, 0);
-  EXPECT_EQ(GetFileSize(folder / "a.bin"), 300000);
+  EXPECT_EQ(GetFileSize(folder / "a.bin"), 1200000);
   EXPECT_LT(run.elapsedMs, 15000u);
 }
 
