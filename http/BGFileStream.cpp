@@ -74,13 +74,18 @@ bool TBGFileStream::WriteNext() {
   }
   {
     std::lock_guard<std::mutex> guard(FLock);
-    FQueuedBytes -= data.size();
-    FWriting = false;
     if (!written && !FFailed) FFailed = firstFailure = true;
   }
-  FWritten.notify_all();
+  // The reports come before the block stops counting as in flight, so that
+  // Drain returns only after the owner has heard of every block.
   if (written && OnWritten) OnWritten(position, static_cast<int64_t>(data.size()));
   if (firstFailure && OnWriteError) OnWriteError(position, reason);
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FQueuedBytes -= data.size();
+    FWriting = false;
+  }
+  FWritten.notify_all();
   return true;
 }
 
@@ -90,6 +95,12 @@ void TBGFileStream::Execute() {
     std::unique_lock<std::mutex> lock(FLock);
     if (FClosing && FBlocks.empty()) return;
     FQueued.wait_for(lock, std::chrono::milliseconds(10), [this] { return FClosing || !FBlocks.empty(); });
+  }
+}
+
+void TBGFileStream::Close() {
+  TerminateAndWait();
+  while (WriteNext()) {
   }
 }
 

@@ -39,6 +39,11 @@ public:
   bool Queue(int64_t position, const void* data, size_t length);
   // Writes what is queued, then flushes the file to the disk.
   void Drain();
+  // Takes no further block, ends the writer thread (so every written or
+  // error report has been made when it returns) and writes what is still
+  // queued, without forcing it to the disk. Holders of other references
+  // then only see Queue refuse.
+  void Close();
   size_t QueuedBytes() const;
   bool Failed() const;
 

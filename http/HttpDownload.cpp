@@ -53,7 +53,7 @@ THttpDownload::~THttpDownload() {
   const std::shared_ptr<TResumeRecord> record = Record();
   try {
     // The data must be on the disk before the resume file says it is.
-    if (writer && record) writer->Drain();
+    if (writer && record) writer->Close();
   } catch (const std::exception& e) {
     DebugOutput(std::string("download writer: ") + e.what());
   }
@@ -577,7 +577,15 @@ void THttpDownload::Finish(THttpWorker&) {
     std::lock_guard<std::mutex> guard(FWriterLock);
     writer = std::move(FWriter);
   }
-  writer.reset();  // every queued block is written first
+  // Every queued block is written and reported before the file is checked.
+  // Closing, not just letting go: a worker still inside its data callback
+  // holds the writer too, and its last block may not be written yet.
+  try {
+    if (writer) writer->Close();
+  } catch (const std::exception& e) {
+    DebugOutput(std::string("download writer: ") + e.what());
+  }
+  writer.reset();
   std::lock_guard<std::mutex> checkpoint(FCheckpointLock);
   // A write error has failed the download already; what is on the disk stays
   // for a later start.
