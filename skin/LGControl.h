@@ -78,15 +78,16 @@ protected:
   // The GDI+ font of `Font` for one text draw (created on the screen DC from
   // a LOGFONT with the given width and weight), or nothing on failure.
   TGpFontPtr CreateDrawFont(int lfWidth, int lfWeight) const;
-  Gdiplus::GpStringFormat* StringFormat() const { return FStringFormat.get(); }
-  Gdiplus::GpSolidFill* Brush() const { return FBrush.get(); }
+  Gdiplus::GpStringFormat* StringFormat() const;
+  Gdiplus::GpSolidFill* Brush() const;
 
 private:
   friend void ComposeChild(TLGControl& control, GpGraphics* graphics);
   HWND FParent;
   bool FParentDrawn = false;
-  TGpStringFormatPtr FStringFormat;  // no wrap, ellipsis trimming, near
-  TGpSolidBrushPtr FBrush;           // opaque white
+  void EnsureDrawObjects() const;
+  mutable TGpStringFormatPtr FStringFormat;  // no wrap, ellipsis trimming, near
+  mutable TGpSolidBrushPtr FBrush;           // opaque white
 };
 
 // Marks the control parent-drawn and lets it draw itself.

@@ -41,19 +41,17 @@ TEST(SkinBitmap, PackageImagesBecomeBitmapsWithTheirSizes) {
 
   TLogCapture capture;
   int32_t cursor = locations.resoffset;
-  GpBitmap* background = ReadSkinBitmapFrom(path, locations.resoffset, locations.ressize, "background", cursor);
+  TGpBitmapPtr background = ReadSkinBitmapFrom(path, locations.resoffset, locations.ressize, "background", cursor);
   ASSERT_NE(background, nullptr);
-  EXPECT_EQ(Width(background), 1002u);
-  EXPECT_EQ(Height(background), 642u);
+  EXPECT_EQ(Width(background.get()), 1002u);
+  EXPECT_EQ(Height(background.get()), 642u);
   EXPECT_TRUE(capture.Contains("4load img create istream begin"));
   EXPECT_TRUE(capture.Contains("load img background free MEM and filestream end"));
 
   // Bytes that are no image give no bitmap, and the cursor still moves on.
   EXPECT_EQ(ReadSkinBitmapFrom(path, locations.resoffset, locations.ressize, "broken", cursor), nullptr);
-  GpBitmap* close = ReadSkinBitmapFrom(path, locations.resoffset, locations.ressize, "close_normal", cursor);
+  TGpBitmapPtr close = ReadSkinBitmapFrom(path, locations.resoffset, locations.ressize, "close_normal", cursor);
   ASSERT_NE(close, nullptr);
-  EXPECT_EQ(Width(close), 40u);
+  EXPECT_EQ(Width(close.get()), 40u);
   EXPECT_EQ(cursor, locations.resoffset + locations.ressize);
-  Gdiplus::DllExports::GdipDisposeImage(background);
-  Gdiplus::DllExports::GdipDisposeImage(close);
 }
