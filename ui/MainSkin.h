@@ -120,7 +120,7 @@ public:
   void lbIngUpdateClick();  // login look, then RefreshServerList
 
   // Shows the standard error box (the error's text, the application title).
-  void ShowException(const char* text);
+  void ShowException(const std::string& text);
 
   // Hooks of the lifecycle and the server picker (empty defaults).
   // First look at every message of the window: return true when handled
@@ -141,8 +141,15 @@ public:
   virtual void lbLstSelSrvClick() {}
   virtual void LGLabel1Click() {}
 
+protected:
+  // Every message box of the window goes through here (tests record them).
+  virtual void ShowMessageBox(const std::string& text, const std::string& caption, UINT flags);
+  // Starts moving the window with the mouse (a modal loop of the system).
+  virtual void BeginWindowDrag();
+
 private:
-  // Window first: the controls are built with its handle.
+  // GDI+ and the window first: the controls are built with its handle.
+  TGdiplusSession FGdiplus;
   TSkinWindow FWindow;
 
 public:
@@ -177,9 +184,9 @@ public:
 
   // Set while the window is hidden (the lifecycle keeps it).
   bool Hidden = false;
-  // Closing the window ends the message loop (PostQuitMessage); tests that
-  // make several windows turn it off.
-  bool QuitOnDestroy = true;
+  // Closing the window or a failed composition ends the message loop
+  // (PostQuitMessage); tests that make several windows turn it off.
+  bool EndsApplication = true;
 
   // Progress display, code page 936 texts.
   std::string StatusText;
