@@ -7,6 +7,7 @@
 #pragma once
 #include <windows.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -18,6 +19,8 @@
 #include "skin/LGProgress2.h"
 #include "skin/SkinRoot.h"
 #include "skin/logic/SkinGeometry.h"
+#include "ui/logic/ImagePlan.h"
+#include "ui/logic/MainLooks.h"
 
 // Window class of the main window; a second launcher finds the running one by it.
 constexpr const char* MainWindowClassName = "Client Launcher";
@@ -76,11 +79,14 @@ public:
 
   HWND Handle() const { return FWindow.Handle(); }
   void Show(int showCommand = SW_SHOWNORMAL);
-  int ClientWidth() const;
-  int ClientHeight() const;
+  // The client size the window composes (kept while minimised).
+  int ClientWidth() const { return FClientWidth; }
+  int ClientHeight() const { return FClientHeight; }
   // Resizes the client area, keeping the window's top-left corner.
   void SetClientSize(int width, int height);
   bool Minimized() const;
+  // The control of that component name, or nullptr.
+  TLGControl* ControlByName(const std::string& name);
 
   // Composition: composes the picture and draws it on the window DC;
   // nothing when hidden or minimised; the failure path when the bitmap or
@@ -207,11 +213,20 @@ protected:
 private:
   friend LRESULT CALLBACK MainSkinWindowProc(HWND, UINT, WPARAM, LPARAM);
   LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+  std::array<TLGControl*, 21> ComponentOrder();
   void SetupControls();
+  void BindEvents();
+  void ApplyLookSteps(TLook look);
+  void BindImage(const TImageStep& step, TGpBitmapPtr bitmap);
+  // Invalidates the client area: its paint enables PaintTimer.
+  void RequestComposition();
   void OnTimer(UINT_PTR id);
   void OnMouse(UINT message, WPARAM wParam, LPARAM lParam);
   void PaintFailure();
 
+  int FClientWidth;
+  int FClientHeight;
   TGpBitmapPtr FBackground;
   bool FTrackingLeave = false;
+  bool FCompositionFailed = false;
 };
