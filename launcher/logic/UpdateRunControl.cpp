@@ -37,11 +37,15 @@ void TUpdateRunControl::StartUpdate() {
   // Only one run at a time; one still going would otherwise be waited for
   // when its object is replaced.
   StopRun();
+  if (FClosed) return;
   FRun = FFactory(UpdateRunRequest(FPhase, FClientPatchUrl, FLauncherPathUrl));
   if (FRun && FRun->UpdatePlan() != 0) FWindow.ApplyProgressLook();
 }
 
-void TUpdateRunControl::Close() { StopRun(); }
+void TUpdateRunControl::Close() {
+  FClosed = true;
+  StopRun();
+}
 
 void TUpdateRunControl::StopRun() {
   if (!FRun) return;
@@ -84,6 +88,7 @@ void TUpdateRunControl::UpdateDone(uintptr_t completed, intptr_t mode) {
   // The run has posted its last message and is ending: releasing it does
   // not wait for anything.
   FRun.reset();
+  if (FClosed) return;
   if (mode == 0) {
     // The launcher run follows the client run whatever its result.
     FPhase = 1;

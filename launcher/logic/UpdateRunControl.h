@@ -75,8 +75,11 @@ public:
   void StartUpdate();
   // The update thread's messages; false for any other message.
   bool HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
-  // The window closes: a running run is stopped without waiting.
+  // The window closes: a running run is stopped without waiting, and no
+  // run starts any more (an end of run already queued starts nothing).
+  // Posted texts are still taken and freed.
   void Close();
+  bool Closed() const { return FClosed; }
 
 private:
   void UpdateDone(uintptr_t completed, intptr_t mode);
@@ -88,6 +91,7 @@ private:
   std::string FClientPatchUrl;
   std::string FLauncherPathUrl;
   int FPhase = 0;
+  bool FClosed = false;
   std::unique_ptr<TUpdateRun> FRun;
 };
 

@@ -210,11 +210,23 @@ TEST_F(UpdateRunControlTest, OtherModesOnlyReleaseTheRun) {
 }
 
 TEST_F(UpdateRunControlTest, CloseCancelsARunningRunAndReleasesIt) {
-  control.Close();
-  EXPECT_EQ(runs.Cancelled, 0);
   control.StartUpdate();
   control.Close();
   EXPECT_EQ(runs.Cancelled, 1);
   EXPECT_EQ(runs.Released, 1);
   EXPECT_FALSE(control.Running());
+  control.Close();
+  EXPECT_EQ(runs.Cancelled, 1);
+}
+
+TEST_F(UpdateRunControlTest, AfterCloseNothingStartsButPostedTextsAreStillFreed) {
+  control.StartUpdate();
+  control.Close();
+  // An end of run posted just before the cancel arrives after it.
+  Done(1, 0);
+  control.StartUpdate();
+  EXPECT_EQ(runs.Started.size(), 1u);
+  EXPECT_TRUE(window.Calls.empty());
+  control.HandleMessage(UM_STATUS_TEXT, NewPostedText("late"), 4);
+  EXPECT_EQ(window.StatusText, "late");
 }
