@@ -126,6 +126,8 @@ public:
   THiddenWindow(const THiddenWindow&) = delete;
   THiddenWindow& operator=(const THiddenWindow&) = delete;
   HWND Handle() const { return FHandle; }
+  // Windows need a display: run the Windows suite under xvfb-run.
+  bool Ok() const { return FHandle != nullptr; }
   // Shows the window without activating it (a hidden window keeps no
   // update region) and lets it paint once.
   void Show() const {

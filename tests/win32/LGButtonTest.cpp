@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/WindowMessages.h"
 #include "skin/SkinCanvas.h"
 #include "support/TestSupport.h"
 
@@ -122,10 +123,15 @@ TEST_F(LGButtonTest, ButtonGlyphFileLoadsAStripAndUnknownFilesKeepTheImages) {
   ASSERT_TRUE(SavePng(strip.get(), folder / "strip.png"));
   WriteWholeFile(folder / "broken.png", "no image");
 
-  TLGButton button(nullptr);
+  THiddenWindow parent;
+  ASSERT_TRUE(parent.Ok()) << "no window: the suite needs a display";
+  TLGButton button(parent.Handle());
   button.SetBounds(0, 0, 110, 35);
+  TCanvas composed(120, 40);
+  ComposeChild(button, composed.Graphics());
   button.SetButtonGlyph(folder / "strip.png");
   EXPECT_EQ(button.ButtonGlyph(), folder / "strip.png");
+  EXPECT_EQ(parent.Take(LGM_REDRAW).size(), 1u);
   EXPECT_EQ(DrawnColour(button), Red);
   button.MouseEnter();
   EXPECT_EQ(DrawnColour(button), Green);
@@ -137,6 +143,9 @@ TEST_F(LGButtonTest, ButtonGlyphFileLoadsAStripAndUnknownFilesKeepTheImages) {
   button.SetButtonGlyph(folder / "broken.png");
   EXPECT_EQ(DrawnColour(button), Red);
   EXPECT_TRUE(button.HasGlyph(lgsDisable));
+  parent.Take(LGM_REDRAW);
+  button.SetButtonGlyph(folder / "gone.png");
+  EXPECT_TRUE(parent.Take(LGM_REDRAW).empty());
 }
 
 TEST_F(LGButtonTest, PressedTextMovesOnePixelRightAndDownInTheFontColour) {

@@ -17,7 +17,7 @@ class LGControlTest : public TSkinTest {};
 
 TEST_F(LGControlTest, RepaintInvalidatesTheParentUntilComposedThenPostsARedraw) {
   THiddenWindow parent;
-  ASSERT_NE(parent.Handle(), nullptr);
+  ASSERT_TRUE(parent.Ok()) << "no window: the suite needs a display";
   TLGButton button(parent.Handle());
   button.SetBounds(10, 20, 30, 40);
   parent.Show();
@@ -47,6 +47,7 @@ TEST_F(LGControlTest, RepaintInvalidatesTheParentUntilComposedThenPostsARedraw) 
 
 TEST_F(LGControlTest, ComposingAnInvisibleControlStillMarksItDrawn) {
   THiddenWindow parent;
+  ASSERT_TRUE(parent.Ok()) << "no window: the suite needs a display";
   TLGLabel label(parent.Handle());
   label.Visible = false;
   TCanvas canvas(10, 10);
@@ -57,6 +58,7 @@ TEST_F(LGControlTest, ComposingAnInvisibleControlStillMarksItDrawn) {
 
 TEST_F(LGControlTest, SameTextRequestsNoRedrawButANewOneDoes) {
   THiddenWindow parent;
+  ASSERT_TRUE(parent.Ok()) << "no window: the suite needs a display";
   TLGButton button(parent.Handle());
   TLGLabel label(parent.Handle());
   TCanvas canvas(10, 10);
@@ -73,6 +75,7 @@ TEST_F(LGControlTest, SameTextRequestsNoRedrawButANewOneDoes) {
 
 TEST_F(LGControlTest, ButtonStateChangesExceptEnablingRequestARedraw) {
   THiddenWindow parent;
+  ASSERT_TRUE(parent.Ok()) << "no window: the suite needs a display";
   TLGButton button(parent.Handle());
   TCanvas canvas(10, 10);
   ComposeChild(button, canvas.Graphics());

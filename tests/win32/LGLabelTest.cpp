@@ -20,6 +20,35 @@ protected:
     label.Font.Color = 4227327;
     label.SetWideText(u"HIH");
   }
+  // Where GDI+ itself puts the label's text in its bounds, drawn here
+  // without the label: the same font, near alignment, centred lines.
+  static TBox ReferenceTextBox(const TLGLabel& label) {
+    LOGFONTA logFont{};
+    logFont.lfHeight = LogFontHeight(label.Font.Size);
+    logFont.lfWidth = 700;
+    logFont.lfCharSet = DEFAULT_CHARSET;
+    logFont.lfQuality = ANTIALIASED_QUALITY;
+    lstrcpynA(logFont.lfFaceName, label.Font.Name.c_str(), LF_FACESIZE);
+    HDC screen = GetDC(nullptr);
+    Gdiplus::GpFont* font = nullptr;
+    GdipCreateFontFromLogfontA(screen, &logFont, &font);
+    ReleaseDC(nullptr, screen);
+    const TGpFontPtr ownedFont(font);
+    Gdiplus::GpStringFormat* format = nullptr;
+    GdipCreateStringFormat(Gdiplus::StringFormatFlagsNoWrap, 0, &format);
+    const TGpStringFormatPtr ownedFormat(format);
+    GdipSetStringFormatLineAlign(format, Gdiplus::StringAlignmentCenter);
+    Gdiplus::GpSolidFill* brush = nullptr;
+    GdipCreateSolidFill(0xFFFFFFFF, &brush);
+    const TGpSolidBrushPtr ownedBrush(brush);
+    TCanvas canvas(330, 90);
+    GdipSetTextRenderingHint(canvas.Graphics(), Gdiplus::TextRenderingHintAntiAlias);
+    const Gdiplus::RectF rect(static_cast<float>(label.Left), static_cast<float>(label.Top),
+                              static_cast<float>(label.Width), static_cast<float>(label.Height));
+    GdipDrawString(canvas.Graphics(), reinterpret_cast<const WCHAR*>(label.WideText().c_str()), -1, font, &rect,
+                   format, brush);
+    return canvas.BoxOf(Drawn);
+  }
   static bool Drawn(uint32_t argb) { return (argb >> 24) != 0; }
   // Text pixels carry red; the black shadow has none.
   static bool TextColoured(uint32_t argb) { return (argb >> 24) != 0 && ((argb >> 16) & 0xFF) != 0; }
@@ -38,6 +67,12 @@ TEST_F(LGLabelTest, TextInTheConvertedColourOverABlackShadowTwoPixelsDownRight) 
   const TBox text = canvas.BoxOf(TextColoured);
   const TBox all = canvas.BoxOf(Drawn);
   ASSERT_FALSE(text.Empty());
+  // The text lies where GDI+ puts it in the label's bounds.
+  const TBox reference = ReferenceTextBox(label);
+  EXPECT_EQ(text.Left, reference.Left);
+  EXPECT_EQ(text.Top, reference.Top);
+  EXPECT_EQ(text.Right, reference.Right);
+  EXPECT_EQ(text.Bottom, reference.Bottom);
   // The shadow reaches two pixels beyond the text to the right and below,
   // and never above or to the left of it.
   EXPECT_EQ(all.Right, text.Right + 2);
@@ -117,6 +152,7 @@ TEST_F(LGLabelTest, BoldStyleDoesNotChangeTheLabel) {
 
 TEST_F(LGLabelTest, EnterAndLeaveFireOnlyTheLabelsEventsWithoutARedraw) {
   THiddenWindow parent;
+  ASSERT_TRUE(parent.Ok()) << "no window: the suite needs a display";
   TLGLabel label(parent.Handle());
   label.SetBounds(0, 0, 50, 20);
   TCanvas canvas(60, 30);

@@ -51,6 +51,7 @@ TEST_F(LGPictureTest, DisabledDrawsTheSameAndHiddenOrEmptyDrawsNothing) {
 
 TEST_F(LGPictureTest, ReplacingThePictureRequestsARedrawOnceComposed) {
   THiddenWindow parent;
+  ASSERT_TRUE(parent.Ok()) << "no window: the suite needs a display";
   TLGPicture picture(parent.Handle());
   picture.SetPicture(SolidBitmap(4, 4, Teal));
   EXPECT_TRUE(parent.Take(LGM_REDRAW).empty());

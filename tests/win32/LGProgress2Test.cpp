@@ -98,6 +98,7 @@ TEST_F(LGProgress2Test, DisabledBarDrawsTheSame) {
 
 TEST_F(LGProgress2Test, OnlyChangingRangeValuesRequestARedraw) {
   THiddenWindow parent;
+  ASSERT_TRUE(parent.Ok()) << "no window: the suite needs a display";
   TLGProgress2 bar(parent.Handle());
   MakeBar(bar);
   TCanvas canvas(860, 25);

@@ -1,5 +1,8 @@
 #include "skin/SkinBitmap.h"
 
+#include "platform/File.h"
+#include "skin/GlyphBitmap.h"
+
 #include <gtest/gtest.h>
 
 #include "package/PackageReader.h"
@@ -54,4 +57,32 @@ TEST(SkinBitmap, PackageImagesBecomeBitmapsWithTheirSizes) {
   ASSERT_NE(close, nullptr);
   EXPECT_EQ(Width(close.get()), 40u);
   EXPECT_EQ(cursor, locations.resoffset + locations.ressize);
+
+  // The bitmaps hold their own pixels: the program file and the decoding
+  // memory may go, drawing and reading them still works.
+  EXPECT_TRUE(DeleteFileAt(path));
+  Gdiplus::ARGB pixel = 0;
+  EXPECT_EQ(Gdiplus::DllExports::GdipBitmapGetPixel(background.get(), 1001, 641, &pixel), Gdiplus::Ok);
+  EXPECT_EQ(pixel, 0xFF204060u);
+  EXPECT_EQ(Gdiplus::DllExports::GdipBitmapGetPixel(close.get(), 0, 0, &pixel), Gdiplus::Ok);
+  EXPECT_EQ(pixel, 0xFFFF0000u);
+}
+
+TEST(SkinBitmap, DecodedImagesKeepTheirPixelsAndBrokenBytesGiveNothing) {
+  TGdiplusSession gdiplus;
+  ASSERT_TRUE(gdiplus.Ok());
+  std::string png = EncodeSolidPng(3, 2, 0x11223380);
+  TGpBitmapPtr bitmap = DecodeBitmap(reinterpret_cast<const uint8_t*>(png.data()), png.size());
+  // The bytes are overwritten at once: the bitmap must not read them later.
+  png.assign(png.size(), '\0');
+  ASSERT_NE(bitmap, nullptr);
+  EXPECT_EQ(Width(bitmap.get()), 3u);
+  Gdiplus::PixelFormat format = 0;
+  Gdiplus::DllExports::GdipGetImagePixelFormat(bitmap.get(), &format);
+  EXPECT_EQ(format, PixelFormat32bppARGB);
+  Gdiplus::ARGB pixel = 0;
+  Gdiplus::DllExports::GdipBitmapGetPixel(bitmap.get(), 2, 1, &pixel);
+  EXPECT_EQ(pixel, 0x80112233u);
+  EXPECT_EQ(DecodeBitmap(reinterpret_cast<const uint8_t*>(png.data()), png.size()), nullptr);
+  EXPECT_EQ(DecodeBitmap(nullptr, 0), nullptr);
 }

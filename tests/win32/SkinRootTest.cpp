@@ -44,6 +44,11 @@ protected:
     hidden.Name = "hidden";
   }
 
+  void SetUp() override {
+    TSkinTest::SetUp();
+    ASSERT_TRUE(parent.Ok()) << "no window: the suite needs a display";
+  }
+
   THiddenWindow parent;
   TLGPicture picture;
   TLGButton start, locked;
