@@ -24,12 +24,8 @@ std::string SpeedTextOf(uint32_t bytes, int32_t elapsedMs) {
   return Format("\xCB\xD9\xB6\xC8 %lld KB/s", static_cast<long long>(kbPerSecond));  // "速度 %d KB/s"
 }
 
-TUpdateRunControl::TUpdateRunControl(TUpdateRunWindow& window, TUpdateRunFactory factory, std::string clientPatchUrl,
-                                     std::string launcherPathUrl)
-    : FWindow(window),
-      FFactory(std::move(factory)),
-      FClientPatchUrl(std::move(clientPatchUrl)),
-      FLauncherPathUrl(std::move(launcherPathUrl)) {}
+TUpdateRunControl::TUpdateRunControl(TUpdateRunWindow& window, TUpdateRunFactory factory, TBaseUrlOf baseUrlOf)
+    : FWindow(window), FFactory(std::move(factory)), FBaseUrlOf(std::move(baseUrlOf)) {}
 
 TUpdateRunControl::~TUpdateRunControl() { StopRun(); }
 
@@ -38,7 +34,8 @@ void TUpdateRunControl::StartUpdate() {
   // when its object is replaced.
   StopRun();
   if (FClosed) return;
-  FRun = FFactory(UpdateRunRequest(FPhase, FClientPatchUrl, FLauncherPathUrl));
+  const std::string baseUrl = FBaseUrlOf(FPhase);
+  FRun = FFactory(UpdateRunRequest(FPhase, baseUrl, baseUrl));
   if (FRun && FRun->UpdatePlan() != 0) FWindow.ApplyProgressLook();
 }
 

@@ -57,11 +57,12 @@ public:
 };
 
 using TUpdateRunFactory = std::function<std::unique_ptr<TUpdateRun>(const TUpdateRunRequest&)>;
+// The base address of a mode's run, read when the run starts.
+using TBaseUrlOf = std::function<std::string(int mode)>;
 
 class TUpdateRunControl {
 public:
-  TUpdateRunControl(TUpdateRunWindow& window, TUpdateRunFactory factory, std::string clientPatchUrl,
-                    std::string launcherPathUrl);
+  TUpdateRunControl(TUpdateRunWindow& window, TUpdateRunFactory factory, TBaseUrlOf baseUrlOf);
   ~TUpdateRunControl();
   TUpdateRunControl(const TUpdateRunControl&) = delete;
   TUpdateRunControl& operator=(const TUpdateRunControl&) = delete;
@@ -88,8 +89,7 @@ private:
 
   TUpdateRunWindow& FWindow;
   TUpdateRunFactory FFactory;
-  std::string FClientPatchUrl;
-  std::string FLauncherPathUrl;
+  TBaseUrlOf FBaseUrlOf;
   int FPhase = 0;
   bool FClosed = false;
   std::unique_ptr<TUpdateRun> FRun;

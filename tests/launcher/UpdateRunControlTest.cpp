@@ -61,7 +61,9 @@ protected:
                               runs.Started.push_back(request);
                               return std::make_unique<TFakeRun>(runs);
                             },
-                            "http://client.example/patch", "http://client.example/launcher"};
+                            [](int mode) {
+                              return mode == 0 ? "http://client.example/patch" : "http://client.example/launcher";
+                            }};
 
   void Done(uintptr_t completed, intptr_t mode) { control.HandleMessage(UM_UPDATE_DONE, completed, mode); }
 };
