@@ -9,7 +9,9 @@
 #include "common/PathUtils.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
+#include "platform/Process.h"
 #include "platform/Tick.h"
+#include "ui/MainSkin.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -24,6 +26,8 @@ std::wstring Wide(const std::string& path) {
 std::string StartMarkerProgram() {
   return ExtractFilePath(GetModuleFilePath()) + "..\\install\\start-marker.exe";
 }
+
+std::string LauncherProgram() { return ExtractFilePath(GetModuleFilePath()) + "..\\launcher\\launcher.exe"; }
 
 // An open handle that shares nothing, as a running program holds its file.
 class TExclusiveHandle {
@@ -80,4 +84,30 @@ TEST(SelfUpdateSwap, ATargetHeldOpenIsGivenUpAfterTheAttempts) {
   EXPECT_EQ(ReadWholeFile(target), "old launcher");
   SleepMs(300);
   EXPECT_FALSE(FileExists(folder / "start-marker.txt"));
+}
+
+// The launcher program itself, started as launcher.update: it replaces
+// launcher.exe with itself, starts it, and the new launcher's window comes up.
+TEST(SelfUpdateSwap, TheLauncherStartedAsDotUpdateReplacesAndStartsLauncherExe) {
+  ASSERT_EQ(FindWindowA(MainWindowClassName, nullptr), nullptr) << "another launcher is running";
+  TTempFolder folder;
+  ASSERT_TRUE(CopyFileAt(LauncherProgram(), folder / "launcher.update"));
+  WriteWholeFile(folder / "launcher.exe", "old launcher");
+  const TStartedProcess swap = StartProcess(folder / "launcher.update", "");
+  ASSERT_TRUE(swap);
+  ASSERT_TRUE(swap.WaitForExit(30000));
+  uint32_t code = 1;
+  EXPECT_TRUE(swap.ThreadExitCode(code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(ReadWholeFile(folder / "launcher.exe"), ReadWholeFile(folder / "launcher.update"));
+
+  HWND started = nullptr;
+  for (int waited = 0; waited < 30000 && !started; waited += 50) {
+    SleepMs(50);
+    started = FindWindowA(MainWindowClassName, nullptr);
+  }
+  ASSERT_NE(started, nullptr) << "launcher.exe was not started";
+  PostMessageA(started, WM_CLOSE, 0, 0);
+  for (int waited = 0; waited < 30000 && IsWindow(started); waited += 50) SleepMs(50);
+  EXPECT_FALSE(IsWindow(started));
 }
