@@ -72,18 +72,6 @@ const std::string Speed1000 = "\xCB\xD9\xB6\xC8 1000 KB/s";  // "速度 1000 KB/
 
 }  // namespace
 
-TEST(UpdateRunRequest, ModesChooseTheirManifestStateFileAndBaseAddress) {
-  const TUpdateRunRequest client = UpdateRunRequest(0, "http://a/c", "http://a/l");
-  EXPECT_EQ(client.ManifestName, "update.json");
-  EXPECT_EQ(client.StateFile, "data\\update0.local");
-  EXPECT_EQ(client.BaseUrl, "http://a/c");
-  const TUpdateRunRequest launcher = UpdateRunRequest(1, "http://a/c", "http://a/l");
-  EXPECT_EQ(launcher.Mode, 1);
-  EXPECT_EQ(launcher.ManifestName, "updateL.json");
-  EXPECT_EQ(launcher.StateFile, "data\\update1.local");
-  EXPECT_EQ(launcher.BaseUrl, "http://a/l");
-}
-
 TEST(SpeedText, BytesPerMillisecondAsKilobytesPerSecondRoundedHalfToEven) {
   EXPECT_EQ(SpeedTextOf(1024000, 1000), Speed1000);
   // 512 B in 1000 ms is 0.5 KB/s, 1536 B 1.5 KB/s and 2560 B 2.5 KB/s.
@@ -143,6 +131,8 @@ TEST_F(UpdateRunControlTest, StartUpdateStartsTheRunOfThePhaseAndShowsProgressFo
   ASSERT_EQ(runs.Started.size(), 1u);
   EXPECT_EQ(runs.Started[0].Mode, 0);
   EXPECT_EQ(runs.Started[0].BaseUrl, "http://client.example/patch");
+  EXPECT_EQ(runs.Started[0].ManifestName, "update.json");
+  EXPECT_EQ(runs.Started[0].StateFile, "data\\update0.local");
   EXPECT_TRUE(window.Calls.empty());  // plan 0: the look stays
 
   runs.Plan = 2;
@@ -167,6 +157,7 @@ TEST_F(UpdateRunControlTest, ClientRunEndStartsTheLauncherRunWhateverItsResult) 
     ASSERT_EQ(runs.Started.size(), 1u);
     EXPECT_EQ(runs.Started[0].Mode, 1);
     EXPECT_EQ(runs.Started[0].ManifestName, "updateL.json");
+    EXPECT_EQ(runs.Started[0].StateFile, "data\\update1.local");
     EXPECT_EQ(runs.Started[0].BaseUrl, "http://client.example/launcher");
     EXPECT_EQ(window.Calls, std::vector<std::string>{"progress look"});
   }
