@@ -135,16 +135,18 @@ class Wine:
         self.env.pop("LC_ALL", None)
         self.env["LANG"] = "zh_CN.UTF-8"
 
-    def prepare(self, folder):
+    def prepare(self, folder, window_manager=False):
         """Settings of the prefix: a crashing program ends instead of waiting
         in Wine's crash dialog (a crash shows up as a process that is gone);
-        windows are not left to a window manager (Xvfb runs none, and Wine
-        would wait for one on every hidden window); and the launcher's
+        windows are not left to a window manager unless the display has
+        one (Xvfb runs none, and Wine would wait for it on every hidden
+        window); and the launcher's
         Chinese fonts, which Windows has and Wine lacks, are drawn with
         WenQuanYi Zen Hei (fonts-wqy-zenhei)."""
         lines = ["Windows Registry Editor Version 5.00", "",
                  "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]", '"ShowCrashDialog"=dword:00000000', "",
-                 "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]", '"Managed"="N"', "",
+                 "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]",
+                 '"Managed"="%s"' % ("Y" if window_manager else "N"), "",
                  "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]"]
         for name in ("黑体", "宋体", "SimHei", "SimSun"):
             lines.append('"%s"="WenQuanYi Zen Hei"' % name)
