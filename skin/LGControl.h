@@ -45,7 +45,8 @@ public:
   // control is invalidated; afterwards LGM_REDRAW is posted to the parent.
   void Repaint();
 
-  // Mouse notifications from the parent (TSkinRoot). The defaults fire the
+  // Mouse notifications from the parent (TSkinRoot), in the control's own
+  // coordinates (0, 0 at its top-left corner). The defaults fire the
   // events; buttons and labels override as their rules say.
   virtual void MouseDown(TMouseButton button, int x, int y);
   virtual void MouseUp(TMouseButton button, int x, int y);  // fires OnClick when released over the control

@@ -88,10 +88,3 @@ TEST_F(LGControlTest, ButtonStateChangesExceptEnablingRequestARedraw) {
   button.Enabled = false;
   EXPECT_TRUE(parent.Take(LGM_REDRAW).empty());
 }
-
-TEST_F(LGControlTest, DefaultFontIsSongTypefaceNinePoints) {
-  TLGLabel label(nullptr);
-  EXPECT_EQ(label.Font.Name, "\xCB\xCE\xCC\xE5");  // 宋体
-  EXPECT_EQ(label.Font.Size, 9);
-  EXPECT_EQ(label.Font.Color, 0u);
-}
