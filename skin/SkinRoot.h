@@ -3,8 +3,10 @@
 // routing of that window's mouse input to them. The window forwards its
 // mouse messages here; the root tracks hover (disabled controls included, so
 // a disabled button still shows it is under the mouse) and capture, sends
-// down/up/click only to enabled controls, and tells the window when a press
-// fell on no enabled control (the window then starts dragging).
+// down/up/click only to visible enabled controls (a press on a disabled one
+// goes to the topmost enabled control under it, if any), and tells the
+// window when a press fell on no enabled control (the window then starts
+// dragging).
 #pragma once
 #include <windows.h>
 
