@@ -27,12 +27,13 @@ def main():
 
     positions = harness.read_positions(args.positions)
     wine = harness.Wine(os.environ.get("WINEPREFIX") or os.path.join(harness.TOP, "build", "wineprefix-demo"))
-    wine.prepare(args.out, window_manager=args.keep_open)
     screen = harness.Screen(wine, args.probe)
     exe = os.path.join(args.game, "launcher.exe")
-    proc = wine.start([exe], args.game, args.log)
+    proc = None
     status = 0
     try:
+        wine.prepare(args.out, window_manager=args.keep_open)
+        proc = wine.start([exe], args.game, args.log)
         facts = screen.wait_window(proc, 90, lambda f: f.get("visible") == "1" and f["client_width"] != "985")
         if not facts:
             print("demo: the launcher window did not come up with its skin", file=sys.stderr)
@@ -73,7 +74,9 @@ def main():
             proc.wait()
         return status
     finally:
-        harness.Wine.stop(proc)
+        if proc:
+            harness.Wine.stop(proc)
+        wine.end_server()
 
 
 if __name__ == "__main__":

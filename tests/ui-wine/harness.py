@@ -5,6 +5,7 @@ file that scripts/test counts (gtest-style XML, one testcase per check)."""
 import os
 import shutil
 import subprocess
+import tempfile
 import time
 import xml.etree.ElementTree as ET
 
@@ -154,18 +155,36 @@ class Wine:
         # regedit reads UTF-16 files with their byte order mark.
         with open(path, "wb") as f:
             f.write(("\r\n".join(lines) + "\r\n").encode("utf-16"))
+        self.keep_server()
         self.run(["regedit", "/S", winpath(path)], timeout=180)
-        self.wait_idle()
 
     def run(self, args, timeout=60, check=True):
-        return run([WINE_RUN] + args, check=check, env=self.env, timeout=timeout)
+        # Output goes through files, not pipes: the prefix's service
+        # processes, which the first program starts, inherit its output
+        # handles and outlive it, so a pipe would not end with the program.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            proc = subprocess.Popen([WINE_RUN] + args, env=self.env, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            try:
+                code = proc.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+                raise
+            out.seek(0)
+            err.seek(0)
+            result = subprocess.CompletedProcess(args, code, out.read(), err.read())
+        if check and code != 0:
+            raise RuntimeError("%s failed (%d): %s" % (" ".join(args[:2]), code,
+                                                       result.stderr.decode(errors="replace")[-800:]))
+        return result
 
     def start(self, args, cwd, log_path, debug=True):
         env = dict(self.env)
         if debug:
             env["WINEDEBUG"] = "+debugstr"
         log = open(log_path, "wb")
-        proc = subprocess.Popen([WINE_RUN] + args, cwd=cwd, env=env, stdout=log, stderr=subprocess.STDOUT)
+        proc = subprocess.Popen([WINE_RUN] + args, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=log,
+                                stderr=subprocess.STDOUT)
         proc.log_file = log
         return proc
 
@@ -179,8 +198,16 @@ class Wine:
                 pass
         proc.log_file.close()
 
-    def wait_idle(self):
-        run(["wineserver", "-w"], check=False, env=self.env, timeout=60)
+    def keep_server(self):
+        """Keeps the prefix's wineserver running until end_server, so that
+        its service processes are started once and programs never meet a
+        server that is just ending. prepare() starts it."""
+        subprocess.Popen(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def end_server(self):
+        """Ends the prefix's wineserver and every program still in it."""
+        run(["wineserver", "-k"], check=False, env=self.env, timeout=60)
 
 
 def winpath(path):
