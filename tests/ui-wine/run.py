@@ -6,7 +6,7 @@ the screen, or the window's facts, with a reference made independently of
 what is checked (tests/ui-wine/README.md lists them).
 
   run.py --build WIN32_BUILD --update-root WWW --port-base N --results FILE.xml
-         [--only CASE,...] [--keep]
+         [--only CASE,...] [--exclude GROUP.CHECK,...]
 """
 import argparse
 import os
@@ -43,7 +43,7 @@ class Context:
         self.manifest_exe = os.path.join(self.build, "tools", "launcher-manifest", "launcher-manifest.exe")
         self.probe = os.path.join(self.build, "tests", "ui-wine", "ui-probe.exe")
         self.screen = harness.Screen(self.wine, self.probe)
-        self.results = harness.Results("ui_wine")
+        self.results = harness.Results("ui_wine", [c for c in args.exclude.split(",") if c])
         self.skin = os.path.join(self.work, "skin")
         self.positions = harness.read_positions(os.path.join(harness.TOP, "demo", "positions.json"))
 
@@ -535,7 +535,8 @@ def main():
     parser.add_argument("--update-root", required=True)
     parser.add_argument("--port-base", type=int, required=True)
     parser.add_argument("--results", required=True)
-    parser.add_argument("--only", default=",".join(CASES))
+    parser.add_argument("--only", default=",".join(CASES), help="cases to run: " + ",".join(CASES))
+    parser.add_argument("--exclude", default="", help="checks left out of the results: Group.Name,...")
     args = parser.parse_args()
     ctx = Context(args)
     try:
