@@ -22,7 +22,7 @@ import harness  # noqa: E402
 import package  # noqa: E402
 from harness import LOGIN_LAYERS, Image, matches, wait_for  # noqa: E402
 
-BIG_SIZE = 512 << 20          # sparse file; /slow/ serves it at 4 MB/s per connection
+BIG_SIZE = 1 << 30            # sparse file; /slow/ serves it at 4 MB/s per connection
 STATUS_DOWNLOADING = "正在下载 big.bin 1/1"
 # The same shape with other Chinese characters: a font without Chinese
 # glyphs draws both alike (as boxes), which the status check refuses.
@@ -179,6 +179,10 @@ class Launch:
 
     def stop(self):
         harness.Wine.stop(self.proc)
+        # The large download's file is not needed afterwards.
+        for name in os.listdir(self.folder):
+            if name.startswith("big.bin"):
+                os.remove(os.path.join(self.folder, name))
 
 
 def distinct(a, b):
