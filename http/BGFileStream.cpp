@@ -27,12 +27,17 @@ bool TBGFileStream::Queue(int64_t position, const void* data, size_t length) {
   std::unique_lock<std::mutex> lock(FLock);
   // A block larger than the whole limit is taken once the queue is empty.
   FWritten.wait(lock, [&] { return FClosing || FQueuedBytes == 0 || FQueuedBytes + length <= FQueueLimit; });
-  if (FClosing) return false;
+  if (FClosing || FFailed) return false;
   const char* bytes = static_cast<const char*>(data);
   FBlocks.emplace_hint(FBlocks.upper_bound(position), position, std::vector<char>(bytes, bytes + length));
   FQueuedBytes += length;
   FQueued.notify_one();
   return true;
+}
+
+bool TBGFileStream::Failed() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FFailed;
 }
 
 size_t TBGFileStream::QueuedBytes() const {
@@ -41,7 +46,8 @@ size_t TBGFileStream::QueuedBytes() const {
 }
 
 // Writes the block with the lowest position. A block that cannot be written
-// is dropped without a written report; the owner's digest check finds the gap.
+// is dropped without a written report, and so is every block after it: the
+// owner hears of the failure once and fails the download.
 bool TBGFileStream::WriteNext() {
   std::vector<char> data;
   int64_t position;
@@ -54,21 +60,27 @@ bool TBGFileStream::WriteNext() {
     FBlocks.erase(first);
     FWriting = true;
   }
-  bool written = false;
-  try {
-    FFile.Seek(position);
-    FFile.WriteBuffer(data.data(), data.size());
-    written = true;
-  } catch (const EFileError& e) {
-    DebugOutput(Format("TBGFileStream write error at %lld: %s", static_cast<long long>(position), e.what()));
+  bool written = false, firstFailure = false;
+  std::string reason;
+  if (!Failed()) {
+    try {
+      FFile.Seek(position);
+      FFile.WriteBuffer(data.data(), data.size());
+      written = true;
+    } catch (const EFileError& e) {
+      reason = e.what();
+      DebugOutput(Format("TBGFileStream write error at %lld: %s", static_cast<long long>(position), e.what()));
+    }
   }
   {
     std::lock_guard<std::mutex> guard(FLock);
     FQueuedBytes -= data.size();
     FWriting = false;
+    if (!written && !FFailed) FFailed = firstFailure = true;
   }
   FWritten.notify_all();
-  if (written && OnWritten) OnWritten(static_cast<int64_t>(data.size()));
+  if (written && OnWritten) OnWritten(position, static_cast<int64_t>(data.size()));
+  if (firstFailure && OnWriteError) OnWriteError(position, reason);
   return true;
 }
 

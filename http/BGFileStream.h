@@ -26,15 +26,21 @@ public:
   // the disk: Drain does that where it matters).
   ~TBGFileStream() override;
 
-  // Called on the writer thread with the length of each block written.
-  std::function<void(int64_t length)> OnWritten;
+  // Called on the writer thread with the position and length of each block
+  // written.
+  std::function<void(int64_t position, int64_t length)> OnWritten;
+  // Called on the writer thread, once, when a block cannot be written (a full
+  // disk, a lost device). The writer then takes no further block: a file
+  // with a gap must not go on as if it were whole.
+  std::function<void(int64_t position, const std::string& reason)> OnWriteError;
 
   // Copies the block into the queue; waits while the queue is full. False
-  // when the writer is closing.
+  // when the writer is closing or has failed.
   bool Queue(int64_t position, const void* data, size_t length);
   // Writes what is queued, then flushes the file to the disk.
   void Drain();
   size_t QueuedBytes() const;
+  bool Failed() const;
 
 protected:
   void Execute() override;
@@ -54,4 +60,5 @@ private:
   size_t FQueuedBytes = 0;
   bool FWriting = false;
   bool FClosing = false;
+  bool FFailed = false;
 };

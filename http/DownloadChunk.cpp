@@ -114,6 +114,7 @@ int TDownLoadChunk::LoadFromResume(int64_t fileSize) {
 
 void TDownLoadChunk::Save() {
   std::lock_guard<std::mutex> guard(FLock);
+  if (FResumePath.empty()) return;
   if (FRanges.empty()) {
     DeleteFileAt(FResumePath);
     return;

@@ -16,11 +16,15 @@ class TDownLoadChunk {
 public:
   static constexpr int64_t MinRangeSize = 0x40000;  // halving stops before this
 
-  // `resumePath` is the ".!dl" file that keeps the ranges across runs.
+  // `resumePath` is the ".!dl" file that keeps the ranges across runs; empty
+  // when the list keeps no file of its own.
   explicit TDownLoadChunk(std::string resumePath);
   // Writes the pending ranges to the resume file, or deletes the file when
   // none remain, so a cancelled download resumes where it stopped.
   ~TDownLoadChunk();
+  // From now on the list leaves the resume file alone (the download keeps
+  // it through its record of the bytes written).
+  void DetachResumeFile() { FResumePath.clear(); }
   TDownLoadChunk(const TDownLoadChunk&) = delete;
   TDownLoadChunk& operator=(const TDownLoadChunk&) = delete;
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "common/Format.h"
+#include "common/Md5.h"
 #include "common/PathUtils.h"
 #include "platform/DebugOutput.h"
 #include "platform/File.h"
@@ -20,7 +21,11 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
   return text;
 }
 
-std::string Decimal(int64_t value) { return std::to_string(static_cast<long long>(value)); }
+// The two spellings of the empty file's digest: 32 "0" (the file digest of
+// an empty file) and the MD5 of empty input.
+bool IsEmptyDigest(const std::string& digest) {
+  return digest == ZeroDigest || SameText(digest, "d41d8cd98f00b204e9800998ecf8427e");
+}
 
 }  // namespace
 
@@ -45,14 +50,18 @@ THttpDownload::~THttpDownload() {
     writer = std::move(FWriter);
   }
   std::lock_guard<std::recursive_mutex> guard(FLock);
+  const std::shared_ptr<TResumeRecord> record = Record();
   try {
     // The data must be on the disk before the resume file says it is.
-    if (writer && FRanges && FRanges->Count() > 0) writer->Drain();
+    if (writer && record) writer->Drain();
   } catch (const std::exception& e) {
     DebugOutput(std::string("download writer: ") + e.what());
   }
   writer.reset();
   FRanges.reset();
+  // The last checkpoint: exactly the bytes that are not on the disk.
+  std::lock_guard<std::mutex> checkpoint(FCheckpointLock);
+  if (record && !FPlaced) record->Save();
 }
 
 void THttpDownload::SetAddresses(const std::vector<std::string>& addresses) { FAddresses = addresses; }
@@ -101,6 +110,26 @@ void THttpDownload::RaiseError() {
   if (OnError) OnError(*this);
 }
 
+void THttpDownload::Fail(const std::string& text) {
+  SetError(text);
+  TState state = FState;
+  while (state != Stopping && !FState.compare_exchange_weak(state, Failed)) {
+  }
+  RaiseError();
+}
+
+void THttpDownload::WriterFailed(int64_t position, const std::string& reason) {
+  FWriteFailed = true;
+  Fail(Format("%s: write error at %lld: %s", PathOf(".!tmp").c_str(), static_cast<long long>(position), reason.c_str()));
+}
+
+bool THttpDownload::CountRestart() {
+  if (++FRestarts <= FOptions.MaxRestartsWithoutProgress) return true;
+  Fail(Format("%s: gave up after %d restarts without a byte received", FileName().c_str(),
+              FOptions.MaxRestartsWithoutProgress));
+  return false;
+}
+
 THttpWorker& THttpDownload::CreateWorker(int slot) {
   std::string address;
   if (!FAddresses.empty()) address = FAddresses[FNextAddress++ % FAddresses.size()];
@@ -131,6 +160,8 @@ bool THttpDownload::Start(const std::string& url, const std::string& folder, int
   }
   FIdleWorkers = 0;
   FStartTick = GetTickCount32();
+  FProgressTick = FStartTick;
+  FCheckpointTick = FStartTick;
   FWorkers[0]->GiveRequest(std::move(request));
   return true;
 }
@@ -152,11 +183,13 @@ int THttpDownload::WorkerHeader(THttpWorker& worker) {
       return HeaderMoved(worker, true);
     case 416:
       if (FState != Started) {
-        SetError(worker.Socket().PeerText() + ":续传范围错误:" + worker.Request().GetField("Range"));
+        // ":续传范围错误:"
+        SetError(worker.Socket().PeerText() + ":\xD0\xF8\xB4\xAB\xB7\xB6\xCE\xA7\xB4\xED\xCE\xF3:" +
+                 worker.Request().GetField("Range"));
         return 2;
       }
       worker.Request().SetField("Range", "");
-      SetError(worker.Socket().PeerText() + ":服务器不支持续传");
+      SetError(worker.Socket().PeerText() + ":\xB7\xFE\xCE\xF1\xC6\xF7\xB2\xBB\xD6\xA7\xB3\xD6\xD0\xF8\xB4\xAB");  // ":服务器不支持续传"
       return HeaderMoved(worker, false);
     default:
       if (response.Status() <= 0) return 0;
@@ -171,6 +204,12 @@ int THttpDownload::WorkerHeader(THttpWorker& worker) {
 // without "Content-Length" that is not chunked is read until the server
 // closes the connection.
 int THttpDownload::HeaderOk(THttpWorker& worker) {
+  if (FState != Started && FRanges) {
+    // The whole file where a range was asked for: its bytes would land at
+    // the range's place. The range goes back to the list.
+    SetError(worker.Socket().PeerText() + " 200 to a range request " + worker.Request().Path());
+    return 0;
+  }
   if (FState == Started) {
     THttpHeader& response = worker.Response();
     const std::string url = response.Url().empty() ? worker.Request().Url() : response.Url();
@@ -189,10 +228,32 @@ int THttpDownload::HeaderOk(THttpWorker& worker) {
       }
     }
     FContentCoding = response.ContentCoding();
+    if (!BoundWholeBody(worker)) return 0;
     if (!OpenWriter(true)) return 0;
     FState = Running;
   }
   return 1;
+}
+
+// A whole-file answer never brings more than the run expects: a length that
+// differs fails at once, and a body without one stops at the expected size
+// (a compressed body may be a little larger than the file it inflates to).
+bool THttpDownload::BoundWholeBody(THttpWorker& worker) {
+  if (FExpectedSize <= 0) return true;
+  THttpHeader& response = worker.Response();
+  if (FContentCoding != 0) {
+    FBodyLimit = FExpectedSize + FExpectedSize / 8 + 65536;
+    return true;
+  }
+  if (!response.IsChunked() && response.HasField("Content-Length") && response.ContentLength() != FExpectedSize) {
+    SetError(Format("%s File (%s) Length Error: %lld <> %lld", worker.Socket().PeerText().c_str(),
+                    worker.Request().Path().c_str(), static_cast<long long>(response.ContentLength()),
+                    static_cast<long long>(FExpectedSize)));
+    FState = Failed;
+    return false;
+  }
+  FBodyLimit = FExpectedSize;
+  return true;
 }
 
 int THttpDownload::HeaderPartial(THttpWorker& worker) {
@@ -269,11 +330,20 @@ bool THttpDownload::OpenWriter(bool truncateToTotal) {
     SetError(e.what());
     return false;
   }
-  FWriter->OnWritten = [this](int64_t length) {
+  const std::shared_ptr<TResumeRecord> record = FRecord;
+  FWriter->OnWritten = [this, record](int64_t position, int64_t length) {
+    if (record) record->MarkWritten(position, length);
     const int64_t written = FWritten += length;
+    FProgressTick = GetTickCount32();
     if (OnWritten) OnWritten(*this, Elapsed(), FTotalSize, written);
   };
+  FWriter->OnWriteError = [this](int64_t position, const std::string& reason) { WriterFailed(position, reason); };
   return true;
+}
+
+std::shared_ptr<TResumeRecord> THttpDownload::Record() {
+  std::lock_guard<std::mutex> guard(FWriterLock);
+  return FRecord;
 }
 
 bool THttpDownload::Resume() {
@@ -283,13 +353,20 @@ bool THttpDownload::Resume() {
   if (!ParseDecimal(ReadIniString(resume, "Setup", "FileSize", ""), size) || size != FTotalSize) return false;
   auto ranges = std::make_unique<TDownLoadChunk>(resume);
   const int loaded = ranges->LoadFromResume(FTotalSize);
+  ranges->DetachResumeFile();
   if (loaded <= 0) {
     DeleteFileAt(resume);
     return false;
   }
+  auto record = std::make_shared<TResumeRecord>(resume, FTotalSize, FUrl, ServerTime());
+  record->SetMissing(ranges->Ranges());
+  {
+    std::lock_guard<std::mutex> guard(FWriterLock);
+    FRecord = record;
+  }
   if (!OpenWriter(false)) return false;
   ranges->Split(FWorkerCount);
-  const int64_t done = std::max<int64_t>(0, FTotalSize - ranges->PendingBytes());
+  const int64_t done = record->WrittenBytes();
   FRanges = std::move(ranges);
   FReceived = done;
   FWritten = done;
@@ -301,18 +378,19 @@ void THttpDownload::FreshStart() {
   FReceived = 0;
   FWritten = 0;
   FResumed = 0;
-  const std::string resume = PathOf(".!dl");
-  FRanges = std::make_unique<TDownLoadChunk>(resume);
+  // The list hands out ranges; the record of the bytes written keeps the
+  // resume file.
+  FRanges = std::make_unique<TDownLoadChunk>("");
   FRanges->Add(0, FTotalSize - 1);
   FRanges->Split(FWorkerCount);
   DebugOutput(Format("文件长度：%d-%lld", 0, static_cast<long long>(FTotalSize - 1)));
-  try {
-    WriteIniString(resume, "Setup", "URL", FUrl);
-    WriteIniString(resume, "Setup", "LastModified", ServerTime());
-    WriteIniString(resume, "Setup", "FileSize", Decimal(FTotalSize));
-  } catch (const EIniFileError& e) {
-    DebugOutput(e.what());
+  auto record = std::make_shared<TResumeRecord>(PathOf(".!dl"), FTotalSize, FUrl, ServerTime());
+  record->SetMissing({{0, FTotalSize - 1}});
+  {
+    std::lock_guard<std::mutex> guard(FWriterLock);
+    FRecord = record;
   }
+  record->Save();
   OpenWriter(true);
 }
 
@@ -340,14 +418,20 @@ bool THttpDownload::GiveNextRange(THttpWorker& worker, const char* logFormat) {
 // --- data and completion -------------------------------------------------
 
 bool THttpDownload::WorkerData(THttpWorker& worker, const char* data, size_t length, int64_t position) {
-  if (FState == Stopping) return false;
+  if (FState == Stopping || FState == Failed) return false;
   const std::shared_ptr<TBGFileStream> writer = Writer();
   if (!writer) return false;
   // A server sending more than the range asked for never writes past it.
   const int64_t rangeEnd = worker.Response().RangeEnd();
   if (rangeEnd > 0 && position + static_cast<int64_t>(length) > rangeEnd + 1)
     length = position > rangeEnd ? 0 : static_cast<size_t>(rangeEnd + 1 - position);
+  const int64_t limit = FBodyLimit;
+  if (limit > 0 && position + static_cast<int64_t>(length) > limit) {
+    Fail(Format("%s: the body exceeds the expected %lld bytes", FileName().c_str(), static_cast<long long>(limit)));
+    return false;
+  }
   if (length > 0 && !writer->Queue(position, data, length)) return false;
+  if (length > 0) FRestarts = 0;
   const int64_t received = FReceived += static_cast<int64_t>(length);
   DebugOutput(Format("%d# %lld/%lld", worker.Index(), static_cast<long long>(length), static_cast<long long>(received)));
   if (OnReceived) OnReceived(*this, Elapsed(), FTotalSize, received);
@@ -366,7 +450,7 @@ void THttpDownload::WorkerDone(THttpWorker& worker) {
   if (!GiveNextRange(worker, "%d# 线程开始:%lld->%lld(%lld)")) {
     DebugOutput(Format("%d# 线程停止. finish", worker.Index()));
     if (FIdleWorkers >= FWorkerCount) {
-      if (ErrorText().empty()) SetError("下载数据不完整");
+      if (ErrorText().empty()) SetError("\xCF\xC2\xD4\xD8\xCA\xFD\xBE\xDD\xB2\xBB\xCD\xEA\xD5\xFB");  // "下载数据不完整"
       RaiseError();
     }
   }
@@ -395,14 +479,17 @@ void THttpDownload::WorkerFailed(THttpWorker& worker) {
   }
   // A worker that is ending is replaced by Poll once it has gone.
   if (FState == Stopping || worker.Terminated()) return;
+  if (!CountRestart()) return;
   if (!GiveNextRange(worker, "%d# 线程重启:%lld->%lld(%lld)")) {
     DebugOutput(Format("%d# 线程停止.Reclaim.", worker.Index()));
     if (FIdleWorkers >= FWorkerCount) RaiseError();
   }
 }
 
-bool THttpDownload::InflateTemporary(int windowBits) {
-  const std::string source = PathOf(".!tmp"), target = TargetPath();
+bool THttpDownload::InflateTemporary(int windowBits, const std::string& target) {
+  const std::string source = PathOf(".!tmp");
+  // The inflated file is the file the run expects, never larger.
+  const uint64_t limit = FExpectedSize > 0 ? static_cast<uint64_t>(FExpectedSize) : FOptions.MaxInflatedSize;
   z_stream zs{};
   if (inflateInit2(&zs, windowBits) != Z_OK) return false;
   bool ok = true;
@@ -427,7 +514,7 @@ bool THttpDownload::InflateTemporary(int windowBits) {
         if (status != Z_OK && status != Z_STREAM_END) throw EFileError(zs.msg ? zs.msg : "inflate error");
         const size_t got = output.size() - zs.avail_out;
         produced += got;
-        if (produced > FOptions.MaxInflatedSize) throw EFileError("inflated file too large");
+        if (produced > limit) throw EFileError("inflated file too large");
         out.WriteBuffer(output.data(), got);
       }
     }
@@ -440,6 +527,49 @@ bool THttpDownload::InflateTemporary(int windowBits) {
   return ok;
 }
 
+std::string THttpDownload::VerifiedCandidate(std::string& failure) {
+  const std::string name = FileName(), temporary = PathOf(".!tmp");
+  const std::shared_ptr<TResumeRecord> record = Record();
+  if (record && !record->Complete()) {
+    failure = Format("%s: only %lld of %lld bytes were written", name.c_str(),
+                     static_cast<long long>(record->WrittenBytes()), static_cast<long long>(FTotalSize.load()));
+    return "";
+  }
+  const int64_t received = GetFileSize(temporary);
+  if (received != FTotalSize) {
+    failure = Format("%s: %lld bytes on the disk, %lld sent", name.c_str(), static_cast<long long>(received),
+                     static_cast<long long>(FTotalSize.load()));
+    return "";
+  }
+  std::string candidate = temporary;
+  if (FContentCoding != 0) {
+    DebugOutput("解压缩数据.");
+    candidate = PathOf(".!inf");
+    if (!InflateTemporary(FContentCoding, candidate)) {
+      failure = name + ": the body does not inflate to the expected file";
+      return "";
+    }
+  }
+  const int64_t size = GetFileSize(candidate);
+  if (FExpectedSize > 0 && size != FExpectedSize) {
+    failure = Format("%s: %lld bytes, %lld expected", name.c_str(), static_cast<long long>(size),
+                     static_cast<long long>(FExpectedSize));
+    return "";
+  }
+  if (!FExpectedMd5.empty()) {
+    const std::string digest = MD5OfFile(candidate);
+    const bool agrees = size == 0 ? IsEmptyDigest(FExpectedMd5) : SameText(digest, FExpectedMd5);
+    if (!agrees) {
+      failure = Format("%s: MD5 %s, expected %s", name.c_str(), digest.c_str(), FExpectedMd5.c_str());
+      return "";
+    }
+  }
+  return candidate;
+}
+
+// The data is checked while it lies beside the target; only then is the
+// target replaced, by a rename that never deletes it first. A file that
+// fails the check is thrown away and the target stays as it was.
 void THttpDownload::Finish(THttpWorker&) {
   if (FFinished.exchange(true)) return;
   std::shared_ptr<TBGFileStream> writer;
@@ -448,18 +578,35 @@ void THttpDownload::Finish(THttpWorker&) {
     writer = std::move(FWriter);
   }
   writer.reset();  // every queued block is written first
+  std::lock_guard<std::mutex> checkpoint(FCheckpointLock);
+  // A write error has failed the download already; what is on the disk stays
+  // for a later start.
+  if (FWriteFailed || FState == Failed || FState == Stopping) return;
+  std::string failure;
+  const std::string candidate = VerifiedCandidate(failure);
   const std::string target = TargetPath();
-  if (FContentCoding != 0) {
-    DebugOutput("解压缩数据.");
-    InflateTemporary(FContentCoding);
-  } else {
-    if (FileExists(target)) DeleteFileAt(target);
-    for (uint32_t attempt = 0; !RenameFileAt(PathOf(".!tmp"), target) && attempt < FOptions.RenameRetries; ++attempt)
+  bool placed = false;
+  if (!candidate.empty()) {
+    for (uint32_t attempt = 0; !(placed = RenameFileAt(candidate, target)) && attempt < FOptions.RenameRetries;
+         ++attempt)
       SleepMs(FOptions.RenameRetryMs);
+    if (!placed) failure = target + ": cannot be replaced: " + LastFileErrorText();
   }
+  if (const std::shared_ptr<TResumeRecord> record = Record()) record->Remove();
+  {
+    std::lock_guard<std::mutex> guard(FWriterLock);
+    FRecord.reset();
+  }
+  FRanges.reset();
+  if (!placed) {
+    DeleteFileAt(PathOf(".!tmp"));
+    DeleteFileAt(PathOf(".!inf"));
+    Fail(failure);
+    return;
+  }
+  FPlaced = true;
   const std::string serverTime = ServerTime();
   if (!serverTime.empty()) SetFileUnixTime(target, HttpDateToUnixTime(serverTime));
-  FRanges.reset();
   if (OnDone) OnDone(*this);
 }
 
@@ -486,14 +633,36 @@ void THttpDownload::Poll() {
     const bool silentStart = FState == Started || FReceived == 0 || !FRanges;
     if (FState != Stopping) {
       THttpWorker& replacement = CreateWorker(static_cast<int>(i));
-      if (FRanges && FState != Failed)
+      if (FRanges && FState != Failed && CountRestart())
         GiveNextRange(replacement, "%d# 线程重启:%lld->%lld(%lld)");
     }
     if (i == 0 && silentStart) {
-      SetError("超时错误");
+      SetError("\xB3\xAC\xCA\xB1\xB4\xED\xCE\xF3");  // "超时错误"
       RaiseError();
     }
   }
+  const TState state = FState;
+  if ((state == Started || state == Running) && !FFinished &&
+      GetTickCount32() - FProgressTick.load() > FOptions.NoProgressMs)
+    Fail(Format("%s: no data written for %u s", FileName().c_str(), FOptions.NoProgressMs / 1000));
+  Checkpoint();
+}
+
+void THttpDownload::Checkpoint() {
+  const std::shared_ptr<TResumeRecord> record = Record();
+  if (!record || FState != Running) return;
+  const uint32_t now = GetTickCount32(), since = now - FCheckpointTick;
+  const int64_t written = record->WrittenBytes();
+  const bool due = since >= FOptions.CheckpointMs ||
+                   (written - FCheckpointWritten >= FOptions.CheckpointBytes && since >= FOptions.CheckpointMinMs);
+  // A record with nothing missing is left to Finish: the format has no way
+  // to say "complete", and an empty one would start afresh.
+  if (!due || !record->Changed() || record->Complete()) return;
+  std::lock_guard<std::mutex> checkpoint(FCheckpointLock);
+  if (FFinished) return;
+  record->Save();
+  FCheckpointTick = now;
+  FCheckpointWritten = written;
 }
 
 TDownloadOutcome RunDownload(THttpDownload& download, const std::string& url, const std::string& folder,

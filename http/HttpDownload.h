@@ -2,7 +2,9 @@
 // fetching byte ranges in parallel and resume across runs. A one-byte probe
 // learns the size and whether ranges work; ranges go to the workers; a
 // background writer puts the data into name + ".!tmp"; name + ".!dl" keeps
-// what is still missing; at the end the temporary file becomes the target.
+// what is still missing, checkpointed while the download runs; at the end the
+// temporary file is checked (every byte written, its size, its MD5 when the
+// owner gave one) and only then renamed over the target.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -15,6 +17,11 @@
 #include "http/BGFileStream.h"
 #include "http/DownloadChunk.h"
 #include "http/HttpWorker.h"
+#include "http/ResumeRecord.h"
+
+// A download that writes no new byte for this long has failed: the owner's
+// passes then end in bounded time however the server misbehaves.
+constexpr uint32_t DownloadNoProgressMs = 60000;
 
 struct TDownloadOptions {
   // A worker silent for longer than this is replaced (Poll).
@@ -24,6 +31,17 @@ struct TDownloadOptions {
   // A gzip or deflate file never inflates beyond this.
   uint64_t MaxInflatedSize = 16ull << 30;
   size_t WriterQueueLimit = TBGFileStream::DefaultQueueLimit;
+  // No byte written for this long fails the download.
+  uint32_t NoProgressMs = DownloadNoProgressMs;
+  // Workers restarted (a failed range handed out again, a silent worker
+  // replaced) this many times in a row without a byte received fail it.
+  int MaxRestartsWithoutProgress = 25;
+  // The resume file is written again after this long or this many bytes,
+  // whichever comes first (but not more often than CheckpointMinMs), so a
+  // killed process fetches at most about that much again.
+  uint32_t CheckpointMs = 2000;
+  int64_t CheckpointBytes = 8 << 20;
+  uint32_t CheckpointMinMs = 100;
   THttpWorkerOptions Worker;
 };
 
@@ -48,8 +66,14 @@ public:
   // Accepted only when idle. `folder` ends with a separator; empty keeps the
   // current folder. `expectedSize` 0 means unknown.
   bool Start(const std::string& url, const std::string& folder, int64_t expectedSize);
-  // The watchdog: the owner calls it about every 10 ms.
+  // The watchdog: the owner calls it about every 10 ms. It also fails a
+  // download without progress and writes the resume checkpoints.
   void Poll();
+  // The MD5 the finished file must have (32 hexadecimal digits, any case);
+  // empty: only its size is checked. Set before Start.
+  void SetExpectedDigest(const std::string& md5) { FExpectedMd5 = md5; }
+  // True when the download failed because its data could not be written.
+  bool WriteFailed() const { return FWriteFailed.load(); }
 
   TState State() const { return FState.load(); }
   int WorkerCount() const { return FWorkerCount.load(); }
@@ -84,8 +108,19 @@ private:
   void StartRanges();
   bool GiveNextRange(THttpWorker& worker, const char* logFormat);
   void Finish(THttpWorker& worker);
-  bool InflateTemporary(int windowBits);
+  // The checked file that may replace the target ("" and `failure` set when
+  // it must not).
+  std::string VerifiedCandidate(std::string& failure);
+  bool InflateTemporary(int windowBits, const std::string& target);
+  void Fail(const std::string& text);
+  void WriterFailed(int64_t position, const std::string& reason);
+  // Counts a worker restart; false (and the download failed) past the bound.
+  bool CountRestart();
+  // Writes the resume file when the interval has passed; owner's thread.
+  void Checkpoint();
+  bool BoundWholeBody(THttpWorker& worker);
   std::shared_ptr<TBGFileStream> Writer();
+  std::shared_ptr<TResumeRecord> Record();
   // Calls OnError once per download, with the error text set before.
   void RaiseError();
   std::atomic<bool> FErrorRaised{false};
@@ -104,7 +139,16 @@ private:
   std::atomic<int64_t> FWritten{0};
   std::atomic<int64_t> FResumed{0};
   std::atomic<bool> FFinished{false};
+  std::atomic<bool> FPlaced{false};
+  std::atomic<bool> FWriteFailed{false};
+  std::atomic<int> FRestarts{0};
+  std::atomic<uint32_t> FProgressTick{0};
   int64_t FExpectedSize = 0;
+  // Body bytes a whole-file (200) answer may bring; 0: no bound of the run.
+  std::atomic<int64_t> FBodyLimit{0};
+  std::string FExpectedMd5;
+  uint32_t FCheckpointTick = 0;
+  int64_t FCheckpointWritten = 0;
   uint32_t FStartTick = 0;
   std::string FUrl;
   std::string FFolder;
@@ -119,7 +163,9 @@ private:
   std::vector<std::unique_ptr<THttpWorker>> FWorkers;
   std::unique_ptr<TDownLoadChunk> FRanges;
   std::shared_ptr<TBGFileStream> FWriter;
-  std::mutex FWriterLock;
+  std::shared_ptr<TResumeRecord> FRecord;
+  std::mutex FWriterLock;  // the writer and the resume record
+  std::mutex FCheckpointLock;  // a checkpoint never writes after Finish removed the file
 };
 
 enum class TDownloadOutcome { Done, Failed, Stopped, NotStarted };

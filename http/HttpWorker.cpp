@@ -95,8 +95,25 @@ bool THttpWorker::Deliver() {
 
 bool THttpWorker::ReadBody() {
   FBuffered = 0;
-  const THttpBodySink sink = [this](const char* data, size_t length) {
+  // A partial answer brings at most the range asked for: once that is in,
+  // the rest (a longer or endless body) is not read.
+  int64_t wanted = -1;
+  if (FResponse.Status() == 206 && FResponse.RangeEnd() > 0 && FResponse.RangeEnd() >= FResponse.RangeStart())
+    wanted = FResponse.RangeEnd() - FResponse.RangeStart() + 1;
+  bool rangeFull = false;
+  const THttpBodySink sink = [this, wanted, &rangeFull](const char* data, size_t length) {
     Touch();
+    if (wanted >= 0) {
+      const int64_t room = wanted - FResponse.Delivered() - static_cast<int64_t>(FBuffered);
+      if (room <= 0) {
+        rangeFull = true;
+        return false;
+      }
+      if (static_cast<int64_t>(length) > room) {
+        length = static_cast<size_t>(room);
+        rangeFull = true;
+      }
+    }
     while (length > 0) {
       if (FBuffered == BufferSize && !Deliver()) return false;
       const size_t take = std::min(length, BufferSize - FBuffered);
@@ -105,7 +122,7 @@ bool THttpWorker::ReadBody() {
       data += take;
       length -= take;
     }
-    return true;
+    return !rangeFull;
   };
   const THttpStopFlag stop = [this] { return Terminated(); };
   TBodyRead result;
@@ -122,7 +139,7 @@ bool THttpWorker::ReadBody() {
   } else {
     result = TBodyRead::Ok;
   }
-  if (result != TBodyRead::Ok) {
+  if (result != TBodyRead::Ok && !rangeFull) {
     Deliver();  // what arrived is kept; the rest of the range goes back
     return false;
   }

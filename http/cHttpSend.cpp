@@ -362,7 +362,10 @@ void THttpGetDocument::Abort() {
   FSocket.Close();
 }
 
-void THttpGetDocument::Fail(const std::string& errorText) { FErrorText = errorText; }
+void THttpGetDocument::Fail(const std::string& errorText) {
+  FErrorText = errorText;
+  FHeaderLines = FResponse.Status() > 0 ? FResponse.HeaderLines() : std::string();
+}
 
 bool THttpGetDocument::Get(const std::string& url, const std::string& address) {
   THttpHeader request;
@@ -374,6 +377,7 @@ bool THttpGetDocument::Fetch(const THttpHeader& request, const std::string& addr
   FRequest = request;
   FBody.clear();
   FErrorText.clear();
+  FHeaderLines.clear();
   FResponse.Clear();
   std::string host = address.empty() ? FRequest.Host() : address;
   for (int redirects = 0;; ++redirects) {

@@ -182,6 +182,9 @@ public:
 
   const std::string& Body() const { return FBody; }
   const std::string& ErrorText() const { return FErrorText; }
+  // The header lines of the response that failed (empty when none was
+  // read), without any reason of our own that ErrorText() puts before them.
+  const std::string& ResponseHeaderLines() const { return FHeaderLines; }
   const THttpHeader& Request() const { return FRequest; }
   const THttpHeader& Response() const { return FResponse; }
 
@@ -204,6 +207,7 @@ private:
   THttpHeader FResponse;
   std::string FBody;
   std::string FErrorText;
+  std::string FHeaderLines;
   std::atomic<uint32_t> FWatchdogTick{0};
   std::atomic<bool> FAborted{false};
   TEvent FWake;

@@ -58,6 +58,8 @@ bool RenameFileAt(const std::string& from, const std::string& to);
 bool CopyFileAt(const std::string& from, const std::string& to);
 // Creates the folder and its missing parents.
 bool ForceDirectories(const std::string& path);
+// Removes the folder when it is empty; false otherwise.
+bool RemoveEmptyDirectory(const std::string& path);
 
 // Full path of the running program file.
 std::string GetModuleFilePath();

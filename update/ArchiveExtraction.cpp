@@ -2,7 +2,7 @@
 
 #include "common/Format.h"
 #include "common/PathUtils.h"
-#include "platform/CodePage.h"
+#include "update/UpdateTexts.h"
 #include "platform/File.h"
 #include "update/ZipExtract.h"
 
@@ -32,8 +32,8 @@ TArchiveResult ExtractFileArchive(const std::string& archive, const std::string&
 }
 
 bool ExtractPackage(const std::string& archive, const TArchiveHooks& hooks) {
-  static const std::string unpacking = Utf8ToCp936("正在解压缩: ");
-  static const std::string failed = Utf8ToCp936("文件解压缩失败，失败，请稍后再试");
+  const std::string unpacking = UpdateText::Unpacking;
+  const std::string failed = UpdateText::UnpackPackageFailed;
   TZipExtractor extractor = MakeExtractor(ExtractFilePath(archive), true, hooks, true);
   if (hooks.OnStatus) hooks.OnStatus(unpacking + ExtractFileName(archive));
   if (extractor.Extract(archive) == 0) {
@@ -46,6 +46,5 @@ bool ExtractPackage(const std::string& archive, const TArchiveHooks& hooks) {
 }
 
 std::string EntryStartStatus(const std::string& target, int index, int entryCount) {
-  static const std::string unpacking = Utf8ToCp936("解包 %s %d/%d");
-  return Format(unpacking.c_str(), ExtractFileName(target).c_str(), index, entryCount);
+  return Format(UpdateText::UnpackingEntry, ExtractFileName(target).c_str(), index, entryCount);
 }

@@ -7,7 +7,7 @@
 #include <exception>
 #include <thread>
 
-#include "platform/CodePage.h"
+#include "update/UpdateTexts.h"
 #include "platform/File.h"
 #include "platform/FileTime.h"
 #include "update/UpdateFiles.h"
@@ -95,7 +95,7 @@ void TUpdateFiles::DigestBlock(std::vector<TCompareStep>& block) const {
 }
 
 void TUpdateFiles::CompareBlock(std::vector<TCompareStep>& block, TDownloadList& list, bool& stopped) {
-  static const std::string checking = Utf8ToCp936("校验文件：");
+  static const std::string checking = UpdateText::CheckingFile;
   DigestBlock(block);
   const size_t count = FManifest.size();
   for (TCompareStep& step : block) {

@@ -5,6 +5,7 @@
 #include "platform/DebugOutput.h"
 #include "platform/File.h"
 #include "platform/FileTime.h"
+#include "update/ProgressScale.h"
 
 namespace {
 
@@ -44,7 +45,9 @@ void TUpdateFiles::Status(const std::string& text) const {
 }
 
 void TUpdateFiles::TotalProgress(int64_t position, int64_t maximum) const {
-  if (OnTotalProgress) OnTotalProgress(static_cast<uint32_t>(position), static_cast<uint32_t>(maximum));
+  if (!OnTotalProgress) return;
+  const TProgressPair pair = ScaleProgress(position, maximum);
+  OnTotalProgress(pair.position, pair.maximum);
 }
 
 void TUpdateFiles::Log(const std::string& text) const {

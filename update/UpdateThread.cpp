@@ -12,6 +12,8 @@
 #include "platform/DebugOutput.h"
 #include "platform/File.h"
 #include "platform/Tick.h"
+#include "update/ProgressScale.h"
+#include "update/UpdateTexts.h"
 
 namespace {
 
@@ -49,6 +51,27 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
   file.WriteBuffer(bytes.data(), bytes.size());
 }
 
+// Written beside the file and renamed over it: a full disk never leaves the
+// previous copy cut short.
+void ReplaceFileBytes(const std::string& path, const std::string& bytes) {
+  const std::string temporary = path + ".tmp";
+  try {
+    WriteFileBytes(temporary, bytes);
+  } catch (const EFileError&) {
+    DeleteFileAt(temporary);
+    throw;
+  }
+  if (!RenameFileAt(temporary, path)) {
+    DeleteFileAt(temporary);
+    throw EFileError("Cannot replace \"" + path + "\". " + LastFileErrorText());
+  }
+}
+
+// The path below the launcher folder, as the player knows it.
+std::string RelativeTo(const std::string& folder, const std::string& path) {
+  return path.compare(0, folder.size(), folder) == 0 ? path.substr(folder.size()) : path;
+}
+
 }  // namespace
 
 TUpdateThread::TUpdateThread(TMessageSink& window, int mode, const std::string& stateFile,
@@ -64,7 +87,9 @@ TUpdateThread::TUpdateThread(TMessageSink& window, int mode, const std::string& 
   FFiles.IsCancelled = [this] { return Cancelled(); };
   FFiles.OnStatus = [this](const std::string& text) { ShowStatus(text); };
   FFiles.OnLog = [this](const std::string& text) { Log(text); };
-  FFiles.OnTotalProgress = [this](uint32_t position, uint32_t maximum) { Post(UM_TOTAL_PROGRESS, position, maximum); };
+  FFiles.OnTotalProgress = [this](uint32_t position, uint32_t maximum) {
+    Post(UM_TOTAL_PROGRESS, position, static_cast<intptr_t>(maximum));
+  };
   FPlan = ReadUpdateNow();
   Start();
 }
@@ -101,13 +126,34 @@ void TUpdateThread::ShowStatus(const std::string& text) {
   FWindow.Post(UM_STATUS_TEXT, NewPostedText(text), static_cast<intptr_t>(text.size()));
 }
 
-void TUpdateThread::Post(uint32_t message, int64_t wParam, int64_t lParam) {
-  // Byte counts travel as their low 32 bits.
-  FWindow.Post(message, static_cast<uint32_t>(wParam), static_cast<int32_t>(static_cast<uint32_t>(lParam)));
+void TUpdateThread::Post(uint32_t message, uintptr_t wParam, intptr_t lParam) { FWindow.Post(message, wParam, lParam); }
+
+void TUpdateThread::PostProgress(uint32_t message, int64_t position, int64_t maximum) {
+  const TProgressPair pair = ScaleProgress(position, maximum);
+  Post(message, pair.position, static_cast<intptr_t>(pair.maximum));
+}
+
+// The window shows received / milliseconds: both are halved together while
+// the byte count would not fit, which keeps the speed.
+void TUpdateThread::PostSpeed(int64_t received, uint32_t elapsedMs) {
+  uint32_t ms = elapsedMs;
+  while (received > INT32_MAX) {
+    received >>= 1;
+    ms = ms > 1 ? ms >> 1 : ms;
+  }
+  Post(UM_DOWNLOAD_SPEED, static_cast<uintptr_t>(received < 0 ? 0 : received), static_cast<intptr_t>(ms));
 }
 
 int TUpdateThread::ReadUpdateNow() const { return ::ReadUpdateNow(FEnvironment.LauncherFolder); }
-void TUpdateThread::WriteUpdateNow(int value) const { ::WriteUpdateNow(FEnvironment.LauncherFolder, value); }
+// A launcher.ini that cannot be written (a full disk) is logged; it does not
+// turn a run whose manifest was read into a failed one.
+void TUpdateThread::WriteUpdateNow(int value) {
+  try {
+    ::WriteUpdateNow(FEnvironment.LauncherFolder, value);
+  } catch (const std::exception& e) {
+    Log(std::string("UpdateNow not written: ") + e.what());
+  }
+}
 
 std::string TUpdateThread::DownloadHostName() const {
   if (!FEnvironment.DownloadHost.empty()) return FEnvironment.DownloadHost;
@@ -129,15 +175,15 @@ void TUpdateThread::Execute() {
     result = 0;
   }
   if (FFiles.StateChanged()) FFiles.SaveState();
-  if (!Cancelled()) Post(UM_UPDATE_DONE, result, FMode);
+  if (!Cancelled()) Post(UM_UPDATE_DONE, static_cast<uintptr_t>(result), FMode);
 }
 
 int TUpdateThread::Run() {
-  ShowStatus("正在检查更新...");
+  ShowStatus(UpdateText::Checking);
   if (!FetchManifest()) {
     if (Cancelled()) return 0;
-    Log("[网络故障]: 域名服务器故障");
-    ShowStatus(std::string("[网络故障]: 域名服务器故障") + "，请稍候再试");
+    Log(UpdateText::NetworkFault);
+    ShowStatus(std::string(UpdateText::NetworkFault) + UpdateText::TryLater);
     return 0;
   }
   if (!FFiles.LoadManifest()) return 0;
@@ -160,16 +206,31 @@ int TUpdateThread::Run() {
     if (Cancelled()) return 0;
   }
 
+  // Items of a plan that downloads nothing leave the list without being
+  // fetched: they are still wrong all the same.
+  TDownloadList notFetched;
   for (int pass = 0; pass < 3 && !list.empty(); ++pass) {
     const int n = static_cast<int>(list.size());
     for (int k = 1; k <= n; ++k) {
       if (Cancelled()) return 0;
       const size_t index = static_cast<size_t>(n - k);
+      if (plan != 1) notFetched.push_back(list[index]);
       if (plan != 1 || DownloadFile(list[index], k, n)) list.erase(list.begin() + static_cast<long>(index));
     }
   }
+  list.insert(list.end(), notFetched.begin(), notFetched.end());
+  ReportStillWrong(list);
   WriteUpdateNow(0);
   return 1;
+}
+
+// The window hears success all the same (the player may log in); the log
+// and FilesStillWrong say what is left for the next start.
+void TUpdateThread::ReportStillWrong(const TDownloadList& list) {
+  FStillWrong = static_cast<int>(list.size());
+  if (list.empty()) return;
+  Log(Format("%d file(s) still missing or wrong after the update passes:", static_cast<int>(list.size())));
+  for (const TDownloadItem& item : list) Log("  " + item.File);
 }
 
 // --- the manifest --------------------------------------------------------
@@ -203,15 +264,21 @@ bool TUpdateThread::FetchThroughAddresses(std::vector<std::string>& addresses, c
 }
 
 bool TUpdateThread::GetDocument(THttpGetDocument& document, const std::string& url, const std::string& address) {
+  // Forgotten under the lock on every way out (a body that does not inflate
+  // throws), so a cancel never aborts a request that is gone.
+  struct TForget {
+    TUpdateThread& thread;
+    ~TForget() {
+      std::lock_guard<std::mutex> guard(thread.FDocumentLock);
+      thread.FDocument = nullptr;
+    }
+  };
   {
     std::lock_guard<std::mutex> guard(FDocumentLock);
     FDocument = &document;
   }
-  const bool fetched = !Cancelled() && document.Get(url, address);
-  // Forgotten under the lock before it goes, so a cancel never aborts a freed request.
-  std::lock_guard<std::mutex> guard(FDocumentLock);
-  FDocument = nullptr;
-  return fetched;
+  const TForget forget{*this};
+  return !Cancelled() && document.Get(url, address);
 }
 
 bool TUpdateThread::FetchManifestFrom(const std::string& address) {
@@ -223,12 +290,15 @@ bool TUpdateThread::FetchManifestFrom(const std::string& address) {
     if (Cancelled()) return false;
     TJsonValue manifest;
     if (ParseUpdateJson(document.Body(), manifest) && IsAcceptedManifest(manifest)) {
-      WriteFileBytes(FEnvironment.LauncherFolder + "data\\" + FManifestName, document.Body());
+      ReplaceFileBytes(FEnvironment.LauncherFolder + "data\\" + FManifestName, document.Body());
       accepted = true;
     }
   }
   if (!accepted && !Cancelled()) {
-    ShowStatus("#100 : 下载配置文件失败，请检查网络。 " + document.ErrorText());
+    // The player's line carries the server's header lines only; a reason of
+    // our own (a refused redirect, a body too large) goes to the log.
+    if (document.ErrorText() != document.ResponseHeaderLines()) Log(document.ErrorText());
+    ShowStatus(UpdateText::ManifestFailed + document.ResponseHeaderLines());
     Post(UM_UPDATE_ERROR, 100, 0);
   }
   return accepted;
@@ -236,24 +306,30 @@ bool TUpdateThread::FetchManifestFrom(const std::string& address) {
 
 // --- downloads -----------------------------------------------------------
 
-bool TUpdateThread::Download(const std::string& url, const std::string& localPath, int workers, int64_t expectedSize) {
+bool TUpdateThread::Download(const std::string& url, const std::string& localPath, int workers, int64_t expectedSize,
+                             const std::string& md5) {
   THttpDownload download(workers, FEnvironment.Download);
+  download.SetExpectedDigest(md5);
   const int64_t done = FFiles.BytesDone(), total = FFiles.BytesTotal();
   download.OnReceived = [this, done, total](THttpDownload&, uint32_t elapsedMs, int64_t, int64_t received) {
-    Post(UM_TOTAL_PROGRESS, done + received, total);
-    Post(UM_DOWNLOAD_SPEED, received, elapsedMs);
+    PostProgress(UM_TOTAL_PROGRESS, done + received, total);
+    PostSpeed(received, elapsedMs);
   };
   download.OnWritten = [this](THttpDownload&, uint32_t, int64_t fileTotal, int64_t written) {
-    Post(UM_CURRENT_PROGRESS, written, fileTotal);
+    PostProgress(UM_CURRENT_PROGRESS, written, fileTotal);
   };
   const std::string folder = ExtractFilePath(localPath);
   ForceDirectories(folder);
-  Post(UM_TOTAL_PROGRESS, done, total);
-  Post(UM_DOWNLOAD_SPEED, 0, 0);
-  Log("下载 " + ReplaceBackslashes(url));
+  PostProgress(UM_TOTAL_PROGRESS, done, total);
+  PostSpeed(0, 0);
+  Log(UpdateText::DownloadLog + ReplaceBackslashes(url));
   const TDownloadOutcome outcome =
       RunDownload(download, url, folder, expectedSize, [this] { return !Cancelled(); }, FEnvironment.PollMs);
-  if (outcome == TDownloadOutcome::Failed) Log(download.ErrorText());
+  if (outcome == TDownloadOutcome::Failed) {
+    Log(download.ErrorText());
+    if (download.WriteFailed())
+      ShowStatus(Format(UpdateText::WriteFailed, RelativeTo(FEnvironment.LauncherFolder, localPath).c_str()));
+  }
   return outcome == TDownloadOutcome::Done;
 }
 
@@ -263,8 +339,8 @@ TArchiveHooks TUpdateThread::ArchiveHooks() {
     skip = Cancelled();
     if (!skip) ShowStatus(EntryStartStatus(target, index, entryCount));
   };
-  hooks.OnFilePercent = [this](int percent) { Post(UM_CURRENT_PROGRESS, percent, 100); };
-  hooks.OnTotalPercent = [this](int percent) { Post(UM_TOTAL_PROGRESS, percent, 100); };
+  hooks.OnFilePercent = [this](int percent) { PostProgress(UM_CURRENT_PROGRESS, percent, 100); };
+  hooks.OnTotalPercent = [this](int percent) { PostProgress(UM_TOTAL_PROGRESS, percent, 100); };
   hooks.OnStatus = [this](const std::string& text) { ShowStatus(text); };
   hooks.IsCancelled = [this] { return Cancelled(); };
   return hooks;
@@ -272,7 +348,8 @@ TArchiveHooks TUpdateThread::ArchiveHooks() {
 
 // The launcher's own entry is fetched into a folder of its own and then
 // moved to <base>.update: fetched in place it would replace the running
-// program when the manifest names it by the program's own file name.
+// program when the manifest names it by the program's own file name. The
+// folder goes again once it is empty.
 bool TUpdateThread::DownloadFile(const TDownloadItem& item, int k, int n) {
   const int workers = item.Size <= 4096 ? 1 : 5;
   const std::string name = item.IsZip ? item.File + ".zip" : item.File;
@@ -281,73 +358,87 @@ bool TUpdateThread::DownloadFile(const TDownloadItem& item, int k, int n) {
   const std::string staging = folder + "data\\launcher\\";
   const std::string localPath = self ? staging + ExtractFileName(name) : folder + name;
   const std::string placed = self ? staging + ExtractFileName(item.File) : folder + item.File;
-  ShowStatus(Format("正在下载 %s %d/%d", name.c_str(), k, n));
-  if (!Download(FBaseUrl + "/" + name, localPath, workers, item.Size)) return false;
-
-  bool ok = true;
-  if (item.IsZip) {
-    if (SameText(item.File, "launcher.dll")) return true;  // kept zipped, as downloaded
-    const TArchiveResult extracted = ExtractFileArchive(localPath, ExtractFilePath(localPath), ArchiveHooks());
-    if (extracted.filesExtracted == 0) {
-      Log(item.File + " 解包失败.");
-      ok = false;
-    } else if (extracted.archiveSize != item.Size) {
-      Log(item.File + " 解包长度不正确.");
-      ok = false;
-    }
-    DeleteFileAt(localPath);
-  }
-  ShowStatus("校验 " + name + " ...");
-  if (ok) {
-    if (self) {
-      const std::string update = FEnvironment.LauncherBaseName + ".update";
-      ok = MD5OfFile(placed) == item.Hash;
-      if (ok) {
-        DeleteFileAt(folder + update);
-        ok = RenameFileAt(placed, folder + update) && FFiles.VerifyFile(update, item.Hash);
-      }
-    } else {
-      ok = FFiles.VerifyFile(item.File, item.Hash);
-    }
-    if (!ok) Log(Format("%s %s md5=%s", item.File.c_str(), " MD5值不正确.", item.Hash.c_str()));
-  }
+  ShowStatus(Format(UpdateText::DownloadingFile, name.c_str(), k, n));
+  // A plain file must have the manifest's digest before it replaces the old
+  // one; an archive is held to its size, and its entries to their CRC.
+  const bool fetched = Download(FBaseUrl + "/" + name, localPath, workers, item.Size, item.IsZip ? "" : item.Hash);
+  // A zipped "launcher.dll" stays on disk as the archive it was downloaded
+  // as: nothing is extracted, verified, counted or recorded.
+  if (fetched && item.IsZip && SameText(item.File, "launcher.dll")) return true;
+  const bool ok = fetched && Unpacked(item, localPath, name) && Placed(item, placed);
+  if (self) RemoveEmptyDirectory(staging);
   if (!ok) return false;
   FFiles.AddBytesDone(item.Size);
   return true;
 }
 
+bool TUpdateThread::Unpacked(const TDownloadItem& item, const std::string& localPath, const std::string& name) {
+  if (!item.IsZip) {
+    ShowStatus(UpdateText::Verifying + name + " ...");
+    return true;
+  }
+  bool ok = true;
+  const TArchiveResult extracted = ExtractFileArchive(localPath, ExtractFilePath(localPath), ArchiveHooks());
+  if (extracted.filesExtracted == 0) {
+    Log(item.File + UpdateText::UnpackFailed);
+    ok = false;
+  } else if (extracted.archiveSize != item.Size) {
+    Log(item.File + UpdateText::UnpackLength);
+    ok = false;
+  }
+  DeleteFileAt(localPath);
+  ShowStatus(UpdateText::Verifying + name + " ...");
+  return ok;
+}
+
+// Verifies the file where it ended up and, for the launcher's own entry,
+// renames it over <base>.update (never deleting that first).
+bool TUpdateThread::Placed(const TDownloadItem& item, const std::string& placed) {
+  bool ok;
+  if (item.isLauncher != 0) {
+    const std::string update = FEnvironment.LauncherBaseName + ".update";
+    ok = MD5OfFile(placed) == item.Hash && RenameFileAt(placed, FEnvironment.LauncherFolder + update) &&
+         FFiles.VerifyFile(update, item.Hash);
+    DeleteFileAt(placed);  // a copy that is not right must not stay behind
+  } else {
+    ok = FFiles.VerifyFile(item.File, item.Hash);
+  }
+  if (!ok) Log(Format("%s %s md5=%s", item.File.c_str(), UpdateText::WrongMd5, item.Hash.c_str()));
+  return ok;
+}
+
 bool TUpdateThread::DownloadFullPackage() {
-  ShowStatus("正在下载完整包...");
+  ShowStatus(UpdateText::FullPackage);
   THttpGetDocument document(FEnvironment.Document);
   const bool fetched = GetDocument(document, FBaseUrl + "complete/" + "release.json", "");
   TReleaseDocument release;
   if (!fetched || !ReadReleaseDocument(document.Body(), release)) {
-    Log("更新失败，请稍后再试");
+    Log(UpdateText::UpdateFailed);
     return false;
   }
   const std::string localName =
       release.isLauncher != 0 ? FEnvironment.LauncherBaseName + ".update" : release.File;
   const std::string localPath = FEnvironment.LauncherFolder + localName;
   FFiles.SetByteCounts(0, release.Size);
-  Post(UM_TOTAL_PROGRESS, 0, release.Size);
+  PostProgress(UM_TOTAL_PROGRESS, 0, release.Size);
   // A package already on disk is unpacked, and the compare then fetches
   // whatever an older package did not bring.
   if (FileExists(localPath) && ExtractPackage(localPath, ArchiveHooks())) return false;
 
   const std::string url = ReplaceBackslashes(FBaseUrl + "complete/" + release.File);
-  ShowStatus("正在下载 " + ExtractFileName(localName));
-  const bool downloaded = Download(url, localPath, 5, release.Size);
+  ShowStatus(UpdateText::Downloading + ExtractFileName(localName));
+  const bool downloaded = Download(url, localPath, 5, release.Size, release.MD5);
   if (Cancelled()) return false;
   if (!downloaded) {
-    ShowStatus("下载文件 " + localName + " 失败，请稍后再试");
+    ShowStatus(UpdateText::DownloadFileLead + localName + UpdateText::FailedTryLater);
     return false;
   }
   if (!FileExists(localPath)) return false;
   if (ExtractPackage(localPath, ArchiveHooks())) return true;
   if (Cancelled()) return false;
-  ShowStatus("校验下载的文件...");
+  ShowStatus(UpdateText::VerifyingPackage);
   if (!SameDigestIgnoringCase(MD5OfFile(localPath), release.MD5)) {
-    ShowStatus(localName + " 校验错误，请稍后再试 ");
+    ShowStatus(localName + UpdateText::PackageWrong);
     DeleteFileAt(localPath);
   }
   return false;

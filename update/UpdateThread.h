@@ -44,6 +44,11 @@ public:
   // incremental update, 2 full package first.
   int UpdatePlan() const { return FPlan; }
   int Mode() const { return FMode; }
+  // Needed files that were still missing or wrong when the run's passes
+  // ended; -1 while unknown (the run has not got that far, or stopped
+  // before). The window's messages keep their meaning: a run whose manifest
+  // was read reports success even when this is not 0.
+  int FilesStillWrong() const { return FStillWrong.load(); }
 
   // A line of the run's log (also to the debug output); any thread.
   void Log(const std::string& text);
@@ -52,7 +57,7 @@ public:
 
   // "UpdateNow" in launcher.ini of the launcher folder.
   int ReadUpdateNow() const;
-  void WriteUpdateNow(int value) const;
+  void WriteUpdateNow(int value);
 
 protected:
   void Execute() override;
@@ -67,10 +72,19 @@ private:
   // GET through `document`, which a cancel can abort while it runs.
   bool GetDocument(THttpGetDocument& document, const std::string& url, const std::string& address);
   bool DownloadFile(const TDownloadItem& item, int k, int n);
-  bool Download(const std::string& url, const std::string& localPath, int workers, int64_t expectedSize);
+  // One file through the download engine; `md5` (may be empty) is the digest
+  // the data must have before it replaces `localPath`.
+  bool Download(const std::string& url, const std::string& localPath, int workers, int64_t expectedSize,
+                const std::string& md5);
+  bool Unpacked(const TDownloadItem& item, const std::string& localPath, const std::string& name);
+  bool Placed(const TDownloadItem& item, const std::string& placed);
+  void ReportStillWrong(const TDownloadList& list);
   bool DownloadFullPackage();
   TArchiveHooks ArchiveHooks();
-  void Post(uint32_t message, int64_t wParam, int64_t lParam);
+  void Post(uint32_t message, uintptr_t wParam, intptr_t lParam);
+  // A position and its maximum, scaled together to fit 31 bits.
+  void PostProgress(uint32_t message, int64_t position, int64_t maximum);
+  void PostSpeed(int64_t received, uint32_t elapsedMs);
   bool Cancelled() const { return Terminated(); }
   std::string DownloadHostName() const;
 
@@ -81,6 +95,7 @@ private:
   const std::string FStateFile;
   TUpdateEnvironment FEnvironment;
   int FPlan = 0;
+  std::atomic<int> FStillWrong{-1};
   TUpdateFiles FFiles;
   std::mutex FLogLock;
   std::vector<std::string> FLogLines;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -177,7 +178,9 @@ private:
 };
 
 // A second thread that writes one entry at a time while the calling thread
-// writes the next; it never calls a hook.
+// writes the next. It never calls a hook itself (the hooks belong to the
+// calling thread): it keeps its latest percent and a count of the entries it
+// finished, which the calling thread reports.
 class THelper {
 public:
   THelper(const std::string& archive, const TZipDirectory& directory, std::atomic<uint64_t>& bytesDone)
@@ -207,11 +210,14 @@ public:
     }
     FWake.notify_all();
   }
-  void WaitIdle() {
+  // True when idle within `ms`.
+  bool WaitIdleFor(uint32_t ms) {
     std::unique_lock<std::mutex> guard(FLock);
-    FWake.wait(guard, [this] { return !FBusy; });
+    return FWake.wait_for(guard, std::chrono::milliseconds(ms), [this] { return !FBusy; });
   }
   int Written() const { return FWritten.load(); }
+  // The percent of the entry being written since the last call, or -1.
+  int TakePercent() { return FPercent.exchange(-1); }
 
 private:
   void Run() {
@@ -224,7 +230,7 @@ private:
         std::string error;
         bool ok = false;
         try {
-          ok = FWriter.Write(job, nullptr, error);
+          ok = FWriter.Write(job, [this](int percent) { FPercent = percent; }, error);
         } catch (const std::exception& failure) {
           error = failure.what();
         }
@@ -246,6 +252,7 @@ private:
   bool FBusy = false;
   bool FQuit = false;
   std::atomic<int> FWritten{0};
+  std::atomic<int> FPercent{-1};
   std::thread FThread;
 };
 
@@ -307,6 +314,21 @@ int TZipExtractor::Extract(const std::string& archive) {
     const int now = static_cast<int>(bytesDone.load() * 100 / std::max<uint64_t>(totalBytes, 1));
     if (now != lastTotal) Hooks.OnTotalPercent(lastTotal = now);
   };
+  // The helper's progress, reported on this thread: 100 once for every entry
+  // it wrote, its current percent while this thread waits for it.
+  int helperReported = 0;
+  auto reportHelper = [&](bool current) {
+    if (!helper) return;
+    for (const int done = helper->Written(); helperReported < done; ++helperReported)
+      if (Hooks.OnFilePercent) Hooks.OnFilePercent(100);
+    const int percent = helper->TakePercent();
+    if (current && percent >= 0 && percent < 100 && Hooks.OnFilePercent) Hooks.OnFilePercent(percent);
+    reportTotal();
+  };
+  auto waitForHelper = [&] {
+    while (!helper->WaitIdleFor(50)) reportHelper(true);
+    reportHelper(false);
+  };
   int written = 0;
   const int entryCount = static_cast<int>(directory.Entries.size());
   for (int i = 0; i < entryCount; ++i) {
@@ -322,6 +344,7 @@ int TZipExtractor::Extract(const std::string& archive) {
       continue;
     }
     const TJob job{&entry, dest + (Options.RecreateDirs ? name : ExtractFileName(name))};
+    reportHelper(false);
     bool skip = false;
     if (Hooks.OnStartEntry) Hooks.OnStartEntry(i, job.target, entryCount, skip);
     if (skip || (Options.OverwriteMode == "Never" && FileExists(job.target))) continue;
@@ -330,7 +353,7 @@ int TZipExtractor::Extract(const std::string& archive) {
       helper->Give(job);
       continue;
     }
-    if (helper && SameName(helper->Target(), job.target)) helper->WaitIdle();
+    if (helper && SameName(helper->Target(), job.target)) waitForHelper();
     std::function<void(int)> percent = Hooks.OnFilePercent;
     if (Hooks.OnTotalPercent)
       percent = [&](int value) {
@@ -341,7 +364,7 @@ int TZipExtractor::Extract(const std::string& archive) {
     else LogError("extract " + entry.Name + " failed: " + error);
   }
   if (helper) {
-    helper->WaitIdle();
+    waitForHelper();
     written += helper->Written();
   }
   reportTotal();

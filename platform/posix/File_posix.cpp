@@ -102,12 +102,16 @@ bool CopyFileAt(const std::string& from, const std::string& to) {
 
 bool ForceDirectories(const std::string& path) {
   const std::string native = NativePath(path);
-  for (size_t slash = 1; slash != std::string::npos; slash = native.find('/', slash + 1)) {
+  // Each parent in turn; a relative path's first one is its first whole
+  // component, never a part of it.
+  for (size_t slash = native.find('/', 1); slash != std::string::npos; slash = native.find('/', slash + 1)) {
     const std::string prefix = native.substr(0, slash);
     if (!prefix.empty() && mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) return false;
   }
   return mkdir(native.c_str(), 0755) == 0 || errno == EEXIST;
 }
+
+bool RemoveEmptyDirectory(const std::string& path) { return rmdir(NativePath(path).c_str()) == 0; }
 
 std::string GetModuleFilePath() {
   char buffer[PATH_MAX];

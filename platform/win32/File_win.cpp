@@ -127,6 +127,8 @@ bool ForceDirectories(const std::string& path) {
   return CreateDirectoryW(wide.c_str(), nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
+bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryW(WidePath(path).c_str()) != 0; }
+
 std::string GetModuleFilePath() {
   wchar_t buffer[MAX_PATH * 4];
   const DWORD n = GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(sizeof buffer / sizeof buffer[0]));

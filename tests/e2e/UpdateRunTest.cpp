@@ -10,6 +10,7 @@
 #include "common/Md5.h"
 #include "common/WindowMessages.h"
 #include "package/LauncherSettings.h"
+#include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/FileTime.h"
 #include "platform/Tick.h"
@@ -25,6 +26,10 @@ int PortBase() {
 }
 
 std::string ServerUrl() { return "http://127.0.0.1:" + std::to_string(PortBase() + 5) + "/"; }
+
+// Status texts travel in code page 936: expectations are written in UTF-8
+// here and compared as code page 936 bytes.
+std::string Cp936(const char* utf8) { return Utf8ToCp936(utf8); }
 
 // What the window would receive.
 class TQueueSink : public TMessageSink {
@@ -99,19 +104,31 @@ struct TRun {
   bool posted = false;
   uintptr_t result = 99;
   intptr_t mode = -1;
+  int stillWrong = -2;
+  uint32_t elapsedMs = 0;
   TQueueSink sink;
 };
 
-void RunUpdate(TRun& run, const std::string& folder, const std::string& baseUrl, int mode = 0,
-               uint32_t limitMs = 120000) {
+TUpdateEnvironment Environment(const std::string& folder) {
   TUpdateEnvironment environment;
   environment.LauncherFolder = folder;
   environment.LauncherBaseName = "launcher";
+  return environment;
+}
+
+void RunUpdate(TRun& run, const std::string& folder, const std::string& baseUrl, int mode = 0,
+               uint32_t limitMs = 120000, const TUpdateEnvironment& environment = TUpdateEnvironment()) {
+  TUpdateEnvironment used = environment;
+  if (used.LauncherFolder.empty()) used = Environment(folder);
+  const uint32_t start = GetTickCount32();
   {
     TUpdateThread thread(run.sink, mode, StateFileName(mode), mode == 0 ? ClientManifestName : LauncherManifestName,
-                         baseUrl, environment);
+                         baseUrl, used);
     run.posted = run.sink.Done.WaitFor(limitMs);
+    thread.TerminateAndWait();
+    run.stillWrong = thread.FilesStillWrong();
   }
+  run.elapsedMs = GetTickCount32() - start;
   const auto done = run.sink.Messages(UM_UPDATE_DONE);
   if (!done.empty()) {
     run.result = done.front().wParam;
@@ -146,14 +163,16 @@ TEST(UpdateRun, FreshInstallThenANoOpRun) {
   EXPECT_TRUE(FileExists(folder / "data/update0.local"));
   EXPECT_TRUE(FileExists(folder / "data/update.json"));
   EXPECT_TRUE(FileExists(folder / "UpdateLog.txt"));
-  EXPECT_TRUE(first.sink.StatusStartsWith("正在检查更新..."));
-  EXPECT_TRUE(first.sink.StatusStartsWith("正在下载 "));
+  EXPECT_TRUE(first.sink.StatusStartsWith(Cp936("正在检查更新...")));
+  EXPECT_TRUE(first.sink.StatusStartsWith("\xD5\xFD\xD4\xDA\xBC\xEC\xB2\xE9\xB8\xFC\xD0\xC2"));  // "正在检查更新"
+  EXPECT_EQ(first.stillWrong, 0);
+  EXPECT_TRUE(first.sink.StatusStartsWith(Cp936("正在下载 ")));
 
   TRun second;
   RunUpdate(second, folder.Path(), base);
   ASSERT_TRUE(second.posted);
   EXPECT_EQ(second.result, 1u);
-  EXPECT_FALSE(second.sink.StatusStartsWith("正在下载 "));
+  EXPECT_FALSE(second.sink.StatusStartsWith(Cp936("正在下载 ")));
   EXPECT_EQ(ReadUpdateNow(folder.Path()), 0);
 }
 
@@ -173,8 +192,8 @@ TEST(UpdateRun, ChangedAndDeletedFilesAreRepaired) {
   RunUpdate(second, folder.Path(), base);
   ASSERT_EQ(second.result, 1u);
   ExpectInstalled(folder.Path(), files);
-  EXPECT_TRUE(second.sink.StatusStartsWith("正在下载 data\\big.pak"));
-  EXPECT_TRUE(second.sink.StatusStartsWith("正在下载 Client.bin"));
+  EXPECT_TRUE(second.sink.StatusStartsWith(Cp936("正在下载 data\\big.pak")));
+  EXPECT_TRUE(second.sink.StatusStartsWith(Cp936("正在下载 Client.bin")));
 }
 
 TEST(UpdateRun, ZippedEntriesAreUnpackedAndTheArchivesGo) {
@@ -187,7 +206,7 @@ TEST(UpdateRun, ZippedEntriesAreUnpackedAndTheArchivesGo) {
   EXPECT_EQ(run.result, 1u);
   ExpectInstalled(folder.Path(), files);
   EXPECT_FALSE(FileExists(folder / "data/big.pak.zip"));
-  EXPECT_TRUE(run.sink.StatusStartsWith("正在下载 data\\big.pak.zip"));
+  EXPECT_TRUE(run.sink.StatusStartsWith(Cp936("正在下载 data\\big.pak.zip")));
 }
 
 TEST(UpdateRun, FullPackageFirstWhenThePlanSaysSo) {
@@ -200,10 +219,10 @@ TEST(UpdateRun, FullPackageFirstWhenThePlanSaysSo) {
   ASSERT_TRUE(run.posted);
   EXPECT_EQ(run.result, 1u);
   ExpectInstalled(folder.Path(), files);
-  EXPECT_TRUE(run.sink.StatusStartsWith("正在下载完整包..."));
+  EXPECT_TRUE(run.sink.StatusStartsWith(Cp936("正在下载完整包...")));
   // Nothing was fetched file by file.
-  EXPECT_FALSE(run.sink.StatusStartsWith("正在下载 Client.bin"));
-  EXPECT_FALSE(run.sink.StatusStartsWith("正在下载 data\\big.pak"));
+  EXPECT_FALSE(run.sink.StatusStartsWith(Cp936("正在下载 Client.bin")));
+  EXPECT_FALSE(run.sink.StatusStartsWith(Cp936("正在下载 data\\big.pak")));
   EXPECT_EQ(ReadUpdateNow(folder.Path()), 0);
 }
 
@@ -215,8 +234,8 @@ TEST(UpdateRun, ServerDownReportsTheManifestFailure) {
   ASSERT_TRUE(run.posted);
   EXPECT_EQ(run.result, 0u);
   EXPECT_EQ(run.mode, 0);
-  EXPECT_TRUE(run.sink.StatusStartsWith("#100 : 下载配置文件失败，请检查网络。 "));
-  EXPECT_TRUE(run.sink.StatusStartsWith("[网络故障]: 域名服务器故障，请稍候再试"));
+  EXPECT_TRUE(run.sink.StatusStartsWith(Cp936("#100 : 下载配置文件失败，请检查网络。 ")));
+  EXPECT_TRUE(run.sink.StatusStartsWith(Cp936("[网络故障]: 域名服务器故障，请稍候再试")));
   const auto errors = run.sink.Messages(UM_UPDATE_ERROR);
   ASSERT_FALSE(errors.empty());
   EXPECT_EQ(errors.front().wParam, 100u);
@@ -274,7 +293,7 @@ TEST(UpdateRun, ManifestThroughThePublicDnsFallback) {
   EXPECT_NE(log.find("request public DNSIP"), std::string::npos);
   EXPECT_NE(log.find("public DNSIP count 1"), std::string::npos);
   EXPECT_NE(log.find("public DNSIP 127.0.0.9"), std::string::npos);
-  EXPECT_TRUE(run.sink.StatusStartsWith("#100 : 下载配置文件失败，请检查网络。 "));
+  EXPECT_TRUE(run.sink.StatusStartsWith(Cp936("#100 : 下载配置文件失败，请检查网络。 ")));
 }
 
 TEST(UpdateRun, LauncherRunLeavesTheNewLauncherBesideTheRunningOne) {
@@ -293,10 +312,137 @@ TEST(UpdateRun, LauncherRunLeavesTheNewLauncherBesideTheRunningOne) {
   EXPECT_EQ(ReadWholeFile(folder / "launcher.exe"), "the running program");
   EXPECT_EQ(MD5OfFile(folder / "launcher.dll"), MD5OfMemory(files.at("launcher.dll")));
   EXPECT_TRUE(FileExists(folder / "data/update1.local"));
+  // The folder the new launcher was fetched into goes once it is empty.
+  EXPECT_FALSE(DirectoryExists(folder / "data/launcher"));
 
   // The next launcher run finds the .update copy valid and fetches nothing.
   TRun again;
   RunUpdate(again, folder.Path(), base, 1);
   EXPECT_EQ(again.result, 1u);
-  EXPECT_FALSE(again.sink.StatusStartsWith("正在下载 "));
+  EXPECT_FALSE(again.sink.StatusStartsWith(Cp936("正在下载 ")));
+}
+
+// --- a misbehaving update server -------------------------------------------
+
+namespace {
+
+std::string FaultRunUrl(const std::string& fault) {
+  return "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/run/" + fault;
+}
+
+// Short watchdogs, so that stalls end within seconds.
+TUpdateEnvironment ImpatientEnvironment(const std::string& folder) {
+  TUpdateEnvironment environment = Environment(folder);
+  environment.Download.WatchdogMs = 800;
+  environment.Download.NoProgressMs = 3000;
+  return environment;
+}
+
+}  // namespace
+
+// Whatever the server does wrong, the run ends in bounded time, tells the
+// window it succeeded (the player may log in), knows that the file is still
+// wrong, and never puts anything unverified in place of the old file.
+TEST(UpdateRunFaults, EachServerFaultEndsInBoundedTimeAndKeepsTheOldFile) {
+  for (const char* fault : {"status500", "redirectloop", "longer", "shorter", "endless200", "stall200", "stall206",
+                            "ignorerange"}) {
+    TTempFolder folder;
+    WriteWholeFile(folder / "a.bin", "the old file");
+    TRun run;
+    RunUpdate(run, folder.Path(), FaultRunUrl(fault), 0, 120000, ImpatientEnvironment(folder.Path()));
+    ASSERT_TRUE(run.posted) << fault;
+    EXPECT_EQ(run.result, 1u) << fault;
+    EXPECT_EQ(run.stillWrong, 1) << fault;
+    EXPECT_EQ(ReadWholeFile(folder / "a.bin"), "the old file") << fault;
+    EXPECT_LT(run.elapsedMs, 60000u) << fault;
+    const std::string log = ReadWholeFile(folder / "UpdateLog.txt");
+    EXPECT_NE(log.find("1 file(s) still missing or wrong"), std::string::npos) << fault;
+  }
+}
+
+TEST(UpdateRunFaults, AnEndlessPartialAnswerStopsAtItsRangeAndTheFileIsRight) {
+  TTempFolder folder;
+  TRun run;
+  RunUpdate(run, folder.Path(), FaultRunUrl("endless206"), 0, 120000, ImpatientEnvironment(folder.Path()));
+  ASSERT_TRUE(run.posted);
+  EXPECT_EQ(run.stillWrong, 0);
+  EXPECT_EQ(GetFileSize(folder / "a.bin"), 1200000);
+  EXPECT_LT(run.elapsedMs, 15000u);
+}
+
+TEST(UpdateRunFaults, ACancelAfterAManifestThatDoesNotInflateTouchesNoFreedRequest) {
+  TTempFolder folder;
+  TRun run;
+  TUpdateThread thread(run.sink, 0, StateFileName(0), ClientManifestName,
+                       "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/corrupt", Environment(folder.Path()));
+  // The inflate error ends the run; the cancel that follows (the window
+  // closing) must not reach the request that went with it.
+  ASSERT_TRUE(run.sink.Done.WaitFor(30000));
+  thread.Terminate();
+  thread.WaitFor();
+  EXPECT_EQ(run.sink.Messages(UM_UPDATE_DONE).front().wParam, 0u);
+}
+
+TEST(UpdateRunFaults, TheManifestStatusLineKeepsItsWordsAndTheReasonGoesToTheLog) {
+  TTempFolder folder;
+  TRun run;
+  RunUpdate(run, folder.Path(), "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/https");
+  ASSERT_TRUE(run.posted);
+  bool seen = false;
+  for (const std::string& status : run.sink.Statuses()) {
+    if (status.rfind(Cp936("#100 : 下载配置文件失败，请检查网络。 "), 0) != 0) continue;
+    seen = true;
+    // The Part's words, then the server's header lines, nothing of our own.
+    EXPECT_EQ(status.find("Redirect to a URL"), std::string::npos) << status;
+    EXPECT_NE(status.find("Location: https://127.0.0.1/elsewhere"), std::string::npos) << status;
+  }
+  EXPECT_TRUE(seen);
+  EXPECT_NE(ReadWholeFile(folder / "UpdateLog.txt").find("Redirect to a URL that is not http"), std::string::npos);
+}
+
+TEST(UpdateRunFaults, AWrongManifestDigestNeverReplacesTheFile) {
+  const TFiles files = {{"data/x.pak", Bytes(200000, 41)}};
+  const std::string base = Publish("wrongdigest", files);
+  // The manifest promises another digest than the file the server holds.
+  const std::string manifestPath = std::string(std::getenv("LAUNCHER_TEST_UPDATE_ROOT")) + "/wrongdigest/update.json";
+  std::string manifest = ReadWholeFile(manifestPath);
+  const std::string real = MD5OfMemory(files.at("data/x.pak"));
+  manifest.replace(manifest.find(real), real.size(), std::string(32, 'a'));
+  WriteWholeFile(manifestPath, manifest);
+  TTempFolder folder;
+  ForceDirectories(folder / "data");
+  WriteWholeFile(folder / "data/x.pak", "the old file");
+  TRun run;
+  RunUpdate(run, folder.Path(), base);
+  ASSERT_TRUE(run.posted);
+  EXPECT_EQ(run.result, 1u);
+  EXPECT_EQ(run.stillWrong, 1);
+  EXPECT_EQ(ReadWholeFile(folder / "data/x.pak"), "the old file");
+  EXPECT_FALSE(FileExists(folder / "data/x.pak.!tmp"));
+  EXPECT_FALSE(FileExists(folder / "data/x.pak.!dl"));
+}
+
+TEST(UpdateRunFaults, AFullPackagePast4GiBKeepsItsBarInProportion) {
+  // A release document whose package is larger than 32 bits can say: the
+  // package itself is missing, so the run falls back to the files.
+  const TFiles files = {{"Client.bin", Bytes(5000, 51)}};
+  const std::string base = Publish("bigpackage", files);
+  const std::string root = std::getenv("LAUNCHER_TEST_UPDATE_ROOT");
+  ForceDirectories(root + "/bigpackage/complete");
+  WriteWholeFile(root + "/bigpackage/complete/release.json",
+                 R"({"File":"full.zip","isLauncher":0,"MD5":"00","Size":5000000000})");
+  TTempFolder folder;
+  WriteUpdateNow(folder.Path(), 2);
+  TRun run;
+  RunUpdate(run, folder.Path(), base);
+  ASSERT_TRUE(run.posted);
+  bool seen = false;
+  for (const auto& m : run.sink.Messages(UM_TOTAL_PROGRESS)) {
+    if (m.wParam != 0 || static_cast<uint32_t>(m.lParam) == 0) continue;
+    // 5e9 does not fit 31 bits: halved twice it is 1,250,000,000.
+    if (static_cast<uint32_t>(m.lParam) == 1250000000u) seen = true;
+    EXPECT_LE(static_cast<int64_t>(m.lParam), INT32_MAX);
+  }
+  EXPECT_TRUE(seen);
+  ExpectInstalled(folder.Path(), files);
 }

@@ -1,27 +1,46 @@
 #!/usr/bin/env bash
 # The operator's path: a release folder through launcher-manifest into the
-# update server's root, then launcher-update brings an empty folder up to
-# date and a second run finds nothing to do.
+# update server's root, then launcher-update brings an empty folder, given
+# relative to the working directory, up to date; a second run finds nothing
+# to do; a release whose file no longer matches its manifest exits 3.
 #   headless-update.sh TOOLS_DIR UPDATE_ROOT PORT_BASE
 set -u
 tools="$1" root="$2" base="$3"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 export LAUNCHER_QUIET=1
-mkdir -p "$work/release/data/sub"
+update="$tools/launcher-update/launcher-update"
+mkdir -p "$work/release/data/sub" "$work/cwd"
 head -c 300000 /dev/urandom >"$work/release/Client.bin"
 head -c 5000 /dev/urandom >"$work/release/data/sub/table.dat"
 printf 'hello\r\n' >"$work/release/readme.txt"
-"$tools/launcher-manifest/launcher-manifest" "$work/release" "$root/headless" --zip >/dev/null ||
+"$tools/launcher-manifest/launcher-manifest" "$work/release" "$root/headless$$" --zip >/dev/null ||
   { echo "FAIL: launcher-manifest"; exit 1; }
-url="http://127.0.0.1:$((base + 5))/headless"
-"$tools/launcher-update/launcher-update" --base "$url" --dir "$work/install" >"$work/first.log" 2>&1 ||
+url="http://127.0.0.1:$((base + 5))/headless$$"
+# A relative folder, two levels deep, from a working directory of its own.
+cd "$work/cwd" || exit 1
+"$update" --base "$url" --dir "game/install" >"$work/first.log" 2>&1 ||
   { echo "FAIL: first run"; cat "$work/first.log"; exit 1; }
+stray="$(ls -A "$work/cwd")"
+[ "$stray" = game ] || { echo "FAIL: the run created more than its folder here: $stray"; exit 1; }
+install="$work/cwd/game/install"
 for f in Client.bin data/sub/table.dat readme.txt; do
-  cmp -s "$work/release/$f" "$work/install/$f" || { echo "FAIL: $f differs"; exit 1; }
+  cmp -s "$work/release/$f" "$install/$f" || { echo "FAIL: $f differs"; exit 1; }
 done
-"$tools/launcher-update/launcher-update" --base "$url" --dir "$work/install" >"$work/second.log" 2>&1 ||
+# The status lines are printed in UTF-8: the first run shows its downloads.
+grep -q '正在下载 Client.bin.zip' "$work/first.log" ||
+  { echo "FAIL: the first run printed no download line"; cat "$work/first.log"; exit 1; }
+"$update" --base "$url" --dir "game/install" >"$work/second.log" 2>&1 ||
   { echo "FAIL: second run"; cat "$work/second.log"; exit 1; }
 if grep -q '正在下载' "$work/second.log"; then echo "FAIL: the second run downloaded"; exit 1; fi
-grep -q 'UpdateNow=0' "$work/install/launcher.ini" || { echo "FAIL: UpdateNow not reset"; exit 1; }
-echo "PASS: headless update installed the release and the second run had nothing to do"
+grep -q 'UpdateNow=0' "$install/launcher.ini" || { echo "FAIL: UpdateNow not reset"; exit 1; }
+# The server's file changes under its manifest: the run still reports
+# success as the window would hear it, but the tool exits 3.
+rm -f "$install/readme.txt"
+printf 'changed\r\n' >"$work/changed.txt"
+(cd "$work" && zip -q -j changed.zip changed.txt && cp changed.zip "$root/headless$$/readme.txt.zip")
+"$update" --base "$url" --dir "game/install" >"$work/third.log" 2>&1
+status=$?
+rm -rf "${root:?}/headless$$"
+[ "$status" -eq 3 ] || { echo "FAIL: exit code $status with a wrong file, expected 3"; cat "$work/third.log"; exit 1; }
+echo "PASS: relative folder installed, the second run had nothing to do, a wrong file exits 3"

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <thread>
 
+#include "platform/File.h"
 #include "support/TestSupport.h"
 
 TEST(BGFileStream, BlocksLandAtTheirOffsetsWithoutTruncatingTheFile) {
@@ -14,7 +17,7 @@ TEST(BGFileStream, BlocksLandAtTheirOffsetsWithoutTruncatingTheFile) {
   std::atomic<int64_t> written{0};
   {
     TBGFileStream writer(path);
-    writer.OnWritten = [&](int64_t n) { written += n; };
+    writer.OnWritten = [&](int64_t, int64_t n) { written += n; };
     ASSERT_TRUE(writer.Queue(8, "89", 2));
     ASSERT_TRUE(writer.Queue(0, "01", 2));
     ASSERT_TRUE(writer.Queue(20, "KL", 2));  // beyond the end: the file grows
@@ -53,4 +56,28 @@ TEST(BGFileStream, QueueIsBoundedAndEveryBlockIsWritten) {
   const std::string bytes = ReadWholeFile(path);
   ASSERT_EQ(bytes.size(), block * blocks);
   for (size_t i = 0; i < blocks; ++i) EXPECT_EQ(bytes[i * block + 7], static_cast<char>('a' + i % 4)) << i;
+}
+
+// A device that refuses every write stands for a full disk: the first
+// failure is reported once, nothing counts as written, and no further block
+// is taken.
+TEST(BGFileStream, AWriteErrorIsReportedOnceAndStopsTheWriter) {
+  std::error_code error;
+  if (!std::filesystem::exists("/dev/full", error)) GTEST_SKIP() << "no /dev/full on this system";
+  std::atomic<int> errors{0};
+  std::atomic<int64_t> written{0}, failedAt{-1};
+  TBGFileStream writer("/dev/full");
+  writer.OnWritten = [&](int64_t, int64_t n) { written += n; };
+  writer.OnWriteError = [&](int64_t position, const std::string&) {
+    ++errors;
+    failedAt = position;
+  };
+  ASSERT_TRUE(writer.Queue(0, "0123456789", 10));
+  for (int i = 0; i < 200 && !writer.Failed(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(writer.Failed());
+  EXPECT_FALSE(writer.Queue(10, "abc", 3));
+  writer.Drain();
+  EXPECT_EQ(errors.load(), 1);
+  EXPECT_EQ(failedAt.load(), 0);
+  EXPECT_EQ(written.load(), 0);
 }

@@ -6,6 +6,7 @@
 #include "http/DownloadPattern.h"
 #include "http/HttpDownload.h"
 #include "platform/File.h"
+#include "platform/Profile.h"
 #include "platform/Thread.h"
 #include "platform/Tick.h"
 #include "support/TestSupport.h"
@@ -20,10 +21,13 @@ struct TOutcome {
 };
 
 // A short watchdog, so stalls are noticed within a second.
-TOutcome FetchFault(int workers, const std::string& pathAndQuery, const std::string& folder, int64_t expected = 0) {
+TOutcome FetchFault(int workers, const std::string& pathAndQuery, const std::string& folder, int64_t expected = 0,
+                    const std::string& md5 = "") {
   TDownloadOptions options;
   options.WatchdogMs = 800;
+  options.NoProgressMs = 2500;
   THttpDownload download(workers, options);
+  download.SetExpectedDigest(md5);
   TOutcome outcome;
   const uint32_t start = GetTickCount32();
   const TDownloadOutcome result = RunDownload(download, FaultServerUrl() + pathAndQuery, folder, expected,
@@ -65,7 +69,7 @@ TEST(HttpDownloadFaults, StalledProbeFailsWithTimeoutError) {
   TTempFolder folder;
   const TOutcome run = FetchFault(5, "/dl-stall-probe", folder.Path());
   EXPECT_TRUE(run.failed);
-  EXPECT_EQ(run.error, "超时错误");
+  EXPECT_EQ(run.error, "\xB3\xAC\xCA\xB1\xB4\xED\xCE\xF3");  // "超时错误" in code page 936
   EXPECT_LT(run.elapsedMs, 10000u);
 }
 
@@ -82,4 +86,120 @@ TEST(HttpDownloadFaults, BytesBeyondARangeAreNotWritten) {
   ASSERT_TRUE(run.done) << run.error;
   EXPECT_EQ(GetFileSize(folder / "dl-overrun"), 3000000);
   EXPECT_EQ(MD5OfFile(folder / "dl-overrun"), PatternMd5(3000000));
+}
+
+// --- answers that must never reach the target ------------------------------
+// The fault routes of a whole update run serve a.bin of 1,200,000 bytes.
+
+namespace {
+
+constexpr int64_t RunSize = 1200000;
+
+// The target exists before the download; a failed download must leave it.
+TOutcome FetchOverOldFile(const std::string& fault, const TTempFolder& folder, const std::string& md5 = "") {
+  WriteWholeFile(folder / "a.bin", "the old file");
+  return FetchFault(5, "/run/" + fault + "/a.bin", folder.Path(), RunSize, md5);
+}
+
+}  // namespace
+
+TEST(HttpDownloadFaults, WholeAnswersOfAnotherLengthFailAtOnce) {
+  for (const char* fault : {"longer", "shorter"}) {
+    TTempFolder folder;
+    const TOutcome run = FetchOverOldFile(fault, folder);
+    EXPECT_TRUE(run.failed) << fault;
+    EXPECT_NE(run.error.find("Length Error"), std::string::npos) << fault << ": " << run.error;
+    EXPECT_EQ(ReadWholeFile(folder / "a.bin"), "the old file") << fault;
+    EXPECT_LT(run.elapsedMs, 5000u) << fault;
+  }
+}
+
+TEST(HttpDownloadFaults, AnEndlessWholeBodyStopsAtTheExpectedSize) {
+  TTempFolder folder;
+  const TOutcome run = FetchOverOldFile("endless200", folder);
+  EXPECT_TRUE(run.failed);
+  EXPECT_NE(run.error.find("exceeds the expected 1200000 bytes"), std::string::npos) << run.error;
+  EXPECT_LE(GetFileSize(folder / "a.bin.!tmp"), RunSize);
+  EXPECT_EQ(ReadWholeFile(folder / "a.bin"), "the old file");
+  EXPECT_LT(run.elapsedMs, 5000u);
+}
+
+TEST(HttpDownloadFaults, PartialAnswersThatIgnoreTheRangeEndAfterBoundedRestarts) {
+  TTempFolder folder;
+  const TOutcome run = FetchOverOldFile("ignorerange", folder);
+  EXPECT_TRUE(run.failed);
+  EXPECT_NE(run.error.find("restarts without a byte received"), std::string::npos) << run.error;
+  EXPECT_EQ(ReadWholeFile(folder / "a.bin"), "the old file");
+  EXPECT_LT(run.elapsedMs, 20000u);
+}
+
+TEST(HttpDownloadFaults, AStalledPartialAnswerFailsWhenNothingIsWrittenForTheBound) {
+  TTempFolder folder;
+  const TOutcome run = FetchOverOldFile("stall206", folder);
+  EXPECT_TRUE(run.failed);
+  EXPECT_NE(run.error.find("no data written for 2 s"), std::string::npos) << run.error;
+  EXPECT_EQ(ReadWholeFile(folder / "a.bin"), "the old file");
+  EXPECT_LT(run.elapsedMs, 10000u);
+}
+
+TEST(HttpDownloadFaults, AnEndlessPartialAnswerIsReadUpToItsRangeOnly) {
+  TTempFolder folder;
+  const TOutcome run = FetchOverOldFile("endless206", folder, PatternMd5(RunSize));
+  ASSERT_TRUE(run.done) << run.error;
+  EXPECT_EQ(MD5OfFile(folder / "a.bin"), PatternMd5(RunSize));
+  EXPECT_LT(run.elapsedMs, 10000u);
+}
+
+TEST(HttpDownloadFaults, DataWithAnotherDigestNeverReplacesTheTarget) {
+  TTempFolder folder;
+  const TOutcome wrong = FetchOverOldFile("none", folder, std::string(32, 'a'));
+  EXPECT_TRUE(wrong.failed);
+  EXPECT_NE(wrong.error.find("expected aaaa"), std::string::npos) << wrong.error;
+  EXPECT_EQ(ReadWholeFile(folder / "a.bin"), "the old file");
+  // The bad data is gone; there is nothing to resume.
+  EXPECT_FALSE(FileExists(folder / "a.bin.!tmp"));
+  EXPECT_FALSE(FileExists(folder / "a.bin.!dl"));
+  // The digest is compared ignoring case; the right data replaces the file.
+  std::string upper = PatternMd5(RunSize);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const TOutcome right = FetchOverOldFile("none", folder, upper);
+  ASSERT_TRUE(right.done) << right.error;
+  EXPECT_EQ(MD5OfFile(folder / "a.bin"), PatternMd5(RunSize));
+}
+
+// While a download runs, its resume file names as done only bytes that are
+// on the disk, so a process killed at any moment resumes from there.
+TEST(HttpDownloadFaults, TheResumeFileIsCheckpointedWhileTheDownloadRuns) {
+  TTempFolder folder;
+  const int64_t size = 200 * 1024 * 1024;
+  TDownloadOptions options;
+  options.CheckpointMs = 300;
+  THttpDownload download(5, options);
+  const uint32_t start = GetTickCount32();
+  int64_t doneOnDisk = 0;
+  bool checked = false;
+  RunDownload(download, DownloadPeerUrl() + "/slow/f200m.bin", folder.Path(), size, [&] {
+    if (GetTickCount32() - start < 1500) return true;
+    const std::string resume = folder / "f200m.bin.!dl";
+    TDownLoadChunk missing(resume);
+    const int loaded = missing.LoadFromResume(size);
+    missing.DetachResumeFile();
+    if (loaded <= 0) return GetTickCount32() - start < 10000;
+    doneOnDisk = size - missing.PendingBytes();
+    // The first done bytes, read from the temporary file, are the server's.
+    std::vector<TByteRange> gaps = missing.Ranges();
+    int64_t firstGap = size;
+    for (const TByteRange& gap : gaps) firstGap = std::min(firstGap, gap.start);
+    const size_t check = static_cast<size_t>(std::min<int64_t>(firstGap, 4 << 20));
+    TFileStream temporary(folder / "f200m.bin.!tmp", TFileMode::ReadShared);
+    std::string bytes(check, '\0');
+    temporary.ReadBuffer(bytes.data(), check);
+    EXPECT_EQ(bytes, PatternBytes(0, check));
+    checked = true;
+    return false;
+  });
+  ASSERT_TRUE(checked) << "no checkpoint within 10 s";
+  EXPECT_GT(doneOnDisk, 0);
+  EXPECT_LT(doneOnDisk, size);
+  EXPECT_EQ(ReadIniString(folder / "f200m.bin.!dl", "Setup", "FileSize", ""), std::to_string(size));
 }

@@ -142,6 +142,93 @@ def _hold(conn, seconds=60):
                 return
 
 
+# --- whole update runs against a misbehaving server ------------------------
+#
+# "/run/FAULT/update.json" is a manifest naming one file, "a.bin" of RUN_SIZE
+# bytes with the pattern; "/run/FAULT/a.bin" serves that file with FAULT.
+# Every fault ends by itself: endless bodies stop after STREAM_SECONDS or
+# STREAM_LIMIT bytes, stalls after 60 s or when the client goes away.
+
+RUN_SIZE = 1200000
+STREAM_SECONDS = 20
+STREAM_LIMIT = 256 << 20
+_run_md5 = None
+
+
+def _manifest():
+    global _run_md5
+    import hashlib
+    import json
+    if _run_md5 is None:
+        _run_md5 = hashlib.md5(_pattern(0, RUN_SIZE)).hexdigest()
+    return json.dumps([{"File": "a.bin", "isLauncher": 0, "Need": True, "Hash": _run_md5,
+                        "Size": RUN_SIZE, "IsZip": False}]).encode()
+
+
+def _stream(conn, start):
+    """Pattern bytes from `start` until the client goes away or the bound."""
+    deadline = time.time() + STREAM_SECONDS
+    sent, at = 0, start
+    try:
+        while time.time() < deadline and sent < STREAM_LIMIT:
+            piece = _pattern(at, 65536)
+            conn.sendall(piece)
+            sent += len(piece)
+            at += len(piece)
+    except OSError:
+        pass
+
+
+def _run_file(conn, req, fault):
+    size = RUN_SIZE
+    r = _range(req, size)
+    probe = r == (0, 0)
+    if fault == "status500":
+        conn.sendall(_head("500 Internal Server Error", [("Content-Length", "0")]))
+    elif fault == "redirectloop":
+        conn.sendall(_head("302 Found", [("Location", req.base_url() + req.path), ("Content-Length", "0")]))
+    elif fault in ("longer", "shorter"):
+        length = size + (1000 if fault == "longer" else -1000)
+        conn.sendall(_head("200 OK", [("Content-Length", str(length))]) + _pattern(0, length))
+    elif fault == "endless200":
+        conn.sendall(_head("200 OK", []))
+        _stream(conn, 0)
+    elif fault == "stall200":
+        conn.sendall(_head("200 OK", [("Content-Length", str(size))]) + _pattern(0, 1000))
+        _hold(conn)
+    elif fault == "stall206" and not probe and r is not None:
+        start, end = r
+        conn.sendall(_partial_head(start, end, size))
+        _hold(conn)
+    elif fault == "endless206" and not probe and r is not None:
+        start, end = r
+        conn.sendall(_partial_head(start, end, size, length=end - start + 1 + (1 << 40)))
+        _stream(conn, start)
+    elif fault == "ignorerange" and not probe and r is not None:
+        start, end = r
+        conn.sendall(_partial_head(0, end - start, size) + _pattern(0, end - start + 1))
+    else:
+        _serve(conn, req, size)
+
+
+def update_run(conn, req):
+    parts = req.path.split("/")  # "", "run", FAULT, NAME
+    if len(parts) != 4:
+        conn.sendall(_head("404 Not Found", [("Content-Length", "0")]))
+    elif parts[3] == "update.json":
+        body = _manifest()
+        conn.sendall(_head("200 OK", [("Content-Length", str(len(body)))]) + body)
+    elif parts[3] == "a.bin":
+        _run_file(conn, req, parts[2])
+    else:
+        conn.sendall(_head("404 Not Found", [("Content-Length", "0")]))
+
+
+# Served for every path that starts with the key.
+PREFIX_ROUTES = {
+    "/run/": update_run,
+}
+
 ROUTES = {
     "/dl-drop": drop_mid_range,
     "/dl-stall": stall_range,

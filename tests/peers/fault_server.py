@@ -254,11 +254,15 @@ ROUTES = {
     "/many-headers": many_headers,
     "/no-status": no_status,
     "/random-pieces": random_pieces,
+    # Manifests of update runs (base URL + "/update.json").
+    "/corrupt/update.json": corrupt_gzip,
+    "/https/update.json": redirect_https,
 }
 
 # The download engine's faults live in a module of their own.
 import download_faults  # noqa: E402
 ROUTES.update(download_faults.ROUTES)
+PREFIX_ROUTES = dict(download_faults.PREFIX_ROUTES)
 
 
 class Handler(socketserver.BaseRequestHandler):
@@ -275,6 +279,8 @@ class Handler(socketserver.BaseRequestHandler):
                 raw += data
             req = Request(raw)
             handler = ROUTES.get(req.path)
+            if handler is None:
+                handler = next((h for prefix, h in PREFIX_ROUTES.items() if req.path.startswith(prefix)), None)
             if handler is None:
                 reply(conn, "404 Not Found", [("Content-Type", "text/plain")], b"no such fault\n")
             else:

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
 
+#include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/FileTime.h"
 #include "platform/MappedFile.h"
@@ -74,4 +78,25 @@ TEST(FileTime, DosDateTimeRoundTripsInLocalTime) {
   EXPECT_EQ(read >> 25, static_cast<uint32_t>(local.tm_year - 80));
   EXPECT_EQ((read >> 11) & 0x1F, static_cast<uint32_t>(local.tm_hour));
   EXPECT_FALSE(GetFileDosDateTime(folder / "absent", read));
+}
+
+// A relative folder is made below the working directory and nothing else is:
+// no folder named after a part of its first component.
+TEST(File, RelativeFoldersCreateOnlyThemselvesAndEmptyOnesCanGo) {
+  TTempFolder folder;
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(std::filesystem::path(Cp936ToUtf16(folder.Path())));
+  const bool made = ForceDirectories("game/install/");
+  std::vector<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator("."))
+    names.push_back(Utf16ToCp936(item.path().filename().u16string()));
+  const bool removed = RemoveEmptyDirectory("game/install") && !RemoveEmptyDirectory("missing");
+  std::filesystem::current_path(before);
+  EXPECT_TRUE(made);
+  EXPECT_EQ(names, std::vector<std::string>{"game"});
+  EXPECT_TRUE(removed);
+  EXPECT_FALSE(DirectoryExists(folder / "game/install"));
+  EXPECT_TRUE(DirectoryExists(folder / "game"));
+  WriteWholeFile(folder / "game/keep.txt", "x");
+  EXPECT_FALSE(RemoveEmptyDirectory(folder / "game"));  // not empty
 }

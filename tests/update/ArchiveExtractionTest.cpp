@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/Md5.h"
@@ -15,6 +16,7 @@
 #include "support/TestSupport.h"
 #include "update/ZipDirectory.h"
 #include "update/ZipExtract.h"
+#include "update/ZipWriter.h"
 
 namespace {
 
@@ -241,4 +243,38 @@ TEST_F(ArchiveTest, UnreadableArchiveExtractsNothing) {
   const std::string whole = ReadWholeFile(Archive("zip-deflate.zip"));
   WriteWholeFile(temp / "cut.zip", whole.substr(0, whole.size() / 2));
   EXPECT_EQ(ExtractFileArchive(temp / "cut.zip", temp / "out", hooks).filesExtracted, 0);
+}
+
+// With two threads writing entries, every entry still reports its progress,
+// and every hook runs on the thread that called Extract.
+TEST(ZipExtractProgress, EveryEntryReportsOnTheCallingThreadWithTwoWriters) {
+  TTempFolder temp;
+  const int entries = 12;
+  {
+    TZipWriter writer(temp / "many.zip", 1);
+    std::string bytes(300000, '\0');
+    for (int i = 0; i < entries; ++i) {
+      for (size_t j = 0; j < bytes.size(); ++j) bytes[j] = static_cast<char>((j * 131 + i * 7 + (j >> 9)) & 0xFF);
+      writer.AddBytes("entry" + std::to_string(i) + ".bin", bytes, 1053777920);
+    }
+    writer.Finish();
+  }
+  const std::thread::id caller = std::this_thread::get_id();
+  int fullEntries = 0, lastTotal = -1;
+  bool otherThread = false;
+  TZipExtractor extractor;
+  extractor.Threads = 2;
+  extractor.Options.DestDir = temp / "out";
+  extractor.Hooks.OnFilePercent = [&](int percent) {
+    otherThread = otherThread || std::this_thread::get_id() != caller;
+    if (percent == 100) ++fullEntries;
+  };
+  extractor.Hooks.OnTotalPercent = [&](int percent) {
+    otherThread = otherThread || std::this_thread::get_id() != caller;
+    lastTotal = percent;
+  };
+  ASSERT_EQ(extractor.Extract(temp / "many.zip"), entries);
+  EXPECT_FALSE(otherThread);
+  EXPECT_EQ(fullEntries, entries);
+  EXPECT_EQ(lastTotal, 100);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -130,4 +131,80 @@ TEST(ZipWriter, BytesBeforeTheArchiveAreSteppedOver) {
   EXPECT_EQ(extractor.Extract(temp / "stub.zip"), 2);
   EXPECT_EQ(ReadWholeFile(temp / "out/one.txt"), std::string(3000, '1'));
   EXPECT_EQ(ReadWholeFile(temp / "out/two.txt"), "two");
+}
+
+// --- other readers ----------------------------------------------------------
+// Archives of the writer must open in the readers players and operators use,
+// not only in our own: Info-ZIP's unzip, 7-Zip and Python's zipfile test
+// every entry (CRC and sizes), ZIP64 records included.
+
+namespace {
+
+// Runs a shell command; its output goes to `log`. 0 when it succeeded.
+int RunShell(const std::string& command, const std::string& log) {
+  return std::system((command + " >\"" + log + "\" 2>&1").c_str());
+}
+
+bool HaveReaders() {
+  return std::system("unzip -v >/dev/null 2>&1") == 0 && std::system("7z i >/dev/null 2>&1") == 0 &&
+         std::system("python3 -c 'import zipfile' >/dev/null 2>&1") == 0;
+}
+
+void ExpectEveryReaderAccepts(const std::string& archive, const TTempFolder& temp) {
+  const std::string log = temp / "reader.log";
+  EXPECT_EQ(RunShell("unzip -tqq '" + archive + "'", log), 0) << ReadWholeFile(log);
+  EXPECT_EQ(RunShell("7z t -bd '" + archive + "'", log), 0) << ReadWholeFile(log);
+  const std::string python =
+      "python3 -c \"import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); bad = z.testzip(); "
+      "sys.exit(1 if bad else 0)\" '" + archive + "'";
+  EXPECT_EQ(RunShell(python, log), 0) << ReadWholeFile(log);
+}
+
+}  // namespace
+
+TEST(ZipWriter, OtherReadersAcceptEveryKindOfArchive) {
+  if (!HaveReaders()) GTEST_SKIP() << "unzip, 7z or python3 is not installed (or no shell runs them here)";
+  TTempFolder temp;
+  {
+    TZipWriter writer(temp / "mixed.zip");
+    writer.AddBytes("text.txt", std::string(100000, 'z'), June15);
+    writer.AddBytes("folder/noise.bin", RandomBytes(70000), June15);
+    writer.AddBytes("empty.dat", "", June15);
+    writer.AddBytes(Utf8ToCp936("\xE6\x95\xB0\xE6\x8D\xAE/\xE5\x9C\xB0\xE5\x9B\xBE.txt"), "wide", June15);
+    writer.Finish();
+  }
+  ExpectEveryReaderAccepts(temp / "mixed.zip", temp);
+  {
+    TZipWriter writer(temp / "many.zip");
+    for (int i = 0; i < 65600; ++i) writer.AddBytes("e" + std::to_string(i), std::to_string(i), June15);
+    writer.Finish();
+  }
+  ExpectEveryReaderAccepts(temp / "many.zip", temp);
+  const std::string log = temp / "list.log";
+  ASSERT_EQ(RunShell("unzip -Z1 '" + (temp / "many.zip") + "' | wc -l", log), 0);
+  EXPECT_EQ(std::atoi(ReadWholeFile(log).c_str()), 65600);
+}
+
+// 4 GiB of zeros deflate to a few MiB: the archive stays small on disk while
+// its entry needs ZIP64 sizes.
+TEST(ZipWriter, OtherReadersAcceptAnEntryLargerThanFourGibibytes) {
+  if (!HaveReaders()) GTEST_SKIP() << "unzip, 7z or python3 is not installed (or no shell runs them here)";
+  TTempFolder temp;
+  const uint64_t size = (uint64_t(1) << 32) + 12345;
+  {
+    TZipWriter writer(temp / "big.zip", 1);
+    uint64_t left = size;
+    writer.AddStream(
+        "big.bin", size, June15,
+        [&](uint8_t* buffer, size_t count) {
+          const size_t n = static_cast<size_t>(std::min<uint64_t>(count, left));
+          std::memset(buffer, 0, n);
+          left -= n;
+          return n;
+        },
+        [&] { left = size; });
+    writer.AddBytes("after.txt", "after", June15);
+    writer.Finish();
+  }
+  ExpectEveryReaderAccepts(temp / "big.zip", temp);
 }

@@ -1,8 +1,10 @@
 // launcher-update --base URL --dir FOLDER [--mode 0|1]
 // Runs the launcher's update engine without a window: the folder is brought
 // up to date from the update server at URL exactly as the launcher would,
-// with status lines and progress on the terminal. Exits 0 when the run
-// reports success.
+// with status lines and progress on the terminal. Exit codes: 0 the run
+// succeeded and every needed file is right; 1 the run failed (no manifest)
+// or was interrupted; 2 usage; 3 the run succeeded as the window would be
+// told, but files were still missing or wrong after its passes.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -102,6 +104,7 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnSignal);
 
   TConsoleSink sink;
+  int stillWrong = -1;
   TUpdateEnvironment environment;
   environment.LauncherFolder = folder;
   environment.LauncherBaseName = baseName;
@@ -112,10 +115,17 @@ int main(int argc, char** argv) {
     while (!sink.Done.WaitFor(100) && !Interrupted && !run.Finished()) {
     }
     if (Interrupted) std::printf("cancelled; the next run continues from here\n");
+    run.TerminateAndWait();
+    stillWrong = run.FilesStillWrong();
   }  // the run ends here and writes UpdateLog.txt
   if (!sink.Succeeded) {
     std::printf("the update run failed (see %sUpdateLog.txt)\n", Cp936ToUtf8(folder).c_str());
     return 1;
+  }
+  if (stillWrong != 0) {
+    std::printf("the update run succeeded, but %d file(s) are still missing or wrong (see %sUpdateLog.txt)\n",
+                stillWrong, Cp936ToUtf8(folder).c_str());
+    return 3;
   }
   std::printf("the update run succeeded\n");
   return 0;
