@@ -12,6 +12,7 @@
 #include "package/LauncherSettings.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
+#include "platform/Process.h"
 #include "platform/Profile.h"
 
 std::string GameClientPath(const std::string& launcherFolder, int32_t clienttype) {
@@ -34,6 +35,16 @@ std::string FormatGameArguments(const TGameArguments& a) {
 std::string ProcessCommandLine(const std::string& path, const std::string& arguments) {
   return arguments.empty() ? path : path + " " + arguments;
 }
+
+TThreadHandle TSystemGameProcesses::StartProcess(const std::string& path, const std::string& arguments) {
+  return ::StartProcess(path, arguments);
+}
+
+bool TSystemGameProcesses::ThreadExitCode(TThreadHandle thread, uint32_t& exitCode) {
+  return ProcessThreadExitCode(thread, exitCode);
+}
+
+void TSystemGameProcesses::CloseThread(TThreadHandle thread) { CloseProcessThread(thread); }
 
 TLaunchSettings LauncherLaunchSettings() {
   TLaunchSettings settings;

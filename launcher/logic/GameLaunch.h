@@ -17,7 +17,7 @@ constexpr const char* GameStartFailedText =
     "#102 \xBF\xCD\xBB\xA7\xB6\xCB\xC6\xF4\xB6\xAF\xCA\xA7\xB0\xDC, \xC7\xEB\xD6\xD8\xD0\xC2\xB0\xB2\xD7\xB0\xA3\xA1";
 constexpr const char* GameStartFailedCaption = "\xB4\xED\xCE\xF3";
 // Exit code of a thread that still runs (STILL_ACTIVE).
-constexpr uint32_t ThreadStillActive = 259;
+constexpr uint32_t ThreadStillActive = 259;  // ProcessStillActive of the platform layer
 
 // Launcher folder + "Client.bin", or + "Client2.bin" when clienttype is not 0.
 std::string GameClientPath(const std::string& launcherFolder, int32_t clienttype);
@@ -58,6 +58,14 @@ public:
   // False when the exit code cannot be read.
   virtual bool ThreadExitCode(TThreadHandle thread, uint32_t& exitCode) = 0;
   virtual void CloseThread(TThreadHandle thread) = 0;
+};
+
+// The system's processes (StartProcess and the thread's exit code).
+class TSystemGameProcesses : public IGameProcesses {
+public:
+  TThreadHandle StartProcess(const std::string& path, const std::string& arguments) override;
+  bool ThreadExitCode(TThreadHandle thread, uint32_t& exitCode) override;
+  void CloseThread(TThreadHandle thread) override;
 };
 
 // What the launch takes from the launcher configuration and the program file.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <random>
 #include <string>
@@ -8,6 +9,7 @@
 #include "launcher/logic/GameLaunch.h"
 #include "package/LauncherSettings.h"
 #include "platform/File.h"
+#include "net/UdpTestPeer.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -228,4 +230,55 @@ TEST(GameWatch, GameListClosesTheHandlesItStillHolds) {
     games.Add(3, 23);
   }
   EXPECT_EQ(processes.closed, (std::vector<TThreadHandle>{21, 23}));
+}
+
+namespace {
+
+// The stand-in game client of the suite, copied in as Client.bin.
+bool InstallTestClient(const std::string& folder) {
+  std::string tool = ToolCommand("test-game-client");
+  if (tool.empty()) return false;
+  tool = tool.substr(1, tool.size() - 2);
+  if (!CopyFileAt(tool, folder + GameClientFile)) return false;
+  const bool windows = tool.size() > 4 && tool.compare(tool.size() - 4, 4, ".exe") == 0;
+  return windows || std::system(("chmod +x '" + folder + GameClientFile + "'").c_str()) == 0;
+}
+
+}  // namespace
+
+TEST(GameLaunchProcess, RealClientGetsTheCommandLineAndIsWatchedUntilItEnds) {
+  TTempFolder folder;
+  ASSERT_TRUE(InstallTestClient(folder.Path())) << "test-game-client not found beside the suite";
+  WriteWholeFile(folder / "game-client.hold", "");
+  TLaunchSettings settings;
+  settings.launcherFolder = folder.Path();
+  settings.launcherFileName = "launcher.exe";
+  settings.clientPatchUrl = "http://cdn";
+  settings.forgetUrl = "http://forget/";
+  TSystemGameProcesses processes;
+  TGameList games(processes);
+  TServerInfo server = Server("127.0.0.1|");
+  server.name = u"Two Words";
+  const TLaunchOutcome outcome = LaunchGame(server, settings, processes, ProcessRandomIndex(), games);
+  ASSERT_EQ(outcome.result, TLaunchResult::Started);
+  ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(folder / "game-client.txt").find('\n') != std::string::npos; }, 20000));
+  const std::string report = ReadWholeFile(folder / "game-client.txt");
+  EXPECT_NE(report.find("arguments=/id:7 /ip:127.0.0.1 /slb:1 /port:6001 /servername:Two Words /lauName:launcher.exe "
+                        "/web: /at:2 /cdn:http://cdn/ /forget:http://forget/\n"),
+            std::string::npos)
+      << report;
+  // The client runs in the launcher folder.
+  const size_t at = report.find("folder=") + 7;
+  std::string clientFolder = report.substr(at, report.find('\n', at) - at);
+  for (char& c : clientFolder)
+    if (c == '\\') c = '/';
+  std::string expected = folder.Path();
+  for (char& c : expected)
+    if (c == '\\') c = '/';
+  EXPECT_NE(expected.find(clientFolder), std::string::npos) << clientFolder << " in " << expected;
+  // While it runs the watch keeps it; once it has ended the watch removes it.
+  EXPECT_FALSE(games.WatchOnce());
+  ASSERT_TRUE(DeleteFileAt(folder / "game-client.hold"));
+  EXPECT_TRUE(WaitUntil([&] { return games.WatchOnce(); }, 10000));
+  EXPECT_TRUE(games.Empty());
 }
