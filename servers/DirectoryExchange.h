@@ -77,6 +77,8 @@ private:
 
 struct TServerName {
   std::string name;  // the record's name in code page 936
+  // The echo worker writes rtt and echoPending under TServerConfig's lock:
+  // whole records are read through TServerConfig::CopyRecord.
   std::shared_ptr<TServerInfo> record;
 };
 

@@ -76,6 +76,8 @@ bool ProcessThreadExitCode(TProcessThread thread, uint32_t& exitCode) {
 }
 
 void CloseProcessThread(TProcessThread thread) {
+  const pid_t child = static_cast<pid_t>(thread);
   std::lock_guard<std::mutex> guard(ExitLock);
-  ExitCodes.erase(static_cast<pid_t>(thread));
+  // A child that has ended and was never asked about is reaped here.
+  if (ExitCodes.erase(child) == 0) waitpid(child, nullptr, WNOHANG);
 }

@@ -202,25 +202,6 @@ TEST_F(GameLaunch, WatchRemovesOneEndedClientPerTick) {
   EXPECT_FALSE(games.WatchOnce());  // the handle-less entry stays
 }
 
-TEST(GameWatch, DecisionAfterATick) {
-  struct TCase {
-    bool empty, hidden;
-    int32_t currentId;
-    bool enableStart, closeWindow, stopTimer;
-  };
-  const TCase cases[] = {
-      {false, false, 5, true, false, false}, {false, true, 5, true, false, false},
-      {true, false, 5, true, false, true},   {true, true, 5, true, true, false},
-      {true, false, 0, false, false, true},  {false, false, -3, false, false, false},
-  };
-  for (const TCase& c : cases) {
-    const TWatchDecision d = GameWatchDecision(c.empty, c.hidden, c.currentId);
-    EXPECT_EQ(d.enableStart, c.enableStart) << c.empty << c.hidden << c.currentId;
-    EXPECT_EQ(d.closeWindow, c.closeWindow) << c.empty << c.hidden << c.currentId;
-    EXPECT_EQ(d.stopTimer, c.stopTimer) << c.empty << c.hidden << c.currentId;
-  }
-}
-
 TEST(GameWatch, GameListClosesTheHandlesItStillHolds) {
   TRecordedProcesses processes;
   {

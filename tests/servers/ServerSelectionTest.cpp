@@ -131,24 +131,26 @@ TEST_F(ServerSelection, PopupHeightFollowsTheItemCount) {
 TEST(ServerPopupLook, ItemImagesAndColoursFollowStateAndRecommendation) {
   TServerInfo recommended;
   recommended.recommend = 1;
-  const TPopupItem newServer{"n", recommended};
-  const TPopupItem plain{"p", TServerInfo()};
-  const TPopupItem group{"g", std::nullopt};
-
-  TItemLook look = ItemLook(newServer, false);
-  EXPECT_STREQ(look.background, "server_bk_normal");
-  EXPECT_TRUE(look.newMark);
-  EXPECT_EQ(look.textColor, 0xFFFFFF00u);
-  look = ItemLook(newServer, true);
-  EXPECT_STREQ(look.background, "server_bk_active");
-  EXPECT_TRUE(look.newMark);
-  EXPECT_EQ(look.textColor, 0xFFFFFFFFu);
-  look = ItemLook(plain, false);
-  EXPECT_FALSE(look.newMark);
-  EXPECT_EQ(look.textColor, 0xFFD2A311u);
-  EXPECT_EQ(ItemLook(group, false).textColor, 0xFFD2A311u);
-  EXPECT_FALSE(ItemLook(group, true).newMark);
-  EXPECT_EQ(ItemLook(group, true).textColor, 0xFFFFFFFFu);
+  struct TCase {
+    TPopupItem item;
+    bool highlighted;
+    const char* background;
+    bool newMark;
+    uint32_t color;
+  };
+  const TCase cases[] = {
+      {{"n", recommended}, false, "server_bk_normal", true, 0xFFFFFF00},
+      {{"n", recommended}, true, "server_bk_active", true, 0xFFFFFFFF},
+      {{"p", TServerInfo()}, false, "server_bk_normal", false, 0xFFD2A311},
+      {{"g", std::nullopt}, false, "server_bk_normal", false, 0xFFD2A311},
+      {{"g", std::nullopt}, true, "server_bk_active", false, 0xFFFFFFFF},
+  };
+  for (const TCase& c : cases) {
+    const TItemLook look = ItemLook(c.item, c.highlighted);
+    EXPECT_STREQ(look.background, c.background) << c.item.text << c.highlighted;
+    EXPECT_EQ(look.newMark, c.newMark) << c.item.text << c.highlighted;
+    EXPECT_EQ(look.textColor, c.color) << c.item.text << c.highlighted;
+  }
 }
 
 TEST_F(ServerSelection, PopupCommitsTheHighlightedItemOnly) {
