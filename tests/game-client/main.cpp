@@ -13,7 +13,10 @@ int main(int argc, char** argv) {
   const size_t slash = self.find_last_of("\\/");
   const std::string folder = slash == std::string::npos ? std::string() : self.substr(0, slash + 1);
   std::string arguments;
-  for (int i = 1; i < argc; ++i) arguments += (i > 1 ? " " : "") + std::string(argv[i]);
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) arguments += ' ';
+    arguments += argv[i];
+  }
   {
     std::ofstream out(folder + "game-client.txt", std::ios::binary);
     out << "arguments=" << arguments << "\n" << "folder=" << std::filesystem::current_path().string() << "\n";

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/Format.h"
 #include "net/UdpTestPeer.h"
 #include "net/uUDPEcho.h"
 #include "platform/MsCounter.h"
@@ -229,7 +230,7 @@ TEST_F(ServerSelection, ReloadsEchoUpdatesAndPickerReadsTogether) {
     popup.Commit(selection, live, liveExchange.ServerNames());
     for (const TPopupItem& item : held) {
       ASSERT_TRUE(item.record.has_value());
-      EXPECT_EQ(item.text, "n" + std::to_string(item.record->id));
+      EXPECT_EQ(item.text, Format("n%d", item.record->id));
       EXPECT_EQ(item.record->ip, "127.0.0.1");
       EXPECT_GE(item.record->rtt, -1);
       ++checked;
