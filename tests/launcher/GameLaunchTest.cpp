@@ -242,7 +242,16 @@ TEST(GameLaunchProcess, RealClientGetsTheCommandLineAndIsWatchedUntilItEnds) {
   server.name = u"Two Words";
   const TLaunchOutcome outcome = LaunchGame(server, settings, processes, ProcessRandomIndex(), games);
   ASSERT_EQ(outcome.result, TLaunchResult::Started);
-  ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(folder / "game-client.txt").find('\n') != std::string::npos; }, 20000));
+  // The report is complete once its second line has arrived.
+  const auto reported = [&] {
+    try {
+      const std::string text = FileExists(folder / "game-client.txt") ? ReadWholeFile(folder / "game-client.txt") : "";
+      return text.find("\nfolder=") != std::string::npos && text.back() == '\n';
+    } catch (const std::exception&) {
+      return false;  // still being written
+    }
+  };
+  ASSERT_TRUE(WaitUntil(reported, 20000));
   const std::string report = ReadWholeFile(folder / "game-client.txt");
   EXPECT_NE(report.find("arguments=/id:7 /ip:127.0.0.1 /slb:1 /port:6001 /servername:Two Words /lauName:launcher.exe "
                         "/web: /at:2 /cdn:http://cdn/ /forget:http://forget/\n"),
