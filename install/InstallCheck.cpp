@@ -47,7 +47,7 @@ TInstallCheckResult RunInstallLocationCheck(const TInstallCheckInputs& inputs) {
     return TInstallCheckResult::GoOn;
   }
   if (decision.action == TInstallAction::AskPlayer) {
-    std::string folder;
+    std::string folder = DefaultGameFolder(DirectoryExists("D:\\"));
     if (!inputs.askPlayer || !inputs.askPlayer(folder) || folder.empty()) return TInstallCheckResult::Cancelled;
     decision.gameFolder = folder;
   }

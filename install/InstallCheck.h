@@ -10,8 +10,9 @@ struct TInstallCheckInputs {
   std::string desktopFolder; // with its trailing backslash
   std::function<std::string(int)> readUninstall;          // "UninstallString" of key 1 or 2
   std::function<bool(const std::string&)> writeSecondKey;  // the chosen folder into key 2
-  // The install-folder dialog: the folder the player gives (starting from
-  // the proposal), or false when the player cancels.
+  // The install-folder dialog: `folder` comes in as the proposed default
+  // folder and goes out as the one the player gave; false when the player
+  // cancels.
   std::function<bool(std::string& folder)> askPlayer;
   // Starts the copy with the first copy's full path as its parameter text.
   std::function<bool(const std::string& copy, const std::string& parameter)> startCopy;
@@ -25,7 +26,8 @@ TInstallCheckInputs LauncherInstallCheckInputs(const std::string& launcherName,
 enum class TInstallCheckResult {
   GoOn,       // this launcher stays and runs the update
   HandedOver, // the copy in the game folder was started: end this one
-  Cancelled,  // the player gave no folder
+  Cancelled,  // the player gave no folder: the caller ends every process of
+              // this program's image name (KillProcessesByName)
 };
 
 TInstallCheckResult RunInstallLocationCheck(const TInstallCheckInputs& inputs);

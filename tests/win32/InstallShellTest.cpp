@@ -104,6 +104,7 @@ struct TInstallScene {
   std::string key1, key2, secondKeyWritten;
   std::string started, startedWith;
   int asked = 0;
+  std::string proposed;
   std::string answer;  // empty: the player cancels
 
   TInstallScene() {
@@ -123,6 +124,7 @@ struct TInstallScene {
     };
     inputs.askPlayer = [this](std::string& folder) {
       ++asked;
+      proposed = folder;
       folder = answer;
       return !answer.empty();
     };
@@ -180,6 +182,7 @@ TEST(InstallCheck, GameFolderStaysAndUnknownFolderAsksThePlayer) {
     scene.key1 = Backslashed(scene.root / "gone\\uninst.exe");
     EXPECT_EQ(RunInstallLocationCheck(scene.Inputs()), TInstallCheckResult::Cancelled);
     EXPECT_EQ(scene.asked, 1);
+    EXPECT_EQ(scene.proposed, DefaultGameFolder(DirectoryExists("D:\\")));
     EXPECT_EQ(scene.started, "");
     EXPECT_FALSE(FileExists(scene.desktop + "Quellan.lnk"));
   }
