@@ -5,7 +5,6 @@
 
 #include "net/UdpTestPeer.h"
 #include "net/cUdpSocket.h"
-#include "package/LauncherConfig.h"
 #include "package/LauncherSettings.h"
 #include "servers/DirectoryExchange.h"
 #include "support/TestSupport.h"
