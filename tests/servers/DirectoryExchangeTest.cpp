@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Format.h"
 #include "net/UdpTestPeer.h"
 #include "net/cUdpSocket.h"
 #include "package/LauncherSettings.h"
@@ -47,9 +48,10 @@ std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& 
 
 std::string Document(int servers, size_t padTo = 0) {
   std::string text = "{\"server\":[";
-  for (int i = 1; i <= servers; ++i)
-    text += (i > 1 ? "," : "") + std::string("{\"id\":") + std::to_string(i) + ",\"name\":\"n" + std::to_string(i) +
-            "\",\"opentime\":" + std::to_string(i) + "}";
+  for (int i = 1; i <= servers; ++i) {
+    if (i > 1) text += ",";
+    text += Format("{\"id\":%d,\"name\":\"n%d\",\"opentime\":%d}", i, i, i);
+  }
   text += "]";
   if (text.size() + 12 < padTo) text += ",\"pad\":\"" + std::string(padTo - text.size() - 10, 'x') + "\"";
   return text + "}";
