@@ -9,9 +9,9 @@ using TProcessThread = intptr_t;
 // Exit code of a thread that still runs (STILL_ACTIVE).
 constexpr uint32_t ProcessStillActive = 259;
 
-// Starts `path` with the command line made of the path (unquoted), and one
-// blank and `arguments` when there are any, in the directory part of `path`
-// as working folder, shown normally. The primary thread's handle, or 0 when
+// Starts the program `path` with the command line made of the path
+// (unquoted), and one blank and `arguments` when there are any, in the
+// directory part of `path` as working folder, shown normally. The primary thread's handle, or 0 when
 // the program could not be started.
 TProcessThread StartProcess(const std::string& path, const std::string& arguments);
 // The exit code of the started program's primary thread (ProcessStillActive

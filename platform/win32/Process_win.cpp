@@ -1,6 +1,10 @@
 // CreateProcessW with the command line and working folder converted from
-// code page 936. Only the thread handle is handed out: it is what the game
-// watch reads, and the process handle is closed at once.
+// code page 936. The program is also named on its own: the command line
+// starts with the unquoted path, and without the name the system would try
+// each blank-separated beginning of a path with blanks ("C:\Program.exe" for
+// "C:\Program Files\...") before the program itself. Only the thread handle
+// is handed out: it is what the game watch reads, and the process handle is
+// closed at once.
 #include <windows.h>
 
 #include <vector>
@@ -31,12 +35,13 @@ TProcessThread StartProcess(const std::string& path, const std::string& argument
   command.push_back(L'\0');
   const std::string folder = DirectoryPart(path);
   const std::wstring wideFolder = WidePath(folder);
+  const std::wstring program = WidePath(path);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOW;
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       folder.empty() ? nullptr : wideFolder.c_str(), &startup, &info))
     return 0;
   CloseHandle(info.hProcess);

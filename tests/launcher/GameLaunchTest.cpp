@@ -215,21 +215,41 @@ TEST(GameWatch, GameListClosesTheHandlesItStillHolds) {
 
 namespace {
 
-// The stand-in game client of the suite, copied in as Client.bin.
-bool InstallTestClient(const std::string& folder) {
-  std::string tool = ToolCommand("test-game-client");
-  if (tool.empty()) return false;
-  tool = tool.substr(1, tool.size() - 2);
-  if (!CopyFileAt(tool, folder + GameClientFile)) return false;
-  const bool windows = tool.size() > 4 && tool.compare(tool.size() - 4, 4, ".exe") == 0;
-  return windows || std::system(("chmod +x '" + folder + GameClientFile + "'").c_str()) == 0;
+// The stand-in game client of the suite, unquoted; empty when not built.
+std::string TestClientPath() {
+  const std::string tool = ToolCommand("test-game-client");
+  return tool.size() > 2 ? tool.substr(1, tool.size() - 2) : std::string();
 }
+
+bool IsWindowsTool(const std::string& path) { return path.size() > 4 && path.compare(path.size() - 4, 4, ".exe") == 0; }
+
+// The stand-in game client copied to `target`.
+bool CopyTestClient(const std::string& target) {
+  const std::string tool = TestClientPath();
+  if (tool.empty() || !CopyFileAt(tool, target)) return false;
+  return IsWindowsTool(tool) || std::system(("chmod +x '" + target + "'").c_str()) == 0;
+}
+
+// A folder inside a temporary one.
+struct TSubFolder {
+  std::string path;
+  const std::string& Path() const { return path; }
+  std::string operator/(const std::string& name) const { return path + name; }
+};
 
 }  // namespace
 
 TEST(GameLaunchProcess, RealClientGetsTheCommandLineAndIsWatchedUntilItEnds) {
-  TTempFolder folder;
-  ASSERT_TRUE(InstallTestClient(folder.Path())) << "test-game-client not found beside the suite";
+  // A launcher folder with a blank in its name, and beside it another
+  // program named like the part before the blank: the unquoted command line
+  // must still start the client.
+  TTempFolder root;
+  const TSubFolder folder{root / "Game Folder/"};
+  ASSERT_TRUE(ForceDirectories(folder.Path()));
+  ASSERT_TRUE(CopyTestClient(folder / GameClientFile)) << "test-game-client not found beside the suite";
+  const std::string other = ToolCommand("echo-probe");
+  ASSERT_FALSE(other.empty());
+  ASSERT_TRUE(CopyFileAt(other.substr(1, other.size() - 2), root / (IsWindowsTool(TestClientPath()) ? "Game.exe" : "Game")));
   WriteWholeFile(folder / "game-client.hold", "");
   TLaunchSettings settings;
   settings.launcherFolder = folder.Path();
@@ -253,10 +273,13 @@ TEST(GameLaunchProcess, RealClientGetsTheCommandLineAndIsWatchedUntilItEnds) {
   };
   ASSERT_TRUE(WaitUntil(reported, 20000));
   const std::string report = ReadWholeFile(folder / "game-client.txt");
-  EXPECT_NE(report.find("arguments=/id:7 /ip:127.0.0.1 /slb:1 /port:6001 /servername:Two Words /lauName:launcher.exe "
+  // The client's own words: its path (which its runtime may split at the
+  // blank), then the arguments.
+  EXPECT_NE(report.find(" /id:7 /ip:127.0.0.1 /slb:1 /port:6001 /servername:Two Words /lauName:launcher.exe "
                         "/web: /at:2 /cdn:http://cdn/ /forget:http://forget/\n"),
             std::string::npos)
       << report;
+  EXPECT_EQ(report.find("commandline="), 0u) << report;
   // The client runs in the launcher folder.
   const size_t at = report.find("folder=") + 7;
   std::string clientFolder = report.substr(at, report.find('\n', at) - at);
