@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "common/CommandLine.h"
 #include "common/Format.h"
 #include "common/Log.h"
 #include "common/PathUtils.h"
@@ -58,6 +59,8 @@ TInstallCheckResult RunInstallLocationCheck(const TInstallCheckInputs& inputs) {
   // A copy that fails is logged; the copy already there (if any) is started.
   if (!CopyFileAt(inputs.programPath, copy)) LogError(Format("install copy to %s failed", copy.c_str()));
   RefreshShortcut(inputs, copy);
-  if (!inputs.startCopy(copy, inputs.programPath)) LogError(Format("install copy %s not started", copy.c_str()));
+  // The copy deletes the file that its argument 1 names; quoted, a path with
+  // blanks reaches it whole.
+  if (!inputs.startCopy(copy, QuoteArgument(inputs.programPath))) LogError(Format("install copy %s not started", copy.c_str()));
   return TInstallCheckResult::HandedOver;
 }

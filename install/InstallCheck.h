@@ -14,7 +14,8 @@ struct TInstallCheckInputs {
   // folder and goes out as the one the player gave; false when the player
   // cancels.
   std::function<bool(std::string& folder)> askPlayer;
-  // Starts the copy with the first copy's full path as its parameter text.
+  // Starts the copy with the first copy's full path as its parameter text
+  // (in quotes when it holds a blank).
   std::function<bool(const std::string& copy, const std::string& parameter)> startCopy;
 };
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/CommandLine.h"
 #include "ui/logic/WebLinks.h"
 
 TEST(WebLinks, MacTextSkipsNullAdapters) {
@@ -60,4 +61,6 @@ TEST(WebLinks, WebModeTakesTheTextAfterTheFirstWebArgument) {
   EXPECT_EQ(WebPageArgument(V{"C:\\g\\launcher.exe", "/webXhttp://r/"}), "http://r/");
   EXPECT_FALSE(WebPageArgument(V{"C:\\g\\launcher.exe", "C:\\old\\launcher.exe"}).has_value());
   EXPECT_FALSE(WebPageArgument(V{}).has_value());
+  // As the program reads its own command line.
+  EXPECT_EQ(WebPageArgument(SplitCommandLine("\"C:\\My Games\\launcher.exe\" /web:http://r/?a=1")), "http://r/?a=1");
 }

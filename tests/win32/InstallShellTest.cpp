@@ -4,7 +4,9 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
+#include "common/CommandLine.h"
 #include "install/InstallCheck.h"
 #include "install/InstallRegistry.h"
 #include "install/ShellShortcut.h"
@@ -98,7 +100,7 @@ namespace {
 // A launcher somewhere, a desktop, and what the check started.
 struct TInstallScene {
   TTempFolder root;
-  std::string downloads = Backslashed(root / "Downloads\\");
+  std::string downloads = Backslashed(root / "My Downloads\\");
   std::string desktop = Backslashed(root / "Desktop\\");
   std::string program = downloads + "launcher.exe";
   std::string key1, key2, secondKeyWritten;
@@ -155,14 +157,16 @@ TEST(InstallCheck, LauncherOutsideTheGameFolderCopiesItselfAndHandsOver) {
   EXPECT_EQ(ReadWholeFile(copy), "MZ launcher");
   EXPECT_TRUE(SameFolder(ReadShellShortcutTarget(scene.desktop + "Quellan.lnk"), copy));
   EXPECT_EQ(scene.started, copy);
-  EXPECT_EQ(scene.startedWith, scene.program);
+  EXPECT_EQ(scene.startedWith, "\"" + scene.program + "\"");
   EXPECT_EQ(scene.asked, 0);
   EXPECT_EQ(scene.secondKeyWritten, "");  // the first key named the folder
   // The started copy deletes the first copy, found by its file name in the
   // current folder (the first copy's folder here).
   const auto inDownloads = [&](const std::string& name) { return scene.downloads + name; };
+  const std::vector<std::string> arguments = SplitCommandLine(copy + " " + scene.startedWith);
+  ASSERT_EQ(arguments.size(), 2u);
   EXPECT_TRUE(RemoveHandedOverFile(
-      scene.startedWith, [&](const std::string& name) { return FileExists(inDownloads(name)); },
+      arguments[1], [&](const std::string& name) { return FileExists(inDownloads(name)); },
       [&](const std::string& name) { return DeleteFileAt(inDownloads(name)); }, [] { Sleep(100); }));
   EXPECT_FALSE(FileExists(scene.program));
   EXPECT_TRUE(FileExists(copy));
