@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "common/DelimitedText.h"
+#include "common/TextCase.h"
 
 void TServerSelection::SelectServer(const TServerInfo& record) {
   FView.SetCurrentServerText(record.name);
@@ -28,27 +28,6 @@ bool TServerSelection::SelectByName(const std::string& name, const TServerConfig
       return true;
     }
   return false;
-}
-
-namespace {
-
-char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-
-}  // namespace
-
-bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size();) {
-    const size_t next = NextCharIndex(a, i);
-    if (next - i == 2) {
-      // A double-byte character: both bytes as they are.
-      if (a.compare(i, 2, b, i, 2) != 0) return false;
-    } else if (UpperAscii(a[i]) != UpperAscii(b[i])) {
-      return false;
-    }
-    i = next;
-  }
-  return true;
 }
 
 std::vector<TPopupItem> ServerItems(const TServerConfig& config, const std::vector<TServerName>& names,

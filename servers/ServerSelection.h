@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/TextCase.h"
 #include "servers/DirectoryExchange.h"
 #include "servers/uConfig.h"
 
@@ -46,10 +47,6 @@ private:
   TServerInfo FCurrentServer;
   std::string FMemberText;
 };
-
-// Equality of code page 936 texts ignoring the case of A to Z; the trail
-// byte of a double-byte character is compared as it is.
-bool SameTextIgnoringCase(const std::string& a, const std::string& b);
 
 enum class TPopupMode { Servers, Members };
 

@@ -1,7 +1,7 @@
 #include "install/logic/InstallLocation.h"
 
-#include "common/DelimitedText.h"
 #include "common/PathUtils.h"
+#include "common/TextCase.h"
 #include "platform/File.h"
 
 namespace {
@@ -10,16 +10,6 @@ std::string WithBackslash(const std::string& folder) {
   if (folder.empty()) return "\\";
   const size_t last = LastSeparator(folder);
   return last != std::string::npos && last + 1 == folder.size() ? folder : folder + "\\";
-}
-
-std::string UpperAscii(const std::string& text) {
-  std::string upper = text;
-  for (size_t i = 0; i < upper.size();) {
-    const size_t next = NextCharIndex(upper, i);
-    if (next - i == 1 && upper[i] >= 'a' && upper[i] <= 'z') upper[i] = static_cast<char>(upper[i] - 32);
-    i = next;
-  }
-  return upper;
 }
 
 }  // namespace
@@ -35,7 +25,7 @@ std::string GameFolderFromUninstall(const std::string& uninstallString) {
   return !folder.empty() && DirectoryExists(folder) ? folder : std::string();
 }
 
-bool SameFolder(const std::string& a, const std::string& b) { return UpperAscii(a) == UpperAscii(b); }
+bool SameFolder(const std::string& a, const std::string& b) { return SameTextIgnoringCase(a, b); }
 
 TInstallDecision DecideInstallLocation(const std::string& launcherFolder,
                                        const std::function<std::string(int)>& readUninstall) {

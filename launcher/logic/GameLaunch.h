@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Process.h"
 #include "servers/uConfig.h"
 
 constexpr const char* GameClientFile = "Client.bin";
@@ -17,7 +18,7 @@ constexpr const char* GameStartFailedText =
     "#102 \xBF\xCD\xBB\xA7\xB6\xCB\xC6\xF4\xB6\xAF\xCA\xA7\xB0\xDC, \xC7\xEB\xD6\xD8\xD0\xC2\xB0\xB2\xD7\xB0\xA3\xA1";
 constexpr const char* GameStartFailedCaption = "\xB4\xED\xCE\xF3";
 // Exit code of a thread that still runs (STILL_ACTIVE).
-constexpr uint32_t ThreadStillActive = 259;  // ProcessStillActive of the platform layer
+constexpr uint32_t ThreadStillActive = ProcessStillActive;
 
 // Launcher folder + "Client.bin", or + "Client2.bin" when clienttype is not 0.
 std::string GameClientPath(const std::string& launcherFolder, int32_t clienttype);
