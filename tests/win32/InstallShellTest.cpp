@@ -67,6 +67,8 @@ TEST(InstallShell, RegistryKeyReadsWritesAndOpensWithoutCreating) {
   ASSERT_TRUE(again.Open(HKEY_CURRENT_USER, path, false));
   EXPECT_EQ(again.ReadString(UninstallValue), "C:\\Quellan\xCE\xA2\xB6\xCB\\uninst.exe");
   EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str()), ERROR_SUCCESS);
+  // The parent goes too once no other test's key is left in it.
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\LauncherTests");
 }
 
 TEST(InstallShell, DesktopFolderIsAFolderWithItsBackslash) {
