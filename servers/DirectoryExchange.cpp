@@ -100,11 +100,18 @@ bool ParseGameId(const std::string& text, int32_t& gameId) {
   return true;
 }
 
+TDirectoryInputs LauncherDirectoryInputs(const std::string& launcherFolder) {
+  TDirectoryInputs inputs;
+  inputs.gameId = LauncherConfig._GMID;
+  inputs.lastServer = [launcherFolder] { return static_cast<int32_t>(ReadLastServer(launcherFolder)); };
+  inputs.filter = [launcherFolder] { return LauncherServerFilter(launcherFolder); };
+  return inputs;
+}
+
 TDirectoryExchange::TDirectoryExchange(TServerConfig& config, IDirectoryWindow& window, ITickSource& ticks,
-                                       IDatagramHandOver& handOver, TUDPClientSocket* socket,
-                                       const std::string& launcherFolder)
+                                       IDatagramHandOver& handOver, TUDPClientSocket* socket, TDirectoryInputs inputs)
     : FConfig(config), FWindow(window), FTicks(ticks), FHandOver(handOver), FSocket(socket),
-      FLauncherFolder(launcherFolder) {}
+      FInputs(std::move(inputs)) {}
 
 void TDirectoryExchange::RequestServerList(int32_t gameId, uint16_t messageId) {
   const std::vector<uint8_t> frame = BuildServerListRequest(static_cast<uint32_t>(gameId), messageId);
@@ -126,9 +133,9 @@ void TDirectoryExchange::RefreshServerList() {
   FLastRefreshTick = now;
   FWindow.ShowRefreshLabel(false);
   int32_t gameId = 0;
-  if (!ParseGameId(LauncherConfig._GMID, gameId)) {
+  if (!ParseGameId(FInputs.gameId, gameId)) {
     // Nothing can be asked for; the link stays usable for a later try.
-    LogError(Format("get serverlist not sent: _GMID \"%s\" is not a decimal number", LauncherConfig._GMID.c_str()));
+    LogError(Format("get serverlist not sent: _GMID \"%s\" is not a decimal number", FInputs.gameId.c_str()));
     FWindow.ShowRefreshLabel(true);
     return;
   }
@@ -182,7 +189,7 @@ void TDirectoryExchange::ApplyServerList(const std::string& document) {
   FWindow.SetCurrentServerText(std::u16string());
   bool loaded = false;
   try {
-    loaded = FConfig.LoadFromText(document);
+    loaded = FConfig.LoadFromText(document, FInputs.filter ? FInputs.filter() : TServerFilter());
   } catch (const std::exception& e) {
     // The records read before the error stay in TServerConfig; the panel
     // shows nothing of a broken document.
@@ -191,7 +198,7 @@ void TDirectoryExchange::ApplyServerList(const std::string& document) {
   if (loaded) {
     for (const TServerList* list : {&FConfig.PriorityServers(), &FConfig.Servers()})
       for (const auto& record : *list) FServerNames.push_back({Utf16ToCp936(record->name), record});
-    const TServerInfo* chosen = FConfig.FindById(ReadLastServer(FLauncherFolder));
+    const TServerInfo* chosen = FConfig.FindById(FInputs.lastServer ? FInputs.lastServer() : 0);
     if (chosen != nullptr) {
       FWindow.SelectServer(FConfig.CopyRecord(*chosen));
       FWindow.SetLastServerText(chosen->name);

@@ -1,6 +1,10 @@
-// CreateProcessW with the command line alone: the system takes the program
-// from it. Both handles stay open while the owner lives, so the primary
-// thread's exit code can be read after the program ended.
+// CreateProcessW with the command line and working folder converted from
+// code page 936. The program is also named on its own: the command line
+// starts with the unquoted path, and without the name the system would try
+// each blank-separated beginning of a path with blanks ("C:\Program.exe" for
+// "C:\Program Files\...") before the program itself. Both handles stay open
+// while the owner lives, so the primary thread's exit code can be read after
+// the program ended.
 #include <windows.h>
 
 #include <utility>
@@ -55,13 +59,14 @@ TStartedProcess StartProcess(const std::string& path, const std::string& argumen
   // CreateProcessW may write into the command line, so it gets its own buffer.
   std::u16string commandLine = Cp936ToUtf16(ProcessCommandLine(path, arguments));
   commandLine.push_back(u'\0');
-  const std::u16string folder = FolderOf(Cp936ToUtf16(path));
+  const std::u16string program = Cp936ToUtf16(path);
+  const std::u16string folder = FolderOf(program);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOW;
   PROCESS_INFORMATION started = {};
-  if (!CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(commandLine.data()), nullptr, nullptr, FALSE, 0,
+  if (!CreateProcessW(reinterpret_cast<const wchar_t*>(program.c_str()), reinterpret_cast<wchar_t*>(commandLine.data()), nullptr, nullptr, FALSE, 0,
                       nullptr, folder.empty() ? nullptr : reinterpret_cast<const wchar_t*>(folder.c_str()),
                       &startup, &started))
     return TStartedProcess();

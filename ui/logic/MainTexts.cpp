@@ -29,4 +29,3 @@ TLinkAction LinkActionForTag(int tag, const TLauncherConfig& config) {
   return action;
 }
 
-std::string WebPageArguments(const std::string& url) { return "/web:" + url; }

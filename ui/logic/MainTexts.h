@@ -4,6 +4,7 @@
 #include <string>
 
 #include "package/LauncherConfig.h"
+#include "ui/logic/WebLinks.h"  // WebPageArguments, the web page copy's arguments
 
 // "%-30s %s": the status padded with blanks to 30 bytes, one blank, the
 // speed. A longer status is not cut.
@@ -24,5 +25,3 @@ struct TLinkAction {
 // current folder instead of a page.
 TLinkAction LinkActionForTag(int tag, const TLauncherConfig& config);
 
-// The arguments of the web page copy: "/web:" followed by the address.
-std::string WebPageArguments(const std::string& url);
