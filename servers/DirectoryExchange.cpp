@@ -26,8 +26,11 @@ public:
 std::string DirectoryHostName() { return LAUNCHER_DIRECTORY_HOST; }
 std::string DirectoryFixedAddress() { return LAUNCHER_DIRECTORY_ADDRESS; }
 
-void SetupDirectorySocket(TUDPClientSocket& socket, const std::vector<std::string>& resolved,
-                          const std::string& fixedAddress, TDirectoryExchange& exchange, uint16_t port) {
+namespace {
+
+// Aims and opens the socket with `receive` as its handler; see the header.
+void AimAndOpen(TUDPClientSocket& socket, const std::vector<std::string>& resolved, const std::string& fixedAddress,
+                TUDPClientSocket::TReceiveCallback receive, uint16_t port) {
   socket.SetRemoteHost(fixedAddress);
   const int count = static_cast<int>(resolved.size());
   for (int i = count - 1; i >= 0; --i)
@@ -39,10 +42,34 @@ void SetupDirectorySocket(TUDPClientSocket& socket, const std::vector<std::strin
   DebugOutput(Format("init UDP ip=%s", socket.RemoteHost().c_str()));
   socket.SetRemotePort(port);
   // The handler is in place before the worker can receive anything.
-  socket.SetOnReceive([&exchange](uint32_t address, uint16_t peerPort, int32_t length, const uint8_t* data) {
-    exchange.OnDirectoryData(address, peerPort, length, data);
-  });
+  socket.SetOnReceive(std::move(receive));
   socket.Open();
+}
+
+// OnDirectoryData's hand-over: a copy of a non-empty datagram.
+void HandDatagramOver(IDatagramHandOver& handOver, int32_t length, const uint8_t* data) {
+  if (length < 1) return;
+  handOver.HandOver(std::vector<uint8_t>(data, data + length));
+}
+
+}  // namespace
+
+void SetupDirectorySocket(TUDPClientSocket& socket, const std::vector<std::string>& resolved,
+                          const std::string& fixedAddress, TDirectoryExchange& exchange, uint16_t port) {
+  AimAndOpen(socket, resolved, fixedAddress,
+             [&exchange](uint32_t address, uint16_t peerPort, int32_t length, const uint8_t* data) {
+               exchange.OnDirectoryData(address, peerPort, length, data);
+             },
+             port);
+}
+
+void SetupDirectorySocket(TUDPClientSocket& socket, const std::vector<std::string>& resolved,
+                          const std::string& fixedAddress, IDatagramHandOver& handOver, uint16_t port) {
+  AimAndOpen(socket, resolved, fixedAddress,
+             [&handOver](uint32_t, uint16_t, int32_t length, const uint8_t* data) {
+               HandDatagramOver(handOver, length, data);
+             },
+             port);
 }
 
 uint32_t TSystemTicks::Now() { return GetTickCount32(); }
@@ -151,8 +178,7 @@ void TDirectoryExchange::TimerTick() {
 }
 
 void TDirectoryExchange::OnDirectoryData(uint32_t, uint16_t, int32_t length, const uint8_t* data) {
-  if (length < 1) return;
-  FHandOver.HandOver(std::vector<uint8_t>(data, data + length));
+  HandDatagramOver(FHandOver, length, data);
 }
 
 void TDirectoryExchange::DirectoryDataArrived(const std::vector<uint8_t>& datagram) {

@@ -149,6 +149,12 @@ std::string DirectoryFixedAddress();
 void SetupDirectorySocket(TUDPClientSocket& socket, const std::vector<std::string>& resolved,
                           const std::string& fixedAddress, TDirectoryExchange& exchange,
                           uint16_t port = DirectoryPort);
+// The same with the datagrams going straight to `handOver`, as the exchange's
+// OnDirectoryData hands them: the main window opens its socket before the
+// server configuration, and with it the exchange, exists.
+void SetupDirectorySocket(TUDPClientSocket& socket, const std::vector<std::string>& resolved,
+                          const std::string& fixedAddress, IDatagramHandOver& handOver,
+                          uint16_t port = DirectoryPort);
 
 // `_GMID` read as a decimal integer (an optional sign and digits, within 32
 // bits); false for anything else.
