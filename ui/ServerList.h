@@ -2,9 +2,9 @@
 // one TServerPopup (servers of the current group, or the groups) below a
 // label of the main window, draws its 32-pixel items itself with the main
 // window's picker images, follows the pointer and reports how it closed.
-// The window is created hidden with the main window as owner; Show fills,
-// sizes, places and shows it, and every close hides it again, so each
-// showing starts from its own items and no highlighted item of an earlier one.
+// The object is made once, with the main window as owner; each showing
+// creates the pop-up window anew and its close destroys it, so a showing
+// starts from its own items and no highlighted item of an earlier one.
 #pragma once
 #include <windows.h>
 
@@ -33,11 +33,11 @@ public:
   // How a showing ended: the index of the committed item (mouse button in
   // the list, Enter, Escape with an item highlighted), or nothing (commit
   // with no item highlighted, focus loss, the foreground check). Called
-  // after the pop-up is hidden; the handler may show it again.
+  // after the pop-up window is gone; the handler may show it again.
   using TCloseHandler = std::function<void(std::optional<int> committed)>;
 
-  // Creates the hidden pop-up owned by `owner`. Throws std::runtime_error
-  // when the window cannot be created.
+  // Registers the window class (std::runtime_error when that fails); the
+  // pop-ups it shows are owned by `owner`.
   TfrmServerList(HWND owner, TServerListImages images, TCloseHandler onClose,
                  HINSTANCE instance = GetModuleHandleA(nullptr));
   ~TfrmServerList();
@@ -47,8 +47,8 @@ public:
   // Shows `popup` with its top-left corner at the screen point `at`, its
   // height PopupHeight(items), `current` highlighted (-1: none), the
   // foreground check running. A showing still open is closed first without
-  // commit.
-  void Show(TServerPopup popup, POINT at, int current = -1);
+  // commit. False (logged, nothing shown) when the window cannot be made.
+  bool Show(TServerPopup popup, POINT at, int current = -1);
   // Closes without commit (reported to the handler) when shown.
   void Cancel();
 
@@ -56,6 +56,7 @@ public:
   // The items of the current or last showing; in the close handler,
   // Popup().Commit(...) applies the committed item.
   const TServerPopup& Popup() const { return FPopup; }
+  // The pop-up and its list box while shown, else nullptr.
   HWND Handle() const { return FHandle; }
   HWND ListHandle() const { return FList; }
 
@@ -69,10 +70,14 @@ private:
   friend LRESULT CALLBACK ServerListListProc(HWND, UINT, WPARAM, LPARAM);
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT ListProc(UINT message, WPARAM wParam, LPARAM lParam);
+  bool CreateWindows();
+  void DestroyWindows();
   void Close(bool commit);
   void PaintFrame();
   void DrawListItem(const DRAWITEMSTRUCT& item);
 
+  HWND FOwner;
+  HINSTANCE FInstance;
   TServerListImages FImages;
   TCloseHandler FOnClose;
   TServerPopup FPopup{TPopupMode::Servers, {}};
