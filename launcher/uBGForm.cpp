@@ -5,9 +5,13 @@
 #include <exception>
 
 #include "common/Log.h"
+#include "common/PathUtils.h"
 #include "common/WindowMessages.h"
 #include "install/SelfUpdateWin.h"
 #include "launcher/logic/UpdateThreadRun.h"
+#include "launcher/uBGFormServerView.h"
+#include "net/cUdpSocket.h"
+#include "net/uUDPEcho.h"
 #include "package/PackageReader.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
@@ -51,8 +55,12 @@ private:
   TfrmMain& F;
 };
 
-TfrmMain::TfrmMain(HINSTANCE instance)
+TfrmMain::TfrmMain(HINSTANCE instance) : TfrmMain(TMainWindowPlaces{}, instance) {}
+
+TfrmMain::TfrmMain(const TMainWindowPlaces& places, HINSTANCE instance)
     : TfrmMainSkin(instance),
+      FPlaces(places),
+      FLauncherFolder(places.launcherFolder.empty() ? ExtractFilePath(GetModuleFilePath()) : places.launcherFolder),
       FSink(std::make_shared<TWindowMessageSink>(Handle())),
       FUpdateLook(std::make_unique<TUpdateLook>(*this)) {
   FormCreate();
@@ -98,19 +106,8 @@ void TfrmMain::CreateSteps() {
   ApplyUpdatingLook();
 }
 
-// The directory-service client socket and the ServerNames list: created by
-// the directory exchange when it joins the window.
-void TfrmMain::CreateDirectorySocket() {}
-// The list of started game clients: created by the game launch.
-void TfrmMain::CreateGameList() {}
-// The UDP echo service: created by the echo service's window side.
-void TfrmMain::CreateEchoService() {}
-// TServerConfig: created by the server list's window side.
-void TfrmMain::CreateServerConfig() {}
 // The embedded news browser, loading _NewsPageUrl: created by the web panel.
 void TfrmMain::CreateNewsBrowser() {}
-// The hidden server list pop-up TfrmServerList: created by the server picker.
-void TfrmMain::CreateServerPopup() {}
 
 // --- RunTimer ---------------------------------------------------------------
 
@@ -142,12 +139,6 @@ void TfrmMain::FirstRunTimerTick() {
   if (InstallLocationCheck()) StartUpdate();
 }
 
-// The install-location check: filled by the install work; until then this
-// copy always goes on where it is.
-bool TfrmMain::InstallLocationCheck() { return true; }
-// The later ticks watch the started game clients: filled by the game launch.
-void TfrmMain::GameWatchTick() {}
-
 // --- update runs ------------------------------------------------------------
 
 void TfrmMain::StartUpdate() {
@@ -164,6 +155,11 @@ bool TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
     return true;
   }
   if (FUpdate && FUpdate->HandleMessage(message, wParam, lParam)) {
+    result = 0;
+    return true;
+  }
+  if (message == UM_DIRECTORY_DATA) {
+    TakeDirectoryData();
     result = 0;
     return true;
   }
@@ -207,6 +203,7 @@ bool TfrmMain::FormCloseQuery() {
 void TfrmMain::FormDestroy() {
   if (FDestroyed) return;
   FDestroyed = true;
+  FServerPopup.reset();
   ReleaseBackground();
   // Posts of a thread still ending go nowhere from now on.
   if (FSink) FSink->Detach();
@@ -219,11 +216,3 @@ void TfrmMain::FormDestroy() {
   CloseDirectorySocket();
 }
 
-// Released by the game launch.
-void TfrmMain::ReleaseGameList() {}
-// Stopped and released by the echo service's window side.
-void TfrmMain::StopEchoService() {}
-// Released by the server list's window side.
-void TfrmMain::ReleaseServerConfig() {}
-// Closed and released by the directory exchange.
-void TfrmMain::CloseDirectorySocket() {}

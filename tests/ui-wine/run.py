@@ -147,6 +147,12 @@ class Launch:
         self.folder = harness.fresh_dir(ctx.path("cases", name))
         self.exe = os.path.join(self.folder, "launcher.exe")
         shutil.copyfile(exe, self.exe)
+        # A game folder, so the install-location check lets the launcher
+        # stay and update here instead of asking for one.
+        for marker in ("Korblib.dll", "d3dx9_43.dll"):
+            with open(os.path.join(self.folder, marker), "wb") as f:
+                f.write(b"x")
+        os.makedirs(os.path.join(self.folder, "data"), exist_ok=True)
         self.log = os.path.join(self.folder, "wine.log")
         self.proc = ctx.wine.start([self.exe], self.folder, self.log)
         self.facts = None

@@ -84,11 +84,19 @@ private:
   TLauncherConfig FSaved;
 };
 
+// The window of these tests stays where it is: the install-location check
+// (which would ask for a game folder here) is not run.
+TMainWindowPlaces StayingPlaces() {
+  TMainWindowPlaces places;
+  places.runInstallCheck = false;
+  return places;
+}
+
 }  // namespace
 
 TEST(Lifecycle, CreationRunsItsStepsInOrderAndLeavesTheSkinForTheFirstTick) {
   TLogCapture log;
-  TfrmMain form;
+  TfrmMain form(StayingPlaces());
   form.EndsApplication = false;
   ExpectInOrder(log, {"Form create begin", "form create initconfig end", "form create wb create"});
   EXPECT_TRUE(form.RunTimer.Enabled());
@@ -103,7 +111,7 @@ TEST(Lifecycle, FirstTickComposesThenStartsTheClientRunAndLaterTicksDoNotRepeatI
   TConfigScope config;
   TSilentServer server;
   TLogCapture log;
-  TfrmMain form;
+  TfrmMain form(StayingPlaces());
   form.EndsApplication = false;
   LauncherConfig._ClientPatchUrl = server.Url();
   form.RunTimerTimer();
@@ -122,7 +130,7 @@ TEST(Lifecycle, FirstTickComposesThenStartsTheClientRunAndLaterTicksDoNotRepeatI
 }
 
 TEST(Lifecycle, UpdateMessagesReachTheProgressDisplayThroughTheWindow) {
-  TfrmMain form;
+  TfrmMain form(StayingPlaces());
   form.EndsApplication = false;
   // No first tick, so no real run posts in between.
   form.RunTimer.SetEnabled(false);
@@ -155,7 +163,7 @@ TEST(Lifecycle, UpdateMessagesReachTheProgressDisplayThroughTheWindow) {
 }
 
 TEST(Lifecycle, HidingTakesTheWindowOffTheTaskbarAndActivationBringsItBack) {
-  TfrmMain form;
+  TfrmMain form(StayingPlaces());
   form.EndsApplication = false;
   const HWND window = form.Handle();
   form.Show();
@@ -179,7 +187,7 @@ TEST(Lifecycle, HidingTakesTheWindowOffTheTaskbarAndActivationBringsItBack) {
 TEST(Lifecycle, ClosingDuringAHangingRequestDoesNotWaitForIt) {
   TConfigScope config;
   TSilentServer server;
-  TfrmMain form;
+  TfrmMain form(StayingPlaces());
   form.EndsApplication = false;
   LauncherConfig._ClientPatchUrl = server.Url();
   const HWND window = form.Handle();
