@@ -11,8 +11,10 @@
 #include "common/PathUtils.h"
 #include "install/InstallRegistry.h"
 #include "install/ShellShortcut.h"
+#include "install/uInstallForm.h"
 #include "install/logic/InstallLocation.h"
 #include "platform/File.h"
+#include "platform/CodePage.h"
 #include "platform/Process.h"
 #include "support/TestSupport.h"
 
@@ -96,4 +98,68 @@ TEST(WireInstall, LauncherOutsideTheGameFolderMovesThereAndTheCopyDeletesTheFirs
   EXPECT_TRUE(WaitFor(15000, [] { return FindWindowA("Client Launcher", nullptr) != nullptr; }));
   CloseLauncherWindow();
   DeleteFileAt(link);
+}
+
+namespace {
+
+RECT ChildRect(HWND parent, HWND child) {
+  RECT rect{};
+  GetWindowRect(child, &rect);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+void Click(HWND button) {
+  PostMessageA(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+               reinterpret_cast<LPARAM>(button));
+}
+
+}  // namespace
+
+// TForm1: its frame, controls and texts; "安装" ends the modal run with OK,
+// the close box without it; the owner is disabled only meanwhile.
+TEST(WireInstall, InstallFolderDialogLayoutAndModalResults) {
+  const HWND owner = CreateWindowExA(0, "STATIC", "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(owner, nullptr);
+  {
+    TForm1 form(owner);
+    EXPECT_FALSE(IsWindowVisible(form.Handle()));
+    EXPECT_EQ(GetWindow(form.Handle(), GW_OWNER), owner);
+    EXPECT_TRUE(GetWindowLongA(form.Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+    RECT client{};
+    GetClientRect(form.Handle(), &client);
+    EXPECT_EQ(client.right, 313);
+    EXPECT_EQ(client.bottom, 122);
+    EXPECT_EQ(form.Caption(), InstallDialogCaption);
+    const RECT edit = ChildRect(form.Handle(), form.Edit1());
+    EXPECT_EQ(edit.left, 32);
+    EXPECT_EQ(edit.top, 24);
+    EXPECT_EQ(edit.right - edit.left, 209);
+    EXPECT_EQ(edit.bottom - edit.top, 21);
+    const RECT browse = ChildRect(form.Handle(), form.Button1());
+    EXPECT_EQ(browse.left, 248);
+    EXPECT_EQ(browse.right - browse.left, 49);
+    const RECT install = ChildRect(form.Handle(), form.Button2());
+    EXPECT_EQ(install.left, 104);
+    EXPECT_EQ(install.top, 64);
+    EXPECT_EQ(install.right - install.left, 97);
+    EXPECT_EQ(install.bottom - install.top, 41);
+    wchar_t caption[16] = {};
+    GetWindowTextW(form.Button2(), caption, 16);
+    EXPECT_EQ(Utf16ToCp936(std::u16string(caption, caption + wcslen(caption))), InstallButtonCaption);
+
+    const std::string folder = "C:\Quellan\xCE\xA2\xB6\xCB\\";  // "C:\Quellan微端\"
+    form.SetEditText(folder);
+    Click(form.Button2());
+    EXPECT_EQ(form.ShowModal(), 1);
+    EXPECT_EQ(form.EditText(), folder);
+    EXPECT_FALSE(IsWindowVisible(form.Handle()));
+    EXPECT_TRUE(IsWindowEnabled(owner));
+
+    PostMessageA(form.Handle(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(form.ShowModal(), 2);
+    EXPECT_TRUE(IsWindow(form.Handle()));
+    EXPECT_TRUE(IsWindowEnabled(owner));
+  }
+  DestroyWindow(owner);
 }
