@@ -42,12 +42,14 @@ public:
   bool WriteLine(const std::string& text);
   void SetBounds(const TRectI& bounds);
   void SetVisible(bool visible);
+  // The panel's own visibility (its parent may still be hidden).
   bool Visible() const;
   bool HasBrowser() const;
   HWND Handle() const { return FHandle; }
 
 private:
   HWND FHandle = nullptr;
+  bool FOle = false;  // OleInitialize succeeded: balanced at destruction
   std::unique_ptr<TWebBrowserSite> FSite;
 };
 
