@@ -18,6 +18,7 @@
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "skin/Gdiplus.h"
+#include "ui/WebPage.h"
 
 namespace {
 
@@ -62,8 +63,8 @@ int RunLauncher(HINSTANCE instance) {
   TGdiplusSession gdiplus;
   int exitCode = 0;
   {
-    // The install-folder dialog TForm1 and the web page window TfrmWebPage
-    // join the process here when their parts arrive.
+    // The install-folder dialog TForm1 is made when the install-location
+    // check asks the player, and the web page window by the "/web:" mode.
     TfrmMain main(instance);
     main.Show();
     exitCode = RunMessageLoop();
@@ -86,9 +87,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   const TEntryChoice choice = ChooseEntryMode(CommandLineArguments(), program);
   switch (choice.Mode) {
     case TEntryMode::WebPage:
-      // The web page window arrives with the web panels; until then the
-      // mode ends here, without a main window and without the instance check.
-      LogError("web page mode: " + choice.WebAddress);
+      // Only the web page window, without the instance check.
+      ShowWebPage(choice.WebAddress);
       return 0;
     case TEntryMode::SelfUpdate:
       return RunSelfUpdateSwap(program, WindowsSelfUpdateOperations()) ? 0 : 1;

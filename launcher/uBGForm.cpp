@@ -22,7 +22,10 @@ class TfrmMain::TUpdateLook : public TUpdateRunWindow {
 public:
   explicit TUpdateLook(TfrmMain& form) : F(form) {}
   void ApplyProgressLook() override { F.ApplyProgressLook(); }
-  void ApplyLoginLook() override { F.ApplyLoginLook(); }
+  void ApplyLoginLook() override {
+    F.ApplyLoginLook();
+    F.SyncNewsBrowser();
+  }
   void ShowSkipLink() override { F.ShowSkipLink(); }
   bool SelfUpdateCheck() override {
     if (::SelfUpdateCheck(GetModuleFilePath(), WindowsSelfUpdateOperations()) != TSelfUpdateCheck::Started)
@@ -106,8 +109,16 @@ void TfrmMain::CreateSteps() {
   ApplyUpdatingLook();
 }
 
-// The embedded news browser, loading _NewsPageUrl: created by the web panel.
-void TfrmMain::CreateNewsBrowser() {}
+// The news browser, hidden until its first DocumentComplete or the login
+// look; its place comes from the positions block on the first tick.
+void TfrmMain::CreateNewsBrowser() {
+  FNews = std::make_unique<TNewsBrowser>(Handle(), NewsBrowserRect);
+  FNews->Navigate(LauncherConfig._NewsPageUrl);
+}
+
+void TfrmMain::SyncNewsBrowser() {
+  if (FNews && NewsBrowserVisible) FNews->Show();
+}
 
 // --- RunTimer ---------------------------------------------------------------
 
@@ -123,6 +134,7 @@ void TfrmMain::FirstRunTimerTick() {
   Initialized = true;
   LogError("initialize ResetComponentOffset begin");
   ResetComponentOffset();
+  if (FNews) FNews->Host().SetBounds(NewsBrowserRect);
   LogError("initialize ResetComponentOffset end");
   ApplyUpdatingLook();
   LogError("initialize LoadImageresource begin");
@@ -204,6 +216,7 @@ void TfrmMain::FormDestroy() {
   if (FDestroyed) return;
   FDestroyed = true;
   FServerPopup.reset();
+  FNews.reset();
   ReleaseBackground();
   // Posts of a thread still ending go nowhere from now on.
   if (FSink) FSink->Detach();

@@ -20,6 +20,7 @@
 #include "servers/ServerSelection.h"
 #include "ui/MainSkin.h"
 #include "ui/ServerList.h"
+#include "ui/WebPage.h"
 
 class TUDPClientSocket;
 class TUDPEchoServer;
@@ -88,6 +89,7 @@ public:
   TUDPClientSocket* DirectorySocket() { return FDirectorySocket.get(); }
   TfrmServerList* ServerPopup() { return FServerPopup.get(); }
   const TGameList* GameList() const { return FGameList.get(); }
+  TNewsBrowser* NewsBrowser() { return FNews.get(); }
   // CurrentServer (zero-filled until a choice) and MemberText.
   const TServerInfo& CurrentServer() const;
   std::string MemberText() const;
@@ -123,6 +125,8 @@ private:
   void ReleaseServerConfig();
   void CloseDirectorySocket();
 
+  // Shows the news browser when the current look shows it (the login look).
+  void SyncNewsBrowser();
   void TakeDirectoryData();
   void ShowPopup(TPopupMode mode, TLGLabel& below);
   void PopupClosed(std::optional<int> committed);
@@ -141,6 +145,7 @@ private:
   std::unique_ptr<TUDPEchoServer> FEcho;
   std::unique_ptr<TServerConfig> FServerConfig;
   std::unique_ptr<TDirectoryExchange> FExchange;
+  std::unique_ptr<TNewsBrowser> FNews;
   std::unique_ptr<TfrmServerList> FServerPopup;
   // The picker images the pop-up was made with.
   std::optional<TServerListImages> FPopupImages;

@@ -87,7 +87,9 @@ void TfrmMain::TakeDirectoryData() {
     if (FExchange) FExchange->DirectoryDataArrived(datagram);
 }
 
+// Also the end of the skip link, which has just applied the login look.
 void TfrmMain::RefreshServerList() {
+  SyncNewsBrowser();
   if (FExchange) FExchange->RefreshServerList();
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "common/PathUtils.h"
@@ -17,6 +18,7 @@
 #include "platform/CodePage.h"
 #include "platform/Process.h"
 #include "support/TestSupport.h"
+#include "ui/MainSkin.h"
 
 namespace {
 
@@ -148,7 +150,7 @@ TEST(WireInstall, InstallFolderDialogLayoutAndModalResults) {
     GetWindowTextW(form.Button2(), caption, 16);
     EXPECT_EQ(Utf16ToCp936(std::u16string(caption, caption + wcslen(caption))), InstallButtonCaption);
 
-    const std::string folder = "C:\Quellan\xCE\xA2\xB6\xCB\\";  // "C:\Quellan微端\"
+    const std::string folder = "C:\\Quellan\xCE\xA2\xB6\xCB\\";  // "C:\Quellan微端\"
     form.SetEditText(folder);
     Click(form.Button2());
     EXPECT_EQ(form.ShowModal(), 1);
@@ -162,4 +164,58 @@ TEST(WireInstall, InstallFolderDialogLayoutAndModalResults) {
     EXPECT_TRUE(IsWindowEnabled(owner));
   }
   DestroyWindow(owner);
+}
+
+namespace {
+
+struct TFoundWindow {
+  DWORD process;
+  const char* className;
+  HWND window = nullptr;
+};
+
+BOOL CALLBACK FindProcessWindow(HWND window, LPARAM data) {
+  auto* found = reinterpret_cast<TFoundWindow*>(data);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char name[64] = {};
+  GetClassNameA(window, name, sizeof name);
+  if (process != found->process || std::string(name) != found->className) return TRUE;
+  found->window = window;
+  return FALSE;
+}
+
+// A top-level window of `className` that belongs to `process`.
+HWND ProcessWindow(DWORD process, const char* className) {
+  TFoundWindow found{process, className};
+  EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&found));
+  return found.window;
+}
+
+}  // namespace
+
+// "/web:" opens only the web page window, also while another launcher runs
+// (here a main window of this process), and the program ends with it.
+TEST(WireInstall, WebModeShowsOnlyTheWebPageWindow) {
+  ASSERT_TRUE(FileExists(LauncherProgram())) << LauncherProgram();
+  TfrmMainSkin running;
+  running.EndsApplication = false;
+  ASSERT_EQ(FindWindowA(MainWindowClassName, nullptr), running.Handle());
+  TTempFolder folder;
+  const std::string program = Backslashed(folder / "launcher.exe");
+  ASSERT_TRUE(CopyFileAt(LauncherProgram(), program));
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  std::string commandLine = "\"" + program + "\" /web:http://127.0.0.1:1/page";
+  ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+  HWND page = nullptr;
+  EXPECT_TRUE(WaitFor(20000, [&] { return (page = ProcessWindow(info.dwProcessId, "TfrmWebPage")) != nullptr; }));
+  EXPECT_EQ(ProcessWindow(info.dwProcessId, "Client Launcher"), nullptr);
+  EXPECT_EQ(WaitForSingleObject(info.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  if (page) PostMessageA(page, WM_CLOSE, 0, 0);
+  EXPECT_EQ(WaitForSingleObject(info.hProcess, 20000), static_cast<DWORD>(WAIT_OBJECT_0));
+  if (WaitForSingleObject(info.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(info.hProcess, 1);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
 }

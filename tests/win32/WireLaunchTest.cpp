@@ -128,6 +128,8 @@ TEST(WireLaunch, ListArrivesPickerChoosesAndStartRunsTheClient) {
   TTestMain form(Places(folder.Path(), static_cast<uint16_t>(TestPortBase() + 20)));
   form.EndsApplication = false;
   WaitForDirectorySocket(form);
+  // The first RunTimer tick (the deferred set-up) is over before the player acts.
+  ASSERT_TRUE(PumpUntil(3000, [&] { return form.Initialized; }));
   ASSERT_NE(form.DirectoryExchange(), nullptr);
   EXPECT_EQ(form.CurrentServer().id, 0);
 
@@ -184,7 +186,6 @@ TEST(WireLaunch, ListArrivesPickerChoosesAndStartRunsTheClient) {
   EXPECT_TRUE(IsWindow(form.Handle()));
 
   // The watch keeps a running client and removes it once it has ended.
-  form.Initialized = true;
   form.RunTimerTimer();
   EXPECT_EQ(form.GameList()->Entries().size(), 1u);
   DeleteFileAt(folder / "game-client.hold");
@@ -316,6 +317,11 @@ TEST(WireLaunch, CreationMakesTheServicesAndDestructionReleasesThem) {
   EXPECT_FALSE(form.ServerPopup()->Visible());
   EXPECT_EQ(form.DirectorySocket()->RemotePort(), TestPortBase() + 20);
   EXPECT_EQ(form.DirectorySocket()->RemoteHost(), "127.0.0.1");
+  // The news browser waits hidden for its page or the login look.
+  ASSERT_NE(form.NewsBrowser(), nullptr);
+  EXPECT_FALSE(form.NewsBrowser()->Visible());
+  form.lbIngUpdateClick();
+  EXPECT_TRUE(form.NewsBrowser()->Visible());
   // The echo service binds a port of the system's choice.
   ASSERT_TRUE(PumpUntil(3000, [&] { return form.EchoService()->IsOpen(); }));
   EXPECT_NE(form.EchoService()->Port(), 0);
