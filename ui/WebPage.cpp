@@ -77,6 +77,9 @@ TfrmWebPage::~TfrmWebPage() {
 }
 
 void TfrmWebPage::ShowModal() {
+  // A page may ask to close during its first navigation, before the window
+  // was ever shown.
+  if (FClosed) return;
   // Shown, then brought to the foreground: a window that is active when it
   // appears becomes a managed X window under Wine, and hiding that one
   // waits seconds for a window manager.

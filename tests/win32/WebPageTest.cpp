@@ -143,6 +143,15 @@ TEST_F(TWebPageTest, ModalLoopEndsByEscapeCloseBoxOrTheEndOfTheProgram) {
     EXPECT_FALSE(EndedByItself(page));
   }
   {
+    // The control's own navigation event reaches the close hook: an address
+    // with "#Close" ends the window before it is shown.
+    TfrmWebPage page("http://127.0.0.1:9/done#Close");
+    if (page.Browser()->HasBrowser()) {
+      EXPECT_TRUE(EndedByItself(page));
+      EXPECT_FALSE(IsWindowVisible(page.Handle()));
+    }
+  }
+  {
     TfrmWebPage page(DeadPage);
     PostQuitMessage(3);
     EXPECT_TRUE(EndedByItself(page));
