@@ -13,6 +13,7 @@
 #include "skin/logic/SkinGeometry.h"
 
 class TWebBrowserSite;
+struct IWebBrowser2;
 
 // One hosted WebBrowser control in a child window of its own, with the
 // document-host flags WebHostFlags, no context menus and no tab stop.
@@ -45,6 +46,8 @@ public:
   // The panel's own visibility (its parent may still be hidden).
   bool Visible() const;
   bool HasBrowser() const;
+  // The control itself (borrowed), or nullptr.
+  IWebBrowser2* Control() const;
   HWND Handle() const { return FHandle; }
 
 private:

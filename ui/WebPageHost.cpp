@@ -345,6 +345,8 @@ TWebBrowserHost::~TWebBrowserHost() {
 
 bool TWebBrowserHost::HasBrowser() const { return FSite && FSite->Browser(); }
 
+IWebBrowser2* TWebBrowserHost::Control() const { return FSite ? FSite->Browser() : nullptr; }
+
 bool TWebBrowserHost::Navigate(const std::string& url) {
   if (!HasBrowser()) return false;
   if (url.find_first_not_of(" \t\r\n") == std::string::npos) return false;

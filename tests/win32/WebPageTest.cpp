@@ -1,5 +1,9 @@
 #include "ui/WebPage.h"
 
+#include <exdisp.h>
+#include <exdispid.h>
+#include <mshtmhst.h>
+
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -211,6 +215,164 @@ TEST_F(TWebPageTest, NewsLinksOpenDecoratedWithTheMachineChecksum) {
   // The checksum of this machine's adapters, as the links of the main
   // window's buttons carry it.
   EXPECT_EQ(ThisMachineCrc(), crc);
+}
+
+}  // namespace
+
+namespace {
+
+// What the control sees of its container, asked as the control asks it.
+class TContainerView {
+public:
+  explicit TContainerView(IWebBrowser2* control) {
+    IOleObject* object = nullptr;
+    if (FAILED(control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)))) return;
+    IOleClientSite* site = nullptr;
+    object->GetClientSite(&site);
+    object->Release();
+    if (!site) return;
+    site->QueryInterface(IID_IDocHostUIHandler, reinterpret_cast<void**>(&FHandler));
+    site->Release();
+    IConnectionPointContainer* points = nullptr;
+    if (FAILED(control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&points)))) return;
+    IConnectionPoint* point = nullptr;
+    points->FindConnectionPoint(DIID_DWebBrowserEvents2, &point);
+    points->Release();
+    if (!point) return;
+    IEnumConnections* connections = nullptr;
+    point->EnumConnections(&connections);
+    point->Release();
+    if (!connections) return;
+    CONNECTDATA data{};
+    if (connections->Next(1, &data, nullptr) == S_OK && data.pUnk) {
+      data.pUnk->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&FSink));
+      data.pUnk->Release();
+    }
+    connections->Release();
+  }
+  ~TContainerView() {
+    if (FHandler) FHandler->Release();
+    if (FSink) FSink->Release();
+  }
+  TContainerView(const TContainerView&) = delete;
+  TContainerView& operator=(const TContainerView&) = delete;
+  IDocHostUIHandler* Handler() const { return FHandler; }
+
+  // Fires `id` with `arguments` given first to last (the control passes
+  // them last to first); true when the sink set the cancel flag `cancel`.
+  bool Fire(DISPID id, std::vector<VARIANTARG> arguments, VARIANT_BOOL* cancel = nullptr) {
+    std::vector<VARIANTARG> reversed(arguments.rbegin(), arguments.rend());
+    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    if (cancel) *cancel = VARIANT_FALSE;
+    FSink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+    return cancel && *cancel == VARIANT_TRUE;
+  }
+  bool HasSink() const { return FSink != nullptr; }
+
+private:
+  IDocHostUIHandler* FHandler = nullptr;
+  IDispatch* FSink = nullptr;
+};
+
+VARIANTARG Bstr(BSTR text) {
+  VARIANTARG value;
+  VariantInit(&value);
+  value.vt = VT_BSTR;
+  value.bstrVal = text;
+  return value;
+}
+
+VARIANTARG ByRef(VARIANT* inner) {
+  VARIANTARG value;
+  VariantInit(&value);
+  value.vt = VT_BYREF | VT_VARIANT;
+  value.pvarVal = inner;
+  return value;
+}
+
+VARIANTARG CancelFlag(VARIANT_BOOL* flag) {
+  VARIANTARG value;
+  VariantInit(&value);
+  value.vt = VT_BYREF | VT_BOOL;
+  value.pboolVal = flag;
+  return value;
+}
+
+VARIANTARG Empty() {
+  VARIANTARG value;
+  VariantInit(&value);
+  return value;
+}
+
+TEST_F(TWebPageTest, ContainerGivesHostFlagsSuppressesMenusAndRoutesEvents) {
+  THiddenWindow main;
+  ASSERT_TRUE(main.Ok());
+  std::vector<std::string> opened;
+  TNewsBrowser news(main.Handle(), TRectI{0, 0, 100, 100}, [&](const std::string& url) { opened.push_back(url); });
+  if (!news.Host().HasBrowser()) GTEST_SKIP() << "no WebBrowser control on this system";
+  TContainerView view(news.Host().Control());
+  ASSERT_NE(nullptr, view.Handler());
+  ASSERT_TRUE(view.HasSink());
+
+  DOCHOSTUIINFO info{};
+  info.cbSize = sizeof info;
+  ASSERT_EQ(S_OK, view.Handler()->GetHostInfo(&info));
+  EXPECT_EQ(0x1004402Du, info.dwFlags);
+  EXPECT_EQ(static_cast<DWORD>(DOCHOSTUIDBLCLK_DEFAULT), info.dwDoubleClick);
+  // S_OK: the host has shown the menu itself, so no kind of menu appears.
+  POINT at{5, 5};
+  for (DWORD kind = 0; kind <= 10; ++kind)
+    EXPECT_EQ(S_OK, view.Handler()->ShowContextMenu(kind, &at, nullptr, nullptr)) << kind;
+
+  // NewWindow3 (ppDisp, Cancel, dwFlags, context, URL): the link opens
+  // decorated and the control opens no window.
+  const BSTR context = SysAllocString(L"http://127.0.0.1/news.html");
+  const BSTR link = SysAllocString(L"http://127.0.0.1/item?id=7");
+  VARIANT_BOOL cancel = VARIANT_FALSE;
+  VARIANTARG flags = Empty();
+  flags.vt = VT_I4;
+  EXPECT_TRUE(view.Fire(DISPID_NEWWINDOW3, {Empty(), CancelFlag(&cancel), flags, Bstr(context), Bstr(link)}, &cancel));
+  ASSERT_EQ(1u, opened.size());
+  EXPECT_EQ("http://127.0.0.1/item?id=7&crc=" + ThisMachineCrc(), opened[0]);
+
+  // DocumentComplete shows the panel.
+  EXPECT_FALSE(news.Visible());
+  view.Fire(DISPID_DOCUMENTCOMPLETE, {Empty(), Empty()});
+  EXPECT_TRUE(news.Visible());
+  SysFreeString(context);
+  SysFreeString(link);
+}
+
+TEST_F(TWebPageTest, WebPageEventsCloseOnlyForCloseAddressesAndSetTheCaption) {
+  TfrmWebPage page(DeadPage);
+  if (!page.Browser()->HasBrowser()) GTEST_SKIP() << "no WebBrowser control on this system";
+  ShowWindow(page.Handle(), SW_SHOWNA);
+  TContainerView view(page.Browser()->Control());
+  ASSERT_TRUE(view.HasSink());
+
+  // BeforeNavigate2 (pDisp, URL, Flags, Target, PostData, Headers, Cancel).
+  auto navigate = [&](const wchar_t* address) {
+    VARIANT url;
+    VariantInit(&url);
+    url.vt = VT_BSTR;
+    url.bstrVal = SysAllocString(address);
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    const bool cancelled = view.Fire(
+        DISPID_BEFORENAVIGATE2, {Empty(), ByRef(&url), Empty(), Empty(), Empty(), Empty(), CancelFlag(&cancel)}, &cancel);
+    VariantClear(&url);
+    return cancelled;
+  };
+  EXPECT_FALSE(navigate(L"http://127.0.0.1/next.html"));
+  EXPECT_TRUE(IsWindowVisible(page.Handle()));
+
+  // TitleChange (Text).
+  const BSTR title = SysAllocString(L"\u65B0\u95FB");  // "新闻"
+  view.Fire(DISPID_TITLECHANGE, {Bstr(title)});
+  SysFreeString(title);
+  EXPECT_EQ("\xD0\xC2\xCE\xC5", page.Caption());
+
+  EXPECT_TRUE(navigate(L"http://127.0.0.1/x#cLoSe"));
+  EXPECT_FALSE(IsWindowVisible(page.Handle()));
 }
 
 }  // namespace
