@@ -319,11 +319,12 @@ STDMETHODIMP TWebBrowserSite::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* 
 
 TWebBrowserHost::TWebBrowserHost(HWND parent, const TRectI& bounds, TEvents events) {
   RegisterHostClass();
-  FOle = SUCCEEDED(OleInitialize(nullptr));
   // A child without tab stop: the browser takes no part in keyboard tab order.
   FHandle = CreateWindowExA(0, HostClassName, "", WS_CHILD | WS_CLIPCHILDREN, bounds.X, bounds.Y, bounds.Width,
                             bounds.Height, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
   if (!FHandle) throw std::runtime_error("CreateWindowEx failed");
+  // Balanced by the destructor, which runs now that the constructor cannot throw.
+  FOle = SUCCEEDED(OleInitialize(nullptr));
   if (!FOle) {
     LogError("WebBrowser: OLE not initialised");
     return;
