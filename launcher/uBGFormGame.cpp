@@ -3,7 +3,6 @@
 // tick.
 #include "launcher/uBGForm.h"
 
-#include "common/Format.h"
 #include "common/Log.h"
 #include "common/PathUtils.h"
 #include "install/InstallCheck.h"

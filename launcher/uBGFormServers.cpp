@@ -13,7 +13,6 @@
 
 namespace {
 
-const std::vector<TServerName> NoServerNames;
 const TServerInfo NoServer;
 
 }  // namespace

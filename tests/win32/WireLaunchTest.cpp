@@ -142,8 +142,16 @@ TEST(WireLaunch, ListArrivesPickerChoosesAndStartRunsTheClient) {
   EXPECT_EQ(Utf16ToCp936(form.lbCurSelSrv.WideText()), NetcomName);
   EXPECT_TRUE(form.LGStart.Enabled);
 
-  // The group list holds the three groups; the second one, chosen with Enter,
+  // The group list holds the three groups; a mouse button on the first one
   // makes its server the current one.
+  form.btnSelMemClick();
+  ASSERT_NE(form.ServerPopup(), nullptr);
+  ASSERT_TRUE(PumpUntil(2000, [&] { return form.ServerPopup()->Visible(); }));
+  SendMessageA(form.ServerPopup()->ListHandle(), WM_MOUSEMOVE, 0, MAKELPARAM(20, 10));
+  SendMessageA(form.ServerPopup()->ListHandle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 10));
+  ASSERT_TRUE(PumpUntil(2000, [&] { return form.CurrentServer().id == 1; }));
+
+  // The second one, chosen with Enter, makes its server the current one.
   form.btnSelMemClick();
   ASSERT_NE(form.ServerPopup(), nullptr);
   ASSERT_TRUE(PumpUntil(2000, [&] { return form.ServerPopup()->Visible(); }));
