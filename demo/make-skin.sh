@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Draws the demo skin: the 33 PNG files that launcher-pack stores, plain
-# coloured shapes with a short label, at the sizes that demo/positions.json
-# gives their controls.
+# Draws the demo skin: the 33 PNG files that launcher-pack stores, at the
+# sizes that demo/positions.json gives their controls: gradient faces with
+# Chinese captions, a logo, and button states that differ at a glance.
 # Usage: demo/make-skin.sh OUTPUT_FOLDER
 set -euo pipefail
 
@@ -21,78 +21,96 @@ font="$(fc-match -f '%{file}' 'WenQuanYi Zen Hei' 2>/dev/null || true)"
 # Without the creation time in the files, the same skin packs to the same bytes.
 png=(-define "png:exclude-chunks=date,time")
 
-# shape NAME WIDTH HEIGHT FILL BORDER TEXT_COLOUR POINT_SIZE LABEL
-# A rounded rectangle with a centred label, on a transparent ground.
-shape() {
-  local name=$1 w=$2 h=$3 fill=$4 border=$5 ink=$6 size=$7 label=$8
+# button NAME WIDTH HEIGHT TOP BOTTOM BORDER INK POINT_SIZE LABEL [TEXT_DROP]
+# A rounded button face with a vertical gradient, a border and a centred label
+# with a dark shadow; TEXT_DROP moves the label down (the pressed look).
+button() {
+  local name=$1 w=$2 h=$3 top=$4 bottom=$5 border=$6 ink=$7 size=$8 label=$9 drop=${10:-0}
   local r=$(( (h < w ? h : w) / 5 ))
-  convert -size "${w}x${h}" xc:none \
-    -fill "$fill" -stroke "$border" -strokewidth 2 \
-    -draw "roundrectangle 1,1 $((w - 2)),$((h - 2)) $r,$r" \
-    -stroke none -fill "$ink" -font "$font" -pointsize "$size" -gravity center -annotate +0+0 "$label" \
+  convert -size "${w}x${h}" "gradient:${top}-${bottom}" \
+    \( -size "${w}x${h}" xc:black -fill white -draw "roundrectangle 0,0 $((w - 1)),$((h - 1)) $r,$r" \) \
+    -alpha off -compose CopyOpacity -composite -compose over \
+    -fill none -stroke "$border" -strokewidth 2 -draw "roundrectangle 1,1 $((w - 2)),$((h - 2)) $r,$r" \
+    -stroke none -font "$font" -pointsize "$size" -gravity center \
+    -fill '#00000099' -annotate "+1+$((drop + 1))" "$label" \
+    -fill "$ink" -annotate "+0+$drop" "$label" \
     "${png[@]}" "PNG32:$out/$name.png"
 }
 
-# bar NAME COLOUR_TOP COLOUR_BOTTOM: a progress bar image of 839 x 19.
+# The four looks of a button: normal, active (hover: lighter, bright rim),
+# down (pressed: darker, label lowered) and disable (grey).
+states() {  # KEY WIDTH HEIGHT POINT_SIZE LABEL NORMAL_TOP NORMAL_BOTTOM [with-disable]
+  local key=$1 w=$2 h=$3 size=$4 label=$5 top=$6 bottom=$7
+  button "${key}_normal" "$w" "$h" "$top" "$bottom" '#a8c8e8' white "$size" "$label"
+  button "${key}_active" "$w" "$h" '#ffe9a8' '#f0a030' '#fff6d0' '#3a2000' "$size" "$label"
+  button "${key}_down" "$w" "$h" '#14283c' '#0a1420' '#5c7ea3' '#c8c8c8' "$size" "$label" 2
+  if [ "${8:-}" = with-disable ]; then
+    button "${key}_disable" "$w" "$h" '#7a7a7a' '#505050' '#9a9a9a' '#bcbcbc' "$size" "$label"
+  fi
+}
+
+# bar NAME COLOUR_TOP COLOUR_BOTTOM: a progress bar image of 839 x 19, the
+# same in every column, so any length of it looks alike.
 bar() {
   convert -size 839x19 "gradient:$2-$3" "${png[@]}" "PNG32:$out/$1.png"
 }
 
-# The window background, 1002 x 642: a dark gradient with faint frames where
-# the news panel and the status area lie.
-convert -size 1002x642 gradient:'#2b4a6f-#0c1520' \
-  -fill none -stroke '#5c7ea3' -strokewidth 1 \
-  -draw 'rectangle 39,109 660,530' -draw 'rectangle 79,540 925,628' \
-  -stroke none -fill '#8fb3d9' -font "$font" -pointsize 14 -gravity southeast -annotate +12+6 'Quellan demo skin' \
+# The window background, 1002 x 642: a night-blue gradient, a dark title
+# strip with a gold rule, the frames of the news panel and the status area,
+# and the launcher's name.
+convert -size 1002x642 gradient:'#2d5580-#070c14' \
+  -fill '#0a1420c8' -draw 'rectangle 0,0 1001,27' \
+  -fill none -stroke '#c8a050' -strokewidth 1 -draw 'line 0,27 1001,27' \
+  -stroke '#5c7ea3' -draw 'roundrectangle 38,108 661,531 8,8' -draw 'roundrectangle 78,540 926,628 8,8' \
+  -stroke none -fill '#ffd08a' -font "$font" -pointsize 14 -annotate +12+19 '奎兰登录器' \
+  -fill '#8fb3d9' -pointsize 13 -gravity southeast -annotate +12+6 'Quellan demo skin' \
   "${png[@]}" "PNG32:$out/background.png"
 
-# Link buttons, 110 x 35: normal, active (hover) and down.
-link_button() {
-  local key=$1 label=$2
-  shape "btn_${key}_normal" 110 35 '#3a6ea5' '#9cc3ea' white 16 "$label"
-  shape "btn_${key}_active" 110 35 '#4f8cc9' '#d6e9fb' white 16 "$label"
-  shape "btn_${key}_down" 110 35 '#284d74' '#9cc3ea' '#d0d0d0' 16 "$label"
-}
-link_button cz 充值
-link_button gw 官网
-link_button lt 论坛
-link_button zc 注册
+# Link buttons, 110 x 35.
+states btn_cz 110 35 17 充值 '#3f7fc0' '#1d4a78'
+states btn_gw 110 35 17 官网 '#3f7fc0' '#1d4a78'
+states btn_lt 110 35 17 论坛 '#3f7fc0' '#1d4a78'
+states btn_zc 110 35 17 注册 '#3f7fc0' '#1d4a78'
 
-# Start button, 266 x 86.
-shape btn_start_normal 266 86 '#d2691e' '#ffd08a' white 30 开始游戏
-shape btn_start_active 266 86 '#f08030' '#fff0c8' white 30 开始游戏
-shape btn_start_down 266 86 '#a04c10' '#ffd08a' '#e0e0e0' 30 开始游戏
-shape btn_start_disable 266 86 '#6b6b6b' '#9a9a9a' '#b8b8b8' 30 开始游戏
+# Start button, 266 x 86, the only one with a disabled look.
+states btn_start 266 86 32 开始游戏 '#f09040' '#b04a10' with-disable
 
 # Selection buttons of the server picker, 35 x 40.
-shape cb_normal 35 40 '#3a6ea5' '#9cc3ea' white 18 选
-shape cb_active 35 40 '#4f8cc9' '#d6e9fb' white 18 选
-shape cb_down 35 40 '#284d74' '#9cc3ea' '#d0d0d0' 18 选
+states cb 35 40 18 ▼ '#3f7fc0' '#1d4a78'
 
 # Close and minimise, 40 x 40.
-shape close_normal 40 40 '#8b2323' '#e08080' white 22 ×
-shape close_active 40 40 '#c03030' '#ffb0b0' white 22 ×
-shape close_down 40 40 '#601818' '#e08080' '#d0d0d0' 22 ×
-shape min_normal 40 40 '#3a6ea5' '#9cc3ea' white 22 －
-shape min_active 40 40 '#4f8cc9' '#d6e9fb' white 22 －
-shape min_down 40 40 '#284d74' '#9cc3ea' '#d0d0d0' 22 －
+states close 40 40 22 × '#c04040' '#701818'
+states min 40 40 22 － '#3f7fc0' '#1d4a78'
 
-# Login panel 302 x 412 and slogan 300 x 60.
-convert -size 302x412 xc:none -fill '#101c2ae0' -stroke '#5c7ea3' -strokewidth 2 \
-  -draw 'roundrectangle 1,1 300,410 12,12' \
-  -stroke none -fill '#ffd08a' -font "$font" -pointsize 20 -gravity north -annotate +0+18 选择服务器 \
+# Login panel 302 x 412: a translucent dark card with a gold heading.
+convert -size 302x412 gradient:'#16263ae8-#0a1220f0' \
+  \( -size 302x412 xc:black -fill white -draw 'roundrectangle 0,0 301,411 12,12' \) \
+  -alpha off -compose CopyOpacity -composite -compose over \
+  -fill none -stroke '#c8a050' -strokewidth 2 -draw 'roundrectangle 1,1 300,410 12,12' \
+  -stroke none -fill '#ffd08a' -font "$font" -pointsize 20 -gravity north -annotate +0+16 选择服务器 \
+  -fill none -stroke '#c8a05080' -strokewidth 1 -draw 'line 24,50 277,50' \
   "${png[@]}" "PNG32:$out/frm_login.png"
-shape pic_slogan 300 60 '#00000000' '#00000000' '#ffd08a' 34 '奎兰 Quellan'
+
+# Slogan 300 x 60: the logo (a gold medallion with the game's initial) and
+# the game's name.
+convert -size 300x60 xc:none \
+  -fill '#00000060' -draw 'circle 31,31 31,4' \
+  -fill '#e8b04a' -stroke '#fff0c0' -strokewidth 2 -draw 'circle 30,30 30,4' \
+  -fill none -stroke '#8a5a10' -strokewidth 2 -draw 'circle 30,30 30,10' \
+  -stroke none -fill '#5a3300' -font "$font" -pointsize 26 -gravity west -annotate +17+0 奎 \
+  -fill '#00000099' -pointsize 30 -annotate +67+1 '奎兰' -fill '#ffd08a' -annotate +66+0 '奎兰' \
+  -fill '#cfe3f7' -pointsize 18 -annotate +140+4 'QUELLAN' \
+  "${png[@]}" "PNG32:$out/pic_slogan.png"
 
 # Progress bars: the empty track and the fill.
-bar Progress_bk '#1a2633' '#2a3a4c'
-bar Progress_all '#7fd35a' '#3c8f22'
+bar Progress_bk '#0c141e' '#22303f'
+bar Progress_all '#9be86e' '#2f8a1a'
 
 # Server picker rows, 243 x 32 (the pop-up's item size), and the mark of a
 # recommended server.
-shape server_bk_active 243 32 '#4f8cc9' '#d6e9fb' white 1 ' '
-shape server_bk_normal 243 32 '#1b2c3f' '#3a5878' white 1 ' '
-shape server_new 40 32 '#d42a2a' '#ffb0b0' white 16 新
+button server_bk_active 243 32 '#ffe9a8' '#f0a030' '#fff6d0' '#3a2000' 1 ' '
+button server_bk_normal 243 32 '#1b2c3f' '#0f1a26' '#3a5878' white 1 ' '
+button server_new 40 32 '#e04040' '#901818' '#ffb0b0' white 16 新
 
 count=$(find "$out" -maxdepth 1 -name "*.png" | wc -l)
 echo "make-skin: $count images in $out"

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static TNoWindow window;
   static TSystemTicks ticks;
   static TDatagramQueue queue;
-  static TDirectoryExchange exchange(config, window, ticks, queue, nullptr, "/nonexistent/");
+  static TDirectoryExchange exchange(config, window, ticks, queue, nullptr, TDirectoryInputs{"12", {}, {}});
   exchange.RequestServerList(12, GetServerList);
   size_t at = 0;
   while (at < size) {

@@ -26,8 +26,11 @@ public:
 std::string DirectoryHostName() { return LAUNCHER_DIRECTORY_HOST; }
 std::string DirectoryFixedAddress() { return LAUNCHER_DIRECTORY_ADDRESS; }
 
-void SetupDirectorySocket(TUDPClientSocket& socket, const std::vector<std::string>& resolved,
-                          const std::string& fixedAddress, TDirectoryExchange& exchange, uint16_t port) {
+namespace {
+
+// Aims and opens the socket with `receive` as its handler; see the header.
+void AimAndOpen(TUDPClientSocket& socket, const std::vector<std::string>& resolved, const std::string& fixedAddress,
+                TUDPClientSocket::TReceiveCallback receive, uint16_t port) {
   socket.SetRemoteHost(fixedAddress);
   const int count = static_cast<int>(resolved.size());
   for (int i = count - 1; i >= 0; --i)
@@ -39,10 +42,34 @@ void SetupDirectorySocket(TUDPClientSocket& socket, const std::vector<std::strin
   DebugOutput(Format("init UDP ip=%s", socket.RemoteHost().c_str()));
   socket.SetRemotePort(port);
   // The handler is in place before the worker can receive anything.
-  socket.SetOnReceive([&exchange](uint32_t address, uint16_t peerPort, int32_t length, const uint8_t* data) {
-    exchange.OnDirectoryData(address, peerPort, length, data);
-  });
+  socket.SetOnReceive(std::move(receive));
   socket.Open();
+}
+
+// OnDirectoryData's hand-over: a copy of a non-empty datagram.
+void HandDatagramOver(IDatagramHandOver& handOver, int32_t length, const uint8_t* data) {
+  if (length < 1) return;
+  handOver.HandOver(std::vector<uint8_t>(data, data + length));
+}
+
+}  // namespace
+
+void SetupDirectorySocket(TUDPClientSocket& socket, const std::vector<std::string>& resolved,
+                          const std::string& fixedAddress, TDirectoryExchange& exchange, uint16_t port) {
+  AimAndOpen(socket, resolved, fixedAddress,
+             [&exchange](uint32_t address, uint16_t peerPort, int32_t length, const uint8_t* data) {
+               exchange.OnDirectoryData(address, peerPort, length, data);
+             },
+             port);
+}
+
+void SetupDirectorySocket(TUDPClientSocket& socket, const std::vector<std::string>& resolved,
+                          const std::string& fixedAddress, IDatagramHandOver& handOver, uint16_t port) {
+  AimAndOpen(socket, resolved, fixedAddress,
+             [&handOver](uint32_t, uint16_t, int32_t length, const uint8_t* data) {
+               HandDatagramOver(handOver, length, data);
+             },
+             port);
 }
 
 uint32_t TSystemTicks::Now() { return GetTickCount32(); }
@@ -100,11 +127,18 @@ bool ParseGameId(const std::string& text, int32_t& gameId) {
   return true;
 }
 
+TDirectoryInputs LauncherDirectoryInputs(const std::string& launcherFolder) {
+  TDirectoryInputs inputs;
+  inputs.gameId = LauncherConfig._GMID;
+  inputs.lastServer = [launcherFolder] { return static_cast<int32_t>(ReadLastServer(launcherFolder)); };
+  inputs.filter = [launcherFolder] { return LauncherServerFilter(launcherFolder); };
+  return inputs;
+}
+
 TDirectoryExchange::TDirectoryExchange(TServerConfig& config, IDirectoryWindow& window, ITickSource& ticks,
-                                       IDatagramHandOver& handOver, TUDPClientSocket* socket,
-                                       const std::string& launcherFolder)
+                                       IDatagramHandOver& handOver, TUDPClientSocket* socket, TDirectoryInputs inputs)
     : FConfig(config), FWindow(window), FTicks(ticks), FHandOver(handOver), FSocket(socket),
-      FLauncherFolder(launcherFolder) {}
+      FInputs(std::move(inputs)) {}
 
 void TDirectoryExchange::RequestServerList(int32_t gameId, uint16_t messageId) {
   const std::vector<uint8_t> frame = BuildServerListRequest(static_cast<uint32_t>(gameId), messageId);
@@ -126,9 +160,9 @@ void TDirectoryExchange::RefreshServerList() {
   FLastRefreshTick = now;
   FWindow.ShowRefreshLabel(false);
   int32_t gameId = 0;
-  if (!ParseGameId(LauncherConfig._GMID, gameId)) {
+  if (!ParseGameId(FInputs.gameId, gameId)) {
     // Nothing can be asked for; the link stays usable for a later try.
-    LogError(Format("get serverlist not sent: _GMID \"%s\" is not a decimal number", LauncherConfig._GMID.c_str()));
+    LogError(Format("get serverlist not sent: _GMID \"%s\" is not a decimal number", FInputs.gameId.c_str()));
     FWindow.ShowRefreshLabel(true);
     return;
   }
@@ -144,8 +178,7 @@ void TDirectoryExchange::TimerTick() {
 }
 
 void TDirectoryExchange::OnDirectoryData(uint32_t, uint16_t, int32_t length, const uint8_t* data) {
-  if (length < 1) return;
-  FHandOver.HandOver(std::vector<uint8_t>(data, data + length));
+  HandDatagramOver(FHandOver, length, data);
 }
 
 void TDirectoryExchange::DirectoryDataArrived(const std::vector<uint8_t>& datagram) {
@@ -182,7 +215,7 @@ void TDirectoryExchange::ApplyServerList(const std::string& document) {
   FWindow.SetCurrentServerText(std::u16string());
   bool loaded = false;
   try {
-    loaded = FConfig.LoadFromText(document);
+    loaded = FConfig.LoadFromText(document, FInputs.filter ? FInputs.filter() : TServerFilter());
   } catch (const std::exception& e) {
     // The records read before the error stay in TServerConfig; the panel
     // shows nothing of a broken document.
@@ -191,7 +224,7 @@ void TDirectoryExchange::ApplyServerList(const std::string& document) {
   if (loaded) {
     for (const TServerList* list : {&FConfig.PriorityServers(), &FConfig.Servers()})
       for (const auto& record : *list) FServerNames.push_back({Utf16ToCp936(record->name), record});
-    const TServerInfo* chosen = FConfig.FindById(ReadLastServer(FLauncherFolder));
+    const TServerInfo* chosen = FConfig.FindById(FInputs.lastServer ? FInputs.lastServer() : 0);
     if (chosen != nullptr) {
       FWindow.SelectServer(FConfig.CopyRecord(*chosen));
       FWindow.SetLastServerText(chosen->name);

@@ -77,14 +77,28 @@ private:
 
 struct TServerName {
   std::string name;  // the record's name in code page 936
+  // The echo worker writes rtt and echoPending under TServerConfig's lock:
+  // whole records are read through TServerConfig::CopyRecord.
   std::shared_ptr<TServerInfo> record;
 };
 
+// What the exchange takes from the launcher's settings, handed in by its
+// owner: the game id text (_GMID), the "lastserver" value and the record
+// filter, the last two read again at each reply.
+struct TDirectoryInputs {
+  std::string gameId;
+  std::function<int32_t()> lastServer;
+  std::function<TServerFilter()> filter;
+};
+// The launcher's own inputs: the launcher configuration, and launcher.ini and
+// "showtest.txt" in `launcherFolder`.
+TDirectoryInputs LauncherDirectoryInputs(const std::string& launcherFolder);
+
 class TDirectoryExchange {
 public:
-  // `socket` may be null (nothing is sent then). `launcherFolder` holds launcher.ini.
+  // `socket` may be null (nothing is sent then).
   TDirectoryExchange(TServerConfig& config, IDirectoryWindow& window, ITickSource& ticks,
-                     IDatagramHandOver& handOver, TUDPClientSocket* socket, const std::string& launcherFolder);
+                     IDatagramHandOver& handOver, TUDPClientSocket* socket, TDirectoryInputs inputs);
 
   // Sends the 16-byte request and starts collecting a new reply.
   void RequestServerList(int32_t gameId, uint16_t messageId);
@@ -115,7 +129,7 @@ private:
   ITickSource& FTicks;
   IDatagramHandOver& FHandOver;
   TUDPClientSocket* FSocket;
-  std::string FLauncherFolder;
+  TDirectoryInputs FInputs;
   TDirectoryBuffer FBuffer;  // DirectoryBuffer
   size_t FDroppedBytes = 0;
   bool FRequestPending = false;
@@ -134,6 +148,12 @@ std::string DirectoryFixedAddress();
 // the "IPlist" and "init UDP" debug lines.
 void SetupDirectorySocket(TUDPClientSocket& socket, const std::vector<std::string>& resolved,
                           const std::string& fixedAddress, TDirectoryExchange& exchange,
+                          uint16_t port = DirectoryPort);
+// The same with the datagrams going straight to `handOver`, as the exchange's
+// OnDirectoryData hands them: the main window opens its socket before the
+// server configuration, and with it the exchange, exists.
+void SetupDirectorySocket(TUDPClientSocket& socket, const std::vector<std::string>& resolved,
+                          const std::string& fixedAddress, IDatagramHandOver& handOver,
                           uint16_t port = DirectoryPort);
 
 // `_GMID` read as a decimal integer (an optional sign and digits, within 32

@@ -99,6 +99,13 @@ std::shared_ptr<TServerInfo> ReadRecord(const TJson& server) {
 
 }  // namespace
 
+TServerFilter LauncherServerFilter(const std::string& launcherFolder) {
+  TServerFilter filter;
+  filter.showTest = FileExists(launcherFolder + ShowTestFileName);
+  filter.onlyAwake = IsSwitchOn(LauncherConfig._OnlyAwake);
+  return filter;
+}
+
 TServerConfig::TServerConfig(const std::string& launcherFolder, TUDPEchoServer* echo)
     : FLauncherFolder(launcherFolder), FEcho(echo) {
   if (FEcho != nullptr)
@@ -127,13 +134,12 @@ void TServerConfig::Install(TServerList&& servers, TServerList&& priority) {
   FPriorityServers = std::move(priority);
 }
 
-void TServerConfig::ReadServers(const void* serverArray, TServerList& servers, TServerList& priority) {
-  const bool showTest = FileExists(FLauncherFolder + ShowTestFileName);
-  const bool onlyAwake = IsSwitchOn(LauncherConfig._OnlyAwake);
+void TServerConfig::ReadServers(const void* serverArray, const TServerFilter& filter, TServerList& servers,
+                                TServerList& priority) {
   for (const TJson& element : *static_cast<const TJson*>(serverArray)) {
     std::shared_ptr<TServerInfo> record = ReadRecord(element);
-    bool kept = showTest || record->test == 0;
-    if (onlyAwake) kept = kept && record->clienttype != 0;
+    bool kept = filter.showTest || record->test == 0;
+    if (filter.onlyAwake) kept = kept && record->clienttype != 0;
     if (!kept) continue;
     if (record->member.empty()) record->member = DefaultMemberText;
     if (record->recommend == 2) {
@@ -145,7 +151,7 @@ void TServerConfig::ReadServers(const void* serverArray, TServerList& servers, T
   }
 }
 
-bool TServerConfig::LoadFromText(const std::string& document) {
+bool TServerConfig::LoadFromText(const std::string& document, const TServerFilter& filter) {
   Clear();
   if (document.size() > MaxServerListDocument) return false;
   const TJson root = TJson::parse(Cp936ToUtf8(document), nullptr, false);
@@ -154,7 +160,7 @@ bool TServerConfig::LoadFromText(const std::string& document) {
   try {
     if (!root.is_object()) throw EServerListError("server list: the document is not a JSON object");
     for (const auto& member : root.items())
-      if (IsServerMember(member.key()) && member.value().is_array()) ReadServers(&member.value(), servers, priority);
+      if (IsServerMember(member.key()) && member.value().is_array()) ReadServers(&member.value(), filter, servers, priority);
   } catch (...) {
     Install(std::move(servers), std::move(priority));
     throw;

@@ -52,6 +52,17 @@ constexpr const char* ShowTestFileName = "showtest.txt";
 // Largest document LoadFromText reads; anything longer reads as no document.
 constexpr size_t MaxServerListDocument = 16 * 1024 * 1024;
 
+// Which records a load keeps: test servers only with the switch file
+// "showtest.txt" beside the program, and with _OnlyAwake on only records whose
+// clienttype is not 0.
+struct TServerFilter {
+  bool showTest = false;
+  bool onlyAwake = false;
+};
+// The launcher's own filter: "showtest.txt" in `launcherFolder` and the
+// _OnlyAwake switch of the launcher configuration, read now.
+TServerFilter LauncherServerFilter(const std::string& launcherFolder);
+
 class TServerConfig {
 public:
   // `launcherFolder` (with its trailing separator) is where "showtest.txt" is
@@ -64,10 +75,14 @@ public:
   // Disposes of every record of both lists; DefaultServer is left as it is.
   void Clear();
   // Replaces the contents with the servers of `document` (code page 936
-  // text). True when the ordinary list is not empty afterwards. Throws
-  // EServerListError on a mistyped document; the records read before the
-  // error stay in the lists.
-  bool LoadFromText(const std::string& document);
+  // text) that `filter` keeps. True when the ordinary list is not empty
+  // afterwards. Throws EServerListError on a mistyped document; the records
+  // read before the error stay in the lists.
+  bool LoadFromText(const std::string& document, const TServerFilter& filter);
+  // The same with the launcher's own filter for the folder given at creation.
+  bool LoadFromText(const std::string& document) {
+    return LoadFromText(document, LauncherServerFilter(FLauncherFolder));
+  }
   // The record with `id` (an ordinary one wins over a priority one), else
   // the default server, else the first priority record, else the first
   // ordinary record, else nullptr. Valid until the next load or Clear (the
@@ -87,7 +102,7 @@ public:
   TServerInfo CopyRecord(const TServerInfo& record) const;
 
 private:
-  void ReadServers(const void* serverArray, TServerList& servers, TServerList& priority);
+  void ReadServers(const void* serverArray, const TServerFilter& filter, TServerList& servers, TServerList& priority);
   void Install(TServerList&& servers, TServerList&& priority);
 
   std::string FLauncherFolder;

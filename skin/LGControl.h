@@ -45,7 +45,8 @@ public:
   // control is invalidated; afterwards LGM_REDRAW is posted to the parent.
   void Repaint();
 
-  // Mouse notifications from the parent (TSkinRoot). The defaults fire the
+  // Mouse notifications from the parent (TSkinRoot), in the control's own
+  // coordinates (0, 0 at its top-left corner). The defaults fire the
   // events; buttons and labels override as their rules say.
   virtual void MouseDown(TMouseButton button, int x, int y);
   virtual void MouseUp(TMouseButton button, int x, int y);  // fires OnClick when released over the control
@@ -78,15 +79,16 @@ protected:
   // The GDI+ font of `Font` for one text draw (created on the screen DC from
   // a LOGFONT with the given width and weight), or nothing on failure.
   TGpFontPtr CreateDrawFont(int lfWidth, int lfWeight) const;
-  Gdiplus::GpStringFormat* StringFormat() const { return FStringFormat.get(); }
-  Gdiplus::GpSolidFill* Brush() const { return FBrush.get(); }
+  Gdiplus::GpStringFormat* StringFormat() const;
+  Gdiplus::GpSolidFill* Brush() const;
 
 private:
   friend void ComposeChild(TLGControl& control, GpGraphics* graphics);
   HWND FParent;
   bool FParentDrawn = false;
-  TGpStringFormatPtr FStringFormat;  // no wrap, ellipsis trimming, near
-  TGpSolidBrushPtr FBrush;           // opaque white
+  void EnsureDrawObjects() const;
+  mutable TGpStringFormatPtr FStringFormat;  // no wrap, ellipsis trimming, near
+  mutable TGpSolidBrushPtr FBrush;           // opaque white
 };
 
 // Marks the control parent-drawn and lets it draw itself.

@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <string>
 
-#include "skin/Gdiplus.h"
+#include "skin/GdiplusObjects.h"
 
 // Reads the skin record at `cursor` (advanced past it) from the running
 // program and makes a bitmap of it, owned by the caller; nullptr when the
 // record gives no image. GDI+ must have been started.
-GpBitmap* ReadSkinBitmap(const std::string& label, int32_t& cursor);
+TGpBitmapPtr ReadSkinBitmap(const std::string& label, int32_t& cursor);
 // The same for any program file with its verified skin location.
-GpBitmap* ReadSkinBitmapFrom(const std::string& exePath, int32_t resoffset, int32_t ressize, const std::string& label,
-                             int32_t& cursor);
+TGpBitmapPtr ReadSkinBitmapFrom(const std::string& exePath, int32_t resoffset, int32_t ressize,
+                                const std::string& label, int32_t& cursor);

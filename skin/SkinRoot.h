@@ -3,8 +3,10 @@
 // routing of that window's mouse input to them. The window forwards its
 // mouse messages here; the root tracks hover (disabled controls included, so
 // a disabled button still shows it is under the mouse) and capture, sends
-// down/up/click only to enabled controls, and tells the window when a press
-// fell on no enabled control (the window then starts dragging).
+// down/up/click only to visible enabled controls (a press on a disabled one
+// goes to the topmost enabled control under it, if any), and tells the
+// window when a press fell on no enabled control (the window then starts
+// dragging).
 #pragma once
 #include <windows.h>
 
@@ -23,12 +25,19 @@ public:
 
   // Topmost visible control at the point, enabled ones only when asked.
   TLGControl* ControlAt(int x, int y, bool allowDisabled) const;
-  // Mouse input in client coordinates. MouseDown returns the control that
+  // Mouse input in client coordinates; the controls get theirs relative to
+  // their own top-left corner. MouseDown returns the control that
   // took the press, or nullptr when the press belongs to the window itself.
   void MouseMove(int x, int y);
   TLGControl* MouseDown(TMouseButton button, int x, int y);
   void MouseUp(TMouseButton button, int x, int y);
   void MouseLeaveWindow();
+  // The window lost the mouse capture (WM_CAPTURECHANGED): no control holds
+  // a press any more.
+  void CaptureLost();
+  // The control holding a press, or nullptr.
+  TLGControl* Captured() const { return FCapture; }
+  TLGControl* Hovered() const { return FHover; }
   // True when the control under the point wants the hand cursor.
   bool WantsHandCursor(int x, int y) const;
   // Forgets a control that is about to go (hover and capture included).

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "common/Format.h"
 #include "net/UdpTestPeer.h"
 #include "net/cUdpSocket.h"
-#include "package/LauncherConfig.h"
 #include "package/LauncherSettings.h"
 #include "servers/DirectoryExchange.h"
 #include "support/TestSupport.h"
@@ -39,15 +39,6 @@ public:
   uint32_t now = 100000;
 };
 
-class TGameId {
-public:
-  explicit TGameId(const std::string& value) : FOld(LauncherConfig._GMID) { LauncherConfig._GMID = value; }
-  ~TGameId() { LauncherConfig._GMID = FOld; }
-
-private:
-  std::string FOld;
-};
-
 std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
 std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
@@ -57,9 +48,10 @@ std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& 
 
 std::string Document(int servers, size_t padTo = 0) {
   std::string text = "{\"server\":[";
-  for (int i = 1; i <= servers; ++i)
-    text += (i > 1 ? "," : "") + std::string("{\"id\":") + std::to_string(i) + ",\"name\":\"n" + std::to_string(i) +
-            "\",\"opentime\":" + std::to_string(i) + "}";
+  for (int i = 1; i <= servers; ++i) {
+    if (i > 1) text += ",";
+    text += Format("{\"id\":%d,\"name\":\"n%d\",\"opentime\":%d}", i, i, i);
+  }
   text += "]";
   if (text.size() + 12 < padTo) text += ",\"pad\":\"" + std::string(padTo - text.size() - 10, 'x') + "\"";
   return text + "}";
@@ -67,7 +59,13 @@ std::string Document(int servers, size_t padTo = 0) {
 
 class DirectoryExchange : public ::testing::Test {
 protected:
-  DirectoryExchange() : config(folder.Path()), exchange(config, window, ticks, queue, nullptr, folder.Path()) {}
+  DirectoryExchange() : config(folder.Path()), exchange(config, window, ticks, queue, nullptr, Inputs("12")) {}
+  // The game id as given, "lastserver" and the filter read from the folder.
+  TDirectoryInputs Inputs(const std::string& gameId) {
+    TDirectoryInputs inputs = LauncherDirectoryInputs(folder.Path());
+    inputs.gameId = gameId;
+    return inputs;
+  }
   void Feed(const std::vector<uint8_t>& datagram) { exchange.DirectoryDataArrived(datagram); }
 
   TTempFolder folder;
@@ -177,7 +175,6 @@ TEST_F(DirectoryExchange, FloodBeyondTheBufferIsDropped) {
 }
 
 TEST_F(DirectoryExchange, RefreshIsThrottledAndTimesOut) {
-  TGameId gameId("12");
   TLogCapture log;
   exchange.RefreshServerList();
   EXPECT_TRUE(exchange.RequestPending());
@@ -206,7 +203,7 @@ TEST_F(DirectoryExchange, RefreshIsThrottledAndTimesOut) {
 
 TEST_F(DirectoryExchange, GameIdThatIsNotANumberSendsNothingAndKeepsTheLink) {
   for (const char* bad : {"", "12a", "0x0C"}) {
-    TGameId gameId(bad);
+    TDirectoryExchange exchange(config, window, ticks, queue, nullptr, Inputs(bad));
     TLogCapture log;
     ticks.now += 10000;
     exchange.RefreshServerList();
@@ -293,10 +290,9 @@ TEST_F(DirectoryExchange, RequestTravelsAsOneSixteenByteDatagram) {
   TUdpPeer service(static_cast<uint16_t>(TestPortBase() + 34));
   ASSERT_TRUE(service.Bound());
   TUDPClientSocket socket;
-  TDirectoryExchange live(config, window, ticks, queue, &socket, folder.Path());
+  TDirectoryExchange live(config, window, ticks, queue, &socket, Inputs("12"));
   SetupDirectorySocket(socket, {}, "127.0.0.1", live, service.Port());
   ASSERT_TRUE(WaitUntil([&] { return socket.IsOpen(); }));
-  TGameId gameId("12");
   TLogCapture log;
   live.RefreshServerList();
   EXPECT_EQ(service.Receive(3000), BuildServerListRequest(12, 1));

@@ -14,16 +14,6 @@
 
 namespace {
 
-// Sets _OnlyAwake for one test and puts the old value back.
-class TOnlyAwake {
-public:
-  explicit TOnlyAwake(const std::string& value) : FOld(LauncherConfig._OnlyAwake) { LauncherConfig._OnlyAwake = value; }
-  ~TOnlyAwake() { LauncherConfig._OnlyAwake = FOld; }
-
-private:
-  std::string FOld;
-};
-
 std::string Doc(const std::string& servers) { return "{\"server\":[" + servers + "]}"; }
 
 std::string Server(int id, int opentime, int recommend = 0, const std::string& extra = "") {
@@ -122,16 +112,17 @@ TEST(uConfig, OnlyAwakeKeepsClientTypeServersOnly) {
   TServerConfig config(folder.Path());
   const std::string document = Doc(Server(1, 0) + "," + Server(2, 0, 0, ",\"clienttype\":1") + "," +
                                    Server(3, 0, 0, ",\"clienttype\":1,\"test\":1"));
-  {
-    TOnlyAwake onlyAwake("1");
-    config.LoadFromText(document);
-    EXPECT_EQ(Ids(config.Servers()), (std::vector<int>{2}));
-  }
-  {
-    TOnlyAwake onlyAwake("1 ");  // not exactly "1": off
-    config.LoadFromText(document);
-    EXPECT_EQ(Ids(config.Servers()), (std::vector<int>{1, 2}));
-  }
+  TServerFilter filter;
+  filter.onlyAwake = true;
+  config.LoadFromText(document, filter);
+  EXPECT_EQ(Ids(config.Servers()), (std::vector<int>{2}));
+  filter.showTest = true;
+  config.LoadFromText(document, filter);
+  EXPECT_EQ(Ids(config.Servers()), (std::vector<int>{2, 3}));
+  // The switch is on only when its text is exactly "1".
+  EXPECT_FALSE(IsSwitchOn("1 "));
+  config.LoadFromText(document, TServerFilter());
+  EXPECT_EQ(Ids(config.Servers()), (std::vector<int>{1, 2}));
 }
 
 TEST(uConfig, OrdinaryServersSortByOpenTimeAsUnsigned) {

@@ -1,0 +1,110 @@
+#include "launcher/logic/UpdateRunControl.h"
+
+#include <cmath>
+#include <utility>
+
+#include "common/Format.h"
+#include "common/WindowMessages.h"
+#include "update/uLaunchThread.h"
+
+TUpdateRunRequest UpdateRunRequest(int mode, const std::string& clientPatchUrl, const std::string& launcherPathUrl) {
+  TUpdateRunRequest request;
+  request.Mode = mode;
+  request.StateFile = StateFileName(mode);
+  request.ManifestName = mode == 0 ? ClientManifestName : LauncherManifestName;
+  request.BaseUrl = mode == 0 ? clientPatchUrl : launcherPathUrl;
+  return request;
+}
+
+std::string SpeedTextOf(uint32_t bytes, int32_t elapsedMs) {
+  if (elapsedMs <= 0) return std::string();
+  // nearbyint rounds in the default mode, to nearest with halves to even.
+  const double kbPerSecond = std::nearbyint(static_cast<double>(bytes) / elapsedMs * 1000.0 / 1024.0);
+  // Up to 4 GiB in one millisecond does not fit an int; the text is the same.
+  return Format("\xCB\xD9\xB6\xC8 %lld KB/s", static_cast<long long>(kbPerSecond));  // "速度 %d KB/s"
+}
+
+TUpdateRunControl::TUpdateRunControl(TUpdateRunWindow& window, TUpdateRunFactory factory, TBaseUrlOf baseUrlOf)
+    : FWindow(window), FFactory(std::move(factory)), FBaseUrlOf(std::move(baseUrlOf)) {}
+
+TUpdateRunControl::~TUpdateRunControl() { StopRun(); }
+
+void TUpdateRunControl::StartUpdate() {
+  // Only one run at a time; one still going would otherwise be waited for
+  // when its object is replaced.
+  StopRun();
+  if (FClosed) return;
+  const std::string baseUrl = FBaseUrlOf(FPhase);
+  FRun = FFactory(UpdateRunRequest(FPhase, baseUrl, baseUrl));
+  if (FRun && FRun->UpdatePlan() != 0) FWindow.ApplyProgressLook();
+}
+
+void TUpdateRunControl::Close() {
+  FClosed = true;
+  StopRun();
+}
+
+void TUpdateRunControl::StopRun() {
+  if (!FRun) return;
+  FRun->Cancel();
+  FRun.reset();
+}
+
+bool TUpdateRunControl::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  // Positions and maxima travel as 32-bit values whatever the pointer size.
+  const auto low32 = [](auto value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); };
+  switch (message) {
+    case UM_CURRENT_PROGRESS:
+      FWindow.SetCurrentProgress(low32(wParam), low32(lParam));
+      return true;
+    case UM_TOTAL_PROGRESS:
+      FWindow.SetTotalProgress(low32(wParam), low32(lParam));
+      return true;
+    case UM_DOWNLOAD_SPEED:
+      if (low32(lParam) > 0) FWindow.SetSpeedText(SpeedTextOf(static_cast<uint32_t>(wParam), low32(lParam)));
+      return true;
+    case UM_STATUS_TEXT: {
+      // The window owns the buffer from here on, whatever happens next.
+      std::string text = TakePostedText(wParam);
+      if (lParam >= 0 && static_cast<size_t>(lParam) < text.size()) text.resize(static_cast<size_t>(lParam));
+      FWindow.SetStatusText(text);
+      return true;
+    }
+    case UM_UPDATE_ERROR:
+      FWindow.ShowSkipLink();
+      return true;
+    case UM_UPDATE_DONE:
+      UpdateDone(wParam, lParam);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void TUpdateRunControl::UpdateDone(uintptr_t completed, intptr_t mode) {
+  // The run has posted its last message and is ending: releasing it does
+  // not wait for anything.
+  FRun.reset();
+  if (FClosed) return;
+  if (mode == 0) {
+    // The launcher run follows the client run whatever its result.
+    FPhase = 1;
+    FWindow.ApplyProgressLook();
+    StartUpdate();
+  } else if (mode == 1) {
+    if (completed == 1 && FWindow.SelfUpdateCheck()) return;
+    ShowReady();
+  }
+}
+
+void TUpdateRunControl::ShowReady() {
+  FWindow.ApplyLoginLook();
+  FWindow.RefreshServerList();
+  FWindow.EnableStart();
+  FWindow.SetStatusLabel("\xB8\xFC\xD0\xC2\xCD\xEA\xB3\xC9");  // "更新完成"
+  FWindow.FillProgressBars();
+  FWindow.SetSpeedText(std::string());
+  FWindow.SetStatusText("100%");
+  FWindow.SetCurrentProgress(100, 100);
+  FWindow.SetTotalProgress(100, 100);
+}

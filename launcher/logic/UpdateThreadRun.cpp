@@ -1,0 +1,45 @@
+#include "launcher/logic/UpdateThreadRun.h"
+
+#include <utility>
+
+#include "launcher/logic/ThreadReaper.h"
+
+namespace {
+
+// A cancelled thread and the sink it posts to, released together on a
+// thread of their own: the thread first (it waits for the run to end), the
+// sink after it.
+class TRetiredRun : public TRetired {
+public:
+  TRetiredRun(std::shared_ptr<TMessageSink> sink, std::unique_ptr<TUpdateThread> thread)
+      : FSink(std::move(sink)), FThread(std::move(thread)) {}
+  ~TRetiredRun() override { FThread.reset(); }
+
+private:
+  std::shared_ptr<TMessageSink> FSink;
+  std::unique_ptr<TUpdateThread> FThread;
+};
+
+}  // namespace
+
+TUpdateThreadRun::TUpdateThreadRun(std::shared_ptr<TMessageSink> sink, const TUpdateRunRequest& request,
+                                   const TUpdateEnvironment& environment)
+    : FSink(std::move(sink)),
+      FThread(std::make_unique<TUpdateThread>(*FSink, request.Mode, request.StateFile, request.ManifestName,
+                                              request.BaseUrl, environment)) {}
+
+TUpdateThreadRun::~TUpdateThreadRun() { FThread.reset(); }
+
+int TUpdateThreadRun::UpdatePlan() const { return FThread ? FThread->UpdatePlan() : 0; }
+
+void TUpdateThreadRun::Cancel() {
+  if (!FThread) return;
+  FThread->Terminate();
+  RetireInBackground(std::make_unique<TRetiredRun>(FSink, std::move(FThread)));
+}
+
+TUpdateRunFactory UpdateThreadRunFactory(std::shared_ptr<TMessageSink> sink, const TUpdateEnvironment& environment) {
+  return [sink, environment](const TUpdateRunRequest& request) -> std::unique_ptr<TUpdateRun> {
+    return std::make_unique<TUpdateThreadRun>(sink, request, environment);
+  };
+}

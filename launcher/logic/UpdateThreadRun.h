@@ -1,0 +1,32 @@
+// The update run of the launcher: a TUpdateThread posting to the window's
+// sink. The sink is shared with the run, so a cancelled thread that is still
+// ending never posts through a sink that is gone.
+#pragma once
+#include <memory>
+
+#include "common/WindowMessages.h"
+#include "launcher/logic/UpdateRunControl.h"
+#include "update/UpdateThread.h"
+
+class TUpdateThreadRun : public TUpdateRun {
+public:
+  // Starts the thread at once.
+  TUpdateThreadRun(std::shared_ptr<TMessageSink> sink, const TUpdateRunRequest& request,
+                   const TUpdateEnvironment& environment = TUpdateEnvironment());
+  // Waits for the thread, which has reported its end unless cancelled.
+  ~TUpdateThreadRun() override;
+
+  int UpdatePlan() const override;
+  // Sets the thread's terminate flag (which aborts its blocked request) and
+  // hands the thread to a background release: its log file is written when
+  // it has ended, and nothing it uses is freed before.
+  void Cancel() override;
+
+private:
+  std::shared_ptr<TMessageSink> FSink;
+  std::unique_ptr<TUpdateThread> FThread;
+};
+
+// The factory the run control uses in the launcher.
+TUpdateRunFactory UpdateThreadRunFactory(std::shared_ptr<TMessageSink> sink,
+                                         const TUpdateEnvironment& environment = TUpdateEnvironment());

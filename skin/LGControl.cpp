@@ -1,0 +1,122 @@
+#include "skin/LGControl.h"
+
+#include <cstring>
+
+#include "common/WindowMessages.h"
+
+namespace {
+
+// The screen device context, held for one font creation.
+class TScreenDC {
+public:
+  TScreenDC() : FDC(GetDC(nullptr)) {}
+  ~TScreenDC() {
+    if (FDC) ReleaseDC(nullptr, FDC);
+  }
+  TScreenDC(const TScreenDC&) = delete;
+  TScreenDC& operator=(const TScreenDC&) = delete;
+  HDC Get() const { return FDC; }
+
+private:
+  HDC FDC;
+};
+
+// "宋体"
+constexpr char DefaultFontName[] = "\xCB\xCE\xCC\xE5";
+
+}  // namespace
+
+TLGControl::TLGControl(HWND parent) : FParent(parent) {
+  Font.Name = DefaultFontName;
+  Font.Size = 9;
+  EnsureDrawObjects();
+}
+
+TLGControl::~TLGControl() = default;
+
+// The string format and brush belong to the control for its whole life. A
+// control made before GDI+ was started gets them at its first draw.
+void TLGControl::EnsureDrawObjects() const {
+  if (!FStringFormat) {
+    Gdiplus::GpStringFormat* format = nullptr;
+    if (Gdiplus::DllExports::GdipCreateStringFormat(Gdiplus::StringFormatFlagsNoWrap, 0, &format) == Gdiplus::Ok) {
+      FStringFormat.reset(format);
+      Gdiplus::DllExports::GdipSetStringFormatTrimming(format, Gdiplus::StringTrimmingEllipsisCharacter);
+      Gdiplus::DllExports::GdipSetStringFormatAlign(format, Gdiplus::StringAlignmentNear);
+    }
+  }
+  if (!FBrush) {
+    Gdiplus::GpSolidFill* brush = nullptr;
+    if (Gdiplus::DllExports::GdipCreateSolidFill(0xFFFFFFFF, &brush) == Gdiplus::Ok) FBrush.reset(brush);
+  }
+}
+
+Gdiplus::GpStringFormat* TLGControl::StringFormat() const {
+  EnsureDrawObjects();
+  return FStringFormat.get();
+}
+
+Gdiplus::GpSolidFill* TLGControl::Brush() const {
+  EnsureDrawObjects();
+  return FBrush.get();
+}
+
+void TLGControl::Repaint() {
+  if (!FParent) return;
+  if (!FParentDrawn) {
+    // Not composed yet: the parent's next paint composes the control.
+    const RECT area{Left, Top, Left + Width, Top + Height};
+    InvalidateRect(FParent, &area, FALSE);
+    return;
+  }
+  // Composed once: the parent composes the whole window again. Posted, so a
+  // change made during a composition cannot re-enter it.
+  PostMessageA(FParent, LGM_REDRAW, reinterpret_cast<WPARAM>(this), 0);
+}
+
+void TLGControl::MouseDown(TMouseButton button, int x, int y) {
+  if (OnMouseDown) OnMouseDown(*this, button, x, y);
+}
+
+void TLGControl::MouseUp(TMouseButton button, int x, int y) {
+  const bool over = x >= 0 && y >= 0 && x < Width && y < Height;
+  if (OnMouseUp) OnMouseUp(*this, button, x, y);
+  if (button == mbLeft && over && OnClick) OnClick(*this);
+}
+
+void TLGControl::MouseEnter() {
+  if (OnMouseEnter) OnMouseEnter(*this);
+}
+
+void TLGControl::MouseLeave() {
+  if (OnMouseLeave) OnMouseLeave(*this);
+}
+
+void TLGControl::SetBounds(int left, int top, int width, int height) {
+  Left = left;
+  Top = top;
+  Width = width;
+  Height = height;
+}
+
+TGpFontPtr TLGControl::CreateDrawFont(int lfWidth, int lfWeight) const {
+  LOGFONTA logFont;
+  std::memset(&logFont, 0, sizeof logFont);
+  logFont.lfHeight = LogFontHeight(Font.Size);
+  logFont.lfWidth = lfWidth;
+  logFont.lfWeight = lfWeight;
+  logFont.lfCharSet = DEFAULT_CHARSET;
+  logFont.lfQuality = ANTIALIASED_QUALITY;
+  // The face name is code page 936, the ANSI code page of the launcher's
+  // systems, so the A call takes it as it is.
+  std::strncpy(logFont.lfFaceName, Font.Name.c_str(), LF_FACESIZE - 1);
+  TScreenDC screen;
+  Gdiplus::GpFont* font = nullptr;
+  if (Gdiplus::DllExports::GdipCreateFontFromLogfontA(screen.Get(), &logFont, &font) != Gdiplus::Ok) return nullptr;
+  return TGpFontPtr(font);
+}
+
+void ComposeChild(TLGControl& control, GpGraphics* graphics) {
+  control.FParentDrawn = true;
+  control.DrawGraphics(graphics);
+}

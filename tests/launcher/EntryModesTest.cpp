@@ -1,0 +1,31 @@
+#include "launcher/logic/EntryModes.h"
+
+#include <gtest/gtest.h>
+
+TEST(EntryModes, WebAddressIsTheTextAfterWebAndOneMoreCharacterOfTheFirstArgumentWithIt) {
+  std::string address;
+  EXPECT_TRUE(FindWebAddress({"C:\\Game\\launcher.exe", "/web:http://pay.example/?a=1"}, address));
+  EXPECT_EQ(address, "http://pay.example/?a=1");
+  // Found anywhere in an argument, from the program path on, first one wins.
+  EXPECT_TRUE(FindWebAddress({"C:\\x/web=one", "/web:two"}, address));
+  EXPECT_EQ(address, "one");
+  EXPECT_TRUE(FindWebAddress({"launcher.exe", "/web"}, address));
+  EXPECT_EQ(address, "");
+  EXPECT_FALSE(FindWebAddress({"launcher.exe", "/WEB:upper", "web:x"}, address));
+}
+
+TEST(EntryModes, WebBeforeSelfUpdateBeforeTheLauncherWithItsHandOver) {
+  const TEntryChoice web = ChooseEntryMode({"C:\\G\\launcher.update", "/web:http://a/"}, "C:\\G\\launcher.update");
+  EXPECT_EQ(web.Mode, TEntryMode::WebPage);
+  EXPECT_EQ(web.WebAddress, "http://a/");
+
+  const TEntryChoice swap = ChooseEntryMode({"C:\\G\\launcher.UPDATE", "D:\\old.exe"}, "C:\\G\\launcher.UPDATE");
+  EXPECT_EQ(swap.Mode, TEntryMode::SelfUpdate);
+  EXPECT_EQ(swap.HandOver, "");
+
+  const TEntryChoice handOver = ChooseEntryMode({"C:\\G\\launcher.exe", "D:\\Down\\launcher.exe"}, "C:\\G\\launcher.exe");
+  EXPECT_EQ(handOver.Mode, TEntryMode::Launcher);
+  EXPECT_EQ(handOver.HandOver, "D:\\Down\\launcher.exe");
+
+  EXPECT_EQ(ChooseEntryMode({"C:\\G\\launcher.exe"}, "C:\\G\\launcher.exe").HandOver, "");
+}

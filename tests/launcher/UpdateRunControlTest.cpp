@@ -1,0 +1,225 @@
+#include "launcher/logic/UpdateRunControl.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/WindowMessages.h"
+
+namespace {
+
+// Records every call of the run control, in order.
+class TFakeWindow : public TUpdateRunWindow {
+public:
+  std::vector<std::string> Calls;
+  bool AskToEnd = false;
+  int32_t CurPos = -1, CurMax = -1, TotalPos = -1, TotalMax = -1;
+  std::string SpeedText = "unchanged", StatusText, StatusLabel;
+
+  void ApplyProgressLook() override { Calls.push_back("progress look"); }
+  void ApplyLoginLook() override { Calls.push_back("login look"); }
+  void ShowSkipLink() override { Calls.push_back("skip link"); }
+  bool SelfUpdateCheck() override {
+    Calls.push_back("self-update check");
+    return AskToEnd;
+  }
+  void RefreshServerList() override { Calls.push_back("refresh server list"); }
+  void EnableStart() override { Calls.push_back("enable start"); }
+  void SetStatusLabel(const std::string& text) override { StatusLabel = text; }
+  void FillProgressBars() override { Calls.push_back("fill bars"); }
+  void SetCurrentProgress(int32_t position, int32_t maximum) override { CurPos = position, CurMax = maximum; }
+  void SetTotalProgress(int32_t position, int32_t maximum) override { TotalPos = position, TotalMax = maximum; }
+  void SetSpeedText(const std::string& text) override { SpeedText = text; }
+  void SetStatusText(const std::string& text) override { StatusText = text; }
+};
+
+struct TRunLog {
+  std::vector<TUpdateRunRequest> Started;
+  int Cancelled = 0;
+  int Released = 0;
+  int Plan = 0;
+};
+
+class TFakeRun : public TUpdateRun {
+public:
+  explicit TFakeRun(TRunLog& log) : FLog(log) {}
+  ~TFakeRun() override { ++FLog.Released; }
+  int UpdatePlan() const override { return FLog.Plan; }
+  void Cancel() override { ++FLog.Cancelled; }
+
+private:
+  TRunLog& FLog;
+};
+
+class UpdateRunControlTest : public ::testing::Test {
+protected:
+  TFakeWindow window;
+  TRunLog runs;
+  TUpdateRunControl control{window,
+                            [this](const TUpdateRunRequest& request) {
+                              runs.Started.push_back(request);
+                              return std::make_unique<TFakeRun>(runs);
+                            },
+                            [](int mode) {
+                              return mode == 0 ? "http://client.example/patch" : "http://client.example/launcher";
+                            }};
+
+  void Done(uintptr_t completed, intptr_t mode) { control.HandleMessage(UM_UPDATE_DONE, completed, mode); }
+};
+
+const std::string Speed1000 = "\xCB\xD9\xB6\xC8 1000 KB/s";  // "速度 1000 KB/s"
+
+}  // namespace
+
+TEST(SpeedText, BytesPerMillisecondAsKilobytesPerSecondRoundedHalfToEven) {
+  EXPECT_EQ(SpeedTextOf(1024000, 1000), Speed1000);
+  // 512 B in 1000 ms is 0.5 KB/s, 1536 B 1.5 KB/s and 2560 B 2.5 KB/s.
+  EXPECT_EQ(SpeedTextOf(512, 1000), "\xCB\xD9\xB6\xC8 0 KB/s");
+  EXPECT_EQ(SpeedTextOf(1536, 1000), "\xCB\xD9\xB6\xC8 2 KB/s");
+  EXPECT_EQ(SpeedTextOf(2560, 1000), "\xCB\xD9\xB6\xC8 2 KB/s");
+  EXPECT_EQ(SpeedTextOf(1537, 1000), "\xCB\xD9\xB6\xC8 2 KB/s");
+  // The largest count in one millisecond does not wrap into a negative number.
+  EXPECT_EQ(SpeedTextOf(0xFFFFFFFFu, 1), "\xCB\xD9\xB6\xC8 4194303999 KB/s");
+  EXPECT_EQ(SpeedTextOf(1000, 0), "");
+  EXPECT_EQ(SpeedTextOf(1000, -5), "");
+}
+
+TEST_F(UpdateRunControlTest, ProgressMessagesFillTheDisplayFields) {
+  EXPECT_TRUE(control.HandleMessage(UM_CURRENT_PROGRESS, 10, 20));
+  EXPECT_TRUE(control.HandleMessage(UM_TOTAL_PROGRESS, 300, 4000));
+  EXPECT_EQ(window.CurPos, 10);
+  EXPECT_EQ(window.CurMax, 20);
+  EXPECT_EQ(window.TotalPos, 300);
+  EXPECT_EQ(window.TotalMax, 4000);
+  // Byte counts past 2 GiB arrive as their low 32 bits.
+  control.HandleMessage(UM_TOTAL_PROGRESS, 0x80000001u, 0xFFFFFFFFu);
+  EXPECT_EQ(window.TotalPos, static_cast<int32_t>(0x80000001u));
+  EXPECT_EQ(window.TotalMax, -1);
+  EXPECT_FALSE(control.HandleMessage(UM_ACTIVATE, 0, 0));
+  EXPECT_TRUE(window.Calls.empty());
+}
+
+TEST_F(UpdateRunControlTest, SpeedChangesOnlyForAPositiveElapsedTime) {
+  control.HandleMessage(UM_DOWNLOAD_SPEED, 1024000, 0);
+  EXPECT_EQ(window.SpeedText, "unchanged");
+  control.HandleMessage(UM_DOWNLOAD_SPEED, 1024000, 1000);
+  EXPECT_EQ(window.SpeedText, Speed1000);
+  control.HandleMessage(UM_DOWNLOAD_SPEED, 0, 0);
+  EXPECT_EQ(window.SpeedText, Speed1000);
+}
+
+TEST_F(UpdateRunControlTest, StatusTextIsTakenFromThePostedBuffer) {
+  const std::string text = "\xD5\xFD\xD4\xDA\xCF\xC2\xD4\xD8 a.pak 1/3";  // "正在下载 a.pak 1/3"
+  control.HandleMessage(UM_STATUS_TEXT, NewPostedText(text), static_cast<intptr_t>(text.size()));
+  EXPECT_EQ(window.StatusText, text);
+  // A length shorter than the text cuts it; the buffer is freed either way
+  // (the sanitizer build would report it otherwise).
+  control.HandleMessage(UM_STATUS_TEXT, NewPostedText("abcdef"), 3);
+  EXPECT_EQ(window.StatusText, "abc");
+  control.HandleMessage(UM_STATUS_TEXT, 0, 0);
+  EXPECT_EQ(window.StatusText, "");
+}
+
+TEST_F(UpdateRunControlTest, UpdateErrorShowsTheSkipLink) {
+  control.HandleMessage(UM_UPDATE_ERROR, 100, 0);
+  EXPECT_EQ(window.Calls, std::vector<std::string>{"skip link"});
+}
+
+TEST_F(UpdateRunControlTest, StartUpdateStartsTheRunOfThePhaseAndShowsProgressForAPlan) {
+  control.StartUpdate();
+  ASSERT_EQ(runs.Started.size(), 1u);
+  EXPECT_EQ(runs.Started[0].Mode, 0);
+  EXPECT_EQ(runs.Started[0].BaseUrl, "http://client.example/patch");
+  EXPECT_EQ(runs.Started[0].ManifestName, "update.json");
+  EXPECT_EQ(runs.Started[0].StateFile, "data\\update0.local");
+  EXPECT_TRUE(window.Calls.empty());  // plan 0: the look stays
+
+  runs.Plan = 2;
+  control.StartUpdate();
+  // The run still going is stopped without waiting before the new one starts.
+  EXPECT_EQ(runs.Cancelled, 1);
+  EXPECT_EQ(runs.Released, 1);
+  EXPECT_EQ(window.Calls, std::vector<std::string>{"progress look"});
+}
+
+TEST_F(UpdateRunControlTest, ClientRunEndStartsTheLauncherRunWhateverItsResult) {
+  for (uintptr_t completed : {0u, 1u}) {
+    control.SetUpdatePhase(0);
+    control.StartUpdate();
+    window.Calls.clear();
+    runs.Started.clear();
+    const int released = runs.Released, cancelled = runs.Cancelled;
+    Done(completed, 0);
+    EXPECT_EQ(runs.Released, released + 1);
+    EXPECT_EQ(runs.Cancelled, cancelled);  // a finished run is released, not cancelled
+    EXPECT_EQ(control.UpdatePhase(), 1);
+    ASSERT_EQ(runs.Started.size(), 1u);
+    EXPECT_EQ(runs.Started[0].Mode, 1);
+    EXPECT_EQ(runs.Started[0].ManifestName, "updateL.json");
+    EXPECT_EQ(runs.Started[0].StateFile, "data\\update1.local");
+    EXPECT_EQ(runs.Started[0].BaseUrl, "http://client.example/launcher");
+    EXPECT_EQ(window.Calls, std::vector<std::string>{"progress look"});
+  }
+}
+
+TEST_F(UpdateRunControlTest, CompletedLauncherRunChecksSelfUpdateThenShowsTheLoginLook) {
+  control.SetUpdatePhase(1);
+  control.StartUpdate();
+  control.HandleMessage(UM_DOWNLOAD_SPEED, 1024000, 1000);
+  Done(1, 1);
+  EXPECT_FALSE(control.Running());
+  EXPECT_EQ(window.Calls, (std::vector<std::string>{"self-update check", "login look", "refresh server list",
+                                                    "enable start", "fill bars"}));
+  EXPECT_EQ(window.StatusLabel, "\xB8\xFC\xD0\xC2\xCD\xEA\xB3\xC9");  // "更新完成"
+  EXPECT_EQ(window.StatusText, "100%");
+  EXPECT_EQ(window.SpeedText, "");
+  EXPECT_EQ(window.CurPos, 100);
+  EXPECT_EQ(window.CurMax, 100);
+  EXPECT_EQ(window.TotalPos, 100);
+  EXPECT_EQ(window.TotalMax, 100);
+  EXPECT_EQ(runs.Started.size(), 1u);
+}
+
+TEST_F(UpdateRunControlTest, FailedLauncherRunSkipsTheCheckButReachesTheLoginLook) {
+  Done(0, 1);
+  EXPECT_EQ(window.Calls, (std::vector<std::string>{"login look", "refresh server list", "enable start",
+                                                    "fill bars"}));
+}
+
+TEST_F(UpdateRunControlTest, SelfUpdateAskingToEndStopsBeforeTheLoginLook) {
+  window.AskToEnd = true;
+  Done(1, 1);
+  EXPECT_EQ(window.Calls, std::vector<std::string>{"self-update check"});
+  EXPECT_EQ(window.StatusText, "");
+}
+
+TEST_F(UpdateRunControlTest, OtherModesOnlyReleaseTheRun) {
+  control.StartUpdate();
+  Done(1, 7);
+  EXPECT_EQ(runs.Released, 1);
+  EXPECT_TRUE(window.Calls.empty());
+  EXPECT_EQ(runs.Started.size(), 1u);
+}
+
+TEST_F(UpdateRunControlTest, CloseCancelsARunningRunAndReleasesIt) {
+  control.StartUpdate();
+  control.Close();
+  EXPECT_EQ(runs.Cancelled, 1);
+  EXPECT_EQ(runs.Released, 1);
+  EXPECT_FALSE(control.Running());
+  control.Close();
+  EXPECT_EQ(runs.Cancelled, 1);
+}
+
+TEST_F(UpdateRunControlTest, AfterCloseNothingStartsButPostedTextsAreStillFreed) {
+  control.StartUpdate();
+  control.Close();
+  // An end of run posted just before the cancel arrives after it.
+  Done(1, 0);
+  control.StartUpdate();
+  EXPECT_EQ(runs.Started.size(), 1u);
+  EXPECT_TRUE(window.Calls.empty());
+  control.HandleMessage(UM_STATUS_TEXT, NewPostedText("late"), 4);
+  EXPECT_EQ(window.StatusText, "late");
+}
