@@ -58,17 +58,3 @@ std::string DesktopFolderText(const std::string& desktopValue, const std::string
 std::string ShortcutPath(const std::string& desktopFolder, const std::string& launcherName) {
   return desktopFolder + launcherName + ".lnk";
 }
-
-bool RemoveHandedOverFile(const std::string& argument1, const std::function<bool(const std::string&)>& exists,
-                          const std::function<bool(const std::string&)>& remove, const std::function<void()>& pause,
-                          int attempts) {
-  const std::string name = ExtractFileName(argument1);
-  if (name.empty()) return true;
-  for (int attempt = 0; attempt < attempts; ++attempt) {
-    if (!exists(name)) return true;
-    // The first copy may still be running for a moment and hold its file.
-    if (remove(name) && !exists(name)) return true;
-    if (attempt + 1 < attempts) pause();
-  }
-  return !exists(name);
-}

@@ -72,11 +72,3 @@ std::string BrowsedFolderText(const std::string& path);
 std::string DesktopFolderText(const std::string& desktopValue, const std::string& windowsFolder);
 // desktop folder + _LauName + ".lnk"
 std::string ShortcutPath(const std::string& desktopFolder, const std::string& launcherName);
-
-// The file name that a hand-over names in argument 1, deleted from the
-// current folder by the started copy. `remove` deletes and says whether the
-// file is gone; the attempts stop after `attempts` tries, `pause` running
-// between two of them. True when no such file is left.
-bool RemoveHandedOverFile(const std::string& argument1, const std::function<bool(const std::string&)>& exists,
-                          const std::function<bool(const std::string&)>& remove, const std::function<void()>& pause,
-                          int attempts = 50);

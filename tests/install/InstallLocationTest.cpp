@@ -100,29 +100,3 @@ TEST(InstallLocation, FolderTexts) {
   EXPECT_EQ(DesktopFolderText("C:\\Desk\\", "C:\\Windows"), "C:\\Desk\\");
   EXPECT_EQ(ShortcutPath("C:\\Desk\\", "Quellan"), "C:\\Desk\\Quellan.lnk");
 }
-
-TEST(InstallLocation, HandedOverFileIsRemovedWithinBoundedTries) {
-  TTempFolder folder;
-  const auto exists = [&](const std::string& name) { return FileExists(folder / name); };
-  const auto remove = [&](const std::string& name) { return DeleteFileAt(folder / name); };
-  int pauses = 0;
-  const auto pause = [&] { ++pauses; };
-  WriteWholeFile(folder / "launcher.exe", "old");
-  // Argument 1 is the first copy's full path; only its file name counts.
-  EXPECT_TRUE(RemoveHandedOverFile("C:\\Downloads\\launcher.exe", exists, remove, pause));
-  EXPECT_FALSE(FileExists(folder / "launcher.exe"));
-  EXPECT_EQ(pauses, 0);
-  EXPECT_TRUE(RemoveHandedOverFile("C:\\Downloads\\gone.exe", exists, remove, pause));
-  // A file that will not go: the tries end, with a pause between two tries.
-  WriteWholeFile(folder / "held.exe", "held");
-  int tries = 0;
-  EXPECT_FALSE(RemoveHandedOverFile("held.exe", exists, [&](const std::string&) { return ++tries, false; }, pause, 4));
-  EXPECT_EQ(tries, 4);
-  EXPECT_EQ(pauses, 3);
-  // The first copy lets go on the third try.
-  tries = 0;
-  EXPECT_TRUE(RemoveHandedOverFile("held.exe", exists, [&](const std::string& name) {
-    return ++tries == 3 && remove(name);
-  }, pause, 4));
-  EXPECT_EQ(tries, 3);
-}

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/CommandLine.h"
+
 TEST(EntryModes, WebAddressIsTheTextAfterWebAndOneMoreCharacterOfTheFirstArgumentWithIt) {
   std::string address;
   EXPECT_TRUE(FindWebAddress({"C:\\Game\\launcher.exe", "/web:http://pay.example/?a=1"}, address));
@@ -12,6 +14,10 @@ TEST(EntryModes, WebAddressIsTheTextAfterWebAndOneMoreCharacterOfTheFirstArgumen
   EXPECT_TRUE(FindWebAddress({"launcher.exe", "/web"}, address));
   EXPECT_EQ(address, "");
   EXPECT_FALSE(FindWebAddress({"launcher.exe", "/WEB:upper", "web:x"}, address));
+  EXPECT_FALSE(FindWebAddress({}, address));
+  // As the program reads its own command line: a quoted path with blanks.
+  EXPECT_TRUE(FindWebAddress(SplitCommandLine("\"C:\\My Games\\launcher.exe\" /web:http://r/?a=1"), address));
+  EXPECT_EQ(address, "http://r/?a=1");
 }
 
 TEST(EntryModes, WebBeforeSelfUpdateBeforeTheLauncherWithItsHandOver) {

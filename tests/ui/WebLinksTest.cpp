@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "common/CommandLine.h"
 #include "ui/logic/WebLinks.h"
 
 TEST(WebLinks, MacTextSkipsNullAdapters) {
@@ -51,16 +50,4 @@ TEST(WebLinks, CloseHookIgnoresCase) {
   EXPECT_FALSE(IsCloseRequest("http://reg/close"));
   EXPECT_FALSE(IsCloseRequest("http://reg/#clos"));
   EXPECT_EQ(WebPageArguments("http://reg/?a=1"), "/web:http://reg/?a=1");
-}
-
-TEST(WebLinks, WebModeTakesTheTextAfterTheFirstWebArgument) {
-  using V = std::vector<std::string>;
-  EXPECT_EQ(WebPageArgument(V{"C:\\g\\launcher.exe", "/web:http://reg/?a=1"}), "http://reg/?a=1");
-  EXPECT_EQ(WebPageArgument(V{"C:\\g\\launcher.exe", "x/web:one", "/web:two"}), "one");
-  EXPECT_EQ(WebPageArgument(V{"C:\\g\\launcher.exe", "/web"}), "");
-  EXPECT_EQ(WebPageArgument(V{"C:\\g\\launcher.exe", "/webXhttp://r/"}), "http://r/");
-  EXPECT_FALSE(WebPageArgument(V{"C:\\g\\launcher.exe", "C:\\old\\launcher.exe"}).has_value());
-  EXPECT_FALSE(WebPageArgument(V{}).has_value());
-  // As the program reads its own command line.
-  EXPECT_EQ(WebPageArgument(SplitCommandLine("\"C:\\My Games\\launcher.exe\" /web:http://r/?a=1")), "http://r/?a=1");
 }

@@ -10,6 +10,7 @@
 #include "install/InstallCheck.h"
 #include "install/InstallRegistry.h"
 #include "install/ShellShortcut.h"
+#include "install/logic/HandOver.h"
 #include "install/logic/InstallLocation.h"
 #include "platform/File.h"
 #include "support/TestSupport.h"
@@ -164,12 +165,14 @@ TEST(InstallCheck, LauncherOutsideTheGameFolderCopiesItselfAndHandsOver) {
   EXPECT_EQ(scene.secondKeyWritten, "");  // the first key named the folder
   // The started copy deletes the first copy, found by its file name in the
   // current folder (the first copy's folder here).
-  const auto inDownloads = [&](const std::string& name) { return scene.downloads + name; };
   const std::vector<std::string> arguments = SplitCommandLine(copy + " " + scene.startedWith);
   ASSERT_EQ(arguments.size(), 2u);
-  EXPECT_TRUE(RemoveHandedOverFile(
-      arguments[1], [&](const std::string& name) { return FileExists(inDownloads(name)); },
-      [&](const std::string& name) { return DeleteFileAt(inDownloads(name)); }, [] { Sleep(100); }));
+  char previous[MAX_PATH] = {};
+  GetCurrentDirectoryA(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryA(scene.downloads.c_str()));
+  const bool deleted = DeleteHandedOverFile(arguments[1]);
+  SetCurrentDirectoryA(previous);
+  EXPECT_TRUE(deleted);
   EXPECT_FALSE(FileExists(scene.program));
   EXPECT_TRUE(FileExists(copy));
 }

@@ -48,13 +48,4 @@ bool IsCloseRequest(const std::string& url) {
   return lower.find("#close") != std::string::npos;
 }
 
-std::optional<std::string> WebPageArgument(const std::vector<std::string>& arguments) {
-  for (const std::string& argument : arguments) {
-    const size_t at = argument.find("/web");
-    if (at == std::string::npos) continue;
-    return at + 5 <= argument.size() ? argument.substr(at + 5) : std::string();
-  }
-  return std::nullopt;
-}
-
 std::string WebPageArguments(const std::string& registryPageUrl) { return "/web:" + registryPageUrl; }

@@ -38,10 +38,5 @@ std::string DecorateUrl(const std::string& url, const std::string& crc);
 // contains "#close".
 bool IsCloseRequest(const std::string& url);
 
-// The web page mode of the program entry: the first argument (from index 0,
-// the program path) that contains "/web"; its text from the fifth character
-// after the start of "/web" on. No value when no argument holds "/web".
-std::optional<std::string> WebPageArgument(const std::vector<std::string>& arguments);
-
 // The registration button's command line arguments: "/web:" + the page.
 std::string WebPageArguments(const std::string& registryPageUrl);
