@@ -384,6 +384,26 @@ def check_dragging(ctx, launch):
         launch.facts = after
 
 
+def check_login_look_dragging(ctx, launch):
+    """In the login look the panel drags the window; the enabled refresh
+    link (LGLabel1) does not."""
+    group = "Dragging"
+    panel = ctx.positions["picLogin"]
+    for name, point, moves in (("FromTheLoginPanel", (panel[0] + 30, panel[1] + 200), True),
+                               ("NotFromAnEnabledLabel", "LGLabel1", False)):
+        before = ctx.screen.facts()
+        if isinstance(point, str):
+            start = launch.point(point)
+        else:
+            start = (int(before["left"]) + point[0], int(before["top"]) + point[1])
+        drag(ctx, start, (-40, -30))
+        after = ctx.screen.facts()
+        moved = (int(after["left"]) - int(before["left"]), int(after["top"]) - int(before["top"]))
+        expected = (-40, -30) if moves else (0, 0)
+        ctx.results.check(group, name, moved == expected, "moved by %s, expected %s" % (moved, expected))
+        launch.facts = after
+
+
 def check_second_start(ctx, launch):
     group = "SingleInstance"
     # The minimise button first; the probe's system command if it fails.
@@ -445,8 +465,8 @@ def case_skip_link(ctx):
     launch = Launch(ctx, "skiplink", ctx.skip_exe)
     p = ctx.positions
     try:
-        if not ctx.results.check(group, "WindowComesUp", launch.wait_skinned(ctx.bg_size) is not None,
-                                 "skinned window: False"):
+        facts = launch.wait_skinned(ctx.bg_size)
+        if not ctx.results.check(group, "WindowComesUp", facts is not None, "skinned window: %s" % facts):
             return
         x, y, w, h = p["lbIngUpdate"]
         expected, hidden = ctx.skip_reference.crop(x, y, w, h), ctx.skip_ground.crop(x, y, w, h)
@@ -472,6 +492,7 @@ def case_skip_link(ctx):
                      wrong=expected)
         ctx.results.check(group, "UpdateGoesOnInTheBackground",
                           launch.proc.poll() is None and not launch.finished_download(), "")
+        check_login_look_dragging(ctx, launch)
     finally:
         launch.stop()
 
