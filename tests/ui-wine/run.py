@@ -28,6 +28,7 @@ STATUS_DOWNLOADING = "正在下载 big.bin 1/1"
 # glyphs draws both alike (as boxes), which the status check refuses.
 STATUS_OTHER = "跳过更新 big.bin 1/1"
 SKIP_TEXT = "跳过更新"
+ODD_BUTTON_COLOUR = "#cc3333"  # the solid LGBtn1 image of another size
 CLOSE_LIMIT = 1.0              # seconds from the click on LGClose to the end of the process
 
 
@@ -390,6 +391,26 @@ def check_dragging(ctx, launch):
         launch.facts = after
 
 
+def check_login_look_dragging(ctx, launch):
+    """In the login look the panel drags the window; the enabled refresh
+    link (LGLabel1) does not."""
+    group = "Dragging"
+    panel = ctx.positions["picLogin"]
+    for name, point, moves in (("FromTheLoginPanel", (panel[0] + 30, panel[1] + 200), True),
+                               ("NotFromAnEnabledLabel", "LGLabel1", False)):
+        before = ctx.screen.facts()
+        if isinstance(point, str):
+            start = launch.point(point)
+        else:
+            start = (int(before["left"]) + point[0], int(before["top"]) + point[1])
+        drag(ctx, start, (-40, -30))
+        after = ctx.screen.facts()
+        moved = (int(after["left"]) - int(before["left"]), int(after["top"]) - int(before["top"]))
+        expected = (-40, -30) if moves else (0, 0)
+        ctx.results.check(group, name, moved == expected, "moved by %s, expected %s" % (moved, expected))
+        launch.facts = after
+
+
 def check_second_start(ctx, launch):
     group = "SingleInstance"
     # The minimise button first; the probe's system command if it fails.
@@ -451,8 +472,8 @@ def case_skip_link(ctx):
     launch = Launch(ctx, "skiplink", ctx.skip_exe)
     p = ctx.positions
     try:
-        if not ctx.results.check(group, "WindowComesUp", launch.wait_skinned(ctx.bg_size) is not None,
-                                 "skinned window: False"):
+        facts = launch.wait_skinned(ctx.bg_size)
+        if not ctx.results.check(group, "WindowComesUp", facts is not None, "skinned window: %s" % facts):
             return
         x, y, w, h = p["lbIngUpdate"]
         expected, hidden = ctx.skip_reference.crop(x, y, w, h), ctx.skip_ground.crop(x, y, w, h)
@@ -478,6 +499,7 @@ def case_skip_link(ctx):
                      wrong=expected)
         ctx.results.check(group, "UpdateGoesOnInTheBackground",
                           launch.proc.poll() is None and not launch.finished_download(), "")
+        check_login_look_dragging(ctx, launch)
     finally:
         launch.stop()
 
@@ -502,7 +524,7 @@ def case_bad_packages(ctx):
         ("BackgroundOfAnotherSize", ("skin", lambda s: package.skin_block(
             [png(ctx, "bg-700x400.png", 700, 400, "#336699")] + package.skin_records(s)[1:])), (700, 400), None),
         ("ButtonImageOfAnotherSize", ("skin", lambda s: package.skin_block(
-            package.skin_records(s)[:2] + [png(ctx, "btn-300x120.png", 300, 120, "#cc3333")] +
+            package.skin_records(s)[:2] + [png(ctx, "btn-300x120.png", 300, 120, ODD_BUTTON_COLOUR)] +
             package.skin_records(s)[3:])), ctx.bg_size, None),
         ("ShortPositionsBlock", ("positions", lambda b: b[:40]), ctx.bg_size, ("pic_slogan", "picSlogan")),
     ]
@@ -532,8 +554,25 @@ def case_bad_packages(ctx):
                     rect = above_buttons[image[1]](rect)
                 check_region(ctx, group, name + "Shows" + image[1], launch.region(ctx.screen.shot(), rect),
                              layered(ctx, [image], rect), wrong=layered(ctx, [], rect))
+            if ok and name == "ButtonImageOfAnotherSize":
+                check_stretched_button(ctx, group, launch)
         finally:
             launch.stop()
+
+
+def check_stretched_button(ctx, group, launch):
+    """A button image of another size is stretched into the button's bounds:
+    LGBtn1 shows the solid 300 x 120 image as a solid 110 x 35 face, and
+    nothing of it lies below the button."""
+    x, y, w, h = ctx.positions["LGBtn1"]
+    shot = ctx.screen.shot()
+    solid = Image.from_ppm(harness.run(["convert", "-size", "%dx%d" % (w, h), "xc:" + ODD_BUTTON_COLOUR,
+                                        "-depth", "8", "ppm:-"]).stdout)
+    check_region(ctx, group, "ButtonImageIsStretchedIntoItsBounds", launch.region(shot, (x, y, w, h)), solid,
+                 wrong=layered(ctx, [("btn_gw_normal", "LGBtn1")], (x, y, w, h)))
+    below = (x, y + h, w, 40)
+    check_region(ctx, group, "ButtonImageStaysInItsBounds", launch.region(shot, below), layered(ctx, [], below),
+                 wrong=Image(w, 40, bytes.fromhex(ODD_BUTTON_COLOUR[1:]) * (w * 40)))
 
 
 CASES = {"startup": case_startup, "skiplink": case_skip_link, "badpackages": case_bad_packages}
