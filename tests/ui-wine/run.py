@@ -392,12 +392,13 @@ def check_dragging(ctx, launch):
 
 
 def check_login_look_dragging(ctx, launch):
-    """In the login look the panel drags the window; the enabled refresh
-    link (LGLabel1) does not."""
+    """In the login look the panel drags the window; the enabled label of
+    the last chosen server (lbLstSelSrv) does not. (The refresh link is no
+    place for this check: it is hidden while a list request is pending.)"""
     group = "Dragging"
     panel = ctx.positions["picLogin"]
     for name, point, moves in (("FromTheLoginPanel", (panel[0] + 30, panel[1] + 200), True),
-                               ("NotFromAnEnabledLabel", "LGLabel1", False)):
+                               ("NotFromAnEnabledLabel", "lbLstSelSrv", False)):
         before = ctx.screen.facts()
         if isinstance(point, str):
             start = launch.point(point)
