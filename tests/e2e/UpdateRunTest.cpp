@@ -547,6 +547,8 @@ TEST(UpdateBatch, ClosedAndDroppedConnectionsAreReplaced) {
     RunUpdate(run, folder.Path(), FaultBatchUrl(fault), 0, 60000);
     ASSERT_TRUE(run.posted) << fault;
     EXPECT_EQ(run.stillWrong, 0) << fault;
+    // Every file in the first pass: a lost connection is not a lost file.
+    EXPECT_EQ(DownloadLines(run.sink).size(), static_cast<size_t>(FaultBatchFiles)) << fault;
     for (int i = 0; i < FaultBatchFiles; ++i) EXPECT_EQ(GetFileSize(folder / BatchFileName(i)), 16384) << fault << i;
     ExpectNoTemporaries(folder.Path(), FaultBatchFiles);
   }
@@ -596,4 +598,25 @@ TEST(UpdateBatch, ACancelInTheMiddleOfABatchStopsAtOnce) {
   EXPECT_GE(placed, 1);
   EXPECT_LT(placed, FaultBatchFiles);
   ExpectNoTemporaries(folder.Path(), FaultBatchFiles);
+}
+
+// A redirect is handed back to the engine, which follows it; after an abort
+// nothing more is fetched.
+TEST(UpdateBatch, RedirectsGoBackToTheEngineAndAnAbortEndsTheBatch) {
+  TTempFolder folder;
+  THttpBatch batch(2);
+  TBatchJob job;
+  job.Url = "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/redirect-loop";
+  job.TargetPath = folder / "moved.bin";
+  job.ExpectedSize = 10;
+  const TBatchResult moved = batch.Wait(batch.Add(job), 10000);
+  EXPECT_EQ(moved.Outcome, TBatchOutcome::UseEngine);
+  EXPECT_NE(moved.ErrorText.find("302"), std::string::npos) << moved.ErrorText;
+  batch.Abort();
+  job.Url = FaultBatchUrl("keep") + "/f00.bin";
+  job.TargetPath = folder / "f00.bin";
+  job.ExpectedSize = 16384;
+  EXPECT_EQ(batch.Wait(batch.Add(job), 1000).Outcome, TBatchOutcome::Stopped);
+  EXPECT_FALSE(FileExists(folder / "f00.bin"));
+  EXPECT_FALSE(FileExists(folder / "moved.bin"));
 }
