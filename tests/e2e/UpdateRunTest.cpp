@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 
 #include "common/Format.h"
@@ -501,8 +502,11 @@ TEST(UpdateBatch, KeptConnectionsServeManyFilesAndClosedOnesStillWork) {
     }
     for (const int job : jobs) EXPECT_EQ(batch.Wait(job, 30000).Outcome, TBatchOutcome::Done) << keepAlive;
     ExpectInstalled(folder.Path(), files);
-    if (keepAlive) EXPECT_LE(batch.ConnectionsOpened(), BatchConnections);
-    else EXPECT_GE(batch.ConnectionsOpened(), 40);
+    if (keepAlive) {
+      EXPECT_LE(batch.ConnectionsOpened(), BatchConnections);
+    } else {
+      EXPECT_GE(batch.ConnectionsOpened(), 40);
+    }
   }
 }
 
@@ -530,7 +534,9 @@ TEST(UpdateBatch, ARunOfSmallFilesKeepsItsLinesAndProgress) {
   }
   const auto totals = run.sink.Messages(UM_TOTAL_PROGRESS);
   for (size_t i = 1; i < totals.size(); ++i)
-    if (totals[i].lParam == totals[i - 1].lParam) EXPECT_GE(totals[i].wParam, totals[i - 1].wParam) << i;
+    if (totals[i].lParam == totals[i - 1].lParam) {
+      EXPECT_GE(totals[i].wParam, totals[i - 1].wParam) << i;
+    }
 
   TRun again;
   RunUpdate(again, folder.Path(), base);
@@ -619,4 +625,63 @@ TEST(UpdateBatch, RedirectsGoBackToTheEngineAndAnAbortEndsTheBatch) {
   EXPECT_EQ(batch.Wait(batch.Add(job), 1000).Outcome, TBatchOutcome::Stopped);
   EXPECT_FALSE(FileExists(folder / "f00.bin"));
   EXPECT_FALSE(FileExists(folder / "moved.bin"));
+}
+
+// --- ranges over kept connections ------------------------------------------
+
+namespace {
+
+// Requests for `request` ("GET /x HTTP/1.1") that nginx logged after
+// `offset` of its connection log, and the connections that served them.
+struct TServed {
+  int requests = 0;
+  int connections = 0;
+};
+
+std::string ConnectionLogPath() { return std::string(std::getenv("LAUNCHER_TEST_UPDATE_ROOT")) + "/../connections.log"; }
+
+TServed ServedSince(size_t offset, const std::string& request) {
+  const std::string log = ReadWholeFile(ConnectionLogPath());
+  std::istringstream lines(log.substr(std::min(offset, log.size())));
+  std::set<std::string> connections;
+  TServed served;
+  for (std::string line; std::getline(lines, line);) {
+    const size_t blank = line.find(' ');
+    if (blank == std::string::npos || line.substr(blank + 1) != request) continue;
+    ++served.requests;
+    connections.insert(line.substr(0, blank));
+  }
+  served.connections = static_cast<int>(connections.size());
+  return served;
+}
+
+}  // namespace
+
+// An 8 MiB file in more ranges than five workers: where the server keeps
+// connections each worker sends its next range on its own one; where it
+// does not, every range gets a new connection. The file is right either way.
+TEST(DownloadConnections, WorkersKeepTheirConnectionsFromRangeToRange) {
+  const std::string content = Bytes(8 * 1024 * 1024, 51);
+  Publish("keptranges", {{"big.bin", content}});
+  for (const bool keepAlive : {true, false}) {
+    const std::string path = std::string(keepAlive ? "" : "/nokeep") + "/keptranges/big.bin";
+    const size_t offset = ReadWholeFile(ConnectionLogPath()).size();
+    TTempFolder folder;
+    {
+      THttpDownload download(5);
+      download.SetExpectedDigest(MD5OfMemory(content));
+      const TDownloadOutcome outcome = RunDownload(download, "http://127.0.0.1:" + std::to_string(PortBase() + 5) + path,
+                                                   folder.Path(), static_cast<int64_t>(content.size()),
+                                                   [] { return true; });
+      EXPECT_EQ(outcome, TDownloadOutcome::Done) << keepAlive;
+    }
+    EXPECT_EQ(MD5OfFile(folder / "big.bin"), MD5OfMemory(content)) << keepAlive;
+    const TServed served = ServedSince(offset, "GET " + path + " HTTP/1.1");
+    EXPECT_GE(served.requests, 12) << keepAlive;  // the probe and the ranges
+    if (keepAlive) {
+      EXPECT_LE(served.connections, 6);
+    } else {
+      EXPECT_EQ(served.connections, served.requests);
+    }
+  }
 }
