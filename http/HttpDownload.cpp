@@ -409,6 +409,8 @@ bool THttpDownload::GiveNextRange(THttpWorker& worker, const char* logFormat) {
   auto request = std::make_unique<THttpHeader>();
   request->SetRequest("GET", FUrl);
   request->SetRange(range.start, range.end);
+  // A worker keeps its connection for its next range where the server allows.
+  request->SetField("Connection", "keep-alive");
   DebugOutput(Format(logFormat, worker.Index(), static_cast<long long>(range.start), static_cast<long long>(range.end),
                      static_cast<long long>(range.Length())));
   worker.GiveRequest(std::move(request));

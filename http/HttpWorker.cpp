@@ -47,7 +47,10 @@ void THttpWorker::Execute() {
     if (!FRequest) continue;
     bool ok = RunRequest();
     if (ok) ok = ReadBody();
-    FSocket.Close();
+    if (!ok || FKeptServer.empty()) {
+      FSocket.Close();
+      FKeptServer.clear();
+    }
     if (ok) {
       FResponse.SetRangeEnd(0);
       FLastActivity = 0;
@@ -63,11 +66,26 @@ bool THttpWorker::RunRequest() {
   for (int round = 0; round < MaxRounds && !Terminated(); ++round) {
     const std::string address = Address();
     const std::string host = address.empty() ? FRequest->Host() : address;
+    const std::string server = host + ":" + std::to_string(FRequest->Port());
     Touch();
     FResponse.PrepareResponse(*FRequest);
-    if (!FSocket.Connect(host, FRequest->Port(), static_cast<int>(FOptions.ConnectTimeoutMs))) return false;
-    if (!SendHttpRequest(FSocket, *FRequest)) continue;
-    const THeaderRead read = ReadHttpResponseHeader(FSocket, FResponse, FOptions.Limits);
+    // The connection of the previous range serves the next one when the
+    // server kept it: no new handshake, and its window is already open.
+    const bool kept = FKeptServer == server && FSocket.Connected();
+    FKeptServer.clear();
+    if (!kept) {
+      FSocket.Close();
+      if (!FSocket.Connect(host, FRequest->Port(), static_cast<int>(FOptions.ConnectTimeoutMs))) return false;
+    }
+    const bool sent = SendHttpRequest(FSocket, *FRequest);
+    const THeaderRead read = sent ? ReadHttpResponseHeader(FSocket, FResponse, FOptions.Limits) : THeaderRead::ReadFailed;
+    if (kept && read == THeaderRead::ReadFailed) {
+      // The server dropped the idle connection: a fresh one, same round.
+      FSocket.Close();
+      --round;
+      continue;
+    }
+    if (!sent) continue;
     if (read == THeaderRead::ReadFailed) {
       DebugOutput("DoRequest ReadLine Error.");
       FLastActivity = 1;
@@ -75,7 +93,10 @@ bool THttpWorker::RunRequest() {
     }
     if (read != THeaderRead::Ok) return false;
     const int next = FEvents.WorkerHeader(*this);
-    if (next == 1) return true;
+    if (next == 1) {
+      FKeptServer = server;  // ReadBody decides whether it stays
+      return true;
+    }
     if (next != 2) return false;
     FSocket.Close();
   }
@@ -146,5 +167,13 @@ bool THttpWorker::ReadBody() {
   if (!Deliver()) return false;
   if (FResponse.IsChunked() || !FResponse.HasField("Content-Length"))
     FResponse.SetContentLength(FResponse.Delivered());
+  // Only a partial answer read to its exact end leaves the connection ready
+  // for another request, and only when the server means to keep it.
+  const std::string connection = TrimText(FResponse.GetField("Connection"));
+  const bool keep = result == TBodyRead::Ok && !rangeFull && FResponse.Status() == 206 &&
+                    !FResponse.IsChunked() && FResponse.HasField("Content-Length") &&
+                    !SameText(connection, "close") && FResponse.Version() != "HTTP/1.0" &&
+                    SameText(TrimText(FRequest->GetField("Connection")), "keep-alive");
+  if (!keep) FKeptServer.clear();
   return true;
 }

@@ -86,6 +86,9 @@ private:
   THttpHeader FResponse;
   std::unique_ptr<char[]> FBuffer;
   size_t FBuffered = 0;
+  // host:port of a connection kept open for the next request; empty when
+  // the socket is closed after each request.
+  std::string FKeptServer;
   std::atomic<uint32_t> FLastActivity{0};
   TEvent FWake;
 };

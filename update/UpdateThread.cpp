@@ -67,6 +67,24 @@ void ReplaceFileBytes(const std::string& path, const std::string& bytes) {
   }
 }
 
+// The name a manifest entry is fetched under.
+std::string DownloadName(const TDownloadItem& item) { return item.IsZip ? item.File + ".zip" : item.File; }
+
+std::string StagingFolder(const std::string& folder) { return folder + "data\\launcher\\"; }
+
+// Where the fetched file lands: the launcher's own entry in its staging
+// folder, everything else at its place below the launcher folder.
+std::string DownloadPath(const std::string& folder, const TDownloadItem& item) {
+  return item.isLauncher != 0 ? StagingFolder(folder) + ExtractFileName(DownloadName(item))
+                              : folder + DownloadName(item);
+}
+
+// A plain file must have the manifest's digest before it replaces the old
+// one; an archive is held to its size, and its entries to their CRC.
+std::string ExpectedDigest(const TDownloadItem& item) { return item.IsZip ? std::string() : item.Hash; }
+
+int EngineWorkers(const TDownloadItem& item) { return item.Size <= 4096 ? 1 : 5; }
+
 // The path below the launcher folder, as the player knows it.
 std::string RelativeTo(const std::string& folder, const std::string& path) {
   return path.compare(0, folder.size(), folder) == 0 ? path.substr(folder.size()) : path;
@@ -110,6 +128,7 @@ TUpdateThread::~TUpdateThread() {
 void TUpdateThread::TerminatedSet() {
   std::lock_guard<std::mutex> guard(FDocumentLock);
   if (FDocument) FDocument->Abort();
+  if (FBatch) FBatch->Abort();
 }
 
 void TUpdateThread::Log(const std::string& text) {
@@ -174,6 +193,12 @@ void TUpdateThread::Execute() {
     Log(std::string("update run ended: ") + e.what());
     result = 0;
   }
+  std::unique_ptr<THttpBatch> batch;
+  {
+    std::lock_guard<std::mutex> guard(FDocumentLock);
+    batch.swap(FBatch);
+  }
+  batch.reset();
   if (FFiles.StateChanged()) FFiles.SaveState();
   if (!Cancelled()) Post(UM_UPDATE_DONE, static_cast<uintptr_t>(result), FMode);
 }
@@ -211,11 +236,13 @@ int TUpdateThread::Run() {
   TDownloadList notFetched;
   for (int pass = 0; pass < 3 && !list.empty(); ++pass) {
     const int n = static_cast<int>(list.size());
+    const std::vector<int> jobs = plan == 1 ? QueueSmallFiles(list) : std::vector<int>(list.size(), -1);
     for (int k = 1; k <= n; ++k) {
       if (Cancelled()) return 0;
       const size_t index = static_cast<size_t>(n - k);
       if (plan != 1) notFetched.push_back(list[index]);
-      if (plan != 1 || DownloadFile(list[index], k, n)) list.erase(list.begin() + static_cast<long>(index));
+      if (plan != 1 || DownloadFile(list[index], k, n, jobs[index]))
+        list.erase(list.begin() + static_cast<long>(index));
     }
   }
   list.insert(list.end(), notFetched.begin(), notFetched.end());
@@ -346,22 +373,77 @@ TArchiveHooks TUpdateThread::ArchiveHooks() {
   return hooks;
 }
 
+std::vector<int> TUpdateThread::QueueSmallFiles(const TDownloadList& list) {
+  std::vector<int> jobs(list.size(), -1);
+  if (FEnvironment.BatchConnections <= 0) return jobs;
+  for (size_t k = list.size(); k-- > 0;) {
+    const TDownloadItem& item = list[k];
+    if (item.Size < 0 || item.Size >= BatchSizeLimit) continue;
+    std::lock_guard<std::mutex> guard(FDocumentLock);
+    if (Cancelled()) break;
+    if (!FBatch) {
+      FBatch = std::make_unique<THttpBatch>(FEnvironment.BatchConnections, FEnvironment.Batch);
+      FBatchBytes = 0;
+      FBatchStartTick = GetTickCount32();
+    }
+    TBatchJob job;
+    job.Url = ReplaceBackslashes(FBaseUrl + "/" + DownloadName(item));
+    job.TargetPath = DownloadPath(FEnvironment.LauncherFolder, item);
+    job.ExpectedSize = item.Size;
+    job.Md5 = ExpectedDigest(item);
+    jobs[k] = FBatch->Add(job);
+  }
+  return jobs;
+}
+
+// The same lines and progress posts as a download through the engine; the
+// file itself was checked and placed by the batch.
+bool TUpdateThread::FetchedByBatch(int job, const std::string& url, const std::string& localPath,
+                                   const TDownloadItem& item) {
+  const int64_t done = FFiles.BytesDone(), total = FFiles.BytesTotal();
+  PostProgress(UM_TOTAL_PROGRESS, done, total);
+  PostSpeed(0, 0);
+  Log(UpdateText::DownloadLog + ReplaceBackslashes(url));
+  TBatchResult result;
+  for (;;) {
+    result = FBatch->Wait(job, FEnvironment.PollMs * 10);
+    if (result.Outcome != TBatchOutcome::Pending) break;
+    if (Cancelled()) return false;
+  }
+  switch (result.Outcome) {
+    case TBatchOutcome::Done:
+      FBatchBytes += item.Size;
+      PostProgress(UM_CURRENT_PROGRESS, item.Size, item.Size);
+      PostProgress(UM_TOTAL_PROGRESS, done + item.Size, total);
+      PostSpeed(FBatchBytes, GetTickCount32() - FBatchStartTick);
+      return true;
+    case TBatchOutcome::UseEngine:
+      Log(result.ErrorText);
+      return Download(url, localPath, EngineWorkers(item), item.Size, ExpectedDigest(item));
+    case TBatchOutcome::WriteFailed:
+      Log(result.ErrorText);
+      ShowStatus(Format(UpdateText::WriteFailed, RelativeTo(FEnvironment.LauncherFolder, localPath).c_str()));
+      return false;
+    default:
+      if (!result.ErrorText.empty()) Log(result.ErrorText);
+      return false;
+  }
+}
+
 // The launcher's own entry is fetched into a folder of its own and then
 // moved to <base>.update: fetched in place it would replace the running
 // program when the manifest names it by the program's own file name. The
 // folder goes again once it is empty.
-bool TUpdateThread::DownloadFile(const TDownloadItem& item, int k, int n) {
-  const int workers = item.Size <= 4096 ? 1 : 5;
-  const std::string name = item.IsZip ? item.File + ".zip" : item.File;
-  const std::string& folder = FEnvironment.LauncherFolder;
+bool TUpdateThread::DownloadFile(const TDownloadItem& item, int k, int n, int job) {
+  const std::string name = DownloadName(item);
   const bool self = item.isLauncher != 0;
-  const std::string staging = folder + "data\\launcher\\";
-  const std::string localPath = self ? staging + ExtractFileName(name) : folder + name;
-  const std::string placed = self ? staging + ExtractFileName(item.File) : folder + item.File;
+  const std::string staging = StagingFolder(FEnvironment.LauncherFolder);
+  const std::string localPath = DownloadPath(FEnvironment.LauncherFolder, item);
+  const std::string placed = self ? staging + ExtractFileName(item.File) : FEnvironment.LauncherFolder + item.File;
   ShowStatus(Format(UpdateText::DownloadingFile, name.c_str(), k, n));
-  // A plain file must have the manifest's digest before it replaces the old
-  // one; an archive is held to its size, and its entries to their CRC.
-  const bool fetched = Download(FBaseUrl + "/" + name, localPath, workers, item.Size, item.IsZip ? "" : item.Hash);
+  const std::string url = FBaseUrl + "/" + name;
+  const bool fetched = job >= 0 ? FetchedByBatch(job, url, localPath, item)
+                                : Download(url, localPath, EngineWorkers(item), item.Size, ExpectedDigest(item));
   // A zipped "launcher.dll" stays on disk as the archive it was downloaded
   // as: nothing is extracted, verified, counted or recorded.
   if (fetched && item.IsZip && SameText(item.File, "launcher.dll")) return true;

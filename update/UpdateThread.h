@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/WindowMessages.h"
+#include "http/HttpBatch.h"
 #include "http/HttpDownload.h"
 #include "http/cHttpSend.h"
 #include "platform/Thread.h"
@@ -27,6 +28,10 @@ struct TUpdateEnvironment {
   std::string DownloadHost;
   TDownloadOptions Download;
   THttpDocumentOptions Document;
+  // Files below BatchSizeLimit go through kept-alive connections, this many
+  // at once; 0 sends every file through the download engine.
+  int BatchConnections = ::BatchConnections;
+  TBatchOptions Batch;
   uint32_t PollMs = 10;
 };
 
@@ -71,7 +76,14 @@ private:
   bool FetchManifestFrom(const std::string& address);
   // GET through `document`, which a cancel can abort while it runs.
   bool GetDocument(THttpGetDocument& document, const std::string& url, const std::string& address);
-  bool DownloadFile(const TDownloadItem& item, int k, int n);
+  // `job` is the file's number in the batch, or -1 for the download engine.
+  bool DownloadFile(const TDownloadItem& item, int k, int n, int job);
+  // Queues the pass's small files in the order the pass takes them; their
+  // batch numbers by list index (-1 for the others).
+  std::vector<int> QueueSmallFiles(const TDownloadList& list);
+  // Waits for a file of the batch; a file the batch hands back (a
+  // redirect) goes through the engine.
+  bool FetchedByBatch(int job, const std::string& url, const std::string& localPath, const TDownloadItem& item);
   // One file through the download engine; `md5` (may be empty) is the digest
   // the data must have before it replaces `localPath`.
   bool Download(const std::string& url, const std::string& localPath, int workers, int64_t expectedSize,
@@ -101,4 +113,7 @@ private:
   std::vector<std::string> FLogLines;
   std::mutex FDocumentLock;
   THttpGetDocument* FDocument = nullptr;  // the request in progress, for abort
+  std::unique_ptr<THttpBatch> FBatch;     // guarded by FDocumentLock, for abort
+  int64_t FBatchBytes = 0;
+  uint32_t FBatchStartTick = 0;
 };

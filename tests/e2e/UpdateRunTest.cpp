@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 
+#include "common/Format.h"
 #include "common/Md5.h"
 #include "common/WindowMessages.h"
 #include "package/LauncherSettings.h"
@@ -445,4 +447,241 @@ TEST(UpdateRunFaults, AFullPackagePast4GiBKeepsItsBarInProportion) {
   }
   EXPECT_TRUE(seen);
   ExpectInstalled(folder.Path(), files);
+}
+
+// --- many small files over kept-alive connections -------------------------
+
+namespace {
+
+std::string FaultBatchUrl(const std::string& fault) {
+  return "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/batch/" + fault;
+}
+
+constexpr int FaultBatchFiles = 8;
+
+std::string BatchFileName(int index) { return Format("f%02d.bin", index); }
+
+TFiles SmallFiles(int count, size_t size) {
+  TFiles files;
+  for (int i = 0; i < count; ++i) files[Format("data/s%03d.bin", i)] = Bytes(size, 100 + static_cast<unsigned>(i));
+  return files;
+}
+
+// The "正在下载 NAME k/n" lines, in the order the window got them.
+std::vector<std::string> DownloadLines(TQueueSink& sink) {
+  std::vector<std::string> lines;
+  for (const std::string& s : sink.Statuses())
+    if (s.rfind(Cp936("正在下载 "), 0) == 0) lines.push_back(s);
+  return lines;
+}
+
+// No file is left half-written beside its target.
+void ExpectNoTemporaries(const std::string& folder, int count) {
+  for (int i = 0; i < count; ++i) EXPECT_FALSE(FileExists(folder + BatchFileName(i) + ".!tmp")) << i;
+}
+
+}  // namespace
+
+// Small files travel over few connections when the server keeps them, and
+// over one each when it does not; either way every file is right.
+TEST(UpdateBatch, KeptConnectionsServeManyFilesAndClosedOnesStillWork) {
+  const TFiles files = SmallFiles(40, 16384);
+  const std::string base = Publish("batchplain", files);
+  for (const bool keepAlive : {true, false}) {
+    TTempFolder folder;
+    const std::string url = keepAlive ? base : ServerUrl() + "nokeep/batchplain/";
+    THttpBatch batch;
+    std::vector<int> jobs;
+    for (const auto& [path, bytes] : files) {
+      TBatchJob job;
+      job.Url = url + path;
+      job.TargetPath = folder.Path() + path;
+      job.ExpectedSize = static_cast<int64_t>(bytes.size());
+      job.Md5 = MD5OfMemory(bytes);
+      jobs.push_back(batch.Add(job));
+    }
+    for (const int job : jobs) EXPECT_EQ(batch.Wait(job, 30000).Outcome, TBatchOutcome::Done) << keepAlive;
+    ExpectInstalled(folder.Path(), files);
+    if (keepAlive) {
+      EXPECT_LE(batch.ConnectionsOpened(), BatchConnections);
+    } else {
+      EXPECT_GE(batch.ConnectionsOpened(), 40);
+    }
+  }
+}
+
+// A whole run of small files and one large one: the window hears one
+// "downloading" line per file in the order of the run, the total bar never
+// goes back, and a second run finds nothing to do.
+TEST(UpdateBatch, ARunOfSmallFilesKeepsItsLinesAndProgress) {
+  TFiles files = SmallFiles(30, 16384);
+  files["data/large.pak"] = Bytes(600000, 7);
+  TFiles release = files;
+  release["data/empty.txt"] = "";
+  const std::string base = Publish("batchrun", release);
+  TTempFolder folder;
+  TRun run;
+  RunUpdate(run, folder.Path(), base);
+  ASSERT_TRUE(run.posted);
+  EXPECT_EQ(run.stillWrong, 0);
+  ExpectInstalled(folder.Path(), files);
+  EXPECT_EQ(GetFileSize(folder / "data/empty.txt"), 0);
+  const std::vector<std::string> lines = DownloadLines(run.sink);
+  ASSERT_EQ(lines.size(), release.size());
+  for (size_t k = 0; k < lines.size(); ++k) {
+    const std::string suffix = Format(" %d/%d", static_cast<int>(k + 1), static_cast<int>(lines.size()));
+    EXPECT_EQ(lines[k].substr(lines[k].size() - suffix.size()), suffix) << lines[k];
+  }
+  const auto totals = run.sink.Messages(UM_TOTAL_PROGRESS);
+  for (size_t i = 1; i < totals.size(); ++i)
+    if (totals[i].lParam == totals[i - 1].lParam) {
+      EXPECT_GE(totals[i].wParam, totals[i - 1].wParam) << i;
+    }
+
+  TRun again;
+  RunUpdate(again, folder.Path(), base);
+  EXPECT_EQ(again.stillWrong, 0);
+  EXPECT_TRUE(DownloadLines(again.sink).empty());
+}
+
+// A server that closes after each answer, or drops a kept connection
+// between two files without a word: the run reconnects and goes on.
+TEST(UpdateBatch, ClosedAndDroppedConnectionsAreReplaced) {
+  for (const char* fault : {"keep", "close", "drop"}) {
+    TTempFolder folder;
+    TRun run;
+    RunUpdate(run, folder.Path(), FaultBatchUrl(fault), 0, 60000);
+    ASSERT_TRUE(run.posted) << fault;
+    EXPECT_EQ(run.stillWrong, 0) << fault;
+    // Every file in the first pass: a lost connection is not a lost file.
+    EXPECT_EQ(DownloadLines(run.sink).size(), static_cast<size_t>(FaultBatchFiles)) << fault;
+    for (int i = 0; i < FaultBatchFiles; ++i) EXPECT_EQ(GetFileSize(folder / BatchFileName(i)), 16384) << fault << i;
+    ExpectNoTemporaries(folder.Path(), FaultBatchFiles);
+  }
+}
+
+// A 404 and a short file in the middle of a batch fail with their own
+// lines; the files around them complete, and the two old files stay.
+TEST(UpdateBatch, ABadFileInTheMiddleFailsAloneAndReplacesNothing) {
+  TTempFolder folder;
+  WriteWholeFile(folder / "f03.bin", "old three");
+  WriteWholeFile(folder / "f05.bin", "old five");
+  TRun run;
+  RunUpdate(run, folder.Path(), FaultBatchUrl("mixed"), 0, 60000);
+  ASSERT_TRUE(run.posted);
+  EXPECT_EQ(run.stillWrong, 2);
+  EXPECT_EQ(ReadWholeFile(folder / "f03.bin"), "old three");
+  EXPECT_EQ(ReadWholeFile(folder / "f05.bin"), "old five");
+  for (int i : {0, 1, 2, 4, 6, 7}) EXPECT_EQ(GetFileSize(folder / BatchFileName(i)), 16384) << i;
+  ExpectNoTemporaries(folder.Path(), FaultBatchFiles);
+  const std::string log = ReadWholeFile(folder / "UpdateLog.txt");
+  EXPECT_NE(log.find(" 404 Not Found /batch/mixed/f03.bin"), std::string::npos);
+  EXPECT_NE(log.find("(/batch/mixed/f05.bin) Length Error: 16284 <> 16384"), std::string::npos);
+}
+
+// A cancel while files are in flight ends the run at once; whatever was
+// placed is complete and right, and nothing half-written stays behind.
+TEST(UpdateBatch, ACancelInTheMiddleOfABatchStopsAtOnce) {
+  TTempFolder folder;
+  TQueueSink sink;
+  uint32_t stopMs = 0;
+  {
+    TUpdateThread thread(sink, 0, StateFileName(0), ClientManifestName, FaultBatchUrl("slow"),
+                         Environment(folder.Path()));
+    ASSERT_TRUE(sink.Progress.WaitFor(30000));
+    const uint32_t start = GetTickCount32();
+    thread.TerminateAndWait();
+    stopMs = GetTickCount32() - start;
+  }
+  EXPECT_LT(stopMs, 1000u);
+  EXPECT_TRUE(sink.Messages(UM_UPDATE_DONE).empty());
+  int placed = 0;
+  for (int i = 0; i < FaultBatchFiles; ++i) {
+    if (!FileExists(folder / BatchFileName(i))) continue;
+    ++placed;
+    EXPECT_EQ(GetFileSize(folder / BatchFileName(i)), 16384) << i;
+  }
+  EXPECT_GE(placed, 1);
+  EXPECT_LT(placed, FaultBatchFiles);
+  ExpectNoTemporaries(folder.Path(), FaultBatchFiles);
+}
+
+// A redirect is handed back to the engine, which follows it; after an abort
+// nothing more is fetched.
+TEST(UpdateBatch, RedirectsGoBackToTheEngineAndAnAbortEndsTheBatch) {
+  TTempFolder folder;
+  THttpBatch batch(2);
+  TBatchJob job;
+  job.Url = "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/redirect-loop";
+  job.TargetPath = folder / "moved.bin";
+  job.ExpectedSize = 10;
+  const TBatchResult moved = batch.Wait(batch.Add(job), 10000);
+  EXPECT_EQ(moved.Outcome, TBatchOutcome::UseEngine);
+  EXPECT_NE(moved.ErrorText.find("302"), std::string::npos) << moved.ErrorText;
+  batch.Abort();
+  job.Url = FaultBatchUrl("keep") + "/f00.bin";
+  job.TargetPath = folder / "f00.bin";
+  job.ExpectedSize = 16384;
+  EXPECT_EQ(batch.Wait(batch.Add(job), 1000).Outcome, TBatchOutcome::Stopped);
+  EXPECT_FALSE(FileExists(folder / "f00.bin"));
+  EXPECT_FALSE(FileExists(folder / "moved.bin"));
+}
+
+// --- ranges over kept connections ------------------------------------------
+
+namespace {
+
+// Requests for `request` ("GET /x HTTP/1.1") that nginx logged after
+// `offset` of its connection log, and the connections that served them.
+struct TServed {
+  int requests = 0;
+  int connections = 0;
+};
+
+std::string ConnectionLogPath() { return std::string(std::getenv("LAUNCHER_TEST_UPDATE_ROOT")) + "/../connections.log"; }
+
+TServed ServedSince(size_t offset, const std::string& request) {
+  const std::string log = ReadWholeFile(ConnectionLogPath());
+  std::istringstream lines(log.substr(std::min(offset, log.size())));
+  std::set<std::string> connections;
+  TServed served;
+  for (std::string line; std::getline(lines, line);) {
+    const size_t blank = line.find(' ');
+    if (blank == std::string::npos || line.substr(blank + 1) != request) continue;
+    ++served.requests;
+    connections.insert(line.substr(0, blank));
+  }
+  served.connections = static_cast<int>(connections.size());
+  return served;
+}
+
+}  // namespace
+
+// An 8 MiB file in more ranges than five workers: where the server keeps
+// connections each worker sends its next range on its own one; where it
+// does not, every range gets a new connection. The file is right either way.
+TEST(DownloadConnections, WorkersKeepTheirConnectionsFromRangeToRange) {
+  const std::string content = Bytes(8 * 1024 * 1024, 51);
+  Publish("keptranges", {{"big.bin", content}});
+  for (const bool keepAlive : {true, false}) {
+    const std::string path = std::string(keepAlive ? "" : "/nokeep") + "/keptranges/big.bin";
+    const size_t offset = ReadWholeFile(ConnectionLogPath()).size();
+    TTempFolder folder;
+    {
+      THttpDownload download(5);
+      download.SetExpectedDigest(MD5OfMemory(content));
+      const TDownloadOutcome outcome = RunDownload(download, "http://127.0.0.1:" + std::to_string(PortBase() + 5) + path,
+                                                   folder.Path(), static_cast<int64_t>(content.size()),
+                                                   [] { return true; });
+      EXPECT_EQ(outcome, TDownloadOutcome::Done) << keepAlive;
+    }
+    EXPECT_EQ(MD5OfFile(folder / "big.bin"), MD5OfMemory(content)) << keepAlive;
+    const TServed served = ServedSince(offset, "GET " + path + " HTTP/1.1");
+    EXPECT_GE(served.requests, 12) << keepAlive;  // the probe and the ranges
+    if (keepAlive) {
+      EXPECT_LE(served.connections, 6);
+    } else {
+      EXPECT_EQ(served.connections, served.requests);
+    }
+  }
 }

@@ -263,6 +263,8 @@ ROUTES = {
 import download_faults  # noqa: E402
 ROUTES.update(download_faults.ROUTES)
 PREFIX_ROUTES = dict(download_faults.PREFIX_ROUTES)
+import batch_faults  # noqa: E402
+PREFIX_ROUTES.update(batch_faults.PREFIX_ROUTES)
 
 
 class Handler(socketserver.BaseRequestHandler):

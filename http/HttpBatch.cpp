@@ -1,0 +1,339 @@
+#include "http/HttpBatch.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "common/Format.h"
+#include "common/Md5.h"
+#include "common/PathUtils.h"
+#include "platform/File.h"
+#include "platform/FileTime.h"
+#include "platform/Tick.h"
+
+namespace {
+
+// The two spellings of the empty file's digest.
+bool IsEmptyDigest(const std::string& digest) {
+  return digest == ZeroDigest || SameText(digest, "d41d8cd98f00b204e9800998ecf8427e");
+}
+
+// An error answer's body up to this size is read and dropped so that the
+// connection serves the next file; a larger one costs a new connection.
+constexpr uint64_t MaxDrainedBody = 65536;
+
+TBatchResult Result(TBatchOutcome outcome, const std::string& text = std::string()) {
+  TBatchResult result;
+  result.Outcome = outcome;
+  result.ErrorText = text;
+  return result;
+}
+
+}  // namespace
+
+// One connection and its buffers, kept from file to file.
+class THttpBatch::TWorker : public TThread {
+public:
+  explicit TWorker(THttpBatch& batch) : FBatch(batch) {
+    FBody.reserve(static_cast<size_t>(BatchSizeLimit));
+    Start();
+  }
+  ~TWorker() override { TerminateAndWait(); }
+  void CloseConnection() { FSocket.Close(); }
+
+protected:
+  void Execute() override {
+    int job = 0;
+    TBatchJob taken;
+    while (!Terminated() && FBatch.TakeJob(job, taken, *this)) {
+      TBatchResult result = Fetch(taken);
+      if (FBatch.Aborted() && result.Outcome != TBatchOutcome::Done) result = Result(TBatchOutcome::Stopped);
+      FBatch.Finish(job, result);
+    }
+  }
+  void TerminatedSet() override { FSocket.Close(); }
+  std::string ThreadName() const override { return "THttpBatch"; }
+
+private:
+  TBatchResult Fetch(const TBatchJob& job);
+  // Sends the request and reads the answer's header, on the kept
+  // connection when there is one; a kept connection that the server has
+  // dropped meanwhile is replaced once.
+  bool Exchange(const THttpHeader& request, std::string& failure);
+  bool ReadBody(int64_t limit, std::string& failure, bool& keep);
+  void DrainOrClose();
+  bool Place(const TBatchJob& job, const std::string& data, TBatchResult& result);
+  void Disconnect() {
+    FSocket.Close();
+    FServer.clear();
+  }
+  bool Stopping() const {
+    return FBatch.Aborted() || Terminated() || GetTickCount32() - FStartTick > FBatch.FOptions.FileDeadlineMs;
+  }
+
+  THttpBatch& FBatch;
+  TBlockSocket FSocket;
+  std::string FServer;  // host:port of the open connection; empty when none
+  THttpHeader FResponse;
+  std::string FBody;
+  std::string FInflated;
+  uint32_t FStartTick = 0;
+};
+
+bool THttpBatch::TWorker::Exchange(const THttpHeader& request, std::string& failure) {
+  const std::string server = request.Host() + ":" + std::to_string(request.Port());
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const bool kept = FServer == server && FSocket.Connected();
+    if (!kept) {
+      Disconnect();
+      if (FBatch.Aborted()) return false;
+      ++FBatch.FConnectsMade;
+      if (!FSocket.Connect(request.Host(), request.Port(), static_cast<int>(FBatch.FOptions.ConnectTimeoutMs))) {
+        failure = server + ": " + FSocket.ErrorText();
+        Disconnect();
+        return false;
+      }
+      FServer = server;
+      // An abort that came while the connect ran closed the socket before
+      // it was this one.
+      if (FBatch.Aborted()) {
+        Disconnect();
+        return false;
+      }
+    }
+    FResponse.PrepareResponse(request);
+    const bool sent = SendHttpRequest(FSocket, request);
+    const THeaderRead header = sent ? ReadHttpResponseHeader(FSocket, FResponse, FBatch.FOptions.Limits)
+                                    : THeaderRead::ReadFailed;
+    if (header == THeaderRead::Ok) return true;
+    Disconnect();
+    if (header == THeaderRead::Invalid) {
+      failure = FResponse.ErrorText() + "\r\n" + FResponse.HeaderLines();
+      return false;
+    }
+    failure = server + ": the connection ended before an answer " + FSocket.ErrorText();
+    // Only a connection that had served a file before is tried again: a
+    // fresh one that fails says something about the server.
+    if (!kept) return false;
+  }
+  return false;
+}
+
+TBatchResult THttpBatch::TWorker::Fetch(const TBatchJob& job) {
+  FStartTick = GetTickCount32();
+  THttpHeader request;
+  if (!request.SetRequest("GET", job.Url)) return Result(TBatchOutcome::Failed, "not an http URL: " + job.Url);
+  request.SetField("Connection", "keep-alive");
+  std::string failure;
+  if (!Exchange(request, failure)) return Result(TBatchOutcome::Failed, failure);
+
+  const int status = FResponse.Status();
+  const std::string peer = FSocket.PeerText();
+  if (status == 301 || status == 302) {
+    // Redirects, cookies and referers are the engine's business.
+    Disconnect();
+    return Result(TBatchOutcome::UseEngine, peer + " " + std::to_string(status) + " " + request.Path());
+  }
+  if (status != 200) {
+    DrainOrClose();
+    return Result(TBatchOutcome::Failed,
+                  peer + " " + std::to_string(status) + " " + FResponse.Reason() + " " + request.Path());
+  }
+  const int coding = FResponse.ContentCoding();
+  if (coding == 0 && !FResponse.IsChunked() && FResponse.HasField("Content-Length") &&
+      FResponse.ContentLength() != job.ExpectedSize) {
+    Disconnect();
+    return Result(TBatchOutcome::Failed,
+                  Format("%s File (%s) Length Error: %lld <> %lld", peer.c_str(), request.Path().c_str(),
+                         static_cast<long long>(FResponse.ContentLength()),
+                         static_cast<long long>(job.ExpectedSize)));
+  }
+  // A compressed body may be a little larger than the file it inflates to.
+  const int64_t limit = coding == 0 ? job.ExpectedSize : job.ExpectedSize + job.ExpectedSize / 8 + 65536;
+  bool keep = false;
+  if (!ReadBody(limit, failure, keep)) {
+    Disconnect();
+    return Result(TBatchOutcome::Failed, peer + " " + request.Path() + ": " + failure);
+  }
+  if (!keep) Disconnect();
+
+  const std::string* data = &FBody;
+  if (coding != 0) {
+    std::string error;
+    FInflated.clear();
+    if (InflateBuffer(FBody, coding, static_cast<uint64_t>(job.ExpectedSize), FInflated, error) !=
+        TInflateResult::Ok)
+      return Result(TBatchOutcome::Failed, request.Path() + ": the body does not inflate to the expected file");
+    data = &FInflated;
+  }
+  TBatchResult result;
+  Place(job, *data, result);
+  return result;
+}
+
+bool THttpBatch::TWorker::ReadBody(int64_t limit, std::string& failure, bool& keep) {
+  FBody.clear();
+  const THttpBodySink sink = [this, limit](const char* data, size_t length) {
+    if (static_cast<int64_t>(FBody.size() + length) > limit) return false;
+    FBody.append(data, length);
+    return true;
+  };
+  const THttpStopFlag stop = [this] { return Stopping(); };
+  TBodyRead read;
+  bool untilClose = false;
+  if (FResponse.IsChunked()) {
+    uint64_t total = 0;
+    read = ReadChunkedBody(FSocket, FBatch.FOptions.Limits, sink, stop, total);
+  } else if (FResponse.HasField("Content-Length")) {
+    read = ReadIdentityBody(FSocket, static_cast<uint64_t>(FResponse.ContentLength()), sink, stop);
+  } else {
+    untilClose = true;
+    read = ReadBodyUntilClose(FSocket, static_cast<uint64_t>(limit), sink, stop);
+  }
+  if (read != TBodyRead::Ok) {
+    failure = read == TBodyRead::Stopped && !FBatch.Aborted() && static_cast<int64_t>(FBody.size()) < limit
+                  ? "stopped after " + std::to_string(FBody.size()) + " bytes"
+                  : "body read failed after " + std::to_string(FBody.size()) + " bytes " + FSocket.ErrorText();
+    return false;
+  }
+  // HTTP/1.1 keeps the connection unless the server says otherwise; an
+  // HTTP/1.0 server keeps it only when it says so.
+  const std::string connection = TrimText(FResponse.GetField("Connection"));
+  keep = !untilClose && !SameText(connection, "close") &&
+         (FResponse.Version() != "HTTP/1.0" || SameText(connection, "keep-alive"));
+  return true;
+}
+
+void THttpBatch::TWorker::DrainOrClose() {
+  const bool small = !FResponse.IsChunked() && FResponse.HasField("Content-Length") &&
+                     static_cast<uint64_t>(FResponse.ContentLength()) <= MaxDrainedBody;
+  const std::string connection = TrimText(FResponse.GetField("Connection"));
+  if (small && !SameText(connection, "close") && FResponse.Version() != "HTTP/1.0") {
+    const THttpBodySink drop = [](const char*, size_t) { return true; };
+    if (ReadIdentityBody(FSocket, static_cast<uint64_t>(FResponse.ContentLength()), drop,
+                         [this] { return Stopping(); }) == TBodyRead::Ok)
+      return;
+  }
+  Disconnect();
+}
+
+// The data is checked in memory, written beside the target and only then
+// renamed over it; the target stays as it was on every failure.
+bool THttpBatch::TWorker::Place(const TBatchJob& job, const std::string& data, TBatchResult& result) {
+  const std::string name = ExtractFileName(job.TargetPath);
+  if (static_cast<int64_t>(data.size()) != job.ExpectedSize) {
+    result = Result(TBatchOutcome::Failed, Format("%s: %lld bytes, %lld expected", name.c_str(),
+                                                  static_cast<long long>(data.size()),
+                                                  static_cast<long long>(job.ExpectedSize)));
+    return false;
+  }
+  if (!job.Md5.empty()) {
+    const std::string digest = MD5OfMemory(data);
+    const bool agrees = data.empty() ? IsEmptyDigest(job.Md5) : SameText(digest, job.Md5);
+    if (!agrees) {
+      result = Result(TBatchOutcome::Failed,
+                      Format("%s: MD5 %s, expected %s", name.c_str(), digest.c_str(), job.Md5.c_str()));
+      return false;
+    }
+  }
+  if (FBatch.Aborted()) {
+    result = Result(TBatchOutcome::Stopped);
+    return false;
+  }
+  const std::string temporary = job.TargetPath + ".!tmp";
+  try {
+    ForceDirectories(ExtractFilePath(job.TargetPath));
+    TFileStream file(temporary, TFileMode::CreateTruncate);
+    file.WriteBuffer(data.data(), data.size());
+  } catch (const EFileError& e) {
+    DeleteFileAt(temporary);
+    result = Result(TBatchOutcome::WriteFailed, temporary + ": write error: " + e.what());
+    return false;
+  }
+  bool placed = false;
+  for (uint32_t attempt = 0;
+       !(placed = RenameFileAt(temporary, job.TargetPath)) && attempt < FBatch.FOptions.RenameRetries; ++attempt)
+    SleepMs(FBatch.FOptions.RenameRetryMs);
+  if (!placed) {
+    result = Result(TBatchOutcome::Failed, job.TargetPath + ": cannot be replaced: " + LastFileErrorText());
+    DeleteFileAt(temporary);
+    return false;
+  }
+  // A resume file of an earlier engine download of this file is stale now.
+  DeleteFileAt(job.TargetPath + ".!dl");
+  const std::string serverTime =
+      FResponse.HasField("Last-Modified") ? FResponse.GetField("Last-Modified") : FResponse.GetField("Date");
+  if (!serverTime.empty()) SetFileUnixTime(job.TargetPath, HttpDateToUnixTime(serverTime));
+  result = Result(TBatchOutcome::Done);
+  return true;
+}
+
+// --- the batch -----------------------------------------------------------
+
+THttpBatch::THttpBatch(int connections, const TBatchOptions& options) : FOptions(options) {
+  const int count = std::max(connections, 1);
+  std::lock_guard<std::mutex> guard(FLock);
+  for (int i = 0; i < count; ++i) FWorkers.push_back(std::make_unique<TWorker>(*this));
+}
+
+THttpBatch::~THttpBatch() {
+  Abort();
+  std::vector<std::unique_ptr<TWorker>> workers;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FEnding = true;
+    workers.swap(FWorkers);
+  }
+  FChanged.notify_all();
+  workers.clear();
+}
+
+int THttpBatch::Add(const TBatchJob& job) {
+  std::lock_guard<std::mutex> guard(FLock);
+  const int id = static_cast<int>(FJobs.size());
+  FJobs.push_back(job);
+  FResults.emplace_back();
+  if (FAborted) {
+    FResults.back().Outcome = TBatchOutcome::Stopped;
+  } else {
+    FQueue.push_back(id);
+    FChanged.notify_all();
+  }
+  return id;
+}
+
+bool THttpBatch::TakeJob(int& job, TBatchJob& taken, TWorker&) {
+  std::unique_lock<std::mutex> lock(FLock);
+  FChanged.wait(lock, [this] { return FEnding || FAborted || !FQueue.empty(); });
+  if (FEnding || FAborted) return false;
+  job = FQueue.front();
+  FQueue.pop_front();
+  taken = FJobs[static_cast<size_t>(job)];
+  return true;
+}
+
+void THttpBatch::Finish(int job, const TBatchResult& result) {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FResults[static_cast<size_t>(job)] = result;
+  }
+  FChanged.notify_all();
+}
+
+TBatchResult THttpBatch::Wait(int job, uint32_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(FLock);
+  if (job < 0 || static_cast<size_t>(job) >= FResults.size()) return Result(TBatchOutcome::Failed, "no such file");
+  FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                    [&] { return FResults[static_cast<size_t>(job)].Outcome != TBatchOutcome::Pending; });
+  return FResults[static_cast<size_t>(job)];
+}
+
+void THttpBatch::Abort() {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FAborted = true;
+    for (const int queued : FQueue) FResults[static_cast<size_t>(queued)].Outcome = TBatchOutcome::Stopped;
+    FQueue.clear();
+    for (const auto& worker : FWorkers) worker->CloseConnection();
+  }
+  FChanged.notify_all();
+}
