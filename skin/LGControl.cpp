@@ -3,23 +3,9 @@
 #include <cstring>
 
 #include "common/WindowMessages.h"
+#include "skin/SkinFont.h"
 
 namespace {
-
-// The screen device context, held for one font creation.
-class TScreenDC {
-public:
-  TScreenDC() : FDC(GetDC(nullptr)) {}
-  ~TScreenDC() {
-    if (FDC) ReleaseDC(nullptr, FDC);
-  }
-  TScreenDC(const TScreenDC&) = delete;
-  TScreenDC& operator=(const TScreenDC&) = delete;
-  HDC Get() const { return FDC; }
-
-private:
-  HDC FDC;
-};
 
 // "宋体"
 constexpr char DefaultFontName[] = "\xCB\xCE\xCC\xE5";
@@ -100,20 +86,7 @@ void TLGControl::SetBounds(int left, int top, int width, int height) {
 }
 
 TGpFontPtr TLGControl::CreateDrawFont(int lfWidth, int lfWeight) const {
-  LOGFONTA logFont;
-  std::memset(&logFont, 0, sizeof logFont);
-  logFont.lfHeight = LogFontHeight(Font.Size);
-  logFont.lfWidth = lfWidth;
-  logFont.lfWeight = lfWeight;
-  logFont.lfCharSet = DEFAULT_CHARSET;
-  logFont.lfQuality = ANTIALIASED_QUALITY;
-  // The face name is code page 936, the ANSI code page of the launcher's
-  // systems, so the A call takes it as it is.
-  std::strncpy(logFont.lfFaceName, Font.Name.c_str(), LF_FACESIZE - 1);
-  TScreenDC screen;
-  Gdiplus::GpFont* font = nullptr;
-  if (Gdiplus::DllExports::GdipCreateFontFromLogfontA(screen.Get(), &logFont, &font) != Gdiplus::Ok) return nullptr;
-  return TGpFontPtr(font);
+  return CreateSkinFont(Font.Name, Font.Size, lfWidth, lfWeight);
 }
 
 void ComposeChild(TLGControl& control, GpGraphics* graphics) {

@@ -3,6 +3,7 @@
 
 #include "common/Log.h"
 #include "platform/CodePage.h"
+#include "skin/SkinFont.h"
 #include "skin/logic/SkinGeometry.h"
 #include "ui/ServerList.h"
 
@@ -14,32 +15,7 @@ using namespace Gdiplus::DllExports;
 constexpr char ItemFontName[] = "\xBA\xDA\xCC\xE5";
 constexpr int ItemFontPoints = 11;
 
-class TScreenDC {
-public:
-  TScreenDC() : FDC(GetDC(nullptr)) {}
-  ~TScreenDC() {
-    if (FDC) ReleaseDC(nullptr, FDC);
-  }
-  TScreenDC(const TScreenDC&) = delete;
-  TScreenDC& operator=(const TScreenDC&) = delete;
-  HDC Get() const { return FDC; }
-
-private:
-  HDC FDC;
-};
-
-TGpFontPtr CreateItemFont() {
-  LOGFONTA logFont;
-  std::memset(&logFont, 0, sizeof logFont);
-  logFont.lfHeight = LogFontHeight(ItemFontPoints);
-  logFont.lfCharSet = DEFAULT_CHARSET;
-  logFont.lfQuality = ANTIALIASED_QUALITY;
-  std::strncpy(logFont.lfFaceName, ItemFontName, LF_FACESIZE - 1);
-  TScreenDC screen;
-  Gdiplus::GpFont* font = nullptr;
-  if (GdipCreateFontFromLogfontA(screen.Get(), &logFont, &font) != Gdiplus::Ok) return nullptr;
-  return TGpFontPtr(font);
-}
+TGpFontPtr CreateItemFont() { return CreateSkinFont(ItemFontName, ItemFontPoints); }
 
 // Draws `image` at its natural size with its top-left corner at (x, 0).
 void DrawNatural(GpGraphics* graphics, GpBitmap* image, int x) {
