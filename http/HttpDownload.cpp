@@ -155,7 +155,7 @@ bool THttpDownload::Start(const std::string& url, const std::string& folder, int
     FWorkers.resize(static_cast<size_t>(FWorkerCount.load()));
     for (int i = 0; i < FWorkerCount; ++i) {
       CreateWorker(i);
-      DebugOutput(Format("%d# 线程创建.", i + 1));
+      DebugOutput(Format("%d# \xCF\xDF\xB3\xCC\xB4\xB4\xBD\xA8.", i + 1));  // "%d# 线程创建."
     }
   }
   FIdleWorkers = 0;
@@ -219,11 +219,11 @@ int THttpDownload::HeaderOk(THttpWorker& worker) {
       FServerTime = response.HasField("Last-Modified") ? response.GetField("Last-Modified") : response.GetField("Date");
     }
     if (response.IsChunked()) {
-      DebugOutput("采用CHUNKED模式单线程传输");
+      DebugOutput("\xB2\xC9\xD3\xC3" "CHUNKED\xC4\xA3\xCA\xBD\xB5\xA5\xCF\xDF\xB3\xCC\xB4\xAB\xCA\xE4");  // "采用CHUNKED模式单线程传输"
     } else {
       FTotalSize = response.RangeTotal() > 0 ? response.RangeTotal() : response.ContentLength();
       if (FWorkerCount > 1) {
-        DebugOutput("不支持续传，采用单线程下载");
+        DebugOutput("\xB2\xBB\xD6\xA7\xB3\xD6\xD0\xF8\xB4\xAB\xA3\xAC\xB2\xC9\xD3\xC3\xB5\xA5\xCF\xDF\xB3\xCC\xCF\xC2\xD4\xD8");  // "不支持续传，采用单线程下载"
         FWorkerCount = 1;
       }
     }
@@ -306,7 +306,7 @@ bool THttpDownload::InitFile(THttpWorker& worker, bool firstAnswer, bool withRan
   if (!Resume()) FreshStart();
   if (!Writer()) return false;
   StartRanges();
-  DebugOutput("创建了 " + std::to_string(FWorkerCount.load()) + " 个下载线程.");
+  DebugOutput("\xB4\xB4\xBD\xA8\xC1\xCB " + std::to_string(FWorkerCount.load()) + " \xB8\xF6\xCF\xC2\xD4\xD8\xCF\xDF\xB3\xCC.");  // "创建了 " / " 个下载线程."
   return true;
 }
 
@@ -383,7 +383,7 @@ void THttpDownload::FreshStart() {
   FRanges = std::make_unique<TDownLoadChunk>("");
   FRanges->Add(0, FTotalSize - 1);
   FRanges->Split(FWorkerCount);
-  DebugOutput(Format("文件长度：%d-%lld", 0, static_cast<long long>(FTotalSize - 1)));
+  DebugOutput(Format("\xCE\xC4\xBC\xFE\xB3\xA4\xB6\xC8\xA3\xBA%d-%lld", 0, static_cast<long long>(FTotalSize - 1)));  // "文件长度：%d-%lld"
   auto record = std::make_shared<TResumeRecord>(PathOf(".!dl"), FTotalSize, FUrl, ServerTime());
   record->SetMissing({{0, FTotalSize - 1}});
   {
@@ -396,7 +396,7 @@ void THttpDownload::FreshStart() {
 
 void THttpDownload::StartRanges() {
   for (int i = 1; i < FWorkerCount && static_cast<size_t>(i) < FWorkers.size(); ++i)
-    if (FWorkers[static_cast<size_t>(i)] && !GiveNextRange(*FWorkers[static_cast<size_t>(i)], "%d# 线程开始.%lld->%lld(%lld)"))
+    if (FWorkers[static_cast<size_t>(i)] && !GiveNextRange(*FWorkers[static_cast<size_t>(i)], "%d# \xCF\xDF\xB3\xCC\xBF\xAA\xCA\xBC.%lld->%lld(%lld)"))  // "%d# 线程开始.%lld->%lld(%lld)"
       break;
 }
 
@@ -442,15 +442,15 @@ bool THttpDownload::WorkerData(THttpWorker& worker, const char* data, size_t len
 
 void THttpDownload::WorkerDone(THttpWorker& worker) {
   std::unique_lock<std::recursive_mutex> lock(FLock);
-  DebugOutput(Format("%d# 线程--完成", worker.Index()));
+  DebugOutput(Format("%d# \xCF\xDF\xB3\xCC--\xCD\xEA\xB3\xC9", worker.Index()));  // "%d# 线程--完成"
   if (FTotalSize == 0) FTotalSize = worker.Response().Delivered();
   if (FReceived >= FTotalSize) {
     Finish(worker);
     return;
   }
   if (FState == Stopping) return;
-  if (!GiveNextRange(worker, "%d# 线程开始:%lld->%lld(%lld)")) {
-    DebugOutput(Format("%d# 线程停止. finish", worker.Index()));
+  if (!GiveNextRange(worker, "%d# \xCF\xDF\xB3\xCC\xBF\xAA\xCA\xBC:%lld->%lld(%lld)")) {  // "%d# 线程开始:%lld->%lld(%lld)"
+    DebugOutput(Format("%d# \xCF\xDF\xB3\xCC\xCD\xA3\xD6\xB9. finish", worker.Index()));  // "%d# 线程停止. finish"
     if (FIdleWorkers >= FWorkerCount) {
       if (ErrorText().empty()) SetError("\xCF\xC2\xD4\xD8\xCA\xFD\xBE\xDD\xB2\xBB\xCD\xEA\xD5\xFB");  // "下载数据不完整"
       RaiseError();
@@ -482,8 +482,8 @@ void THttpDownload::WorkerFailed(THttpWorker& worker) {
   // A worker that is ending is replaced by Poll once it has gone.
   if (FState == Stopping || worker.Terminated()) return;
   if (!CountRestart()) return;
-  if (!GiveNextRange(worker, "%d# 线程重启:%lld->%lld(%lld)")) {
-    DebugOutput(Format("%d# 线程停止.Reclaim.", worker.Index()));
+  if (!GiveNextRange(worker, "%d# \xCF\xDF\xB3\xCC\xD6\xD8\xC6\xF4:%lld->%lld(%lld)")) {  // "%d# 线程重启:%lld->%lld(%lld)"
+    DebugOutput(Format("%d# \xCF\xDF\xB3\xCC\xCD\xA3\xD6\xB9.Reclaim.", worker.Index()));  // "%d# 线程停止.Reclaim."
     if (FIdleWorkers >= FWorkerCount) RaiseError();
   }
 }
@@ -521,7 +521,7 @@ bool THttpDownload::InflateTemporary(int windowBits, const std::string& target) 
       }
     }
   } catch (const EFileError& e) {
-    DebugOutput(std::string("解压缩数据: ") + e.what());
+    DebugOutput(std::string("\xBD\xE2\xD1\xB9\xCB\xF5\xCA\xFD\xBE\xDD: ") + e.what());  // "解压缩数据: "
     ok = false;
   }
   inflateEnd(&zs);
@@ -545,7 +545,7 @@ std::string THttpDownload::VerifiedCandidate(std::string& failure) {
   }
   std::string candidate = temporary;
   if (FContentCoding != 0) {
-    DebugOutput("解压缩数据.");
+    DebugOutput("\xBD\xE2\xD1\xB9\xCB\xF5\xCA\xFD\xBE\xDD.");  // "解压缩数据."
     candidate = PathOf(".!inf");
     if (!InflateTemporary(FContentCoding, candidate)) {
       failure = name + ": the body does not inflate to the expected file";
@@ -635,7 +635,7 @@ void THttpDownload::Poll() {
       const uint32_t tick = worker->LastActivity();
       const uint32_t now = GetTickCount32();
       if (tick == 0 || (tick != 1 && now - tick <= FOptions.WatchdogMs)) continue;
-      DebugOutput(Format("%d# 线程超时", worker->Index()));
+      DebugOutput(Format("%d# \xCF\xDF\xB3\xCC\xB3\xAC\xCA\xB1", worker->Index()));  // "%d# 线程超时"
       stale = std::move(FWorkers[i]);
     }
     stale.reset();  // its last failed report returns its range
@@ -644,7 +644,7 @@ void THttpDownload::Poll() {
     if (FState != Stopping) {
       THttpWorker& replacement = CreateWorker(static_cast<int>(i));
       if (FRanges && FState != Failed && CountRestart())
-        GiveNextRange(replacement, "%d# 线程重启:%lld->%lld(%lld)");
+        GiveNextRange(replacement, "%d# \xCF\xDF\xB3\xCC\xD6\xD8\xC6\xF4:%lld->%lld(%lld)");  // "%d# 线程重启:%lld->%lld(%lld)"
     }
     if (i == 0 && silentStart) {
       SetError("\xB3\xAC\xCA\xB1\xB4\xED\xCE\xF3");  // "超时错误"

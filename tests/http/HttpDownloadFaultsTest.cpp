@@ -5,6 +5,7 @@
 
 #include "http/DownloadPattern.h"
 #include "http/HttpDownload.h"
+#include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/Profile.h"
 #include "platform/Thread.h"
@@ -50,7 +51,7 @@ TEST(HttpDownloadFaults, DroppedConnectionReturnsTheRestOfTheRange) {
   ASSERT_TRUE(run.done) << run.error;
   EXPECT_EQ(MD5OfFile(folder / "dl-drop"), PatternMd5(3000000));
   bool restarted = false;
-  for (const std::string& line : capture.Lines()) restarted = restarted || line.find("# 线程重启:") != std::string::npos;
+  for (const std::string& line : capture.Lines()) restarted = restarted || line.find(Utf8ToCp936("# 线程重启:")) != std::string::npos;
   EXPECT_TRUE(restarted);
 }
 
@@ -61,7 +62,7 @@ TEST(HttpDownloadFaults, StalledWorkerIsReplaced) {
   ASSERT_TRUE(run.done) << run.error;
   EXPECT_EQ(MD5OfFile(folder / "dl-stall"), PatternMd5(3000000));
   bool timedOut = false;
-  for (const std::string& line : capture.Lines()) timedOut = timedOut || line.find("# 线程超时") != std::string::npos;
+  for (const std::string& line : capture.Lines()) timedOut = timedOut || line.find(Utf8ToCp936("# 线程超时")) != std::string::npos;
   EXPECT_TRUE(timedOut);
 }
 

@@ -6,6 +6,7 @@
 
 #include "common/Md5.h"
 #include "http/DownloadPattern.h"
+#include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/FileTime.h"
 #include "platform/Profile.h"
@@ -92,7 +93,7 @@ TEST(HttpDownload, ServerWithoutRangesGetsOneConnection) {
   const TDownloadRun run = Fetch(5, "/norange/f3m.bin", folder.Path());
   ASSERT_TRUE(run.done) << run.error;
   EXPECT_EQ(run.workers, 1);
-  EXPECT_TRUE(capture.Contains("不支持续传，采用单线程下载"));
+  EXPECT_TRUE(capture.Contains(Utf8ToCp936("不支持续传，采用单线程下载")));
   EXPECT_EQ(MD5OfFile(folder / "f3m.bin"), PatternMd5(3 * 1024 * 1024 + 17));
   EXPECT_FALSE(FileExists(folder / "f3m.bin.!dl"));
 }
