@@ -5,33 +5,15 @@
 # and peak resident memory.
 #   bench/download.sh BUILD_DIR [SIZE_MIB]
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/static-nginx.sh"
 build="$(cd "$1" && pwd)" size="${2:-1024}" runs="${RUNS:-3}"
 work="$build/bench-data/download"
 port=29980
 mkdir -p "$work/www" "$work/tmp" "$work/out"
 file="$work/www/big.bin"
 [ -f "$file" ] && [ "$(stat -c %s "$file")" = $((size * 1024 * 1024)) ] || head -c $((size * 1024 * 1024)) /dev/urandom >"$file"
-user_line=""; [ "$(id -u)" = 0 ] && user_line="user root;"
-cat >"$work/nginx.conf" <<CONF
-$user_line
-worker_processes 2;
-daemon on;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events { worker_connections 256; }
-http {
-  access_log off;
-  client_body_temp_path $work/tmp/body;
-  proxy_temp_path $work/tmp/proxy;
-  fastcgi_temp_path $work/tmp/fastcgi;
-  uwsgi_temp_path $work/tmp/uwsgi;
-  scgi_temp_path $work/tmp/scgi;
-  sendfile on;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-CONF
-nginx -c "$work/nginx.conf" -p "$work" -e "$work/error.log"
-trap 'kill -QUIT "$(cat "$work/nginx.pid")" 2>/dev/null || true' EXIT
+start_static_nginx "$work" "$port" 2 256
+trap 'stop_static_nginx "$work"' EXIT
 sleep 0.3
 url="http://127.0.0.1:$port/big.bin"
 expected="$(md5sum "$file" | cut -d' ' -f1)"

@@ -7,6 +7,7 @@
 # proxy). Prints medians and ratios.
 #   bench/manyfiles.sh BUILD_DIR [COUNT] [SIZE_KIB]
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/static-nginx.sh"
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "$1" && pwd)" count="${2:-300}" size_kib="${3:-16}"
 runs="${RUNS:-3}" rtt="${RTT_MS:-50}" rate="${RATE:-0}" links="${LINKS:-loopback proxy}"
@@ -18,32 +19,12 @@ for i in $(seq -f "%04g" 1 "$count"); do
   head -c $((size_kib * 1024)) /dev/urandom >"$work/src/data/f$i.bin"
 done
 "$build/tools/launcher-manifest/launcher-manifest" "$work/src" "$work/www/rel" >/dev/null
-user_line=""; [ "$(id -u)" = 0 ] && user_line="user root;"
-cat >"$work/nginx.conf" <<CONF
-$user_line
-worker_processes 2;
-daemon on;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  client_body_temp_path $work/tmp/body;
-  proxy_temp_path $work/tmp/proxy;
-  fastcgi_temp_path $work/tmp/fastcgi;
-  uwsgi_temp_path $work/tmp/uwsgi;
-  scgi_temp_path $work/tmp/scgi;
-  sendfile on;
-  keepalive_requests 10000;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-CONF
-nginx -c "$work/nginx.conf" -p "$work" -e "$work/error.log"
+start_static_nginx "$work" "$port" 2 1024 "keepalive_requests 10000;"
 proxy_args=("$proxy_port" "$port" --rtt-ms "$rtt")
 [ "$rate" != 0 ] && proxy_args+=(--rate "$rate")
 python3 "$here/delayproxy.py" "${proxy_args[@]}" >"$work/proxy.out" 2>&1 &
 proxy_pid=$!
-trap 'kill -QUIT "$(cat "$work/nginx.pid")" 2>/dev/null || true; kill "$proxy_pid" 2>/dev/null || true' EXIT
+trap 'stop_static_nginx "$work"; kill "$proxy_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 1 50); do grep -q ready "$work/proxy.out" 2>/dev/null && break; sleep 0.1; done
 
 names=()
@@ -95,5 +76,6 @@ for link in [l for l in ("loopback", "proxy") if any(k[0] == l for k in res)]:
         rss = max(r for _, r in res[(link, n)]) / 1024
         print(f"{link:8s} {n:9s} median {med[n]:.2f} s  peak RSS {rss:.1f} MiB")
     for peer in ("aria2c", "curl"):
-        print(f"{link:8s} launcher time / {peer} time: {med['launcher'] / med[peer]:.2f}")
+        ratio = f"{med['launcher'] / med[peer]:.2f}" if med[peer] > 0 else "n/a (peer under the timer's resolution)"
+        print(f"{link:8s} launcher time / {peer} time: {ratio}")
 PY

@@ -5,6 +5,7 @@
 # the ratios and the ceiling of 5 capped connections.
 #   bench/slowlink.sh BUILD_DIR [SIZE_MB]
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/static-nginx.sh"
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "$1" && pwd)" size_mb="${2:-100}"
 runs="${RUNS:-3}" rtt="${RTT_MS:-50}" rate="${RATE:-10000000}"
@@ -13,29 +14,10 @@ work="$build/bench-data/slowlink"
 mkdir -p "$work/www" "$work/tmp"
 file="$work/www/big.bin"
 [ -f "$file" ] && [ "$(stat -c %s "$file")" = $((size_mb * 1000000)) ] || head -c $((size_mb * 1000000)) /dev/urandom >"$file"
-user_line=""; [ "$(id -u)" = 0 ] && user_line="user root;"
-cat >"$work/nginx.conf" <<CONF
-$user_line
-worker_processes 1;
-daemon on;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events { worker_connections 256; }
-http {
-  access_log off;
-  client_body_temp_path $work/tmp/body;
-  proxy_temp_path $work/tmp/proxy;
-  fastcgi_temp_path $work/tmp/fastcgi;
-  uwsgi_temp_path $work/tmp/uwsgi;
-  scgi_temp_path $work/tmp/scgi;
-  sendfile on;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-CONF
-nginx -c "$work/nginx.conf" -p "$work" -e "$work/error.log"
+start_static_nginx "$work" "$port" 1 256
 python3 "$here/delayproxy.py" "$proxy_port" "$port" --rtt-ms "$rtt" --rate "$rate" >"$work/proxy.out" 2>&1 &
 proxy_pid=$!
-trap 'kill -QUIT "$(cat "$work/nginx.pid")" 2>/dev/null || true; kill "$proxy_pid" 2>/dev/null || true' EXIT
+trap 'stop_static_nginx "$work"; kill "$proxy_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 1 50); do grep -q ready "$work/proxy.out" 2>/dev/null && break; sleep 0.1; done
 url="http://127.0.0.1:$proxy_port/big.bin"
 expected="$(md5sum "$file" | cut -d' ' -f1)"
