@@ -318,6 +318,7 @@ bool TUpdateThread::FetchManifestFrom(const std::string& address) {
     TJsonValue manifest;
     if (ParseUpdateJson(document.Body(), manifest) && IsAcceptedManifest(manifest)) {
       ReplaceFileBytes(FEnvironment.LauncherFolder + "data\\" + FManifestName, document.Body());
+      FServerAddress = address;
       accepted = true;
     }
   }
@@ -337,6 +338,7 @@ bool TUpdateThread::Download(const std::string& url, const std::string& localPat
                              const std::string& md5) {
   THttpDownload download(workers, FEnvironment.Download);
   download.SetExpectedDigest(md5);
+  if (!FServerAddress.empty()) download.SetAddresses({FServerAddress});
   const int64_t done = FFiles.BytesDone(), total = FFiles.BytesTotal();
   download.OnReceived = [this, done, total](THttpDownload&, uint32_t elapsedMs, int64_t, int64_t received) {
     PostProgress(UM_TOTAL_PROGRESS, done + received, total);
@@ -375,7 +377,9 @@ TArchiveHooks TUpdateThread::ArchiveHooks() {
 
 std::vector<int> TUpdateThread::QueueSmallFiles(const TDownloadList& list) {
   std::vector<int> jobs(list.size(), -1);
-  if (FEnvironment.BatchConnections <= 0) return jobs;
+  // The batch connects by the URL's host name: files of a run that reached
+  // its server by address go through the engine.
+  if (FEnvironment.BatchConnections <= 0 || !FServerAddress.empty()) return jobs;
   for (size_t k = list.size(); k-- > 0;) {
     const TDownloadItem& item = list[k];
     if (item.Size < 0 || item.Size >= BatchSizeLimit) continue;
@@ -492,7 +496,7 @@ bool TUpdateThread::Placed(const TDownloadItem& item, const std::string& placed)
 bool TUpdateThread::DownloadFullPackage() {
   ShowStatus(UpdateText::FullPackage);
   THttpGetDocument document(FEnvironment.Document);
-  const bool fetched = GetDocument(document, FBaseUrl + "complete/" + "release.json", "");
+  const bool fetched = GetDocument(document, FBaseUrl + "complete/" + "release.json", FServerAddress);
   TReleaseDocument release;
   if (!fetched || !ReadReleaseDocument(document.Body(), release)) {
     Log(UpdateText::UpdateFailed);
