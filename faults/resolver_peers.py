@@ -61,9 +61,11 @@ def log(text):
 
 
 def row(fault, tried, held, detail):
+    """One row; `held` is True, False or the text "skipped"."""
     clean = [str(x).replace("\t", " ").replace("\n", " ") for x in (fault, tried, detail)]
-    print("ROW\t%s\t%s\t%s\t%s" % (clean[0], clean[1], "held" if held else "BROKEN", clean[2]), flush=True)
-    return held
+    status = held if isinstance(held, str) else ("held" if held else "BROKEN")
+    print("ROW\t%s\t%s\t%s\t%s" % (clean[0], clean[1], status, clean[2]), flush=True)
+    return held is True
 
 
 def run(args, timeout=300, check=True, **kw):
