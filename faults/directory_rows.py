@@ -216,22 +216,23 @@ def fault_row(env, window, picker, mode, tried, good_reply, before, last_request
             peer.stop()
     running = window.proc.poll() is None
     dialogs = facts.get("dialogs") if facts else "?"
+    windows = facts.get("count") if facts else "?"
     crashed = window.crashed()
     timely = back_at is not None and TIMEOUT_MIN <= back_at <= TIMEOUT_MAX
     held = (hidden_at is not None and timely and panel_ok and popup_ok and closed and running
-            and dialogs == "0" and not crashed)
+            and dialogs == "0" and windows == "1" and not crashed)
     sent = ""
     if peer is not None:
         sent = "; peer: %d request(s), %d datagram(s) sent%s" % (
             peer.requests, len(peer.sent),
             " at %.1f s" % peer.sent[0][0] if peer.sent and mode == "slow" else "")
     detail = ("label hidden %s after the click, back after %s (due between %.0f and %.0f s); login panel %s "
-              "(%s); server pop-up %s (%s)%s; %s, dialogs %s%s%s" % (
+              "(%s); server pop-up %s (%s)%s; %s, %s window(s), dialogs %s%s%s" % (
                   "%.1f s" % hidden_at if hidden_at is not None else "never",
                   "%.2f s" % back_at if back_at is not None else "never (%s)" % states[-1],
                   TIMEOUT_MIN, TIMEOUT_MAX, "as before" if panel_ok else "CHANGED", panel_detail,
                   "as before" if popup_ok else "CHANGED", popup_detail, "" if closed else ", did not close",
-                  "running" if running else "ENDED", dialogs, ", crash reported" if crashed else "", sent))
+                  "running" if running else "ENDED", windows, dialogs, ", crash reported" if crashed else "", sent))
     if not (panel_ok and popup_ok):
         shots = env.path("failures")
         os.makedirs(shots, exist_ok=True)
@@ -242,6 +243,7 @@ def fault_row(env, window, picker, mode, tried, good_reply, before, last_request
 
 
 def main():
+    rp.stop_on_terminate()
     env = rp.Environment()
     # Every fault in both forms of the campaign: together about 1.5 min.
     faults = FAULTS
@@ -252,6 +254,11 @@ def main():
     missing = [p for p in needed if not os.path.isfile(p)]
     if missing:
         rp.row("directory service faults", "launcher window under Wine", False, "not built: " + ", ".join(missing))
+        return 0
+    address = rp.cache_value(env.win32, "LAUNCHER_DIRECTORY_ADDRESS")
+    if address != "127.0.0.1":
+        rp.row("directory service faults", "launcher window under Wine", False,
+               "the Windows build asks the directory service at %s, not 127.0.0.1" % address)
         return 0
     if not rp.udp_port_free(DIRECTORY_PORT):
         rp.row("directory service faults", "launcher window under Wine", "skipped",

@@ -43,6 +43,13 @@ class Environment:
         return os.path.join(build, "tools", name, name + suffix)
 
 
+def stop_on_terminate():
+    """A SIGTERM (the frame giving up on a script) ends the script through
+    its finally blocks, so the peers it started are stopped."""
+    import signal
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+
+
 def cache_value(build, key):
     """A variable of the build's CMakeCache.txt, or None."""
     try:

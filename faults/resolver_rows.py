@@ -182,6 +182,7 @@ def fallback_rows(env, updater, server_port, www):
 
 
 def main():
+    rp.stop_on_terminate()
     env = rp.Environment()
     server_port = env.base + 30
     fault = "system resolver fails"
