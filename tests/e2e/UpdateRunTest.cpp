@@ -317,6 +317,21 @@ TEST(UpdateRun, FilesFollowTheManifestToTheFallbackAddress) {
   EXPECT_NE(ReadWholeFile(folder / "UpdateLog.txt").find("public DNSIP 127.0.0.9"), std::string::npos);
 }
 
+TEST(UpdateRun, FullPackageFollowsTheManifestToTheFallbackAddress) {
+  const TFiles files = {{"Client.bin", Bytes(7000, 44)}, {"data/big.pak", Bytes(600000, 45)}};
+  Publish("dnsfull", files, {"--full-package"});
+  const std::string base = "http://localhost:" + std::to_string(PortBase() + 6) + "/dnsfull/";
+  TTempFolder folder;
+  WriteUpdateNow(folder.Path(), 2);
+  TRun run;
+  RunUpdate(run, folder.Path(), base);
+  ASSERT_TRUE(run.posted);
+  EXPECT_EQ(run.result, 1u);
+  ExpectInstalled(folder.Path(), files);
+  EXPECT_TRUE(run.sink.StatusStartsWith(Cp936("正在下载完整包...")));
+  EXPECT_FALSE(run.sink.StatusStartsWith(Cp936("正在下载 Client.bin")));
+}
+
 TEST(UpdateRun, LauncherRunLeavesTheNewLauncherBesideTheRunningOne) {
   // In updateL.json the top-level .exe is the launcher's own entry: it is
   // compared and kept as <base>.update; the running program is not touched.
