@@ -13,8 +13,8 @@ each, the label must vanish (request pending) and come back after the 5 s
 time-out, not earlier; the login panel and the server pop-up must look as
 before; the launcher must run on with no dialog box and no crash.
 """
+import json
 import os
-import subprocess
 import sys
 import time
 
@@ -270,7 +270,6 @@ def main():
     try:
         exe, server, skin = set_up(env, wine)
         servers_file = env.path("servers.json")
-        import json
         with open(servers_file, "w", encoding="utf-8") as f:
             json.dump({str(GAME_ID): {"server": SERVERS}}, f, ensure_ascii=False)
         tool = rp.DirectoryTool(env, servers_file, DIRECTORY_PORT, env.path("directory.log")).start(GAME_ID)
