@@ -1,11 +1,56 @@
 // The program's command line on arbitrary bytes: no crash, no argument holds
 // a quote, and the arguments quoted again and joined read back the same.
+// The entry then settles its mode from them: a web address is the end of
+// the argument that names "/web", and the hand-over argument is taken only
+// in the launcher mode.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "common/CommandLine.h"
+#include "launcher/logic/EntryModes.h"
+
+namespace {
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return text;
+}
+
+void CheckEntryMode(const std::vector<std::string>& arguments) {
+  const std::string programPath = arguments.empty() ? std::string() : arguments[0];
+  const TEntryChoice choice = ChooseEntryMode(arguments, programPath);
+  bool web = false;
+  for (const std::string& argument : arguments) web = web || argument.find("/web") != std::string::npos;
+  switch (choice.Mode) {
+    case TEntryMode::WebPage:
+      for (const std::string& argument : arguments)
+        if (argument.find("/web") != std::string::npos) {
+          // The address is what follows "/web" and one more character.
+          const size_t at = argument.find("/web");
+          if (!EndsWith(argument, choice.WebAddress) ||
+              (!choice.WebAddress.empty() && argument.size() - choice.WebAddress.size() != at + 5))
+            abort();
+          break;
+        }
+      if (!web) abort();
+      break;
+    case TEntryMode::SelfUpdate:
+      if (web || !EndsWith(LowerAscii(programPath), ".update")) abort();
+      break;
+    case TEntryMode::Launcher:
+      if (web || choice.HandOver != (arguments.size() > 1 ? arguments[1] : std::string())) abort();
+      break;
+  }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
@@ -16,5 +61,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     joined += QuoteArgument(argument) + " ";
   }
   if (SplitCommandLine(joined) != arguments) abort();
+  CheckEntryMode(arguments);
   return 0;
 }

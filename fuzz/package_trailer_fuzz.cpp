@@ -3,14 +3,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
+#include "fuzz/FuzzTempFolder.h"
 #include "package/PackageReader.h"
 #include "platform/DebugOutput.h"
 #include "platform/File.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/package_trailer_fuzz." + std::to_string(getpid()) + ".exe";
+  static const std::string path = FuzzTempFolder() + "launcher_a_b.exe";
   {
     TFileStream file(path, TFileMode::CreateTruncate);
     file.WriteBuffer(data, size);

@@ -1,16 +1,15 @@
 // The ".!dl" resume file of a download, as a damaged or hostile file may
 // hold it: loading never crashes and never yields a range outside the file.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/FuzzTempFolder.h"
 #include "http/DownloadChunk.h"
 #include "platform/File.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/resume_ini_fuzz." + std::to_string(getpid()) + ".!dl";
+  static const std::string path = FuzzTempFolder() + "file.!dl";
   {
     TFileStream file(path, TFileMode::CreateTruncate);
     file.WriteBuffer(data, size);

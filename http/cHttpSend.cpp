@@ -187,10 +187,24 @@ bool THttpHeader::ParseLine(const std::string& line, const THttpLimits& limits) 
     // A continuation line: joined to the last field's value with one blank.
     if (FLastField >= FFields.size()) return true;
     const TField last = FFields[FLastField];
-    return SetField(last.first, last.second + " " + line.substr(std::min(line.find_first_not_of(" \t"), line.size())));
+    return SetResponseField(last.first,
+                            last.second + " " + line.substr(std::min(line.find_first_not_of(" \t"), line.size())));
   }
   const size_t valueStart = line.find_first_not_of(": ", nameEnd);
-  return SetField(line.substr(0, nameEnd), valueStart == std::string::npos ? std::string() : line.substr(valueStart));
+  return SetResponseField(line.substr(0, nameEnd),
+                          valueStart == std::string::npos ? std::string() : line.substr(valueStart));
+}
+
+bool THttpHeader::SetResponseField(const std::string& name, const std::string& value) {
+  // A response's range is the one its request asked for: a "Range" field
+  // sent back by the server is kept as text only, or it would move where
+  // the body is written and let "Content-Range" pass for another range.
+  const int64_t rangeStart = FRangeStart;
+  const int64_t rangeEnd = FRangeEnd;
+  const bool accepted = SetField(name, value);
+  FRangeStart = rangeStart;
+  FRangeEnd = rangeEnd;
+  return accepted;
 }
 
 bool THttpHeader::ParseStatusLine(const std::string& line) {

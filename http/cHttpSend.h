@@ -96,6 +96,8 @@ public:
 private:
   void ParseUrl(const std::string& url);
   bool ParseStatusLine(const std::string& line);
+  // SetField for a line of a response, which never changes the range.
+  bool SetResponseField(const std::string& name, const std::string& value);
   bool SetContentRange(const std::string& value);
 
   std::string FMethod;

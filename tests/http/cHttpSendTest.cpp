@@ -244,6 +244,27 @@ TEST(cHttpSend, ContentRangeMustMatchTheRequestedStart) {
   EXPECT_EQ(response.ErrorText(), "Content-Range Assert 0<>100");
 }
 
+// A server that sends a "Range" field back must not move the answer's range:
+// the body would land at the place that field names, and a "Content-Range"
+// for another range than the one asked for would pass.
+TEST(cHttpSend, ResponseRangeFieldKeepsTheRequestedRange) {
+  THttpHeader request;
+  request.SetRequest("GET", "http://h/f");
+  request.SetRange(20, 29);
+  const THttpLimits limits;
+  for (const char* range : {"Range: Bytes=10-", "Range: bytes 10-19", "Range: Bytes=10-1000000"}) {
+    THttpHeader response;
+    response.PrepareResponse(request);
+    ASSERT_TRUE(response.ParseLine("HTTP/1.1 206 Partial Content", limits));
+    EXPECT_TRUE(response.ParseLine(range, limits));
+    EXPECT_TRUE(response.ParseLine("\tfolded=30-", limits));
+    EXPECT_EQ(response.RangeStart(), 20) << range;
+    EXPECT_EQ(response.RangeEnd(), 29) << range;
+    EXPECT_FALSE(response.ParseLine("Content-Range: bytes 10-19/100", limits)) << range;
+    EXPECT_EQ(response.ErrorText(), "Content-Range Assert 10<>20");
+  }
+}
+
 TEST(cHttpSend, ParseLineLimits) {
   THttpLimits limits;
   limits.MaxLineLength = 40;
