@@ -10,8 +10,11 @@
 namespace {
 
 // The public key of tests/data/signing/signing-key.pem.
-const char* const FixedKey = "p256:BMGoeQHVt8R8YXXa6Ur7wvRIHcTxRUTho9IrfC/VO8HOnrYYLJ2ztZOXXVYocSco0TbAPxdlm7RQ7bdVTnV/qKU=";
-const char* const Document = "{\"files\":[{\"File\":\"Client.bin\",\"MD5\":\"0123456789abcdef0123456789abcdef\",\"Size\":1}]}\n";
+const char* const FixedKey =
+    "p256:BMGoeQHVt8R8YXXa6Ur7wvRIHcTxRUTho9IrfC/VO8HOnrYYLJ2ztZOXXVYocSco0TbAPxdlm7RQ7bdVTnV/qKU=";
+// tests/data/signing/update.json, which update.json.sig of the seeds signs.
+const char* const Document =
+    "{\"files\":[{\"File\":\"Client.bin\",\"MD5\":\"0123456789abcdef0123456789abcdef\",\"Size\":1}]}\n";
 
 }  // namespace
 
