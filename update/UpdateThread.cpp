@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <ctime>
-#include <utility>
 
 #include "common/Format.h"
 #include "common/Md5.h"
@@ -515,8 +514,9 @@ bool TUpdateThread::DownloadFullPackage() {
   const std::string releaseUrl = FBaseUrl + "complete/" + "release.json";
   const bool fetched = GetDocument(document, releaseUrl, "");
   uint64_t version = 0;
-  if (fetched && FKey && (Cancelled() || !SignatureAccepted(ReleaseDocumentName, releaseUrl, "", document.Body(), version)))
-    return false;
+  if (fetched && FKey) {
+    if (Cancelled() || !SignatureAccepted(ReleaseDocumentName, releaseUrl, "", document.Body(), version)) return false;
+  }
   TReleaseDocument release;
   if (!fetched || !ReadReleaseDocument(document.Body(), release)) {
     Log(UpdateText::UpdateFailed);
@@ -561,13 +561,13 @@ bool TUpdateThread::SignatureAccepted(const std::string& document, const std::st
   const TSignatureVerdict verdict = CheckFetchedSignature(document, bytes, signature, *FKey,
                                                           static_cast<int64_t>(std::time(nullptr)), highest, version);
   if (verdict == TSignatureVerdict::Accepted) {
-    Log(Format("signature of %s accepted: version %llu", document.c_str(), static_cast<unsigned long long>(version)));
+    Log("signature of " + document + " accepted: version " + std::to_string(version));
     return true;
   }
   FVerdict = verdict;
   FRefused = true;
-  Log(Format("signature of %s refused: %s (highest version accepted before: %llu)", document.c_str(),
-             VerdictName(verdict), static_cast<unsigned long long>(highest)));
+  Log("signature of " + document + " refused: " + VerdictName(verdict) +
+      " (highest version accepted before: " + std::to_string(highest) + ")");
   ShowStatus(RefusedStatus(verdict, document));
   return false;
 }

@@ -167,7 +167,8 @@ protected:
     key = NewKey(pem);
     otherPem = keys / "other.pem";
     NewKey(otherPem);
-    release = "signed" + std::to_string(::getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    release = "signed" + std::to_string(::getpid()) + "-" + test;
     served = UpdateRoot() + "/" + release + "/";
   }
   void TearDown() override { std::filesystem::remove_all(served); }

@@ -86,6 +86,7 @@ def run_launcher(ctx, name, exe, until, timeout=90):
     for marker in ("Korblib.dll", "d3dx9_43.dll"):
         with open(os.path.join(folder, marker), "wb") as f:
             f.write(b"x")
+    os.makedirs(os.path.join(folder, "data"))
     log = os.path.join(folder, "wine.log")
     proc = ctx.wine.start([os.path.join(folder, "launcher.exe")], folder, log)
     try:
@@ -159,6 +160,7 @@ def main():
                           "debug output: %s" % [l for l in lines if "signature" in l])
         ctx.results.check(group, "RefusalShownInChinese", has(lines, refusal))
         ctx.results.check(group, "NothingInstalledAfterTheRefusal",
+                          os.path.isdir(os.path.join(folder, "data")) and
                           not os.path.exists(os.path.join(folder, "data", "signed.pak")) and
                           not os.path.exists(os.path.join(folder, "data", "update.json")) and
                           not os.path.exists(os.path.join(folder, "data", "update0.versions")))
