@@ -1,11 +1,13 @@
 // Update runs of a launcher whose package carries a public key, against
-// nginx serving releases signed with OpenSSL: a release signed with the key
-// installs; every forgery or replay is refused with its status text and
-// leaves the installation exactly as it was.
+// nginx serving releases signed by launcher-manifest --sign: a release
+// signed with the key installs; every forgery or replay (made with the same
+// signer) is refused with its status text and leaves the installation
+// exactly as it was.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -19,6 +21,7 @@
 #include "package/LauncherSettings.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
+#include "signing/Signer.h"
 #include "support/TestSupport.h"
 #include "tools/launcher-manifest/LauncherManifest.h"
 #include "update/SignedDocuments.h"
@@ -40,30 +43,27 @@ std::string ServerUrl(const std::string& path) {
   return "http://127.0.0.1:" + std::to_string(PortBase() + 5) + "/" + path + "/";
 }
 
-// Runs the openssl command line through the signing helper beside this file.
-std::string Signer() {
-  const std::string source = __FILE__;
-  return "python3 '" + source.substr(0, source.find_last_of('/')) + "/sign-document.py'";
-}
-
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
-
 // A new key in `pemPath`; its public key text.
 std::string NewKey(const std::string& pemPath) {
-  const std::string textPath = pemPath + ".public";
-  EXPECT_EQ(std::system((Signer() + " new " + Quoted(pemPath) + " > " + Quoted(textPath)).c_str()), 0);
-  std::string text = ReadWholeFile(textPath);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
+  TSigningKey key;
+  std::string error;
+  TPublicKey point;
+  EXPECT_TRUE(key.Generate(error) && key.WriteNewFile(pemPath, error) && key.PublicKey(point, error)) << error;
+  return FormatPublicKeyText(point);
 }
 
-// Writes `path` + ".sig" for the document as it is on disk. `expires` is a
-// Unix time or "+N" / "-N" seconds from now.
+// Writes `path` + ".sig" for the document as it is on disk, expiring
+// `expiresIn` seconds from now (in the past when negative).
 void Sign(const std::string& pem, const std::string& path, const std::string& name, uint64_t version,
-          const std::string& expires = "+86400") {
-  const std::string command = Signer() + " sign " + Quoted(pem) + " " + Quoted(path) + " " + name + " " +
-                              std::to_string(version) + " " + expires;
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+          int64_t expiresIn = 86400) {
+  TSigningKey key;
+  TReleaseSignature signature;
+  std::string error;
+  ASSERT_TRUE(key.ReadFile(pem, error) &&
+              key.Sign(name, ReadWholeFile(path), version, static_cast<int64_t>(std::time(nullptr)) + expiresIn,
+                       signature, error))
+      << error;
+  WriteWholeFile(path + ".sig", FormatSignatureFile(signature));
 }
 
 class TSink : public TMessageSink {
@@ -130,8 +130,8 @@ std::string Bytes(size_t size, unsigned seed) {
   return bytes;
 }
 
-// Puts the release under the server's root with the manifest tool (unsigned;
-// the tests sign what they serve).
+// Puts the release under the server's root with the manifest tool, signed
+// when `flags` ask for it.
 void Publish(const std::string& name, const TFiles& files, std::vector<std::string> flags = {}) {
   TTempFolder release;
   for (const auto& [path, bytes] : files) {
@@ -188,8 +188,7 @@ const TFiles SecondFiles = {{"Client.bin", Bytes(70000, 3)}, {"data/ui/a.txt", B
 }  // namespace
 
 TEST_F(SignedRunTest, ASignedReleaseInstallsAndRaisesTheMark) {
-  Publish(release, FirstFiles);
-  Sign(pem, Manifest(), "update.json", 200);
+  Publish(release, FirstFiles, {"--sign", pem, "--release-version", "200"});
   TTempFolder folder;
   TSignedRun run;
   RunSigned(run, folder.Path(), Url(), key);
@@ -209,18 +208,16 @@ TEST_F(SignedRunTest, ASignedReleaseInstallsAndRaisesTheMark) {
 TEST_F(SignedRunTest, EveryForgeryAndReplayIsRefusedAndChangesNothing) {
   // An older signed release (version 100) and the launcher's own signed
   // manifest, kept for the replays.
-  Publish(release, FirstFiles);
-  Sign(pem, Manifest(), "update.json", 100);
+  Publish(release, FirstFiles, {"--sign", pem, "--release-version", "100"});
   TTempFolder old;
   CopyFileAt(Manifest(), old / "update.json");
   CopyFileAt(Manifest() + ".sig", old / "update.json.sig");
-  Publish(release + "-launcher", {{"launcher.exe", Bytes(5000, 9)}}, {"--name", "updateL.json"});
+  Publish(release + "-launcher", {{"launcher.exe", Bytes(5000, 9)}},
+          {"--name", "updateL.json", "--sign", pem, "--release-version", "300"});
   const std::string launcherManifest = UpdateRoot() + "/" + release + "-launcher/updateL.json";
-  Sign(pem, launcherManifest, "updateL.json", 300);
 
   // The current release, version 200, installed.
-  Publish(release, SecondFiles);
-  Sign(pem, Manifest(), "update.json", 200);
+  Publish(release, SecondFiles, {"--sign", pem, "--release-version", "200"});
   const std::string goodManifest = ReadWholeFile(Manifest());
   const std::string goodSignature = ReadWholeFile(Manifest() + ".sig");
   TTempFolder folder;
@@ -256,7 +253,7 @@ TEST_F(SignedRunTest, EveryForgeryAndReplayIsRefusedAndChangesNothing) {
          CopyFileAt(old / "update.json.sig", signature);
        }},
       {"an expired signature", TSignatureVerdict::Expired,
-       [&] { Sign(pem, manifest, "update.json", 201, "-60"); }},
+       [&] { Sign(pem, manifest, "update.json", 201, -60); }},
       {"no signature", TSignatureVerdict::Missing, [&] { DeleteFileAt(signature); }},
       {"a huge signature file", TSignatureVerdict::Malformed,
        [&] { WriteWholeFile(signature, goodSignature + std::string(8 << 20, '\n')); }},
@@ -300,8 +297,8 @@ TEST_F(SignedRunTest, StatusTextsSayWhyInChinese) {
 
 // The full package's release document is held to the same rule.
 TEST_F(SignedRunTest, AnUnsignedReleaseDocumentIsRefused) {
-  Publish(release, FirstFiles, {"--full-package"});
-  Sign(pem, Manifest(), "update.json", 50);
+  Publish(release, FirstFiles, {"--full-package", "--sign", pem, "--release-version", "50"});
+  DeleteFileAt(served + "complete/release.json.sig");
   TTempFolder folder;
   WriteUpdateNow(folder.Path(), 2);
   const auto before = Snapshot(folder.Path());
@@ -316,6 +313,7 @@ TEST_F(SignedRunTest, AnUnsignedReleaseDocumentIsRefused) {
 
   // Signed, it installs, and both documents have their marks.
   Sign(pem, served + "complete/release.json", "complete/release.json", 50);
+  ASSERT_TRUE(FileExists(served + "complete/release.json.sig"));
   TSignedRun signedRun;
   RunSigned(signedRun, folder.Path(), Url(), key);
   EXPECT_EQ(signedRun.sink.Result, 1);

@@ -1,26 +1,25 @@
 #!/usr/bin/env bash
-# The headless updater with --key: a release signed with that key installs
-# (exit 0); the same release with one changed manifest byte is refused
+# The operator's path of a signed release: launcher-keys makes the key,
+# launcher-manifest --sign publishes, and the headless updater with --key
+# installs it (exit 0); the same release with one changed manifest byte is refused
 # (exit 4, the refusal printed) and the folder stays as it was; a text that
 # is not a key is a usage error (exit 2).
 #   signed-headless.sh TOOLS_DIR UPDATE_ROOT PORT_BASE
 set -u
 tools="$1" root="$2" base="$3"
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 work="$(mktemp -d)"
 release="signedheadless$$"
 trap 'rm -rf "$work" "${root:?}/$release"' EXIT
 export LAUNCHER_QUIET=1
 update="$tools/launcher-update/launcher-update"
-signer="$here/sign-document.py"
 fail() { echo "FAIL: $*"; exit 1; }
 
 mkdir -p "$work/release/data" "$work/install"
 head -c 200000 /dev/urandom >"$work/release/Client.bin"
 head -c 3000 /dev/urandom >"$work/release/data/table.dat"
-"$tools/launcher-manifest/launcher-manifest" "$work/release" "$root/$release" >/dev/null || fail "launcher-manifest"
-key="$(python3 "$signer" new "$work/release.pem")" || fail "no key"
-python3 "$signer" sign "$work/release.pem" "$root/$release/update.json" update.json 7 +3600 || fail "signing"
+key="$("$tools/launcher-keys/launcher-keys" new "$work/release.pem")" || fail "launcher-keys"
+"$tools/launcher-manifest/launcher-manifest" "$work/release" "$root/$release" \
+  --sign "$work/release.pem" --release-version 7 >/dev/null || fail "launcher-manifest --sign"
 url="http://127.0.0.1:$((base + 5))/$release"
 
 "$update" --base "$url" --dir "$work/install" --key "$key" >"$work/good.log" 2>&1 ||
