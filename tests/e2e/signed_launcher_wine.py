@@ -3,7 +3,8 @@
 Wine against the update server peer: a release signed with that key (by the
 openssl command line, apart from the launcher's code) installs through the
 system's CNG verifier, and the same release with one changed manifest byte
-is refused with nothing installed. Each check is one testcase in the
+is refused with nothing installed, and so is one signed by another key
+(CNG refuses the signature itself). Each check is one testcase in the
 results file.
 
   signed_launcher_wine.py --build WIN32_BUILD --update-root WWW --port-base N --results FILE.xml
@@ -151,6 +152,7 @@ def main():
         manifest = os.path.join(client, "update.json")
         data = bytearray(read(manifest))
         at = data.index(b'"Hash": "') + 9
+        original = data[at]
         data[at] = ord("0") if data[at] != ord("0") else ord("1")
         with open(manifest, "wb") as f:
             f.write(bytes(data))
@@ -164,6 +166,19 @@ def main():
                           not os.path.exists(os.path.join(folder, "data", "signed.pak")) and
                           not os.path.exists(os.path.join(folder, "data", "update.json")) and
                           not os.path.exists(os.path.join(folder, "data", "update0.versions")))
+
+        # The original manifest again, its signature made by another key.
+        data[at] = original
+        with open(manifest, "wb") as f:
+            f.write(bytes(data))
+        other = ctx.path("other.pem")
+        signer("new", other)
+        signer("sign", other, manifest, "update.json", "301", "+86400")
+        folder, lines = run_launcher(ctx, "otherkey", exe, done)
+        ctx.results.check(group, "OtherKeyRefused", has(lines, "signature of update.json refused: BadSignature"),
+                          "debug output: %s" % [l for l in lines if "signature" in l])
+        ctx.results.check(group, "NothingInstalledWithTheOtherKey",
+                          not os.path.exists(os.path.join(folder, "data", "signed.pak")))
     except Exception as e:  # noqa: BLE001 - every failure becomes a failed check
         ctx.results.error(group, "SetUp", e)
     finally:
