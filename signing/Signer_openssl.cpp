@@ -55,6 +55,7 @@ bool TSigningKey::Generate(std::string& error) {
 }
 
 bool TSigningKey::FromPem(std::string_view pem, std::string& error) {
+  if (pem.size() > MaxPrivateKeyFileSize) return error = "not a PEM private key", false;
   TBio source(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
   TEvpPkey key(source ? PEM_read_bio_PrivateKey(source.get(), nullptr, nullptr, nullptr) : nullptr);
   if (!key) return error = "not a PEM private key", false;
@@ -81,7 +82,9 @@ bool TSigningKey::ReadFile(const std::string& path, std::string& error) {
   try {
     TFileStream file(path, TFileMode::ReadShared);
     const int64_t size = file.Size();
-    if (size > static_cast<int64_t>(MaxPrivateKeyFileSize)) return error = Cp936ToUtf8(path) + " is no key file", false;
+    if (size > static_cast<int64_t>(MaxPrivateKeyFileSize)) {
+      return error = Cp936ToUtf8(path) + " is no key file", false;
+    }
     pem.resize(static_cast<size_t>(size));
     file.ReadBuffer(pem.data(), pem.size());
   } catch (const EFileError& failure) {
@@ -123,7 +126,8 @@ bool TSigningKey::Sign(std::string_view document, std::string_view bytes, uint64
   size_t size = sizeof(der);
   if (!FData->key || !context ||
       EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, FData->key.get()) != 1 ||
-      EVP_DigestSign(context.get(), der, &size, reinterpret_cast<const unsigned char*>(text.data()), text.size()) != 1 ||
+      EVP_DigestSign(context.get(), der, &size, reinterpret_cast<const unsigned char*>(text.data()),
+                     text.size()) != 1 ||
       !RawOf(der, size, sig.signature)) {
     return error = "signing failed", false;
   }

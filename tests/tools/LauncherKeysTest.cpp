@@ -93,7 +93,8 @@ TEST_F(LauncherKeysTest, PublicRefusesWhatIsNoKeyFile) {
 }
 
 TEST(LauncherKeys, UsageErrors) {
-  const std::vector<std::string> wrong[] = {{}, {"new"}, {"public"}, {"new", "a", "b"}, {"old", "a.pem"}, {"--sign", "a"}};
+  const std::vector<std::string> wrong[] = {{}, {"new"}, {"public"},
+                                            {"new", "a", "b"}, {"old", "a.pem"}, {"--sign", "a"}};
   for (const auto& args : wrong) {
     const TRun run = RunKeys(args);
     EXPECT_EQ(run.exitCode, 2) << (args.empty() ? "" : args[0]);
