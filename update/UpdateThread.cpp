@@ -336,6 +336,7 @@ bool TUpdateThread::FetchManifestFrom(const std::string& address) {
       const std::string copy = FEnvironment.LauncherFolder + "data\\" + FManifestName;
       ForceDirectories(ExtractFilePath(copy));
       ReplaceFileBytes(copy, document.Body());
+      FServerAddress = address;
       accepted = true;
       if (FKey) RecordAccepted(FManifestName, version);
     }
@@ -356,6 +357,7 @@ bool TUpdateThread::Download(const std::string& url, const std::string& localPat
                              const std::string& md5) {
   THttpDownload download(workers, FEnvironment.Download);
   download.SetExpectedDigest(md5);
+  if (!FServerAddress.empty()) download.SetAddresses({FServerAddress});
   const int64_t done = FFiles.BytesDone(), total = FFiles.BytesTotal();
   download.OnReceived = [this, done, total](THttpDownload&, uint32_t elapsedMs, int64_t, int64_t received) {
     PostProgress(UM_TOTAL_PROGRESS, done + received, total);
@@ -394,7 +396,9 @@ TArchiveHooks TUpdateThread::ArchiveHooks() {
 
 std::vector<int> TUpdateThread::QueueSmallFiles(const TDownloadList& list) {
   std::vector<int> jobs(list.size(), -1);
-  if (FEnvironment.BatchConnections <= 0) return jobs;
+  // The batch connects by the URL's host name: files of a run that reached
+  // its server by address go through the engine.
+  if (FEnvironment.BatchConnections <= 0 || !FServerAddress.empty()) return jobs;
   for (size_t k = list.size(); k-- > 0;) {
     const TDownloadItem& item = list[k];
     if (item.Size < 0 || item.Size >= BatchSizeLimit) continue;
@@ -512,10 +516,11 @@ bool TUpdateThread::DownloadFullPackage() {
   ShowStatus(UpdateText::FullPackage);
   THttpGetDocument document(FEnvironment.Document);
   const std::string releaseUrl = FBaseUrl + "complete/" + "release.json";
-  const bool fetched = GetDocument(document, releaseUrl, "");
+  const bool fetched = GetDocument(document, releaseUrl, FServerAddress);
   uint64_t version = 0;
   if (fetched && FKey) {
-    if (Cancelled() || !SignatureAccepted(ReleaseDocumentName, releaseUrl, "", document.Body(), version)) return false;
+    if (Cancelled() || !SignatureAccepted(ReleaseDocumentName, releaseUrl, FServerAddress, document.Body(), version))
+      return false;
   }
   TReleaseDocument release;
   if (!fetched || !ReadReleaseDocument(document.Body(), release)) {

@@ -140,6 +140,11 @@ private:
   std::vector<std::string> FLogLines;
   std::mutex FDocumentLock;
   THttpGetDocument* FDocument = nullptr;  // the request in progress, for abort
+  // The address the manifest came through when only a resolver's address
+  // reached the server: the run's files are fetched there too, since the
+  // host name that failed for the manifest fails for them as well. Empty:
+  // by name.
+  std::string FServerAddress;
   std::unique_ptr<THttpBatch> FBatch;     // guarded by FDocumentLock, for abort
   int64_t FBatchBytes = 0;
   uint32_t FBatchStartTick = 0;

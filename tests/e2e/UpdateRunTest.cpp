@@ -298,6 +298,40 @@ TEST(UpdateRun, ManifestThroughThePublicDnsFallback) {
   EXPECT_TRUE(run.sink.StatusStartsWith(Cp936("#100 : 下载配置文件失败，请检查网络。 ")));
 }
 
+// The host name that failed for the manifest fails for the files too: once
+// the fallback has reached the server by address, the whole run goes there,
+// small files (kept-alive batch) and large ones (ranged engine) alike.
+TEST(UpdateRun, FilesFollowTheManifestToTheFallbackAddress) {
+  const TFiles files = {{"Client.bin", Bytes(5000, 41)},
+                        {"data/small.txt", Bytes(300, 42)},
+                        {"data/big.pak", Bytes(2 * 1024 * 1024 + 3, 43)}};
+  Publish("dnsfiles", files);
+  const std::string base = "http://localhost:" + std::to_string(PortBase() + 6) + "/dnsfiles/";
+  TTempFolder folder;
+  TRun run;
+  RunUpdate(run, folder.Path(), base);
+  ASSERT_TRUE(run.posted);
+  EXPECT_EQ(run.result, 1u);
+  EXPECT_EQ(run.stillWrong, 0);
+  ExpectInstalled(folder.Path(), files);
+  EXPECT_NE(ReadWholeFile(folder / "UpdateLog.txt").find("public DNSIP 127.0.0.9"), std::string::npos);
+}
+
+TEST(UpdateRun, FullPackageFollowsTheManifestToTheFallbackAddress) {
+  const TFiles files = {{"Client.bin", Bytes(7000, 44)}, {"data/big.pak", Bytes(600000, 45)}};
+  Publish("dnsfull", files, {"--full-package"});
+  const std::string base = "http://localhost:" + std::to_string(PortBase() + 6) + "/dnsfull/";
+  TTempFolder folder;
+  WriteUpdateNow(folder.Path(), 2);
+  TRun run;
+  RunUpdate(run, folder.Path(), base);
+  ASSERT_TRUE(run.posted);
+  EXPECT_EQ(run.result, 1u);
+  ExpectInstalled(folder.Path(), files);
+  EXPECT_TRUE(run.sink.StatusStartsWith(Cp936("正在下载完整包...")));
+  EXPECT_FALSE(run.sink.StatusStartsWith(Cp936("正在下载 Client.bin")));
+}
+
 TEST(UpdateRun, LauncherRunLeavesTheNewLauncherBesideTheRunningOne) {
   // In updateL.json the top-level .exe is the launcher's own entry: it is
   // compared and kept as <base>.update; the running program is not touched.
