@@ -99,7 +99,10 @@ void TfrmMain::CreateSteps() {
   CreateGameList();
   CreateEchoService();
   CreateServerConfig();
-  FUpdate = std::make_unique<TUpdateRunControl>(*FUpdateLook, UpdateThreadRunFactory(FSink), [](int mode) {
+  // The package's key goes with every run, so a release it does not sign is
+  // refused by the client run and the launcher run alike.
+  const TUpdateRunFactory runs = UpdateThreadRunFactory(FSink, LauncherUpdateEnvironment(LauncherConfig));
+  FUpdate = std::make_unique<TUpdateRunControl>(*FUpdateLook, runs, [](int mode) {
     return mode == 0 ? LauncherConfig._ClientPatchUrl : LauncherConfig._LauncherPathUrl;
   });
   FUpdate->SetUpdatePhase(0);

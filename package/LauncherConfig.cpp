@@ -13,7 +13,7 @@ std::string TLauncherConfig::*const Members[ConfigFieldsMax] = {
     &TLauncherConfig::_GMID,           &TLauncherConfig::_LauName,        &TLauncherConfig::_ClientPatchUrl,
     &TLauncherConfig::_LauncherPathUrl, &TLauncherConfig::_HomePageUrl,   &TLauncherConfig::_RegistryPageUrl,
     &TLauncherConfig::_BBSPageUrl,     &TLauncherConfig::_PayPageUrl,     &TLauncherConfig::_NewsPageUrl,
-    &TLauncherConfig::_ForgetUrl};
+    &TLauncherConfig::_ForgetUrl,      &TLauncherConfig::_PublicKey};
 
 }  // namespace
 
@@ -21,7 +21,7 @@ const std::vector<std::string>& ConfigFieldNames() {
   static const std::vector<std::string> names = {
       "_HomeGM",      "_AutoClose",       "_OnlyAwake",  "_GMID",       "_LauName",
       "_ClientPatchUrl", "_LauncherPathUrl", "_HomePageUrl", "_RegistryPageUrl", "_BBSPageUrl",
-      "_PayPageUrl",  "_NewsPageUrl",     "_ForgetUrl"};
+      "_PayPageUrl",  "_NewsPageUrl",     "_ForgetUrl",  "_PublicKey"};
   return names;
 }
 

@@ -18,11 +18,19 @@ struct TLauncherConfig {
   std::string _PayPageUrl;
   std::string _NewsPageUrl;
   std::string _ForgetUrl;        // empty when the package has only 12 fields
+  // The key whose signatures the update runs require of the server's
+  // documents ("p256:" + base64). Empty: the package carries none and the
+  // runs take the documents unsigned, as launchers before it do.
+  std::string _PublicKey;
   std::string DownloadHost;      // consulted by the update thread; nothing sets it
 };
 
 constexpr size_t ConfigFieldsRequired = 12;
-constexpr size_t ConfigFieldsMax = 13;
+// The fields the launcher reads; any after them are ignored. The public key
+// came last, so a launcher that reads 13 fields reads a package with a key
+// unchanged.
+constexpr size_t ConfigFieldsMax = 14;
+constexpr size_t PublicKeyField = 13;
 
 // A switch member is on only when its text is exactly "1".
 inline bool IsSwitchOn(const std::string& value) { return value == "1"; }
@@ -30,7 +38,7 @@ inline bool IsSwitchOn(const std::string& value) { return value == "1"; }
 // The process-wide configuration, filled once by initconfig.
 extern TLauncherConfig LauncherConfig;
 
-// Assigns fields 0..12 to the members in package order and logs each member.
+// Assigns fields 0..13 to the members in package order and logs each member.
 void AssignConfigFields(TLauncherConfig& config, const std::vector<std::string>& fields);
 // Appends the channel suffixes of the launcher base name to the pay page and
 // rewrites the home page's host with the channel when _HomeGM is on.

@@ -101,7 +101,13 @@ TUpdateThread::TUpdateThread(TMessageSink& window, int mode, const std::string& 
       FManifestName(manifestName),
       FStateFile(stateFile),
       FEnvironment(Resolved(environment)),
-      FFiles(FEnvironment.LauncherFolder, FEnvironment.LauncherBaseName, stateFile, manifestName) {
+      FFiles(FEnvironment.LauncherFolder, FEnvironment.LauncherBaseName, stateFile, manifestName),
+      FVersions(FEnvironment.LauncherFolder + AcceptedVersionsFileName(mode)) {
+  if (!FEnvironment.PublicKey.empty()) {
+    TPublicKey key;
+    if (ParsePublicKeyText(FEnvironment.PublicKey, key)) FKey = key;
+    else FKeyInvalid = true;
+  }
   FFiles.IsCancelled = [this] { return Cancelled(); };
   FFiles.OnStatus = [this](const std::string& text) { ShowStatus(text); };
   FFiles.OnLog = [this](const std::string& text) { Log(text); };
@@ -204,9 +210,15 @@ void TUpdateThread::Execute() {
 }
 
 int TUpdateThread::Run() {
+  // A key that cannot be read must not quietly turn into no key at all.
+  if (FKeyInvalid) {
+    Log("the package's public key is not a key text: " + FEnvironment.PublicKey);
+    ShowStatus(UpdateText::KeyInvalid);
+    return 0;
+  }
   ShowStatus(UpdateText::Checking);
   if (!FetchManifest()) {
-    if (Cancelled()) return 0;
+    if (Cancelled() || Refused()) return 0;
     Log(UpdateText::NetworkFault);
     ShowStatus(std::string(UpdateText::NetworkFault) + UpdateText::TryLater);
     return 0;
@@ -225,7 +237,7 @@ int TUpdateThread::Run() {
   }
   if (Cancelled()) return 0;
   if (plan == 2 && !DownloadFullPackage()) {
-    if (Cancelled()) return 0;
+    if (Cancelled() || Refused()) return 0;
     plan = 1;
     FFiles.CompareFiles(list);
     if (Cancelled()) return 0;
@@ -262,15 +274,16 @@ void TUpdateThread::ReportStillWrong(const TDownloadList& list) {
 
 // --- the manifest --------------------------------------------------------
 
+// A refused signature ends the fetch: the other addresses lead to the same
+// server, and the player is told why instead of a network fault.
 bool TUpdateThread::FetchManifest() {
-  ForceDirectories(ExtractFilePath(FEnvironment.LauncherFolder + "data\\" + FManifestName));
   if (FetchManifestFrom("")) return true;
-  if (Cancelled()) return false;
+  if (Cancelled() || Refused()) return false;
   const std::string host = DownloadHostName();
   std::vector<std::string> addresses;
   ResolveHostAddresses(host, addresses);
   if (FetchThroughAddresses(addresses, "local DNSIP ")) return true;
-  if (Cancelled()) return false;
+  if (Cancelled() || Refused()) return false;
   Log("request public DNSIP");
   addresses.clear();
   ResolveByPublicDns(host, addresses);
@@ -281,7 +294,7 @@ bool TUpdateThread::FetchManifest() {
 bool TUpdateThread::FetchThroughAddresses(std::vector<std::string>& addresses, const char* logPrefix) {
   const int n = static_cast<int>(addresses.size());
   for (int i = n - 1; i >= 0; --i) {
-    if (Cancelled()) return false;
+    if (Cancelled() || Refused()) return false;
     Post(UM_TOTAL_PROGRESS, n - i, n);
     Log(logPrefix + addresses[static_cast<size_t>(i)]);
     if (FetchManifestFrom(addresses[static_cast<size_t>(i)])) return true;
@@ -315,10 +328,16 @@ bool TUpdateThread::FetchManifestFrom(const std::string& address) {
   bool accepted = false;
   if (GetDocument(document, url, address)) {
     if (Cancelled()) return false;
+    // The signature is checked on the bytes as fetched, before they are parsed.
+    uint64_t version = 0;
+    if (FKey && !SignatureAccepted(FManifestName, url, address, document.Body(), version)) return false;
     TJsonValue manifest;
     if (ParseUpdateJson(document.Body(), manifest) && IsAcceptedManifest(manifest)) {
-      ReplaceFileBytes(FEnvironment.LauncherFolder + "data\\" + FManifestName, document.Body());
+      const std::string copy = FEnvironment.LauncherFolder + "data\\" + FManifestName;
+      ForceDirectories(ExtractFilePath(copy));
+      ReplaceFileBytes(copy, document.Body());
       accepted = true;
+      if (FKey) RecordAccepted(FManifestName, version);
     }
   }
   if (!accepted && !Cancelled()) {
@@ -492,12 +511,18 @@ bool TUpdateThread::Placed(const TDownloadItem& item, const std::string& placed)
 bool TUpdateThread::DownloadFullPackage() {
   ShowStatus(UpdateText::FullPackage);
   THttpGetDocument document(FEnvironment.Document);
-  const bool fetched = GetDocument(document, FBaseUrl + "complete/" + "release.json", "");
+  const std::string releaseUrl = FBaseUrl + "complete/" + "release.json";
+  const bool fetched = GetDocument(document, releaseUrl, "");
+  uint64_t version = 0;
+  if (fetched && FKey) {
+    if (Cancelled() || !SignatureAccepted(ReleaseDocumentName, releaseUrl, "", document.Body(), version)) return false;
+  }
   TReleaseDocument release;
   if (!fetched || !ReadReleaseDocument(document.Body(), release)) {
     Log(UpdateText::UpdateFailed);
     return false;
   }
+  if (FKey) RecordAccepted(ReleaseDocumentName, version);
   const std::string localName =
       release.isLauncher != 0 ? FEnvironment.LauncherBaseName + ".update" : release.File;
   const std::string localPath = FEnvironment.LauncherFolder + localName;
@@ -524,4 +549,57 @@ bool TUpdateThread::DownloadFullPackage() {
     DeleteFileAt(localPath);
   }
   return false;
+}
+
+// --- signatures ----------------------------------------------------------
+
+bool TUpdateThread::SignatureAccepted(const std::string& document, const std::string& url, const std::string& address,
+                                      const std::string& bytes, uint64_t& version) {
+  const TFetchedSignature signature = FetchSignature(url + ".sig", address);
+  if (Cancelled()) return false;
+  const uint64_t highest = FVersions.Highest(document);
+  const TSignatureVerdict verdict = CheckFetchedSignature(document, bytes, signature, *FKey,
+                                                          static_cast<int64_t>(std::time(nullptr)), highest, version);
+  if (verdict == TSignatureVerdict::Accepted) {
+    Log("signature of " + document + " accepted: version " + std::to_string(version));
+    return true;
+  }
+  FVerdict = verdict;
+  FRefused = true;
+  Log("signature of " + document + " refused: " + VerdictName(verdict) +
+      " (highest version accepted before: " + std::to_string(highest) + ")");
+  ShowStatus(RefusedStatus(verdict, document));
+  return false;
+}
+
+// Bounded like the signature file itself: a larger body is never read whole.
+TFetchedSignature TUpdateThread::FetchSignature(const std::string& url, const std::string& address) {
+  THttpDocumentOptions options = FEnvironment.Document;
+  options.Limits.MaxBodySize = MaxSignatureFileSize;
+  options.Limits.MaxInflatedSize = MaxSignatureFileSize;
+  THttpGetDocument document(options);
+  TFetchedSignature signature;
+  Log("=>" + url);
+  try {
+    if (GetDocument(document, url, address)) {
+      signature.served = true;
+      signature.text = document.Body();
+      return signature;
+    }
+  } catch (const EInflateError& e) {
+    Log(e.what());
+    signature.unusable = true;
+    return signature;
+  }
+  if (!document.ErrorText().empty()) Log(document.ErrorText());
+  // A body refused after a 200 answer (too large, broken) was served all the
+  // same: it is a bad signature file, not a missing one.
+  const int status = document.Response().Status();
+  signature.unusable = status == 200 || status == 206;
+  return signature;
+}
+
+void TUpdateThread::RecordAccepted(const std::string& document, uint64_t version) {
+  std::string error;
+  if (!FVersions.Raise(document, version, error)) Log("accepted release version not recorded: " + error);
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@
 #include "http/HttpDownload.h"
 #include "http/cHttpSend.h"
 #include "platform/Thread.h"
+#include "signing/ReleaseCheck.h"
+#include "update/AcceptedVersions.h"
+#include "update/SignedDocuments.h"
 #include "update/uLaunchThread.h"
 
 // Where a run works and whom it asks; the defaults are the running program's.
@@ -33,6 +37,10 @@ struct TUpdateEnvironment {
   int BatchConnections = ::BatchConnections;
   TBatchOptions Batch;
   uint32_t PollMs = 10;
+  // The package's public key text. Empty: documents are taken unsigned, as
+  // always. Otherwise every document the run acts on needs a signature that
+  // this key made; a text that is not a key refuses the whole run.
+  std::string PublicKey;
 };
 
 class TUpdateThread : public TThread {
@@ -54,6 +62,13 @@ public:
   // before). The window's messages keep their meaning: a run whose manifest
   // was read reports success even when this is not 0.
   int FilesStillWrong() const { return FStillWrong.load(); }
+  // Whether the run refused a document for its signature, and why; read
+  // once the run has ended.
+  bool Refused() const { return FRefused.load(); }
+  TSignatureVerdict RefusedVerdict() const { return FVerdict; }
+  // The package's key text was given but is not a key: the run refused to
+  // update at all.
+  bool KeyInvalid() const { return FKeyInvalid; }
 
   // A line of the run's log (also to the debug output); any thread.
   void Log(const std::string& text);
@@ -92,6 +107,13 @@ private:
   bool Placed(const TDownloadItem& item, const std::string& placed);
   void ReportStillWrong(const TDownloadList& list);
   bool DownloadFullPackage();
+  // With a key: fetches "<url>.sig" (bounded) and checks `bytes`, the
+  // document as fetched, against it. A refusal is shown and logged here.
+  bool SignatureAccepted(const std::string& document, const std::string& url, const std::string& address,
+                         const std::string& bytes, uint64_t& version);
+  TFetchedSignature FetchSignature(const std::string& url, const std::string& address);
+  // Raises the document's mark once the run has taken it.
+  void RecordAccepted(const std::string& document, uint64_t version);
   TArchiveHooks ArchiveHooks();
   void Post(uint32_t message, uintptr_t wParam, intptr_t lParam);
   // A position and its maximum, scaled together to fit 31 bits.
@@ -109,6 +131,11 @@ private:
   int FPlan = 0;
   std::atomic<int> FStillWrong{-1};
   TUpdateFiles FFiles;
+  std::optional<TPublicKey> FKey;
+  bool FKeyInvalid = false;
+  TAcceptedVersions FVersions;
+  std::atomic<bool> FRefused{false};
+  TSignatureVerdict FVerdict = TSignatureVerdict::Accepted;
   std::mutex FLogLock;
   std::vector<std::string> FLogLines;
   std::mutex FDocumentLock;

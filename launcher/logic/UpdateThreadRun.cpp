@@ -43,3 +43,9 @@ TUpdateRunFactory UpdateThreadRunFactory(std::shared_ptr<TMessageSink> sink, con
     return std::make_unique<TUpdateThreadRun>(sink, request, environment);
   };
 }
+
+TUpdateEnvironment LauncherUpdateEnvironment(const TLauncherConfig& config) {
+  TUpdateEnvironment environment;
+  environment.PublicKey = config._PublicKey;
+  return environment;
+}

@@ -6,6 +6,7 @@
 
 #include "common/WindowMessages.h"
 #include "launcher/logic/UpdateRunControl.h"
+#include "package/LauncherConfig.h"
 #include "update/UpdateThread.h"
 
 class TUpdateThreadRun : public TUpdateRun {
@@ -30,3 +31,7 @@ private:
 // The factory the run control uses in the launcher.
 TUpdateRunFactory UpdateThreadRunFactory(std::shared_ptr<TMessageSink> sink,
                                          const TUpdateEnvironment& environment = TUpdateEnvironment());
+
+// What the launcher's runs take from its package: the public key that its
+// releases must be signed with (none: they are taken unsigned).
+TUpdateEnvironment LauncherUpdateEnvironment(const TLauncherConfig& config);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "common/DelimitedText.h"
 #include "common/Md5.h"
 #include "package/PackageTestData.h"
 #include "platform/File.h"
@@ -231,3 +232,38 @@ TEST_F(PackageReaderTest, MissingProgramFileIsAnError) {
 }
 
 }  // namespace
+
+// The public key rides as a 14th field. A launcher that reads 13 fields
+// splits the same text by the same rule and keeps fields 0..12, so what it
+// sees must not change when a key is added, even for a package without
+// _ForgetUrl (the writer then puts an empty 13th field before the key).
+TEST_F(PackageReaderTest, PublicKeyFieldAndAReaderOfThirteenFields) {
+  std::vector<std::string> twelve = ThirteenFields();
+  twelve.pop_back();
+  for (const std::vector<std::string>& base : {ThirteenFields(), twelve}) {
+    std::vector<std::string> fields = base;
+    fields.resize(13);
+    fields.push_back(SampleKeyText());
+    const TReadResult withKey = Read(Packed(SampleContent(fields)));
+    const TReadResult without = Read(Packed(SampleContent(base)));
+    EXPECT_EQ(withKey.config._PublicKey, SampleKeyText());
+    EXPECT_TRUE(without.config._PublicKey.empty());
+    EXPECT_EQ(withKey.config._ForgetUrl, without.config._ForgetUrl);
+    EXPECT_EQ(withKey.config._NewsPageUrl, without.config._NewsPageUrl);
+    EXPECT_TRUE(Logged(withKey, std::string("Url _PublicKey=") + SampleKeyText()));
+
+    // The older reader's view: the first 13 fields of the same split.
+    const std::vector<std::string> split = SplitDelimited(JoinConfigFields(fields), ' ');
+    ASSERT_EQ(split.size(), 14u);
+    EXPECT_EQ(std::vector<std::string>(split.begin(), split.begin() + 12),
+              std::vector<std::string>(base.begin(), base.begin() + 12));
+    EXPECT_EQ(split[12], base.size() == 13 ? base[12] : std::string());
+  }
+
+  // Fields after the key are ignored as before.
+  TPackageContent content = SampleContent();
+  content.configText = JoinConfigFields(ThirteenFields()) + " " + SampleKeyText() + " later";
+  const TReadResult r = Read(Packed(content));
+  EXPECT_EQ(r.config._PublicKey, SampleKeyText());
+  EXPECT_EQ(r.config._ForgetUrl, "http://forget.example/");
+}

@@ -16,6 +16,11 @@ inline std::vector<std::string> ThirteenFields() {
           "http://forget.example/"};
 }
 
+// A public key text: the P-256 base point, a valid point of the curve.
+inline const char* SampleKeyText() {
+  return "p256:BGsX0fLhLEJH+Lzm5WOkQPJ3A32BLeszoPShOUXYmMKWT+NC4v4af5uO5+tKfA+eFivOM1drMV7Oy7ZAaDe/UfU=";
+}
+
 inline TPackageContent SampleContent(std::vector<std::string> fields = ThirteenFields()) {
   TPackageContent content;
   content.configText = JoinConfigFields(fields);

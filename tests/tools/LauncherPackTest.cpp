@@ -443,3 +443,71 @@ TEST(LauncherPackArgumentsTest, UsageErrorsExitWithTwo) {
 }
 
 }  // namespace
+
+// The key reaches the 14th field from --public-key or from the file itself,
+// never in place of _ForgetUrl, and inspect shows it.
+TEST_F(LauncherPackTest, PublicKeyTravelsAsTheFourteenthField) {
+  const std::string otherKey =
+      "p256:BMGoeQHVt8R8YXXa6Ur7wvRIHcTxRUTho9IrfC/VO8HOnrYYLJ2ztZOXXVYocSco0TbAPxdlm7RQ7bdVTnV/qKU=";
+  std::vector<std::string> args = PackArgs(exePath, outPath);
+  args.insert(args.end(), {"--public-key", SampleKeyText()});
+  TToolRun run = Run(args);
+  ASSERT_EQ(run.exitCode, ExitOk) << run.err;
+  TPackageLocations locations;
+  TLauncherConfig config = ReadBack(outPath, locations);
+  EXPECT_EQ(config._PublicKey, SampleKeyText());
+  EXPECT_EQ(config._ForgetUrl, "http://forget.example/");
+  run = Inspect(outPath);
+  EXPECT_EQ(run.exitCode, ExitOk) << run.out;
+  EXPECT_EQ(LineWith(run.out, "public key:"), std::string("public key: ") + SampleKeyText());
+
+  // Twelve fields and a key: the 13th stays empty.
+  WriteWholeFile(configPath, "0 1 0 12 name a b c d e f g");
+  ASSERT_EQ(Run(args).exitCode, ExitOk);
+  config = ReadBack(outPath, locations);
+  EXPECT_EQ(config._NewsPageUrl, "g");
+  EXPECT_EQ(config._ForgetUrl, "");
+  EXPECT_EQ(config._PublicKey, SampleKeyText());
+
+  // The key in the file, alone or with the same option; a different option is refused.
+  WriteWholeFile(configPath, std::string("0 1 0 12 name a b c d e f g \"\" ") + SampleKeyText());
+  ASSERT_EQ(Pack().exitCode, ExitOk);
+  EXPECT_EQ(ReadBack(outPath, locations)._PublicKey, SampleKeyText());
+  EXPECT_EQ(Run(args).exitCode, ExitOk);
+  DeleteFileAt(outPath);
+  std::vector<std::string> differing = PackArgs(exePath, outPath);
+  differing.insert(differing.end(), {"--public-key", otherKey});
+  run = Run(differing);
+  EXPECT_EQ(run.exitCode, ExitFailed);
+  EXPECT_NE(run.err.find("differs"), std::string::npos) << run.err;
+  EXPECT_FALSE(FileExists(outPath));
+
+  // A text that is not a key is refused in either place.
+  std::vector<std::string> bad = PackArgs(exePath, outPath);
+  bad.insert(bad.end(), {"--public-key", "p256:AAAA"});
+  WriteWholeFile(configPath, SampleConfigUtf8);
+  EXPECT_EQ(Run(bad).exitCode, ExitFailed);
+  WriteWholeFile(configPath, "0 1 0 12 name a b c d e f g h ed25519:abc");
+  run = Pack();
+  EXPECT_EQ(run.exitCode, ExitFailed);
+  EXPECT_NE(run.err.find("public key"), std::string::npos) << run.err;
+  EXPECT_FALSE(FileExists(outPath));
+}
+
+TEST_F(LauncherPackTest, InspectNamesAMissingOrUnreadableKey) {
+  ASSERT_EQ(Pack().exitCode, ExitOk);
+  TToolRun run = Inspect(outPath);
+  EXPECT_EQ(LineWith(run.out, "public key:"), "public key: none");
+  EXPECT_EQ(run.exitCode, ExitOk);
+
+  // A package written by other means with a damaged key: the launcher would
+  // refuse to update, so inspect reports a problem.
+  std::vector<std::string> fields = ThirteenFields();
+  fields.push_back("p256:BGsX0fLhLEJH");
+  const std::string exe = FakeExecutable();
+  WriteWholeFile(outPath, exe + BuildPackage(SampleContent(fields), static_cast<int64_t>(exe.size())));
+  run = Inspect(outPath);
+  EXPECT_EQ(run.exitCode, ExitFailed);
+  EXPECT_EQ(LineWith(run.out, "public key:"), "public key: p256:BGsX0fLhLEJH");
+  EXPECT_NE(LineWith(run.out, "PROBLEM").find("refuses to update"), std::string::npos) << run.out;
+}

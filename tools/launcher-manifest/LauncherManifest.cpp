@@ -1,6 +1,8 @@
 #include "tools/launcher-manifest/LauncherManifest.h"
 
+#include <chrono>
 #include <climits>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "common/DelimitedText.h"
@@ -8,6 +10,7 @@
 #include "common/PathUtils.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
+#include "signing/Signer.h"
 #include "tools/launcher-manifest/ManifestArguments.h"
 #include "tools/launcher-manifest/ReleaseFiles.h"
 #include "update/ZipWriter.h"
@@ -55,6 +58,43 @@ void WriteReplacing(const std::string& path, const std::string& text) {
   if (!RenameFileAt(temporary, path)) throw TToolFailure{"cannot write " + Cp936ToUtf8(path)};
 }
 
+// The key and the fields of the signatures of one run.
+struct TSigning {
+  TSigningKey key;
+  uint64_t version = 0;
+  int64_t expires = 0;
+};
+
+std::unique_ptr<TSigning> LoadSigning(const TManifestArguments& args) {
+  if (args.signKey.empty()) return nullptr;
+  auto signing = std::make_unique<TSigning>();
+  std::string error;
+  if (!signing->key.ReadFile(args.signKey, error)) throw TToolFailure{error};
+  const int64_t now =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  signing->version = args.releaseVersion.value_or(static_cast<uint64_t>(now));
+  signing->expires = now + static_cast<int64_t>(args.expiresDays) * 24 * 60 * 60;
+  return signing;
+}
+
+// Writes a document of the update server and, when signing, its ".sig"
+// beside it. `name` is its address relative to the base ("complete/release.json").
+// The signature is made before anything is written, so a failure leaves
+// the old pair in place.
+void WriteDocument(const std::string& outDir, const std::string& name, const std::string& text,
+                   const TSigning* signing) {
+  const std::string path = WithSeparator(outDir) + name;
+  std::string signatureFile;
+  if (signing) {
+    TReleaseSignature sig;
+    std::string error;
+    if (!signing->key.Sign(name, text, signing->version, signing->expires, sig, error)) throw TToolFailure{error};
+    signatureFile = FormatSignatureFile(sig);
+  }
+  WriteReplacing(path, text);
+  if (signing) WriteReplacing(path + ".sig", signatureFile);
+}
+
 TJson PublishFile(const TManifestArguments& args, const TReleaseFile& file) {
   const std::string source = WithSeparator(args.releaseDir) + file.name;
   const std::string target = WithSeparator(args.outDir) + file.name;
@@ -79,7 +119,8 @@ TJson PublishFile(const TManifestArguments& args, const TReleaseFile& file) {
   return element;
 }
 
-void PublishFullPackage(const TManifestArguments& args, const std::vector<TReleaseFile>& files) {
+void PublishFullPackage(const TManifestArguments& args, const std::vector<TReleaseFile>& files,
+                        const TSigning* signing) {
   const std::string folder = WithSeparator(args.outDir) + "complete\\";
   const std::string name = FullPackageName(args.name);
   ForceDirectories(folder);
@@ -100,7 +141,7 @@ void PublishFullPackage(const TManifestArguments& args, const std::vector<TRelea
   release["isLauncher"] = 0;
   release["MD5"] = MD5OfFile(folder + name);
   release["Size"] = size;
-  WriteReplacing(folder + "release.json", release.dump(2) + "\n");
+  WriteDocument(args.outDir, "complete/release.json", release.dump(2) + "\n", signing);
 }
 
 }  // namespace
@@ -125,14 +166,17 @@ int RunLauncherManifest(const std::vector<std::string>& args, std::ostream& out,
     err << "launcher-manifest: the release folder holds no files\n";
     return 1;
   }
+  std::unique_ptr<TSigning> signing;
   try {
+    // The key is read first: a run that cannot sign changes nothing.
+    signing = LoadSigning(parsed);
     if (!ForceDirectories(parsed.outDir)) throw TToolFailure{"cannot create " + Cp936ToUtf8(parsed.outDir)};
     TJson manifest = TJson::array();
     for (const TReleaseFile& file : files) manifest.push_back(PublishFile(parsed, file));
-    if (parsed.fullPackage) PublishFullPackage(parsed, files);
+    if (parsed.fullPackage) PublishFullPackage(parsed, files, signing.get());
     // The manifest goes last: a server updated in place names new files only
     // once they are there.
-    WriteReplacing(WithSeparator(parsed.outDir) + parsed.name, manifest.dump(2) + "\n");
+    WriteDocument(parsed.outDir, parsed.name, manifest.dump(2) + "\n", signing.get());
   } catch (const TToolFailure& failure) {
     err << "launcher-manifest: " << failure.text << "\n";
     return 1;
@@ -141,6 +185,8 @@ int RunLauncherManifest(const std::vector<std::string>& args, std::ostream& out,
     return 1;
   }
   out << files.size() << " files in " << parsed.name << (parsed.zip ? " (zipped)" : "")
-      << (parsed.fullPackage ? ", full package complete/" + FullPackageName(parsed.name) : "") << "\n";
+      << (parsed.fullPackage ? ", full package complete/" + FullPackageName(parsed.name) : "");
+  if (signing) out << ", signed (version " << signing->version << ", expires " << signing->expires << ")";
+  out << "\n";
   return 0;
 }

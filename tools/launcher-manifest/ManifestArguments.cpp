@@ -1,17 +1,27 @@
 #include "tools/launcher-manifest/ManifestArguments.h"
 
+#include <limits>
+
 #include "platform/CodePage.h"
+#include "signing/TextCodec.h"
 
 const char* const ManifestUsage =
     "usage: launcher-manifest RELEASE_DIR OUT_DIR [--name update.json|updateL.json] [--zip] [--full-package]\n"
+    "                         [--sign PRIVATE_KEY_FILE [--release-version N] [--expires DAYS]]\n"
     "  Writes into OUT_DIR a copy of every file of RELEASE_DIR and the manifest NAME\n"
     "  (default update.json) listing them with their MD5 and size.\n"
     "  --zip           also writes FILE.zip beside each file; the manifest then names the archives\n"
     "  --full-package  also writes complete/release.json and the full package it names\n"
+    "  --sign KEY      also writes NAME.sig (and complete/release.json.sig) signed with the\n"
+    "                  private key file KEY of launcher-keys\n"
+    "  --release-version N  the release version in the signatures (default: the current Unix\n"
+    "                  time); launchers refuse a version lower than one they accepted before\n"
+    "  --expires DAYS  the signatures expire DAYS days from now (default 30)\n"
     "  In updateL.json, the .exe files at the top of RELEASE_DIR are the launcher's own (isLauncher 1).\n";
 
 bool ParseManifestArguments(const std::vector<std::string>& args, TManifestArguments& parsed, std::string& error) {
   std::vector<std::string> folders;
+  bool expiresGiven = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--zip") {
@@ -23,6 +33,20 @@ bool ParseManifestArguments(const std::vector<std::string>& args, TManifestArgum
       parsed.name = args[i];
       if (parsed.name != "update.json" && parsed.name != "updateL.json")
         return error = "--name is update.json or updateL.json, not " + parsed.name, false;
+    } else if (arg == "--sign") {
+      if (++i == args.size()) return error = "--sign needs a private key file", false;
+      parsed.signKey = Utf8ToCp936(args[i]);
+    } else if (arg == "--release-version") {
+      uint64_t version = 0;
+      if (++i == args.size() || !ParseCanonicalDecimal(args[i], std::numeric_limits<uint64_t>::max(), version))
+        return error = "--release-version needs a decimal number", false;
+      parsed.releaseVersion = version;
+    } else if (arg == "--expires") {
+      uint64_t days = 0;
+      if (++i == args.size() || !ParseCanonicalDecimal(args[i], MaxExpiresDays, days) || days == 0)
+        return error = "--expires needs a number of days from 1 to " + std::to_string(MaxExpiresDays), false;
+      parsed.expiresDays = static_cast<int>(days);
+      expiresGiven = true;
     } else if (arg.rfind("--", 0) == 0) {
       return error = "unknown option " + arg, false;
     } else {
@@ -30,6 +54,8 @@ bool ParseManifestArguments(const std::vector<std::string>& args, TManifestArgum
     }
   }
   if (folders.size() != 2) return error = "RELEASE_DIR and OUT_DIR are needed", false;
+  if (parsed.signKey.empty() && (parsed.releaseVersion || expiresGiven))
+    return error = "--release-version and --expires go with --sign", false;
   parsed.releaseDir = folders[0];
   parsed.outDir = folders[1];
   return true;

@@ -1,6 +1,9 @@
 // The command line of launcher-manifest:
 //   launcher-manifest RELEASE_DIR OUT_DIR [--name update.json|updateL.json] [--zip] [--full-package]
+//                     [--sign PRIVATE_KEY_FILE [--release-version N] [--expires DAYS]]
 #pragma once
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,7 +13,12 @@ struct TManifestArguments {
   std::string name = "update.json";
   bool zip = false;
   bool fullPackage = false;
+  std::string signKey;                    // empty: no signatures
+  std::optional<uint64_t> releaseVersion; // default: the Unix time of signing
+  int expiresDays = 30;
 };
+
+constexpr int MaxExpiresDays = 36500;
 
 extern const char* const ManifestUsage;
 

@@ -11,6 +11,7 @@
 #include "package/SkinLayout.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
+#include "signing/ReleaseSignature.h"
 #include "tools/launcher-pack/PngSize.h"
 #include "tools/launcher-pack/ToolFiles.h"
 
@@ -65,6 +66,19 @@ std::optional<std::string> VerifiedBlock(TFileStream& file, int64_t trailerStart
   return block;
 }
 
+// A key the launcher cannot read makes it refuse every update, so it is a
+// problem of the package, not a launcher without a key.
+void ShowPublicKey(const std::string& text, TInspection& report) {
+  if (text.empty()) {
+    report.Line("public key: none");
+    return;
+  }
+  report.Line("public key: " + Cp936ToUtf8(text));
+  TPublicKey key;
+  if (!ParsePublicKeyText(text, key))
+    report.Problem("the public key is not a key text: the launcher refuses to update until it is replaced");
+}
+
 void ShowConfig(const std::string& block, TInspection& report) {
   const std::vector<std::string> fields = SplitDelimited(block.substr(0, block.find('\0')), ' ');
   report.Line(Format("configuration: %d fields", static_cast<int>(fields.size())));
@@ -73,8 +87,11 @@ void ShowConfig(const std::string& block, TInspection& report) {
     const std::string name = i < names.size() ? names[i] : "(ignored)";
     report.Line(Format("  %-17s %s", name.c_str(), Cp936ToUtf8(fields[i]).c_str()));
   }
-  if (fields.size() < ConfigFieldsRequired)
+  if (fields.size() < ConfigFieldsRequired) {
     report.Problem("fewer than 12 fields: the launcher sets no configuration member");
+    return;
+  }
+  ShowPublicKey(fields.size() > PublicKeyField ? fields[PublicKeyField] : std::string(), report);
 }
 
 std::string ImageLabel(size_t index) {

@@ -26,6 +26,15 @@ bool ParsePackOption(const std::vector<std::string>& args, size_t& i, TPackOptio
     pack.replace = true;
     return true;
   }
+  if (arg == "--public-key") {
+    if (i + 1 >= args.size()) {
+      error = arg + " needs a value";
+      return false;
+    }
+    pack.publicKey = args[++i];
+    pack.publicKeyGiven = true;
+    return true;
+  }
   for (const TValueOption& option : PackValueOptions) {
     if (arg != option.name) continue;
     if (i + 1 >= args.size()) {
@@ -81,8 +90,10 @@ bool ParseToolArguments(const std::vector<std::string>& args, TToolArguments& re
 const char* ToolUsage() {
   return "usage:\n"
          "  launcher-pack pack --exe IN.exe --config CONFIG.txt --skin SKIN_DIR --positions POSITIONS.json\n"
-         "                     -o OUT.exe [--config-cp936] [--replace]\n"
-         "      appends the package (configuration, skin images, positions) to a copy of IN.exe\n"
+         "                     -o OUT.exe [--config-cp936] [--replace] [--public-key TEXT]\n"
+         "      appends the package (configuration, skin images, positions) to a copy of IN.exe;\n"
+         "      --public-key (or a 14th field of CONFIG.txt) makes the launcher accept only releases\n"
+         "      signed with that key (the text launcher-keys prints)\n"
          "  launcher-pack inspect FILE\n"
          "      prints and checks the package at the end of FILE\n";
 }

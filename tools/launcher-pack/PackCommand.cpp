@@ -6,6 +6,7 @@
 #include "package/PackageWriter.h"
 #include "package/SkinLayout.h"
 #include "platform/CodePage.h"
+#include "signing/ReleaseSignature.h"
 #include "tools/launcher-pack/PositionsFile.h"
 #include "tools/launcher-pack/ToolFiles.h"
 
@@ -47,10 +48,33 @@ bool ParseConfigFile(const std::string& bytes, bool isCp936, std::vector<std::st
   fields = SplitDelimited(text, ' ');
   if (fields.size() < ConfigFieldsRequired || fields.size() > ConfigFieldsMax) {
     error = std::to_string(fields.size()) + " fields; the launcher takes 12 (" + ConfigFieldNames()[0] + " to " +
-            ConfigFieldNames()[11] + ") or 13 (with " + ConfigFieldNames()[12] +
-            "); quote a field that holds a blank";
+            ConfigFieldNames()[11] + "), 13 (with " + ConfigFieldNames()[12] + ") or 14 (with " +
+            ConfigFieldNames()[PublicKeyField] + "); quote a field that holds a blank";
     return false;
   }
+  TPublicKey key;
+  if (fields.size() > PublicKeyField && !fields[PublicKeyField].empty() &&
+      !ParsePublicKeyText(fields[PublicKeyField], key)) {
+    error = "14 fields, but the 14th (" + ConfigFieldNames()[PublicKeyField] +
+            ") is not a public key text (\"p256:\" and base64, as launcher-keys prints it)";
+    return false;
+  }
+  return true;
+}
+
+bool ApplyPublicKey(const TPackOptions& options, std::vector<std::string>& fields, std::string& error) {
+  if (!options.publicKeyGiven) return true;
+  TPublicKey key;
+  if (!options.publicKey.empty() && !ParsePublicKeyText(options.publicKey, key)) {
+    error = "--public-key: not a public key text (\"p256:\" and base64, as launcher-keys prints it)";
+    return false;
+  }
+  if (fields.size() > PublicKeyField && fields[PublicKeyField] != options.publicKey) {
+    error = "--public-key differs from the 14th field of the configuration file; give the key in one place";
+    return false;
+  }
+  fields.resize(ConfigFieldsMax);
+  fields[PublicKeyField] = options.publicKey;
   return true;
 }
 
@@ -107,6 +131,7 @@ bool RunPack(const TPackOptions& options, std::ostream& out, std::string& error)
     error = ShownPath(options.configPath) + ": " + error;
     return false;
   }
+  if (!ApplyPublicKey(options, fields, error)) return false;
 
   TPackageContent content;
   content.configText = JoinConfigFields(fields);

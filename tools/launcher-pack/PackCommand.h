@@ -17,6 +17,10 @@ struct TPackOptions {
   std::string outPath;
   bool configIsCp936 = false;  // take the configuration bytes as they are
   bool replace = false;        // replace a package the executable already carries
+  // --public-key: the key text for the 14th configuration field; it may also
+  // stand in the configuration file itself.
+  std::string publicKey;
+  bool publicKeyGiven = false;
 };
 
 constexpr int64_t MaxConfigFileSize = 64 * 1024;
@@ -27,8 +31,14 @@ constexpr int64_t MaxPackedFileSize = INT32_MAX;
 // The configuration fields of a configuration file: fields separated by
 // blanks or line breaks, double quotes around a field that holds a blank.
 // A UTF-8 text (with or without a byte order mark) is converted to code page
-// 936 unless `isCp936`. 12 or 13 fields are required.
+// 936 unless `isCp936`. 12 to 14 fields are required; a 14th must be empty
+// or a public key text.
 bool ParseConfigFile(const std::string& bytes, bool isCp936, std::vector<std::string>& fields, std::string& error);
+
+// Puts the key of --public-key into the 14th field (with an empty 13th when
+// the file has only 12, so that a launcher reading 13 fields does not take
+// the key for _ForgetUrl). A key in both places must be the same text.
+bool ApplyPublicKey(const TPackOptions& options, std::vector<std::string>& fields, std::string& error);
 
 // Reads `<folder>/<name>.png` for every name of SkinImageNames(), in block
 // order, and the background's size.

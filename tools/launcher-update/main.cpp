@@ -1,10 +1,12 @@
-// launcher-update --base URL --dir FOLDER [--mode 0|1]
+// launcher-update --base URL --dir FOLDER [--mode 0|1] [--key PUBLIC_KEY]
 // Runs the launcher's update engine without a window: the folder is brought
 // up to date from the update server at URL exactly as the launcher would,
-// with status lines and progress on the terminal. Exit codes: 0 the run
-// succeeded and every needed file is right; 1 the run failed (no manifest)
-// or was interrupted; 2 usage; 3 the run succeeded as the window would be
-// told, but files were still missing or wrong after its passes.
+// with status lines and progress on the terminal. With --key the release
+// must be signed with that key, as for a launcher whose package carries it.
+// Exit codes: 0 the run succeeded and every needed file is right; 1 the run
+// failed (no manifest) or was interrupted; 2 usage; 3 the run succeeded as
+// the window would be told, but files were still missing or wrong after its
+// passes; 4 the run refused a document for its signature (nothing changed).
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -18,6 +20,8 @@
 #include "platform/File.h"
 #include "platform/Thread.h"
 #include "platform/Tick.h"
+#include "signing/ReleaseSignature.h"
+#include "update/SignedDocuments.h"
 #include "update/UpdateThread.h"
 
 namespace {
@@ -77,14 +81,18 @@ private:
 };
 
 int Usage() {
-  std::fprintf(stderr, "usage: launcher-update --base URL --dir FOLDER [--mode 0|1] [--name LAUNCHER_BASE_NAME]\n");
+  std::fprintf(stderr,
+               "usage: launcher-update --base URL --dir FOLDER [--mode 0|1] [--name LAUNCHER_BASE_NAME] "
+               "[--key PUBLIC_KEY]\n");
   return 2;
 }
+
+constexpr int ExitRefused = 4;
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string base, folder, baseName = "launcher";
+  std::string base, folder, baseName = "launcher", key;
   int mode = 0;
   for (int i = 1; i < argc; ++i) {
     const bool hasValue = i + 1 < argc;
@@ -92,9 +100,16 @@ int main(int argc, char** argv) {
     else if (std::strcmp(argv[i], "--dir") == 0 && hasValue) folder = Utf8ToCp936(argv[++i]);
     else if (std::strcmp(argv[i], "--mode") == 0 && hasValue) mode = std::atoi(argv[++i]);
     else if (std::strcmp(argv[i], "--name") == 0 && hasValue) baseName = argv[++i];
+    else if (std::strcmp(argv[i], "--key") == 0 && hasValue) key = argv[++i];
     else return Usage();
   }
   if (base.empty() || folder.empty() || (mode != 0 && mode != 1)) return Usage();
+  TPublicKey parsedKey;
+  if (!key.empty() && !ParsePublicKeyText(key, parsedKey)) {
+    std::fprintf(stderr, "launcher-update: --key is not a public key text (\"p256:\" and base64, as launcher-keys "
+                         "prints it)\n");
+    return 2;
+  }
   if (folder.back() != '/' && folder.back() != '\\') folder += '/';
   if (!ForceDirectories(folder)) {
     std::fprintf(stderr, "cannot create %s\n", folder.c_str());
@@ -105,9 +120,12 @@ int main(int argc, char** argv) {
 
   TConsoleSink sink;
   int stillWrong = -1;
+  bool refused = false;
+  TSignatureVerdict verdict = TSignatureVerdict::Accepted;
   TUpdateEnvironment environment;
   environment.LauncherFolder = folder;
   environment.LauncherBaseName = baseName;
+  environment.PublicKey = key;
   {
     TUpdateThread run(sink, mode, StateFileName(mode), mode == 0 ? ClientManifestName : LauncherManifestName, base,
                       environment);
@@ -117,7 +135,14 @@ int main(int argc, char** argv) {
     if (Interrupted) std::printf("cancelled; the next run continues from here\n");
     run.TerminateAndWait();
     stillWrong = run.FilesStillWrong();
+    refused = run.Refused();
+    verdict = run.RefusedVerdict();
   }  // the run ends here and writes UpdateLog.txt
+  if (refused) {
+    std::printf("the update run refused the release: its signature check says %s; nothing was changed\n",
+                VerdictName(verdict));
+    return ExitRefused;
+  }
   if (!sink.Succeeded) {
     std::printf("the update run failed (see %sUpdateLog.txt)\n", Cp936ToUtf8(folder).c_str());
     return 1;

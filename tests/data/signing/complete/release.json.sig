@@ -1,0 +1,6 @@
+launcher-signature 1
+document complete/release.json
+version 0
+expires 0
+sha256 f2fcb4cde40c89b384ab60f026482178db0129586650ce21209c09c3692c144d
+signature RBPKgTiorvJS3VNuHTZO6WOBDYe/6T5dlZ+6+1n7sFp5IBR3rHQBpR61xSfWlHhLwbM1zt/WSNSHyo6q02l2rw==

@@ -1,0 +1,6 @@
+launcher-signature 1
+document update.json
+version 1733580000
+expires 4102444800
+sha256 0b07d00d2d1c90f44674a3840cb66f84880fb4079fb2a0cde54332917f0501ae
+signature x0xgVmdGu6e0/t1xITpVhQfS4n4B1/6N3/xaAYrjBVLAC04WgBjw4cul4EFcxn0xD4xpxx+ZOcmgMnWRzSHNug==

@@ -1,0 +1,6 @@
+launcher-signature 1
+document updateL.json
+version 18446744073709551615
+expires 9223372036854775807
+sha256 602e35a92eec4bc0a2ec6ae113f07bfc6933322fb69fe8dee416e5a67217e2a2
+signature i0SRt245iVsDDorHSq6stx8uP4df8G/SaQT/uaD1CX/zX1ktFQr3+ky7Z1l844iap+afx3WrrooHLphd4koc0Q==
