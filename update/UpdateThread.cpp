@@ -252,12 +252,15 @@ int TUpdateThread::Run() {
 }
 
 // The window hears success all the same (the player may log in); the log
-// and FilesStillWrong say what is left for the next start.
+// and FilesStillWrong say what is left for the next start. The status line
+// must not stay on "downloading" for a file that failed: it names the first
+// file left, unless it already tells of a full disk, which says more.
 void TUpdateThread::ReportStillWrong(const TDownloadList& list) {
   FStillWrong = static_cast<int>(list.size());
   if (list.empty()) return;
   Log(Format("%d file(s) still missing or wrong after the update passes:", static_cast<int>(list.size())));
   for (const TDownloadItem& item : list) Log("  " + item.File);
+  if (!FWriteFailureShown) ShowStatus(UpdateText::DownloadFileLead + list.front().File + UpdateText::FailedTryLater);
 }
 
 // --- the manifest --------------------------------------------------------
@@ -354,8 +357,10 @@ bool TUpdateThread::Download(const std::string& url, const std::string& localPat
       RunDownload(download, url, folder, expectedSize, [this] { return !Cancelled(); }, FEnvironment.PollMs);
   if (outcome == TDownloadOutcome::Failed) {
     Log(download.ErrorText());
-    if (download.WriteFailed())
+    if (download.WriteFailed()) {
       ShowStatus(Format(UpdateText::WriteFailed, RelativeTo(FEnvironment.LauncherFolder, localPath).c_str()));
+      FWriteFailureShown = true;
+    }
   }
   return outcome == TDownloadOutcome::Done;
 }
@@ -423,6 +428,7 @@ bool TUpdateThread::FetchedByBatch(int job, const std::string& url, const std::s
     case TBatchOutcome::WriteFailed:
       Log(result.ErrorText);
       ShowStatus(Format(UpdateText::WriteFailed, RelativeTo(FEnvironment.LauncherFolder, localPath).c_str()));
+      FWriteFailureShown = true;
       return false;
     default:
       if (!result.ErrorText.empty()) Log(result.ErrorText);

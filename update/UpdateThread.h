@@ -108,6 +108,7 @@ private:
   TUpdateEnvironment FEnvironment;
   int FPlan = 0;
   std::atomic<int> FStillWrong{-1};
+  bool FWriteFailureShown = false;  // the status line already names a file that could not be written
   TUpdateFiles FFiles;
   std::mutex FLogLock;
   std::vector<std::string> FLogLines;
