@@ -91,6 +91,7 @@ private:
   bool Unpacked(const TDownloadItem& item, const std::string& localPath, const std::string& name);
   bool Placed(const TDownloadItem& item, const std::string& placed);
   void ReportStillWrong(const TDownloadList& list);
+  void ShowWriteFailure(const std::string& localPath);
   bool DownloadFullPackage();
   TArchiveHooks ArchiveHooks();
   void Post(uint32_t message, uintptr_t wParam, intptr_t lParam);
@@ -108,7 +109,7 @@ private:
   TUpdateEnvironment FEnvironment;
   int FPlan = 0;
   std::atomic<int> FStillWrong{-1};
-  bool FWriteFailureShown = false;  // the status line already names a file that could not be written
+  std::string FWriteFailure;  // the status text of the run's last write failure
   TUpdateFiles FFiles;
   std::mutex FLogLock;
   std::vector<std::string> FLogLines;
