@@ -61,10 +61,10 @@ for case in download extraction; do
   result="$(complete "$game" "$www/$case-2/update.json")"
   log "$case: exit $status in $seconds s, '$status_line', $verdict, $free_kb KB free after; next run exit $next, $result"
   detail="exit $status after $seconds s (bound $bound s), status \"$status_line\"; $(kill_words "$verdict"); $free_kb KB of 8 MB free after the failed run; with 64 MB the next run: exit $next, $(wrong_words "$result")"
-  # The status line names a file that failed: the write itself, or
-  # (extraction) the file whose download could not be put in place.
+  # The run ends on the status line of its last write failure, which names
+  # the file and the disk.
   case "$status_line" in
-    写入文件\ [abc].bin\ 失败，请检查磁盘空间 | 下载文件\ [abc].bin\ 失败，请稍后再试) named=yes ;;
+    写入文件\ [abc].bin\ 失败，请检查磁盘空间) named=yes ;;
     *) named=no ;;
   esac
   if [ "$status" = 3 ] && [ "${seconds%.*}" -lt "$bound" ] && [ "$named" = yes ] &&
