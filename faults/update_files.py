@@ -97,20 +97,18 @@ def md5(path):
         return "-"
 
 
-def snapshot(folder, manifests):
+def digests(folder, manifests):
+    """{name: MD5 as it lies in folder, "-" when absent} for every file the
+    manifests name."""
     names = set()
     for m in manifests:
         names |= set(manifest_files(m))
-    for name in sorted(names):
-        print("%s %s" % (md5(os.path.join(folder, name)), name))
+    return {name: md5(os.path.join(folder, name)) for name in names}
 
 
-def check(folder, snap, manifest):
-    before = {}
-    with open(snap, encoding="utf-8") as f:
-        for line in f:
-            digest, name = line.rstrip("\n").split(" ", 1)
-            before[name] = digest
+def compare(folder, before, manifest):
+    """(partial, changed): files now neither as in `before` nor at their
+    manifest MD5 (each named on stderr), and files that became right."""
     target = manifest_files(manifest)
     partial = changed = 0
     for name in sorted(set(before) | set(target)):
@@ -124,16 +122,36 @@ def check(folder, snap, manifest):
         size = os.path.getsize(os.path.join(folder, name)) if now != "-" else -1
         print("partial or unverified: %s (%d bytes, md5 %s, was %s, manifest %s)"
               % (name, size, now, before.get(name, "-"), target.get(name, "-")), file=sys.stderr)
+    return partial, changed
+
+
+def wrong_files(folder, manifest):
+    """(names whose MD5 differs from the manifest, number of files)."""
+    target = manifest_files(manifest)
+    return [n for n, h in target.items() if md5(os.path.join(folder, n)) != h], len(target)
+
+
+def snapshot(folder, manifests):
+    for name, digest in sorted(digests(folder, manifests).items()):
+        print("%s %s" % (digest, name))
+
+
+def check(folder, snap, manifest):
+    before = {}
+    with open(snap, encoding="utf-8") as f:
+        for line in f:
+            digest, name = line.rstrip("\n").split(" ", 1)
+            before[name] = digest
+    partial, changed = compare(folder, before, manifest)
     print("partial %d changed %d" % (partial, changed))
     return 1 if partial else 0
 
 
 def complete(folder, manifest):
-    target = manifest_files(manifest)
-    wrong = [n for n, h in target.items() if md5(os.path.join(folder, n)) != h]
+    wrong, total = wrong_files(folder, manifest)
     for name in wrong[:10]:
         print("wrong: %s" % name, file=sys.stderr)
-    print("wrong %d of %d" % (len(wrong), len(target)))
+    print("wrong %d of %d" % (len(wrong), total))
     return 1 if wrong else 0
 
 

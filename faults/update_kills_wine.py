@@ -35,30 +35,7 @@ def say(text):
 
 
 def snapshot(game, www):
-    names = set(update_files.manifest_files(os.path.join(www, "A", "update.json")))
-    names |= set(update_files.manifest_files(os.path.join(www, "B", "update.json")))
-    return {n: update_files.md5(os.path.join(game, n)) for n in names}
-
-
-def check(game, before, manifest):
-    """(partial, changed) against the snapshot, as update_files.check."""
-    target = update_files.manifest_files(manifest)
-    partial = changed = 0
-    for name in sorted(set(before) | set(target)):
-        now = update_files.md5(os.path.join(game, name))
-        if now == before.get(name, "-"):
-            continue
-        if now == target.get(name):
-            changed += 1
-        else:
-            partial += 1
-            say("partial or unverified: %s (md5 %s)" % (name, now))
-    return partial, changed
-
-
-def wrong_files(game, manifest):
-    target = update_files.manifest_files(manifest)
-    return [n for n, h in target.items() if update_files.md5(os.path.join(game, n)) != h], len(target)
+    return update_files.digests(game, [os.path.join(www, r, "update.json") for r in ("A", "B")])
 
 
 class Launcher:
@@ -127,11 +104,11 @@ def main():
             if not launcher.kill():
                 say("start %d: a process of launcher.exe outlived its kill" % start)
                 return 1
-            partial, changed = check(game, before, os.path.join(www, target, "update.json"))
+            partial, changed = update_files.compare(game, before, os.path.join(www, target, "update.json"))
             partial_total += partial
             changed_total += changed
             if finished:
-                wrong, total = wrong_files(game, os.path.join(www, target, "update.json"))
+                wrong, total = update_files.wrong_files(game, os.path.join(www, target, "update.json"))
                 say("start %d: the client run finished before its kill; %d of %d wrong" % (start, len(wrong), total))
                 if wrong:
                     partial_total += len(wrong)
@@ -149,7 +126,7 @@ def main():
         done = harness.wait_for(lambda: launcher.saw(b"updateL.json") or not launcher.alive(), 600, 0.5)
         last_s = time.time() - began
         launcher.kill()
-        wrong, total = wrong_files(game, os.path.join(www, target, "update.json"))
+        wrong, total = update_files.wrong_files(game, os.path.join(www, target, "update.json"))
         if not done:
             say("the last start did not finish its client run within 600 s")
         print("kills %d early %d partial %d changed %d startup_ms %d last_s %d wrong %d of %d"
