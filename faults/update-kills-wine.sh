@@ -73,9 +73,9 @@ if [ "$driver" != 0 ] || [ -z "$figures" ]; then
   row "$fault" "$kills kills during the update, then one start" BROKEN "the driver failed (exit $driver, seed $seed)"
   exit 0
 fi
-read -r _ killed _ early _ partial _ changed _ startup_ms _ last_s _ wrong _ total <<<"$figures"
-detail="$killed kills of launcher.exe updating a $megabytes MB release at random moments up to 6 s after its manifest request (seed $seed), $early client runs finished between kills; $partial partial files seen, $changed files replaced whole; last start finished its client run in $last_s s with $wrong of $total files wrong; slowest start to the manifest request $((startup_ms / 1000)) s"
-if [ "$killed" = "$kills" ] && [ "$partial" = 0 ] && [ "$wrong" = 0 ]; then
+read -r _ killed _ early _ partial _ changed _ startup_ms _ last_s _ wrong _ total _ crashed <<<"$figures"
+detail="$killed kills of launcher.exe updating a $megabytes MB release at random moments up to 6 s after its manifest request (seed $seed), $early client runs finished between kills; $partial partial files seen, $changed files replaced whole; last start finished its client run in $last_s s with $wrong of $total files wrong; slowest start to the manifest request $((startup_ms / 1000)) s; $crashed starts ended by themselves"
+if [ "$killed" = "$kills" ] && [ "$partial" = 0 ] && [ "$wrong" = 0 ] && [ "$crashed" = 0 ]; then
   row "$fault" "$kills kills during the update, then one start" held "$detail"
 else
   row "$fault" "$kills kills during the update, then one start" BROKEN "$detail"

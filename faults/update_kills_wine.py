@@ -12,7 +12,8 @@ start must bring every file to its manifest MD5.
 
 WWW holds the releases A and B and the link "current" that the packed
 launcher's client address names. Prints one line of figures:
-  kills N early N partial N changed N startup_ms N last_s N wrong N of M
+  kills N early N partial N changed N startup_ms N last_s N wrong N of M crashed N
+(crashed: starts that ended by themselves before their kill or the end)
 and exits 0 when it could run (the caller judges the figures), 1 when not.
 """
 import os
@@ -82,7 +83,7 @@ def main():
     wine = harness.Wine(prefix)
     wine.prepare(work)
     target = "B"
-    killed = early = partial_total = changed_total = 0
+    killed = early = partial_total = changed_total = crashed = 0
     startup = []
     try:
         start = 0
@@ -101,6 +102,9 @@ def main():
             while time.time() < deadline and not launcher.saw(b"updateL.json") and launcher.alive():
                 time.sleep(0.02)
             finished = launcher.saw(b"updateL.json")
+            if not launcher.alive():
+                crashed += 1
+                say("start %d: launcher.exe ended by itself (exit %s)" % (start, launcher.proc.returncode))
             if not launcher.kill():
                 say("start %d: a process of launcher.exe outlived its kill" % start)
                 return 1
@@ -125,13 +129,17 @@ def main():
         began = time.time()
         done = harness.wait_for(lambda: launcher.saw(b"updateL.json") or not launcher.alive(), 600, 0.5)
         last_s = time.time() - began
+        if not launcher.alive():
+            crashed += 1
+            done = False
+            say("the last start ended by itself (exit %s)" % launcher.proc.returncode)
         launcher.kill()
         wrong, total = update_files.wrong_files(game, os.path.join(www, target, "update.json"))
         if not done:
             say("the last start did not finish its client run within 600 s")
-        print("kills %d early %d partial %d changed %d startup_ms %d last_s %d wrong %d of %d"
+        print("kills %d early %d partial %d changed %d startup_ms %d last_s %d wrong %d of %d crashed %d"
               % (killed, early, partial_total, changed_total, 1000 * max(startup or [0]), round(last_s),
-                 len(wrong) + (0 if done else total), total), flush=True)
+                 len(wrong) + (0 if done else total), total, crashed), flush=True)
         return 0
     finally:
         wine.end_server()
