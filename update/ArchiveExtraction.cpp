@@ -27,6 +27,7 @@ TArchiveResult ExtractFileArchive(const std::string& archive, const std::string&
   TZipExtractor extractor = MakeExtractor(folder, false, hooks, false);
   TArchiveResult result;
   result.filesExtracted = extractor.Extract(archive);
+  result.writeFailed = extractor.WriteFailed;
   result.archiveSize = GetFileSize(archive);
   return result;
 }

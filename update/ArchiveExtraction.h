@@ -18,6 +18,7 @@ struct TArchiveHooks {
 struct TArchiveResult {
   int filesExtracted = 0;
   int64_t archiveSize = 0;  // -1 when the archive cannot be examined
+  bool writeFailed = false;  // an entry could not be written (a full disk)
 };
 
 // Every entry into `folder`, stored folders dropped, existing files replaced.

@@ -263,13 +263,25 @@ int TUpdateThread::Run() {
   return 1;
 }
 
+// Data that could not be written (a full disk, a lost device): the status
+// line names the file, and the run's last status line repeats it.
+void TUpdateThread::ShowWriteFailure(const std::string& localPath) {
+  FWriteFailure = Format(UpdateText::WriteFailed, RelativeTo(FEnvironment.LauncherFolder, localPath).c_str());
+  ShowStatus(FWriteFailure);
+}
+
 // The window hears success all the same (the player may log in); the log
-// and FilesStillWrong say what is left for the next start.
+// and FilesStillWrong say what is left for the next start. The status line
+// must not stay on "downloading" or "verifying" for a file that failed: it
+// ends on the last write failure, which says most, or else names the first
+// file left.
 void TUpdateThread::ReportStillWrong(const TDownloadList& list) {
   FStillWrong = static_cast<int>(list.size());
   if (list.empty()) return;
   Log(Format("%d file(s) still missing or wrong after the update passes:", static_cast<int>(list.size())));
   for (const TDownloadItem& item : list) Log("  " + item.File);
+  ShowStatus(FWriteFailure.empty() ? UpdateText::DownloadFileLead + list.front().File + UpdateText::FailedTryLater
+                                   : FWriteFailure);
 }
 
 // --- the manifest --------------------------------------------------------
@@ -375,8 +387,7 @@ bool TUpdateThread::Download(const std::string& url, const std::string& localPat
       RunDownload(download, url, folder, expectedSize, [this] { return !Cancelled(); }, FEnvironment.PollMs);
   if (outcome == TDownloadOutcome::Failed) {
     Log(download.ErrorText());
-    if (download.WriteFailed())
-      ShowStatus(Format(UpdateText::WriteFailed, RelativeTo(FEnvironment.LauncherFolder, localPath).c_str()));
+    if (download.WriteFailed()) ShowWriteFailure(localPath);
   }
   return outcome == TDownloadOutcome::Done;
 }
@@ -445,7 +456,7 @@ bool TUpdateThread::FetchedByBatch(int job, const std::string& url, const std::s
       return Download(url, localPath, EngineWorkers(item), item.Size, ExpectedDigest(item));
     case TBatchOutcome::WriteFailed:
       Log(result.ErrorText);
-      ShowStatus(Format(UpdateText::WriteFailed, RelativeTo(FEnvironment.LauncherFolder, localPath).c_str()));
+      ShowWriteFailure(localPath);
       return false;
     default:
       if (!result.ErrorText.empty()) Log(result.ErrorText);
@@ -484,6 +495,7 @@ bool TUpdateThread::Unpacked(const TDownloadItem& item, const std::string& local
   }
   bool ok = true;
   const TArchiveResult extracted = ExtractFileArchive(localPath, ExtractFilePath(localPath), ArchiveHooks());
+  if (extracted.writeFailed) ShowWriteFailure(FEnvironment.LauncherFolder + item.File);
   if (extracted.filesExtracted == 0) {
     Log(item.File + UpdateText::UnpackFailed);
     ok = false;

@@ -106,6 +106,7 @@ private:
   bool Unpacked(const TDownloadItem& item, const std::string& localPath, const std::string& name);
   bool Placed(const TDownloadItem& item, const std::string& placed);
   void ReportStillWrong(const TDownloadList& list);
+  void ShowWriteFailure(const std::string& localPath);
   bool DownloadFullPackage();
   // With a key: fetches "<url>.sig" (bounded) and checks `bytes`, the
   // document as fetched, against it. A refusal is shown and logged here.
@@ -130,6 +131,7 @@ private:
   TUpdateEnvironment FEnvironment;
   int FPlan = 0;
   std::atomic<int> FStillWrong{-1};
+  std::string FWriteFailure;  // the status text of the run's last write failure
   TUpdateFiles FFiles;
   std::optional<TPublicKey> FKey;
   bool FKeyInvalid = false;

@@ -60,6 +60,7 @@ public:
       written = Produce(entry, dataOffset, &file, percent, error);
     } catch (const EFileError& failure) {
       error = failure.what();
+      FWriteFailed = true;
     }
     if (written) {
       SetFileDosDateTime(temporary, entry.DosDateTime);
@@ -69,6 +70,8 @@ public:
     DeleteFileAt(temporary);
     return false;
   }
+
+  bool WriteFailed() const { return FWriteFailed; }
 
   // Reads one entry through, checking its size and CRC, writing nothing.
   bool Test(const TZipEntry& entry, std::string& error) {
@@ -175,6 +178,7 @@ private:
   uint64_t FWritten = 0;
   uLong FCrc = 0;
   int FPercent = -1;
+  bool FWriteFailed = false;  // a target could not be created or written
 };
 
 // A second thread that writes one entry at a time while the calling thread
@@ -216,6 +220,8 @@ public:
     return FWake.wait_for(guard, std::chrono::milliseconds(ms), [this] { return !FBusy; });
   }
   int Written() const { return FWritten.load(); }
+  // Read only while the helper is idle.
+  bool WriteFailed() const { return FWriter.WriteFailed(); }
   // The percent of the entry being written since the last call, or -1.
   int TakePercent() { return FPercent.exchange(-1); }
 
@@ -367,6 +373,7 @@ int TZipExtractor::Extract(const std::string& archive) {
     waitForHelper();
     written += helper->Written();
   }
+  WriteFailed = writer->WriteFailed() || (helper && helper->WriteFailed());
   reportTotal();
   return written;
 }

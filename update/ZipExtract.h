@@ -37,6 +37,9 @@ public:
 
   // The number of files written; 0 when the archive cannot be read.
   int Extract(const std::string& archive);
+  // Set by Extract when an entry could not be created or written (a full
+  // disk, a lost device), as against a damaged archive.
+  bool WriteFailed = false;
 };
 
 // Reads every entry through as extraction would, writing nothing: true when

@@ -393,6 +393,10 @@ TEST(UpdateRunFaults, EachServerFaultEndsInBoundedTimeAndKeepsTheOldFile) {
     EXPECT_LT(run.elapsedMs, 60000u) << fault;
     const std::string log = ReadWholeFile(folder / "UpdateLog.txt");
     EXPECT_NE(log.find("1 file(s) still missing or wrong"), std::string::npos) << fault;
+    // The status line ends on the failure, not on "downloading".
+    const std::vector<std::string> statuses = run.sink.Statuses();
+    ASSERT_FALSE(statuses.empty()) << fault;
+    EXPECT_EQ(statuses.back(), Cp936("下载文件 a.bin 失败，请稍后再试")) << fault;
   }
 }
 

@@ -204,6 +204,10 @@ def _run_file(conn, req, fault):
         start, end = r
         conn.sendall(_partial_head(start, end, size, length=end - start + 1 + (1 << 40)))
         _stream(conn, start)
+    elif fault == "dropmid" and not probe and r is not None:
+        # Every ranged answer stops half-way and the connection closes.
+        start, end = r
+        conn.sendall(_partial_head(start, end, size) + _pattern(start, (end - start + 1) // 2))
     elif fault == "ignorerange" and not probe and r is not None:
         start, end = r
         conn.sendall(_partial_head(0, end - start, size) + _pattern(0, end - start + 1))

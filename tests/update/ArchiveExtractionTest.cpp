@@ -157,6 +157,28 @@ TEST_F(ArchiveTest, CrcMismatchFailsTheEntryAndKeepsTheOldFile) {
   EXPECT_EQ(FilesBelow(temp.Path()), (std::vector<std::string>{"changed.txt", "intact.txt"}));
 }
 
+// A target that cannot be written (here its temporary name is taken by a
+// folder, as a full disk would refuse it) is told apart from a damaged
+// entry, on either thread, and the old file stays.
+TEST_F(ArchiveTest, AnEntryThatCannotBeWrittenIsAWriteFailureNotADamagedArchive) {
+  for (unsigned threads : {1u, 2u}) {
+    TTempFolder folder;
+    WriteWholeFile(folder / "text.txt", "the old version");
+    ForceDirectories(folder / "text.txt.unz~");
+    TLogCapture log;
+    TZipExtractor extractor;
+    extractor.Options.DestDir = folder.Path();
+    extractor.Threads = threads;
+    EXPECT_EQ(extractor.Extract(Archive("py-deflate.zip")), 4) << threads;
+    EXPECT_TRUE(extractor.WriteFailed) << threads;
+    EXPECT_EQ(ReadWholeFile(folder / "text.txt"), "the old version") << threads;
+  }
+  TZipExtractor damaged;
+  damaged.Options.DestDir = temp.Path();
+  EXPECT_EQ(damaged.Extract(Archive("py-crc.zip")), 1);
+  EXPECT_FALSE(damaged.WriteFailed);
+}
+
 TEST_F(ArchiveTest, Zip64EndRecordsOfManyEntries) {
   TZipFileSource source(Archive("py-many.zip"));
   TZipDirectory directory;
