@@ -275,6 +275,14 @@ int THttpDownload::HeaderPartial(THttpWorker& worker) {
 // from; a 416 to the probe repeats it without a range.
 int THttpDownload::HeaderMoved(THttpWorker& worker, bool redirect) {
   THttpHeader& response = worker.Response();
+  if (redirect && worker.Round() + 1 >= THttpWorker::MaxRounds) {
+    // The worker would give up silently and leave the download to the
+    // no-progress time-out; a redirect loop is a failure of its own.
+    SetError(Format("Too many redirects: more than %d, last Location: %s", THttpWorker::MaxRounds - 1,
+                    response.GetField("Location").c_str()));
+    FState = Failed;
+    return 0;
+  }
   if (redirect) {
     const std::string range = worker.Request().GetField("Range");
     auto moved = std::make_unique<THttpHeader>();

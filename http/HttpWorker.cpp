@@ -64,6 +64,7 @@ void THttpWorker::Execute() {
 
 bool THttpWorker::RunRequest() {
   for (int round = 0; round < MaxRounds && !Terminated(); ++round) {
+    FRound = round;
     const std::string address = Address();
     const std::string host = address.empty() ? FRequest->Host() : address;
     const std::string server = host + ":" + std::to_string(FRequest->Port());

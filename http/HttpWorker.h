@@ -46,6 +46,10 @@ public:
   // last failed report runs before this returns.
   ~THttpWorker() override;
 
+  // The round of the request running now: 0 for the first answer, one more
+  // for each redirect followed.
+  int Round() const { return FRound; }
+
   // Takes the request, prepares the response for it and wakes the worker.
   void GiveRequest(std::unique_ptr<THttpHeader> request);
 
@@ -80,6 +84,7 @@ private:
   mutable std::mutex FAddressLock;
   std::string FAddress;
   THttpWorkerEvents& FEvents;
+  int FRound = 0;
   const THttpWorkerOptions FOptions;
   TBlockSocket FSocket;
   std::unique_ptr<THttpHeader> FRequest;

@@ -106,6 +106,18 @@ TEST(HttpDownload, RedirectKeepsTheRangeAndSendsCookieAndReferer) {
   EXPECT_EQ(MD5OfFile(folder / "f3m.bin"), PatternMd5(3 * 1024 * 1024 + 17));
 }
 
+TEST(HttpDownload, RedirectLoopFailsAtOnceWithItsOwnText) {
+  TTempFolder folder;
+  const uint32_t start = GetTickCount32();
+  const TDownloadRun run = Fetch(5, "/loop/f.bin", folder.Path());
+  const uint32_t elapsed = GetTickCount32() - start;
+  EXPECT_TRUE(run.failed);
+  EXPECT_NE(run.error.find("Too many redirects: more than 4, last Location: "), std::string::npos) << run.error;
+  // Well before the no-progress time-out that a silent give-up waited for.
+  EXPECT_LT(elapsed, 5000u);
+  EXPECT_FALSE(FileExists(folder / "f.bin"));
+}
+
 TEST(HttpDownload, WrongTotalAndMissingFileAreErrors) {
   TTempFolder folder;
   TDownloadRun run = Fetch(5, "/dl/f4097.bin", folder.Path(), 4096);
