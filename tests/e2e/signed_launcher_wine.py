@@ -111,14 +111,6 @@ def md5(path):
         return None
 
 
-def read(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except OSError:
-        return b""
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
@@ -145,12 +137,12 @@ def main():
         ctx.results.check(group, "SignedReleaseInstalled",
                           md5(os.path.join(folder, "data", "signed.pak")) == hashlib.md5(CLIENT_FILE).hexdigest())
         ctx.results.check(group, "AcceptedVersionKept",
-                          read(os.path.join(folder, "data", "update0.versions")) == b"update.json=300\r\n",
-                          repr(read(os.path.join(folder, "data", "update0.versions"))))
+                          harness.read_log(os.path.join(folder, "data", "update0.versions")) == b"update.json=300\r\n",
+                          repr(harness.read_log(os.path.join(folder, "data", "update0.versions"))))
 
         # One byte of the served manifest changes under its signature.
         manifest = os.path.join(client, "update.json")
-        data = bytearray(read(manifest))
+        data = bytearray(harness.read_log(manifest))
         at = data.index(b'"Hash": "') + 9
         original = data[at]
         data[at] = ord("0") if data[at] != ord("0") else ord("1")
