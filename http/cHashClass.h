@@ -14,7 +14,14 @@
 uint32_t NamesHashOf(const std::string& key);
 // Names compare ignoring case; the fold matches NamesHashOf.
 bool SameName(const std::string& a, const std::string& b);
+// The hash that places a name in its bucket: the same fold, mixed over 64
+// bits. NamesHashOf keeps only the last 16 bytes' worth of rotation, so
+// the long, similar paths of a large installation fall on a few dozen
+// values (200,000 names of one release gave 56): chains of thousands.
+uint64_t NamesBucketHashOf(const std::string& key);
 
+// The table starts with the bucket count given and doubles it whenever it
+// holds more entries than buckets, so chains stay short for any size.
 template <class TEntry>
 class TNamesHash {
 public:
@@ -25,8 +32,9 @@ public:
 
   // False (and the entry is dropped) when the key is present already.
   bool Add(const std::string& key, std::unique_ptr<TEntry> entry) {
-    if (Find(key)) return false;
-    const uint32_t hash = NamesHashOf(key);
+    const uint64_t hash = NamesBucketHashOf(key);
+    if (FindNode(key, hash)) return false;
+    if (FCount >= FBuckets.size()) Grow();
     TNode* node = new TNode{key, hash, std::move(entry), nullptr, FLast, nullptr};
     TNode*& head = FBuckets[hash % FBuckets.size()];
     node->chainNext = head;
@@ -38,15 +46,13 @@ public:
   }
 
   TEntry* Find(const std::string& key) const {
-    const uint32_t hash = NamesHashOf(key);
-    for (TNode* node = FBuckets[hash % FBuckets.size()]; node; node = node->chainNext)
-      if (node->hash == hash && SameName(node->key, key)) return node->entry.get();
-    return nullptr;
+    const TNode* node = FindNode(key, NamesBucketHashOf(key));
+    return node ? node->entry.get() : nullptr;
   }
 
   // Unlinks and frees the entry; false when there was none.
   bool Remove(const std::string& key) {
-    const uint32_t hash = NamesHashOf(key);
+    const uint64_t hash = NamesBucketHashOf(key);
     for (TNode** link = &FBuckets[hash % FBuckets.size()]; *link; link = &(*link)->chainNext) {
       TNode* node = *link;
       if (node->hash != hash || !SameName(node->key, key)) continue;
@@ -92,13 +98,28 @@ private:
   // integers, and names only where the hashes are equal.
   struct TNode {
     std::string key;
-    uint32_t hash;
+    uint64_t hash;
     std::unique_ptr<TEntry> entry;
     TNode* chainNext;
     TNode* orderPrev;
     TNode* orderNext;
   };
   TEntry* Current() const { return FCursor ? FCursor->entry.get() : nullptr; }
+  const TNode* FindNode(const std::string& key, uint64_t hash) const {
+    for (const TNode* node = FBuckets[hash % FBuckets.size()]; node; node = node->chainNext)
+      if (node->hash == hash && SameName(node->key, key)) return node;
+    return nullptr;
+  }
+  // Rehashes into twice the buckets; chains keep no order of their own.
+  void Grow() {
+    std::vector<TNode*> buckets(FBuckets.size() * 2 + 1, nullptr);
+    for (TNode* node = FFirst; node; node = node->orderNext) {
+      TNode*& head = buckets[node->hash % buckets.size()];
+      node->chainNext = head;
+      head = node;
+    }
+    FBuckets.swap(buckets);
+  }
 
   std::vector<TNode*> FBuckets;
   TNode* FFirst = nullptr;

@@ -14,6 +14,9 @@ struct TStateEntry {
   int isLauncher = 0;
   std::string digest;
   int32_t time = 0;
+  // LoadState found a file at `name` when it looked at its time: the compare
+  // that follows it needs no second look (TUpdateFiles::DiskChanged).
+  bool seenAtLoad = false;
 };
 
 using TStateTable = TNamesHash<TStateEntry>;
@@ -28,3 +31,5 @@ constexpr int64_t MaxStateFileSize = 256 << 20;
 void ParseStateText(const std::string& text,
                     const std::function<void(const std::string&, const std::string&, int32_t)>& line);
 std::string FormatStateLine(const TStateEntry& entry);
+// Appends the line and its CR LF to `text`.
+void AppendStateLine(const TStateEntry& entry, std::string& text);

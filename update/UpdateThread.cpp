@@ -227,6 +227,7 @@ int TUpdateThread::Run() {
   if (plan == 2 && !DownloadFullPackage()) {
     if (Cancelled()) return 0;
     plan = 1;
+    FFiles.DiskChanged();
     FFiles.CompareFiles(list);
     if (Cancelled()) return 0;
   }
@@ -315,8 +316,7 @@ bool TUpdateThread::FetchManifestFrom(const std::string& address) {
   bool accepted = false;
   if (GetDocument(document, url, address)) {
     if (Cancelled()) return false;
-    TJsonValue manifest;
-    if (ParseUpdateJson(document.Body(), manifest) && IsAcceptedManifest(manifest)) {
+    if (IsAcceptedManifestText(document.Body())) {
       ReplaceFileBytes(FEnvironment.LauncherFolder + "data\\" + FManifestName, document.Body());
       accepted = true;
     }
