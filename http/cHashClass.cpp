@@ -35,7 +35,7 @@ uint64_t NamesBucketHashOf(const std::string& key) {
   return h ^ (h >> 32);
 }
 
-bool SameName(const std::string& a, const std::string& b) {
+bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   bool trail = false;
   for (size_t i = 0; i < a.size(); ++i) {

@@ -145,7 +145,32 @@ private:
   bool FWanted = true;
 };
 
-constexpr uint8_t FlagNeed = 1, FlagZip = 2, FlagLauncher = 4;
+constexpr uint8_t FlagNeed = 1, FlagZip = 2, FlagLauncher = 4, FlagPackedHash = 8;
+const char HexDigits[] = "0123456789abcdef";
+
+// A hash of 32 lowercase hexadecimal digits, the usual kind, is kept as its
+// 16 bytes; any other text is kept as it is.
+bool IsPackableHash(const std::string& hash) {
+  return hash.size() == 32 && hash.find_first_not_of(HexDigits) == std::string::npos;
+}
+
+std::string PackHash(const std::string& hash) {
+  std::string packed(16, '\0');
+  for (size_t i = 0; i < 16; ++i)
+    packed[i] = static_cast<char>((std::strchr(HexDigits, hash[2 * i]) - HexDigits) << 4 |
+                                  (std::strchr(HexDigits, hash[2 * i + 1]) - HexDigits));
+  return packed;
+}
+
+std::string UnpackHash(const char* packed) {
+  std::string hash(32, '0');
+  for (size_t i = 0; i < 16; ++i) {
+    const auto byte = static_cast<unsigned char>(packed[i]);
+    hash[2 * i] = HexDigits[byte >> 4];
+    hash[2 * i + 1] = HexDigits[byte & 15];
+  }
+  return hash;
+}
 
 }  // namespace
 
@@ -188,9 +213,12 @@ bool TManifest::Read(const TByteSource& source) {
 bool TManifest::Keep(const TManifestFields& fields) {
   try {
     const TManifestEntry entry = ReadManifestEntry(fields);
-    uint8_t flags = (entry.Need ? FlagNeed : 0) | (entry.IsZip ? FlagZip : 0) | (entry.isLauncher ? FlagLauncher : 0);
-    FRecords.push_back({Store(entry.File, entry.Hash), static_cast<uint32_t>(entry.File.size()),
-                        static_cast<uint32_t>(entry.Hash.size()), entry.Size, flags});
+    const bool packed = IsPackableHash(entry.Hash);
+    const std::string hash = packed ? PackHash(entry.Hash) : entry.Hash;
+    const uint8_t flags = (entry.Need ? FlagNeed : 0) | (entry.IsZip ? FlagZip : 0) |
+                          (entry.isLauncher ? FlagLauncher : 0) | (packed ? FlagPackedHash : 0);
+    FRecords.push_back({Store(entry.File, hash), static_cast<uint32_t>(entry.File.size()),
+                        static_cast<uint32_t>(hash.size()), entry.Size, flags});
     return true;
   } catch (const EUpdateJsonError& error) {
     FErrorIndex = FRecords.size();
@@ -219,7 +247,9 @@ TManifestEntry TManifest::Entry(size_t index) const {
   const TRecord& record = FRecords.at(index);
   TManifestEntry entry;
   entry.File.assign(record.text, record.fileLength);
-  entry.Hash.assign(record.text + record.fileLength, record.hashLength);
+  const char* hash = record.text + record.fileLength;
+  if (record.flags & FlagPackedHash) entry.Hash = UnpackHash(hash);
+  else entry.Hash.assign(hash, record.hashLength);
   entry.Size = record.size;
   entry.Need = (record.flags & FlagNeed) != 0;
   entry.IsZip = (record.flags & FlagZip) != 0;
