@@ -14,7 +14,12 @@ constexpr size_t TextChunkBytes = 256 << 10;
 class TChunkReader {
 public:
   explicit TChunkReader(const TByteSource& source) : FSource(source), FBuffer(new char[ReadChunkBytes]) {
-    Fill();
+    // The mark is looked for in the first three bytes however the source
+    // hands them out.
+    for (size_t count = 1; count > 0 && FSize < 3;) {
+      count = FSource(FBuffer.get() + FSize, ReadChunkBytes - FSize);
+      FSize += count;
+    }
     if (FSize >= 3 && std::memcmp(FBuffer.get(), "\xEF\xBB\xBF", 3) == 0) FPosition = 3;
     if (FPosition == FSize) Fill();
   }
