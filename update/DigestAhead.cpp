@@ -1,12 +1,42 @@
 #include "update/DigestAhead.h"
 
+#include <algorithm>
 #include <system_error>
 
-#include "update/UpdateFiles.h"
+#include "common/Md5.h"
+#include "platform/File.h"
+
+namespace {
+
+constexpr size_t ReadBytes = 256 << 10;
+
+}  // namespace
+
+std::string ReadFileDigest(const std::string& path, std::vector<char>& buffer) {
+  buffer.resize(ReadBytes);
+  try {
+    TFileStream file(path, TFileMode::ReadShared);
+    const int64_t size = file.Size();
+    if (size <= 0) return ZeroDigest;
+    TMd5 md5;
+    // The size when opened is the length digested, as for a mapping; a file
+    // that ends before it gives no digest.
+    for (int64_t done = 0; done < size;) {
+      const size_t count = file.Read(buffer.data(), static_cast<size_t>(std::min<int64_t>(ReadBytes, size - done)));
+      if (count == 0) return ZeroDigest;
+      md5.Update(buffer.data(), count);
+      done += static_cast<int64_t>(count);
+    }
+    return md5.FinalHex();
+  } catch (const EFileError&) {
+    return ZeroDigest;
+  }
+}
 
 TDigestAhead::TDigestAhead(unsigned threads) {
   try {
-    for (unsigned t = 1; t < threads; ++t) FHelpers.emplace_back(&TDigestAhead::Helper, this);
+    const unsigned helpers = threads > 1 ? 2 * threads - 1 : 0;
+    for (unsigned t = 0; t < helpers; ++t) FHelpers.emplace_back(&TDigestAhead::Helper, this);
   } catch (const std::system_error&) {
     // Without another thread the walk's own thread does all the work.
   }
@@ -21,11 +51,11 @@ TDigestAhead::~TDigestAhead() {
   for (std::thread& helper : FHelpers) helper.join();
 }
 
-TDigestResult TDigestAhead::Work(const std::string& path) {
+TDigestResult TDigestAhead::Work(const std::string& path, std::vector<char>& buffer) {
   TDigestResult result;
   try {
     result.check = CheckFile(path);
-    if (result.check.isFile) result.digest = FileDigest(path);
+    if (result.check.isFile) result.digest = ReadFileDigest(path, buffer);
     result.done = true;
   } catch (...) {
     // Left to the walk, which digests the file itself.
@@ -55,7 +85,7 @@ TDigestResult TDigestAhead::Take(uint64_t ticket) {
     FNextQueued = 1;
     const std::string path = job.path;
     lock.unlock();
-    TDigestResult result = Work(path);
+    TDigestResult result = Work(path, FBuffer);
     lock.lock();
     FJobs.pop_front();
     ++FFirstTicket;
@@ -71,6 +101,7 @@ TDigestResult TDigestAhead::Take(uint64_t ticket) {
 }
 
 void TDigestAhead::Helper() {
+  std::vector<char> buffer;
   std::unique_lock<std::mutex> lock(FLock);
   for (;;) {
     while (FNextQueued < FJobs.size() && FJobs[FNextQueued].state != 0) ++FNextQueued;
@@ -83,7 +114,7 @@ void TDigestAhead::Helper() {
     FJobs[FNextQueued].state = 1;
     const std::string path = FJobs[FNextQueued].path;
     lock.unlock();
-    TDigestResult result = Work(path);
+    TDigestResult result = Work(path, buffer);
     lock.lock();
     TJob& job = FJobs[static_cast<size_t>(ticket - FFirstTicket)];
     job.result = std::move(result);

@@ -4,6 +4,12 @@
 // cores stay busy without waiting for each other at any block boundary. A
 // result the walk asks for before any helper started on it is worked on by
 // the walk's own thread.
+//
+// Two files are in work per digest thread (beyond a plain serial walk): on a cold cache a file mostly
+// waits for the disk, and while one waits another is digested. The files
+// are read in plain chunks, not through mapped views: on Linux the page
+// faults of several threads' views queue on the process's one address
+// space, and a second thread then gained next to nothing.
 #pragma once
 #include <condition_variable>
 #include <cstdint>
@@ -15,6 +21,10 @@
 
 #include "platform/FileTime.h"
 
+// The file digest (FileDigest's result, 32 "0" for a file that cannot be
+// read, an empty one included) from plain reads into `buffer`.
+std::string ReadFileDigest(const std::string& path, std::vector<char>& buffer);
+
 struct TDigestResult {
   TFileCheck check;
   std::string digest;  // empty when the path is no file or the work failed
@@ -23,7 +33,8 @@ struct TDigestResult {
 
 class TDigestAhead {
 public:
-  // `threads` counts the walk's own thread: 1 starts no helper.
+  // `threads` digest threads, the walk's own included: 1 starts no helper,
+  // more start 2 x threads - 1.
   explicit TDigestAhead(unsigned threads);
   ~TDigestAhead();
   TDigestAhead(const TDigestAhead&) = delete;
@@ -42,7 +53,7 @@ private:
     int state = 0;  // 0 queued, 1 in work, 2 done
     TDigestResult result;
   };
-  static TDigestResult Work(const std::string& path);
+  static TDigestResult Work(const std::string& path, std::vector<char>& buffer);
   void Helper();
 
   mutable std::mutex FLock;
@@ -52,4 +63,5 @@ private:
   size_t FNextQueued = 0;  // index of the earliest job still queued
   bool FStop = false;
   std::vector<std::thread> FHelpers;
+  std::vector<char> FBuffer;  // the walk's own
 };
