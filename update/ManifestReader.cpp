@@ -4,6 +4,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "update/ManifestScan.h"
+
 namespace {
 
 constexpr size_t ReadChunkBytes = 64 << 10;
@@ -208,28 +210,62 @@ void TManifest::Clear() {
 
 bool TManifest::Read(const TByteSource& source) {
   Clear();
-  const bool parsed = ReadManifestElements(source, [this](const TManifestFields& fields) { return Keep(fields); },
-                                           FCount);
-  if (!parsed) Clear();
-  return parsed;
+  TManifestScan scan;
+  const TScanEnd quick = ScanPlainManifest(source, scan, [this](TManifestEntry&& entry) { KeepEntry(entry); });
+  if (quick != TScanEnd::Stopped) {
+    if (quick == TScanEnd::Invalid) Clear();
+    else FCount = scan.count;
+    return quick == TScanEnd::Done;
+  }
+  // The general parser reads the rest: "[" and the elements from where the
+  // quick scan stopped, or the whole document when it stopped before the
+  // array began.
+  const std::string head = scan.started ? "[" : "";
+  size_t headDone = 0, kept = scan.rest;
+  const TByteSource rest = [&](char* buffer, size_t capacity) -> size_t {
+    if (headDone < head.size()) {
+      const size_t count = std::min(capacity, head.size() - headDone);
+      std::memcpy(buffer, head.data() + headDone, count);
+      headDone += count;
+      return count;
+    }
+    if (kept < scan.buffer.size()) {
+      const size_t count = std::min(capacity, scan.buffer.size() - kept);
+      std::memcpy(buffer, scan.buffer.data() + kept, count);
+      kept += count;
+      return count;
+    }
+    return source(buffer, capacity);
+  };
+  size_t count = 0;
+  const bool parsed = ReadManifestElements(rest, [this](const TManifestFields& fields) { return Keep(fields); }, count);
+  if (!parsed) {
+    Clear();
+    return false;
+  }
+  FCount = scan.count + count;
+  return true;
 }
 
 // Keeps one element; after a wrong one nothing more is kept.
 bool TManifest::Keep(const TManifestFields& fields) {
   try {
-    const TManifestEntry entry = ReadManifestEntry(fields);
-    const bool packed = IsPackableHash(entry.Hash);
-    const std::string hash = packed ? PackHash(entry.Hash) : entry.Hash;
-    const uint8_t flags = (entry.Need ? FlagNeed : 0) | (entry.IsZip ? FlagZip : 0) |
-                          (entry.isLauncher ? FlagLauncher : 0) | (packed ? FlagPackedHash : 0);
-    FRecords.push_back({Store(entry.File, hash), static_cast<uint32_t>(entry.File.size()),
-                        static_cast<uint32_t>(hash.size()), entry.Size, flags});
+    KeepEntry(ReadManifestEntry(fields));
     return true;
   } catch (const EUpdateJsonError& error) {
     FErrorIndex = FRecords.size();
     FErrorText = error.what();
     return false;
   }
+}
+
+void TManifest::KeepEntry(const TManifestEntry& entry) {
+  const bool packed = IsPackableHash(entry.Hash);
+  const std::string hash = packed ? PackHash(entry.Hash) : entry.Hash;
+  const uint8_t flags = (entry.Need ? FlagNeed : 0) | (entry.IsZip ? FlagZip : 0) |
+                        (entry.isLauncher ? FlagLauncher : 0) | (packed ? FlagPackedHash : 0);
+  FRecords.push_back({Store(entry.File, hash), static_cast<uint32_t>(entry.File.size()),
+                      static_cast<uint32_t>(hash.size()), entry.Size, flags});
 }
 
 // Texts live in chunks that never move, so a record keeps a plain pointer.

@@ -48,6 +48,7 @@ private:
     uint8_t flags;
   };
   bool Keep(const TManifestFields& fields);
+  void KeepEntry(const TManifestEntry& entry);
   const char* Store(const std::string& file, const std::string& hash);
 
   std::deque<TRecord> FRecords;

@@ -79,6 +79,18 @@ const char* const Documents[] = {
     // Not manifests.
     "", "[", "[{\"File\":\"w\"},]", "[] x", "{\"File\":\"x\"}", "5", "\"[]\"", "[]", " [ ] ", "[{}]", "\xEF\xBB",
     "[\"\xFF\"]", "[1e400]", "[-]", "[01]",
+    // Plain elements first, then one the quick scan leaves to the parser, then plain ones again.
+    R"([{"File":"a","Size":-0,"isLauncher":-3},{"File":"b","Size":1.0},{"File":"c","Size":5}])",
+    R"([{"File":"a"} , {"File":"b\u0041","Hash":"\"\\\/\b\f\n\r\t"},{"File":"c"}])",
+    R"([{"File":"a","Other":[1]},{"File":"b"}])", R"([{"File":"a"},{"File":"b","Size":1234567890123456789}])",
+    R"([{"File":"a","X":tru}])", R"([{"File":"a"}] x)", R"([{"File":"a"}] ])", R"([{"File":"a"},,{"File":"b"}])",
+    R"([{"File":"a"}{"File":"b"}])", R"([{"File":"a",}])", R"([{"File":"a" "Need":true}])",
+    R"([{"File":"a","Need":null}])", R"([{"File":"a","Size":2147483648}])", R"([{"File":"a","Size":-2147483648}])",
+    "\t[\r\n{ \"File\" :\t\"a\" ,\"Need\":false,\"\":0}\n]\n",
+    // UTF-8: well-formed names in the quick scan, broken ones for the parser to refuse.
+    "[{\"File\":\"\xE5\x9C\xB0\"},{\"File\":\"\xF0\x9F\x98\x80\xC2\xA9\"}]",
+    "[{\"File\":\"a\"},{\"File\":\"\xE0\x80\x80\"}]", "[{\"File\":\"\xED\xA0\x80\"}]",
+    "[{\"File\":\"\xC0\xAF\"}]", "[{\"File\":\"a\x01\"}]", "[{\"File\":\"\xF4\x90\x80\x80\"}]",
 };
 
 }  // namespace
