@@ -26,6 +26,7 @@ struct TUpdateFiles::TCompareStep {
   std::exception_ptr error;  // a wrong JSON type, raised when the step is reached
   TManifestEntry entry;
   std::string localName;
+  bool safe = false;
   bool digestQueued = false;
   uint64_t ticket = 0;
   int64_t bytes = 0;
@@ -74,7 +75,8 @@ TUpdateFiles::TCompareStep TUpdateFiles::PlanStep(size_t index, TDigestAhead& di
   }
   if (!step.entry.Need) return step;
   step.localName = LocalName(step.entry);
-  if (IsSafeRelativePath(step.entry.File) && !FTable.Find(step.localName)) {
+  step.safe = IsSafeRelativePath(step.entry.File);
+  if (step.safe && !FTable.Find(step.localName)) {
     step.ticket = digests.Add(FFolder + step.localName);
     step.digestQueued = true;
     step.bytes = std::max<int64_t>(step.entry.Size, 0) + 4096;
@@ -95,7 +97,7 @@ void TUpdateFiles::ApplyStep(TCompareStep& step, TDigestAhead& digests, TDownloa
   if (step.error) std::rethrow_exception(step.error);
   const TManifestEntry& entry = step.entry;
   if (!entry.Need) return;
-  if (!IsSafeRelativePath(entry.File)) {
+  if (!step.safe) {
     Log("unsafe file name rejected: " + entry.File);
     return;
   }

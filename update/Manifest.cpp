@@ -30,12 +30,11 @@ bool HasDotsOnlyComponent(const std::string& path) {
   size_t start = 0;
   for (size_t i = 0; i <= path.size(); i = i < path.size() ? NextCharIndex(path, i) : i + 1) {
     if (i < path.size() && path[i] != '\\' && path[i] != '/') continue;
-    const std::string part = path.substr(start, i - start);
     size_t dots = 0;
-    bool onlyDots = !part.empty();
-    for (const char c : part) {
-      if (c == '.') ++dots;
-      else if (c != ' ') onlyDots = false;
+    bool onlyDots = i > start;
+    for (size_t k = start; k < i && onlyDots; ++k) {
+      if (path[k] == '.') ++dots;
+      else if (path[k] != ' ') onlyDots = false;
     }
     if (onlyDots && dots >= 2) return true;
     start = i + 1;

@@ -157,15 +157,19 @@ const char HexDigits[] = "0123456789abcdef";
 
 // A hash of 32 lowercase hexadecimal digits, the usual kind, is kept as its
 // 16 bytes; any other text is kept as it is.
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 bool IsPackableHash(const std::string& hash) {
-  return hash.size() == 32 && hash.find_first_not_of(HexDigits) == std::string::npos;
+  return hash.size() == 32 && std::all_of(hash.begin(), hash.end(), [](char c) { return HexValue(c) >= 0; });
 }
 
 std::string PackHash(const std::string& hash) {
   std::string packed(16, '\0');
-  for (size_t i = 0; i < 16; ++i)
-    packed[i] = static_cast<char>((std::strchr(HexDigits, hash[2 * i]) - HexDigits) << 4 |
-                                  (std::strchr(HexDigits, hash[2 * i + 1]) - HexDigits));
+  for (size_t i = 0; i < 16; ++i) packed[i] = static_cast<char>(HexValue(hash[2 * i]) << 4 | HexValue(hash[2 * i + 1]));
   return packed;
 }
 

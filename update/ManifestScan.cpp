@@ -34,8 +34,11 @@ public:
     for (int c = Peek(); c == ' ' || c == '\t' || c == '\n' || c == '\r'; c = Peek()) ++FPosition;
   }
   size_t Position() const { return FPosition; }
-  // Drops what lies before `position`; positions shift accordingly.
+  // Drops what lies before `position` once that is a chunk's worth, so
+  // the buffer stays small without moving its bytes for every element;
+  // positions shift accordingly.
   void Forget(size_t position) {
+    if (position < ScanChunkBytes) return;
     FBuffer.erase(0, position);
     FPosition -= position;
   }
@@ -86,6 +89,15 @@ std::string TScanner::String() {
   Expect('"');
   std::string text;
   for (;;) {
+    // A run of plain bytes is taken at once.
+    size_t end = FPosition;
+    while (end < FBuffer.size()) {
+      const auto b = static_cast<unsigned char>(FBuffer[end]);
+      if (b == '"' || b == '\\' || b < 0x20 || b >= 0x80) break;
+      ++end;
+    }
+    text.append(FBuffer, FPosition, end - FPosition);
+    FPosition = end;
     const int c = Next();
     if (c == '"') return text;
     if (c < 0x20) throw TStop{};  // a control byte, or the end

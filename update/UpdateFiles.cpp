@@ -74,19 +74,22 @@ void TUpdateFiles::LoadState() {
   FLoadChecksValid = true;
   const std::string path = FFolder + FStateFile;
   if (!FileExists(path)) return;
-  auto line = [this](const std::string& name, const std::string& digest, int32_t time) {
-    const std::string file = FFolder + name;
+  std::string file = FFolder;
+  auto line = [this, &file](std::string_view name, std::string_view digest, int32_t time) {
+    file.resize(FFolder.size());
+    file.append(name);
     const TFileCheck check = CheckFile(file);
     const bool changed = check.hasTime && static_cast<int32_t>(check.dosDateTime) != time;
     if (changed) FStateChanged = true;
     // A later line for the same name is ignored; its digest is not needed.
-    if (FTable.Find(name)) return;
     auto entry = std::make_unique<TStateEntry>();
     entry->name = name;
-    entry->digest = changed ? FileDigest(file) : digest;
+    if (FTable.Find(entry->name)) return;
+    entry->digest = changed ? FileDigest(file) : std::string(digest);
     entry->time = changed ? static_cast<int32_t>(check.dosDateTime) : time;
     entry->seenAtLoad = check.isFile;
-    FTable.Add(name, std::move(entry));
+    const std::string& key = entry->name;  // lives on in the table
+    FTable.Add(key, std::move(entry));
   };
   // Read a chunk at a time: only whole lines are parsed, the rest waits for
   // the next chunk. An empty line is skipped, so a CR LF split between two
@@ -100,10 +103,10 @@ void TUpdateFiles::LoadState() {
       text.append(chunk.data(), count);
       const size_t end = text.find_last_of("\r\n");
       if (end == std::string::npos) continue;
-      ParseStateText(text.substr(0, end + 1), line);
+      ForEachStateLine(std::string_view(text).substr(0, end + 1), line);
       text.erase(0, end + 1);
     }
-    ParseStateText(text, line);
+    ForEachStateLine(text, line);
   } catch (const EFileError& error) {
     Log(std::string("LoadState: ") + error.what());
   }
