@@ -42,7 +42,6 @@ public:
     FBuffer.erase(0, position);
     FPosition -= position;
   }
-  bool AtEnd() { return Peek() < 0; }
 
   std::string String();
   int64_t Integer();
@@ -247,7 +246,8 @@ TScanEnd ScanPlainManifest(const std::function<size_t(char*, size_t)>& source, T
       }
     }
     in.SkipSpace();
-    return in.AtEnd() ? TScanEnd::Done : TScanEnd::Invalid;
+    // The JSON parser takes a zero byte for the end of its input.
+    return in.Peek() <= 0 ? TScanEnd::Done : TScanEnd::Invalid;
   } catch (const TStop&) {
     return TScanEnd::Stopped;
   }

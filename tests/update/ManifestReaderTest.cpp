@@ -55,7 +55,7 @@ TByteSource PieceSource(const std::string& text, unsigned seed) {
   };
 }
 
-const char* const Documents[] = {
+const std::string Documents[] = {
     R"([{"File":"a.dat","isLauncher":0,"Need":true,"Hash":"0cc175b9c0f1b6a831c399e269772661","Size":1,"IsZip":false}])",
     // Rounding, missing keys, unknown keys with nested values, keys that differ in case.
     R"([{"File":"b.dat","Size":10.5,"isLauncher":0.4,"Extra":{"File":"x","Size":"no"},"file":5,"HASH":[1]}])",
@@ -83,7 +83,8 @@ const char* const Documents[] = {
     R"([{"File":"a","Size":-0,"isLauncher":-3},{"File":"b","Size":1.0},{"File":"c","Size":5}])",
     R"([{"File":"a"} , {"File":"b\u0041","Hash":"\"\\\/\b\f\n\r\t"},{"File":"c"}])",
     R"([{"File":"a","Other":[1]},{"File":"b"}])", R"([{"File":"a"},{"File":"b","Size":1234567890123456789}])",
-    R"([{"File":"a","X":tru}])", R"([{"File":"a"}] x)", R"([{"File":"a"}] ])", R"([{"File":"a"},,{"File":"b"}])",
+    R"([{"File":"a","X":tru}])", R"([{"File":"a"}] x)", std::string("[{\"File\":\"a\"}]\n\0\0", 18),
+    std::string("[{\"File\":\"a\"},\0]", 16), std::string("[{\"File\":\"a\"}]\0x", 16), R"([{"File":"a"}] ])", R"([{"File":"a"},,{"File":"b"}])",
     R"([{"File":"a"}{"File":"b"}])", R"([{"File":"a",}])", R"([{"File":"a" "Need":true}])",
     R"([{"File":"a","Need":null}])", R"([{"File":"a","Size":2147483648}])", R"([{"File":"a","Size":-2147483648}])",
     "\t[\r\n{ \"File\" :\t\"a\" ,\"Need\":false,\"\":0}\n]\n",
@@ -96,10 +97,10 @@ const char* const Documents[] = {
 }  // namespace
 
 TEST(ManifestReader, ReadsEveryElementAsTheDocumentTreeDoes) {
-  for (const char* text : Documents) {
+  for (const std::string& text : Documents) {
     bool isArray = false;
     const std::vector<std::string> expected = ThroughTree(text, isArray);
-    const std::string bytes = text;
+    const std::string& bytes = text;
     for (unsigned pieces = 0; pieces < 3; ++pieces) {
       TManifest manifest;
       const bool read = manifest.Read(pieces == 0 ? StringSource(bytes) : PieceSource(bytes, pieces));
@@ -131,7 +132,7 @@ TEST(ManifestReader, CountsElementsAfterTheFirstWrongOneAndRepeatsItsError) {
 }
 
 TEST(ManifestReader, AcceptsAFetchedManifestAsTheTreeRuleDoes) {
-  for (const char* text : Documents) {
+  for (const std::string& text : Documents) {
     TJsonValue document;
     ParseUpdateJson(text, document);
     bool treeThrew = false, readerThrew = false, tree = false, reader = false;
