@@ -13,6 +13,8 @@
 #include "update/Manifest.h"
 #include "update/ManifestReader.h"
 
+class TDigestAhead;
+
 // One file to fetch, built by the compare.
 struct TDownloadItem {
   std::string File;
@@ -86,8 +88,8 @@ public:
     FBytesTotal = total;
   }
   void AddBytesDone(int64_t bytes) { FBytesDone += bytes; }
-  // Threads that digest files without a state entry during the compare; the
-  // results are the same for any count.
+  // Threads that digest files without a state entry during the compare (two
+  // files in work per thread beyond 1); the results are the same for any count.
   void SetDigestThreads(unsigned count) { FDigestThreads = count ? count : 1; }
   // The local name of a manifest entry: File, or the launcher's base name +
   // ".update" for the launcher's own executable.
@@ -100,7 +102,7 @@ private:
   void TotalProgress(int64_t position, int64_t maximum) const;
   void Log(const std::string& text) const;
   struct TCompareStep;
-  TCompareStep PlanStep(size_t index, class TDigestAhead& digests);
+  TCompareStep PlanStep(size_t index, TDigestAhead& digests);
   void ApplyStep(TCompareStep& step, TDigestAhead& digests, TDownloadList& list);
   bool FileExistsAsLoaded(const std::string& localName, const TStateEntry* recorded, const std::string& path) const;
 
