@@ -9,6 +9,10 @@
 namespace {
 
 constexpr size_t ReadBytes = 256 << 10;
+// Files in work per digest thread. Measured on a cold cache, 20,000 files of
+// 53 KB on 2 digest threads: 2 per thread took 3.03 s, 3 per thread 2.20 s,
+// serial md5sum 4.80 s (medians of 3).
+constexpr unsigned FilesInWorkPerThread = 3;
 
 }  // namespace
 
@@ -35,7 +39,7 @@ std::string ReadFileDigest(const std::string& path, std::vector<char>& buffer) {
 
 TDigestAhead::TDigestAhead(unsigned threads) {
   try {
-    const unsigned helpers = threads > 1 ? 2 * threads - 1 : 0;
+    const unsigned helpers = threads > 1 ? FilesInWorkPerThread * threads - 1 : 0;
     for (unsigned t = 0; t < helpers; ++t) FHelpers.emplace_back(&TDigestAhead::Helper, this);
   } catch (const std::system_error&) {
     // Without another thread the walk's own thread does all the work.

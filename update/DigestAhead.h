@@ -5,11 +5,11 @@
 // result the walk asks for before any helper started on it is worked on by
 // the walk's own thread.
 //
-// Two files are in work per digest thread (beyond a plain serial walk): on a cold cache a file mostly
-// waits for the disk, and while one waits another is digested. The files
-// are read in plain chunks, not through mapped views: on Linux the page
-// faults of several threads' views queue on the process's one address
-// space, and a second thread then gained next to nothing.
+// Three files are in work per digest thread (beyond a plain serial walk): on
+// a cold cache a file mostly waits for the disk, and while some wait another
+// is digested. The files are read in plain chunks, not through mapped views:
+// on Linux the page faults of several threads' views queue on the process's
+// one address space, and a second thread then gained next to nothing.
 #pragma once
 #include <condition_variable>
 #include <cstdint>
@@ -34,7 +34,7 @@ struct TDigestResult {
 class TDigestAhead {
 public:
   // `threads` digest threads, the walk's own included: 1 starts no helper,
-  // more start 2 x threads - 1.
+  // more start 3 x threads - 1.
   explicit TDigestAhead(unsigned threads);
   ~TDigestAhead();
   TDigestAhead(const TDigestAhead&) = delete;

@@ -88,7 +88,7 @@ public:
     FBytesTotal = total;
   }
   void AddBytesDone(int64_t bytes) { FBytesDone += bytes; }
-  // Threads that digest files without a state entry during the compare (two
+  // Threads that digest files without a state entry during the compare (three
   // files in work per thread beyond 1); the results are the same for any count.
   void SetDigestThreads(unsigned count) { FDigestThreads = count ? count : 1; }
   // The local name of a manifest entry: File, or the launcher's base name +
