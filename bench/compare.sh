@@ -1,59 +1,67 @@
 #!/usr/bin/env bash
-# The update compare against its peers, side by side in one hyperfine run:
-#  - cold compare (no state file) of 20,000 files, 1 GiB, against md5sum over
-#    the same files, serial and on both cores (xargs -P2);
-#  - no-op compare with a warm state file on a 50,000-entry manifest against
-#    the bare cost of stat-ing those files (find -printf).
+# The update compare against its peers, side by side in one run:
+#  - cold compare (no state file, page cache dropped before every run) of
+#    20,000 files, 1 GiB, against md5sum over the same files, serial and on
+#    both cores (xargs -P2);
+#  - no-op compare with a warm state file on a 50,000-entry and a
+#    200,000-entry manifest against the bare cost of stat-ing those files
+#    (find -printf);
+#  - peak memory of the 200,000-entry compare, first run (no state file,
+#    every file digested) and no-op.
 #   bench/compare.sh BUILD_DIR
+# Dropping the page cache needs root; without it the cold runs are warm ones
+# and the script says so.
 set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "$1" && pwd)"
 work="$build/bench-data/compare"
 mkdir -p "$work"
-# Trees and manifests: FOLDER/data/update.json lists every file under FOLDER/game.
-python3 - "$work" <<'PY'
-import hashlib, json, os, random, sys
-work = sys.argv[1]
-def make(name, count, total, folders):
-    root = os.path.join(work, name)
-    if os.path.exists(os.path.join(root, "data", "update.json")):
-        return
-    rnd = random.Random(count)
-    entries = []
-    size = total // count
-    for i in range(count):
-        rel = "game/d%03d/f%05d.bin" % (i % folders, i)
-        path = os.path.join(root, rel)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        data = rnd.randbytes(size)
-        open(path, "wb").write(data)
-        entries.append({"File": rel.replace("/", "\\"), "isLauncher": 0, "Need": True,
-                        "Hash": hashlib.md5(data).hexdigest(), "Size": size, "IsZip": False})
-    os.makedirs(os.path.join(root, "data"), exist_ok=True)
-    with open(os.path.join(root, "data", "update.json"), "w") as f:
-        json.dump(entries, f)
-    with open(os.path.join(root, "files.txt"), "w") as f:
-        f.write("\n".join(os.path.join(root, e["File"].replace("\\", "/")) for e in entries) + "\n")
-make("cold", 20000, 1 << 30, 100)
-make("warm", 50000, 50000 * 64, 250)
-PY
-cold="$work/cold" warm="$work/warm"
-cat "$cold/files.txt" | xargs cat >/dev/null   # into the page cache
-"$build/bench/updatecompare" "$cold" update.json 2 --cold
-"$build/bench/updatecompare" "$warm" update.json 2 --cold >/dev/null   # the warm state file
-"$build/bench/updatecompare" "$warm" update.json 2
-hyperfine --warmup 1 --runs "${RUNS:-5}" --export-json "$work/cold.json" \
-  -n "launcher 1 thread" "$build/bench/updatecompare $cold update.json 1 --cold" \
-  -n "launcher 2 threads" "$build/bench/updatecompare $cold update.json 2 --cold" \
+python3 "$here/makerelease.py" "$work"
+cold="$work/cold" warm="$work/warm" huge="$work/huge"
+compare="$build/bench/updatecompare"
+
+prepare="sync; echo 3 > /proc/sys/vm/drop_caches"
+if ! sh -c "$prepare" 2>/dev/null; then
+  echo "cannot drop the page cache (not root): the cold runs read cached files"
+  prepare="true"
+fi
+hyperfine --runs "${RUNS:-5}" --prepare "$prepare" --export-json "$work/cold.json" \
+  -n "launcher 1 thread" "$compare $cold update.json 1 --cold" \
+  -n "launcher 2 threads" "$compare $cold update.json 2 --cold" \
   -n "md5sum" "xargs -a $cold/files.txt md5sum >/dev/null" \
   -n "md5sum -P2" "xargs -a $cold/files.txt -P2 -n 500 md5sum >/dev/null"
-hyperfine --warmup 2 --runs "${RUNS:-10}" --export-json "$work/warm.json" \
-  -n "launcher no-op" "$build/bench/updatecompare $warm update.json 2" \
-  -n "find -printf" "find $warm/game -type f -printf '%s %T@\n' >/dev/null"
-python3 - "$work/cold.json" "$work/warm.json" <<'PY'
+
+"$compare" "$warm" update.json 2 --cold >/dev/null   # the warm state files
+"$compare" "$huge" update.json 2 --cold >/dev/null
+hyperfine --warmup 2 --runs "${RUNS_WARM:-10}" --export-json "$work/warm.json" \
+  -n "launcher no-op 50k" "$compare $warm update.json 2" \
+  -n "find 50k" "find $warm/game -type f -printf '%s %T@\n' >/dev/null" \
+  -n "launcher no-op 200k" "$compare $huge update.json 2" \
+  -n "find 200k" "find $huge/game -type f -printf '%s %T@\n' >/dev/null"
+
+peak() { /usr/bin/time -f "%M" "$@" 2>&1 >/dev/null | tail -1; }
+{
+  echo "first run 200k $(peak "$compare" "$huge" update.json 2 --cold)"
+  echo "no-op 200k $(peak "$compare" "$huge" update.json 2)"
+  echo "find 200k $(peak find "$huge/game" -type f -printf '%s %T@\n')"
+  echo "md5sum 200k $(peak xargs -a "$huge/files.txt" -n 5000 md5sum)"
+} >"$work/memory.txt"
+
+python3 - "$work/cold.json" "$work/warm.json" "$work/memory.txt" <<'PY'
 import json, sys
-cold = {x["command"]: x["median"] for x in json.load(open(sys.argv[1]))["results"]}
-warm = {x["command"]: x["median"] for x in json.load(open(sys.argv[2]))["results"]}
-print(f"cold, 1 thread / md5sum time:      {cold['launcher 1 thread'] / cold['md5sum']:.3f}")
-print(f"cold, 2 threads / md5sum -P2 time: {cold['launcher 2 threads'] / cold['md5sum -P2']:.3f}")
-print(f"no-op / find -printf time:         {warm['launcher no-op'] / warm['find -printf']:.3f}")
+cold = {x["command"]: x for x in json.load(open(sys.argv[1]))["results"]}
+warm = {x["command"]: x for x in json.load(open(sys.argv[2]))["results"]}
+def row(name, r):
+    print(f"{name:22} median {r['median']:7.3f} s  user {r['user']:6.3f} s  system {r['system']:6.3f} s")
+for name, r in list(cold.items()) + list(warm.items()):
+    row(name, r)
+m = lambda d, k: d[k]["median"]
+print(f"cold: md5sum / launcher 1 thread:   {m(cold, 'md5sum') / m(cold, 'launcher 1 thread'):.2f} x faster")
+print(f"cold: md5sum / launcher 2 threads:  {m(cold, 'md5sum') / m(cold, 'launcher 2 threads'):.2f} x faster")
+print(f"cold: md5sum / md5sum -P2:          {m(cold, 'md5sum') / m(cold, 'md5sum -P2'):.2f} x faster")
+for n in ("50k", "200k"):
+    print(f"no-op {n}: launcher / find time:   {m(warm, 'launcher no-op ' + n) / m(warm, 'find ' + n):.2f}")
+for line in open(sys.argv[3]):
+    name, kib = line.rsplit(" ", 1)
+    print(f"peak memory, {name}: {int(kib) / 1024:.1f} MiB")
 PY

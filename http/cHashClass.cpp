@@ -21,7 +21,21 @@ uint32_t NamesHashOf(const std::string& key) {
   return h;
 }
 
-bool SameName(const std::string& a, const std::string& b) {
+uint64_t NamesBucketHashOf(const std::string& key) {
+  // FNV-1a over the folded bytes, then a final mix so that "% buckets"
+  // sees the high bits too.
+  uint64_t h = 0xcbf29ce484222325ull;
+  bool trail = false;
+  for (const char c : key) {
+    h = (h ^ FoldByte(static_cast<unsigned char>(c), trail)) * 0x100000001b3ull;
+    trail = !trail && IsCp936LeadByte(static_cast<unsigned char>(c));
+  }
+  h ^= h >> 29;
+  h *= 0xbf58476d1ce4e5b9ull;
+  return h ^ (h >> 32);
+}
+
+bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   bool trail = false;
   for (size_t i = 0; i < a.size(); ++i) {

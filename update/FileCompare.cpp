@@ -1,21 +1,23 @@
-// The compare of the manifest with the disk. Files without a state entry are
-// digested ahead, a block of manifest elements at a time, on several threads;
-// the block is then applied in manifest order on the calling thread, so the
-// results, messages and state table are those of a plain walk.
+// The compare of the manifest with the disk. The walk applies the elements in
+// manifest order on the calling thread, so the results, messages and state
+// table are those of a plain walk; files without a state entry are handed
+// ahead of it to TDigestAhead, whose helpers digest them meanwhile.
 #include <algorithm>
-#include <atomic>
+#include <deque>
 #include <exception>
-#include <thread>
 
-#include "update/UpdateTexts.h"
 #include "platform/File.h"
 #include "platform/FileTime.h"
+#include "update/DigestAhead.h"
 #include "update/UpdateFiles.h"
+#include "update/UpdateTexts.h"
 
 namespace {
 
-constexpr size_t BlockElements = 256;
-constexpr int64_t BlockDigestBytes = 64 << 20;
+// How far the walk plans ahead: elements read, and bytes of files queued for
+// their digests (each file counts a page more, for the small ones).
+constexpr size_t AheadElements = 1024;
+constexpr int64_t AheadDigestBytes = 64 << 20;
 
 }  // namespace
 
@@ -24,129 +26,121 @@ struct TUpdateFiles::TCompareStep {
   std::exception_ptr error;  // a wrong JSON type, raised when the step is reached
   TManifestEntry entry;
   std::string localName;
-  bool digestWanted = false;
-  bool digestReady = false;
-  std::string digest;
+  bool safe = false;
+  bool digestQueued = false;
+  uint64_t ticket = 0;
+  int64_t bytes = 0;
 };
 
 int TUpdateFiles::CompareFiles(TDownloadList& list) {
+  // LoadState's look at the files serves this compare only.
+  struct TForgetLoadChecks {
+    bool& valid;
+    ~TForgetLoadChecks() { valid = false; }
+  } forget{FLoadChecksValid};
   FBytesDone = FBytesTotal = FBytesToDownload = 0;
-  if (!FManifest.is_array()) return CompareNothingToDo;
-  std::vector<TCompareStep> block;
-  int64_t blockBytes = 0;
-  bool stopped = false;
-  for (size_t i = 0; i < FManifest.size() && !stopped; ++i) {
-    TCompareStep step;
-    step.index = i;
-    try {
-      step.entry = ReadManifestEntry(FManifest[i]);
-    } catch (const EUpdateJsonError&) {
-      step.error = std::current_exception();
+  const size_t count = FManifest.Count();
+  TDigestAhead digests(FDigestThreads);
+  std::deque<TCompareStep> ahead;
+  int64_t aheadBytes = 0;
+  size_t planned = 0;
+  bool planning = true;
+  for (size_t i = 0; i < count; ++i) {
+    while (planning && planned < count && ahead.size() < AheadElements &&
+           (aheadBytes < AheadDigestBytes || ahead.empty())) {
+      ahead.push_back(PlanStep(planned++, digests));
+      aheadBytes += ahead.back().bytes;
+      // The walk stops at a wrong element; nothing after it is needed.
+      if (ahead.back().error) planning = false;
     }
-    if (!step.error && step.entry.Need) {
-      step.localName = LocalName(step.entry);
-      step.digestWanted = IsSafeRelativePath(step.entry.File) && !FTable.Find(step.localName);
-      if (step.digestWanted) blockBytes += std::max<int64_t>(step.entry.Size, 0) + 4096;
-    }
-    const bool failed = step.error != nullptr;
-    block.push_back(std::move(step));
-    if (block.size() >= BlockElements || blockBytes >= BlockDigestBytes || failed) {
-      CompareBlock(block, list, stopped);
-      block.clear();
-      blockBytes = 0;
-    }
+    TCompareStep step = std::move(ahead.front());
+    ahead.pop_front();
+    aheadBytes -= step.bytes;
+    if (Cancelled()) return CompareNothingToDo;
+    ApplyStep(step, digests, list);
   }
-  if (!stopped && !block.empty()) CompareBlock(block, list, stopped);
-  if (stopped) return CompareNothingToDo;
   TotalProgress(FBytesDone, FBytesTotal);
   if (10 * FBytesDone < FBytesTotal) return CompareMostlyMissing;
   return FBytesToDownload > 0 ? CompareFilesToFetch : CompareNothingToDo;
 }
 
-void TUpdateFiles::DigestBlock(std::vector<TCompareStep>& block) const {
-  std::vector<TCompareStep*> jobs;
-  for (TCompareStep& step : block)
-    if (step.digestWanted) jobs.push_back(&step);
-  if (jobs.size() < 2 || FDigestThreads < 2) return;
-  std::atomic<size_t> next{0};
-  std::atomic<bool> stop{false};
-  auto work = [&](bool caller) {
-    for (size_t k; !stop.load() && (k = next.fetch_add(1)) < jobs.size();) {
-      const std::string path = FFolder + jobs[k]->localName;
-      try {
-        jobs[k]->digest = FileExists(path) ? FileDigest(path) : std::string();
-        jobs[k]->digestReady = true;
-      } catch (...) {
-        // Left to the apply step, which digests the file itself.
-      }
-      // Only the calling thread asks the owner's hook.
-      if (caller && Cancelled()) stop = true;
-    }
-  };
-  std::vector<std::thread> helpers;
-  const unsigned count = std::min<unsigned>(FDigestThreads, static_cast<unsigned>(jobs.size()));
+TUpdateFiles::TCompareStep TUpdateFiles::PlanStep(size_t index, TDigestAhead& digests) {
+  TCompareStep step;
+  step.index = index;
   try {
-    for (unsigned t = 1; t < count; ++t) helpers.emplace_back(work, false);
-  } catch (const std::system_error&) {
-    // Without another thread the calling one does all the work.
+    step.entry = FManifest.Entry(index);
+  } catch (const EUpdateJsonError&) {
+    step.error = std::current_exception();
+    return step;
   }
-  work(true);
-  for (std::thread& helper : helpers) helper.join();
+  if (!step.entry.Need) return step;
+  step.localName = LocalName(step.entry);
+  step.safe = IsSafeRelativePath(step.entry.File);
+  if (step.safe && !FTable.Find(step.localName)) {
+    step.ticket = digests.Add(FFolder + step.localName);
+    step.digestQueued = true;
+    step.bytes = std::max<int64_t>(step.entry.Size, 0) + 4096;
+  }
+  return step;
 }
 
-void TUpdateFiles::CompareBlock(std::vector<TCompareStep>& block, TDownloadList& list, bool& stopped) {
+bool TUpdateFiles::FileExistsAsLoaded(const std::string& localName, const TStateEntry* recorded,
+                                      const std::string& path) const {
+  // LoadState looked at the file under the very same name (names that
+  // differ in case may be different files on some file systems).
+  if (FLoadChecksValid && recorded && recorded->seenAtLoad && recorded->name == localName) return true;
+  return FileExists(path);
+}
+
+void TUpdateFiles::ApplyStep(TCompareStep& step, TDigestAhead& digests, TDownloadList& list) {
   static const std::string checking = UpdateText::CheckingFile;
-  DigestBlock(block);
-  const size_t count = FManifest.size();
-  for (TCompareStep& step : block) {
-    if (Cancelled()) {
-      stopped = true;
-      return;
-    }
-    if (step.error) std::rethrow_exception(step.error);
-    const TManifestEntry& entry = step.entry;
-    if (!entry.Need) continue;
-    if (!IsSafeRelativePath(entry.File)) {
-      Log("unsafe file name rejected: " + entry.File);
-      continue;
-    }
-    if (step.index % 10 == 0) {
-      Status(checking + step.localName);
-      TotalProgress(static_cast<int64_t>(step.index) + 1, static_cast<int64_t>(count));
-    }
-    FBytesTotal += entry.Size;
-    const std::string path = FFolder + step.localName;
-    bool valid = false;
-    if (!FileExists(path)) {
+  if (step.error) std::rethrow_exception(step.error);
+  const TManifestEntry& entry = step.entry;
+  if (!entry.Need) return;
+  if (!step.safe) {
+    Log("unsafe file name rejected: " + entry.File);
+    return;
+  }
+  if (step.index % 10 == 0) {
+    Status(checking + step.localName);
+    TotalProgress(static_cast<int64_t>(step.index) + 1, static_cast<int64_t>(FManifest.Count()));
+  }
+  FBytesTotal += entry.Size;
+  const std::string path = FFolder + step.localName;
+  // Results are taken in the order they were queued, used or not.
+  const TDigestResult ahead = step.digestQueued ? digests.Take(step.ticket) : TDigestResult{};
+  TStateEntry* recorded = FTable.Find(step.localName);
+  const bool exists = ahead.done ? ahead.check.isFile : FileExistsAsLoaded(step.localName, recorded, path);
+  bool valid = false;
+  if (!exists) {
+    FTable.Remove(step.localName);
+    FStateChanged = true;
+  } else if (recorded) {
+    // A recorded digest is trusted: LoadState digested again every file whose time changed.
+    valid = DigestAgrees(recorded->digest, entry.Hash, path);
+    if (!valid) {
       FTable.Remove(step.localName);
       FStateChanged = true;
-    } else if (TStateEntry* recorded = FTable.Find(step.localName)) {
-      // A recorded digest is trusted: LoadState digested again every file whose time changed.
-      valid = DigestAgrees(recorded->digest, entry.Hash, path);
-      if (!valid) {
-        FTable.Remove(step.localName);
-        FStateChanged = true;
-      }
-    } else {
-      const std::string digest = step.digestReady && !step.digest.empty() ? step.digest : FileDigest(path);
-      valid = DigestAgrees(digest, entry.Hash, path);
-      uint32_t time = 0;
-      if (valid) {
-        GetFileDosDateTime(path, time);
-        auto added = std::make_unique<TStateEntry>();
-        added->name = entry.File;
-        added->isLauncher = entry.isLauncher;
-        added->digest = entry.Hash;
-        added->time = static_cast<int32_t>(time);
-        FTable.Add(step.localName, std::move(added));
-        FStateChanged = true;
-      }
     }
+  } else {
+    const std::string digest = ahead.done ? ahead.digest : FileDigest(path);
+    valid = DigestAgrees(digest, entry.Hash, path);
     if (valid) {
-      FBytesDone += entry.Size;
-    } else {
-      list.push_back({entry.File, entry.isLauncher, entry.Hash, entry.Size, entry.IsZip});
-      FBytesToDownload += entry.Size;
+      uint32_t time = ahead.done && ahead.check.hasTime ? ahead.check.dosDateTime : 0;
+      if (!ahead.done) GetFileDosDateTime(path, time);
+      auto added = std::make_unique<TStateEntry>();
+      added->name = entry.File;
+      added->isLauncher = entry.isLauncher;
+      added->digest = entry.Hash;
+      added->time = static_cast<int32_t>(time);
+      FTable.Add(step.localName, std::move(added));
+      FStateChanged = true;
     }
+  }
+  if (valid) {
+    FBytesDone += entry.Size;
+  } else {
+    list.push_back({entry.File, entry.isLauncher, entry.Hash, entry.Size, entry.IsZip});
+    FBytesToDownload += entry.Size;
   }
 }

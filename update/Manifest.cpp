@@ -10,8 +10,12 @@
 
 namespace {
 
+[[noreturn]] void NotAnObject(const char* key) {
+  throw EUpdateJsonError(std::string("not an object where \"") + key + "\" is read");
+}
+
 const TJsonValue* Member(const TJsonValue& object, const char* key) {
-  if (!object.is_object()) throw EUpdateJsonError(std::string("not an object where \"") + key + "\" is read");
+  if (!object.is_object()) NotAnObject(key);
   const auto found = object.find(key);
   return found == object.end() ? nullptr : &*found;
 }
@@ -26,12 +30,11 @@ bool HasDotsOnlyComponent(const std::string& path) {
   size_t start = 0;
   for (size_t i = 0; i <= path.size(); i = i < path.size() ? NextCharIndex(path, i) : i + 1) {
     if (i < path.size() && path[i] != '\\' && path[i] != '/') continue;
-    const std::string part = path.substr(start, i - start);
     size_t dots = 0;
-    bool onlyDots = !part.empty();
-    for (const char c : part) {
-      if (c == '.') ++dots;
-      else if (c != ' ') onlyDots = false;
+    bool onlyDots = i > start;
+    for (size_t k = start; k < i && onlyDots; ++k) {
+      if (path[k] == '.') ++dots;
+      else if (path[k] != ' ') onlyDots = false;
     }
     if (onlyDots && dots >= 2) return true;
     start = i + 1;
@@ -52,15 +55,15 @@ bool ParseUpdateJson(const std::string& bytes, TJsonValue& value) {
   return true;
 }
 
-std::string JsonText(const TJsonValue& object, const char* key) {
-  const TJsonValue* value = Member(object, key);
+namespace {
+
+std::string TextOf(const TJsonValue* value, const char* key) {
   if (!value) return std::string();
   if (!value->is_string()) WrongType(key, "string");
   return value->get_ref<const std::string&>();
 }
 
-int64_t JsonInteger(const TJsonValue& object, const char* key) {
-  const TJsonValue* value = Member(object, key);
+int64_t IntegerOf(const TJsonValue* value, const char* key) {
   if (!value) return 0;
   if (value->is_number_unsigned()) {
     if (value->get<uint64_t>() > INT64_MAX) throw EUpdateJsonError(std::string("\"") + key + "\" is too large");
@@ -73,30 +76,64 @@ int64_t JsonInteger(const TJsonValue& object, const char* key) {
   return static_cast<int64_t>(rounded);
 }
 
-bool JsonFlag(const TJsonValue& object, const char* key) {
-  const TJsonValue* value = Member(object, key);
+bool FlagOf(const TJsonValue* value, const char* key) {
   if (!value) return false;
   if (!value->is_boolean()) WrongType(key, "boolean");
   return value->get<bool>();
 }
 
-TManifestEntry ReadManifestEntry(const TJsonValue& element) {
+const TJsonValue* Field(const TManifestFields& fields, TManifestKey key) {
+  const auto index = static_cast<size_t>(key);
+  return fields.present[index] ? &fields.values[index] : nullptr;
+}
+
+}  // namespace
+
+std::string JsonText(const TJsonValue& object, const char* key) { return TextOf(Member(object, key), key); }
+
+int64_t JsonInteger(const TJsonValue& object, const char* key) { return IntegerOf(Member(object, key), key); }
+
+bool JsonFlag(const TJsonValue& object, const char* key) { return FlagOf(Member(object, key), key); }
+
+const char* const ManifestKeyNames[ManifestKeyCount] = {"File", "isLauncher", "Need", "Hash", "Size", "IsZip"};
+
+// The keys are read in this order, so the first wrong one names the error.
+TManifestEntry ReadManifestEntry(const TManifestFields& fields) {
+  if (!fields.isObject) NotAnObject("File");
   TManifestEntry entry;
-  entry.File = Utf8ToCp936(JsonText(element, "File"));
-  entry.isLauncher = JsonInteger(element, "isLauncher") != 0 ? 1 : 0;
-  entry.Need = JsonFlag(element, "Need");
-  entry.Hash = JsonText(element, "Hash");
-  const int64_t size = JsonInteger(element, "Size");
+  entry.File = Utf8ToCp936(TextOf(Field(fields, TManifestKey::File), "File"));
+  entry.isLauncher = IntegerOf(Field(fields, TManifestKey::isLauncher), "isLauncher") != 0 ? 1 : 0;
+  entry.Need = FlagOf(Field(fields, TManifestKey::Need), "Need");
+  entry.Hash = TextOf(Field(fields, TManifestKey::Hash), "Hash");
+  const int64_t size = IntegerOf(Field(fields, TManifestKey::Size), "Size");
   // A size that does not fit would turn negative and corrupt the byte counts.
   if (size < INT32_MIN || size > INT32_MAX) throw EUpdateJsonError("\"Size\" does not fit 32 bits");
   entry.Size = static_cast<int32_t>(size);
-  entry.IsZip = JsonFlag(element, "IsZip");
+  entry.IsZip = FlagOf(Field(fields, TManifestKey::IsZip), "IsZip");
   return entry;
+}
+
+TManifestEntry ReadManifestEntry(const TJsonValue& element) {
+  TManifestFields fields;
+  fields.isObject = element.is_object();
+  if (fields.isObject)
+    for (size_t k = 0; k < ManifestKeyCount; ++k) {
+      const auto found = element.find(ManifestKeyNames[k]);
+      if (found == element.end()) continue;
+      fields.present[k] = true;
+      fields.values[k] = *found;
+    }
+  return ReadManifestEntry(fields);
 }
 
 bool IsAcceptedManifest(const TJsonValue& document) {
   if (!document.is_array() || document.empty()) return false;
   return !JsonText(document.front(), "File").empty();
+}
+
+bool IsAcceptedFirstElement(const TManifestFields& first) {
+  if (!first.isObject) NotAnObject("File");
+  return !TextOf(Field(first, TManifestKey::File), "File").empty();
 }
 
 bool ReadReleaseDocument(const std::string& body, TReleaseDocument& release) {

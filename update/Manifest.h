@@ -37,14 +37,33 @@ struct TManifestEntry {
   bool IsZip = false;
 };
 
+// The six keys of a manifest element that the launcher reads.
+enum class TManifestKey { File, isLauncher, Need, Hash, Size, IsZip };
+constexpr size_t ManifestKeyCount = 6;
+extern const char* const ManifestKeyNames[ManifestKeyCount];
+
+// What an element holds under those keys (the last value where a key is
+// repeated, as in the document tree); other keys are not kept. A value that
+// is an array or object is kept as an empty one of its kind: any of the six
+// keys refuses it by its type alone.
+struct TManifestFields {
+  bool isObject = false;
+  bool present[ManifestKeyCount] = {};
+  TJsonValue values[ManifestKeyCount];
+};
+
 // Throws EUpdateJsonError when the element is not an object, a key has the
 // wrong type, or Size does not fit a signed 32-bit integer.
 TManifestEntry ReadManifestEntry(const TJsonValue& element);
+TManifestEntry ReadManifestEntry(const TManifestFields& fields);
 
 // A fetched manifest is taken only when it is an array with at least one
 // element whose first File is a non-empty string. A first element that is
 // not an object throws EUpdateJsonError.
 bool IsAcceptedManifest(const TJsonValue& document);
+// The same rule on the first element alone, once the whole document is known
+// to parse as a non-empty array.
+bool IsAcceptedFirstElement(const TManifestFields& first);
 
 struct TReleaseDocument {
   std::string File;

@@ -12,14 +12,8 @@ namespace {
 // Larger local manifests or state files are not ours.
 constexpr int64_t MaxManifestFileSize = 256 << 20;
 
-std::string ReadSmallFile(const std::string& path, int64_t limit) {
-  TFileStream file(path, TFileMode::ReadShared);
-  const int64_t size = file.Size();
-  if (size > limit) throw EFileError("File \"" + path + "\" is too large");
-  std::string bytes(static_cast<size_t>(size), '\0');
-  file.ReadBuffer(bytes.data(), bytes.size());
-  return bytes;
-}
+// The state file is read, and written, this much at a time.
+constexpr size_t StateReadChunk = 256 << 10;
 
 bool IsEmptyFileDigest(const std::string& digest) { return digest == ZeroDigest || digest == EmptyInputMd5; }
 
@@ -60,57 +54,82 @@ std::string TUpdateFiles::LocalName(const TManifestEntry& entry) const {
 }
 
 bool TUpdateFiles::LoadManifest() {
-  FManifest = nullptr;
+  FManifest.Clear();
   const std::string path = FFolder + "data\\" + FManifestName;
   if (!FileExists(path)) return false;
   try {
-    ParseUpdateJson(ReadSmallFile(path, MaxManifestFileSize), FManifest);
+    TFileStream file(path, TFileMode::ReadShared);
+    if (file.Size() > MaxManifestFileSize) throw EFileError("File \"" + path + "\" is too large");
+    FManifest.Read([&file](char* buffer, size_t capacity) { return file.Read(buffer, capacity); });
   } catch (const EFileError& error) {
+    FManifest.Clear();
     Log(std::string("LoadUpdateJson: ") + error.what());
     return false;
   }
-  return FManifest.is_array() && !FManifest.empty();
+  return !FManifest.Empty();
 }
 
 void TUpdateFiles::LoadState() {
   FStateChanged = false;
+  FLoadChecksValid = true;
   const std::string path = FFolder + FStateFile;
   if (!FileExists(path)) return;
-  std::string text;
-  try {
-    text = ReadSmallFile(path, MaxStateFileSize);
-  } catch (const EFileError& error) {
-    Log(std::string("LoadState: ") + error.what());
-    return;
-  }
-  ParseStateText(text, [this](const std::string& name, const std::string& digest, int32_t time) {
-    const std::string file = FFolder + name;
-    uint32_t now = 0;
-    const bool changed = GetFileDosDateTime(file, now) && static_cast<int32_t>(now) != time;
+  std::string file = FFolder;
+  auto line = [this, &file](std::string_view name, std::string_view digest, int32_t time) {
+    file.resize(FFolder.size());
+    file.append(name);
+    const TFileCheck check = CheckFile(file);
+    const bool changed = check.hasTime && static_cast<int32_t>(check.dosDateTime) != time;
     if (changed) FStateChanged = true;
     // A later line for the same name is ignored; its digest is not needed.
-    if (FTable.Find(name)) return;
     auto entry = std::make_unique<TStateEntry>();
     entry->name = name;
-    entry->digest = changed ? FileDigest(file) : digest;
-    entry->time = changed ? static_cast<int32_t>(now) : time;
-    FTable.Add(name, std::move(entry));
-  });
+    if (FTable.Find(entry->name)) return;
+    entry->digest = changed ? FileDigest(file) : std::string(digest);
+    entry->time = changed ? static_cast<int32_t>(check.dosDateTime) : time;
+    entry->seenAtLoad = check.isFile;
+    const std::string& key = entry->name;  // lives on in the table
+    FTable.Add(key, std::move(entry));
+  };
+  // Read a chunk at a time: only whole lines are parsed, the rest waits for
+  // the next chunk. An empty line is skipped, so a CR LF split between two
+  // chunks does no harm.
+  try {
+    TFileStream file(path, TFileMode::ReadShared);
+    if (file.Size() > MaxStateFileSize) throw EFileError("File \"" + path + "\" is too large");
+    std::string text;
+    std::vector<char> chunk(StateReadChunk);
+    for (size_t count; (count = file.Read(chunk.data(), chunk.size())) > 0;) {
+      text.append(chunk.data(), count);
+      const size_t end = text.find_last_of("\r\n");
+      if (end == std::string::npos) continue;
+      ForEachStateLine(std::string_view(text).substr(0, end + 1), line);
+      text.erase(0, end + 1);
+    }
+    ForEachStateLine(text, line);
+  } catch (const EFileError& error) {
+    Log(std::string("LoadState: ") + error.what());
+  }
 }
 
 void TUpdateFiles::SaveState() {
   if (FTable.Count() == 0) return;
-  std::string text;
-  for (const TStateEntry* entry = FTable.First(); !FTable.AtEnd(); entry = FTable.Next())
-    text += FormatStateLine(*entry) + "\r\n";
   const std::string path = FFolder + FStateFile;
   // Written beside the state file and renamed over it, so an interrupted
-  // write never leaves a half state file behind.
+  // write never leaves a half state file behind. The lines go out a chunk at
+  // a time, not as one text of the whole table.
   const std::string temporary = path + ".tmp";
   try {
     ForceDirectories(ExtractFilePath(path));
     {
       TFileStream file(temporary, TFileMode::CreateTruncate);
+      std::string text;
+      for (const TStateEntry* entry = FTable.First(); !FTable.AtEnd(); entry = FTable.Next()) {
+        AppendStateLine(*entry, text);
+        if (text.size() < StateReadChunk) continue;
+        file.WriteBuffer(text.data(), text.size());
+        text.clear();
+      }
       file.WriteBuffer(text.data(), text.size());
     }
     if (!RenameFileAt(temporary, path)) throw EFileError("Cannot replace \"" + path + "\". " + LastFileErrorText());
@@ -121,6 +140,7 @@ void TUpdateFiles::SaveState() {
 }
 
 bool TUpdateFiles::VerifyFile(const std::string& name, const std::string& expected) {
+  FLoadChecksValid = false;
   const std::string path = FFolder + name;
   if (!FileExists(path)) return false;
   uint32_t time = 0;

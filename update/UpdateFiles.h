@@ -11,6 +11,9 @@
 
 #include "update/LocalState.h"
 #include "update/Manifest.h"
+#include "update/ManifestReader.h"
+
+class TDigestAhead;
 
 // One file to fetch, built by the compare.
 struct TDownloadItem {
@@ -56,6 +59,8 @@ public:
   std::function<void(uint32_t position, uint32_t maximum)> OnTotalProgress;
   std::function<void(const std::string&)> OnLog;
 
+  // Reads the local manifest copy into compact records, a chunk of the file
+  // at a time (no document tree).
   bool LoadManifest();
   void LoadState();
   void SaveState();
@@ -65,8 +70,13 @@ public:
   // Digests launcher folder + name, records the result and tells whether it
   // equals `expected`. False without touching the table when the file is missing.
   bool VerifyFile(const std::string& name, const std::string& expected);
+  // The next compare must look at the disk itself: files may have changed
+  // since LoadState looked at them (the full package was unpacked). Only the
+  // first compare after LoadState, with nothing else in between, takes
+  // LoadState's look at a file for its own.
+  void DiskChanged() { FLoadChecksValid = false; }
 
-  const TJsonValue& Manifest() const { return FManifest; }
+  const TManifest& Manifest() const { return FManifest; }
   TStateTable& StateTable() { return FTable; }
   bool StateChanged() const { return FStateChanged; }
   void SetStateChanged() { FStateChanged = true; }
@@ -78,8 +88,8 @@ public:
     FBytesTotal = total;
   }
   void AddBytesDone(int64_t bytes) { FBytesDone += bytes; }
-  // Threads that digest files without a state entry during the compare; the
-  // results are the same for any count.
+  // Threads that digest files without a state entry during the compare (three
+  // files in work per thread beyond 1); the results are the same for any count.
   void SetDigestThreads(unsigned count) { FDigestThreads = count ? count : 1; }
   // The local name of a manifest entry: File, or the launcher's base name +
   // ".update" for the launcher's own executable.
@@ -92,16 +102,18 @@ private:
   void TotalProgress(int64_t position, int64_t maximum) const;
   void Log(const std::string& text) const;
   struct TCompareStep;
-  void CompareBlock(std::vector<TCompareStep>& block, TDownloadList& list, bool& stopped);
-  void DigestBlock(std::vector<TCompareStep>& block) const;
+  TCompareStep PlanStep(size_t index, TDigestAhead& digests);
+  void ApplyStep(TCompareStep& step, TDigestAhead& digests, TDownloadList& list);
+  bool FileExistsAsLoaded(const std::string& localName, const TStateEntry* recorded, const std::string& path) const;
 
   std::string FFolder;
   std::string FBaseName;
   std::string FStateFile;
   std::string FManifestName;
-  TJsonValue FManifest;
+  TManifest FManifest;
   TStateTable FTable{StateTableBuckets};
   bool FStateChanged = false;
+  bool FLoadChecksValid = false;
   int64_t FBytesDone = 0;
   int64_t FBytesTotal = 0;
   int64_t FBytesToDownload = 0;

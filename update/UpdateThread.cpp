@@ -239,6 +239,7 @@ int TUpdateThread::Run() {
   if (plan == 2 && !DownloadFullPackage()) {
     if (Cancelled() || Refused()) return 0;
     plan = 1;
+    FFiles.DiskChanged();
     FFiles.CompareFiles(list);
     if (Cancelled()) return 0;
   }
@@ -343,8 +344,7 @@ bool TUpdateThread::FetchManifestFrom(const std::string& address) {
     // The signature is checked on the bytes as fetched, before they are parsed.
     uint64_t version = 0;
     if (FKey && !SignatureAccepted(FManifestName, url, address, document.Body(), version)) return false;
-    TJsonValue manifest;
-    if (ParseUpdateJson(document.Body(), manifest) && IsAcceptedManifest(manifest)) {
+    if (IsAcceptedManifestText(document.Body())) {
       const std::string copy = FEnvironment.LauncherFolder + "data\\" + FManifestName;
       ForceDirectories(ExtractFilePath(copy));
       ReplaceFileBytes(copy, document.Body());

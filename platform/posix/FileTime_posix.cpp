@@ -5,9 +5,7 @@
 #include "platform/FileTime.h"
 #include "platform/posix/NativePath.h"
 
-bool GetFileDosDateTime(const std::string& path, uint32_t& dosDateTime) {
-  struct stat info;
-  if (stat(NativePath(path).c_str(), &info) != 0) return false;
+static bool ToDosDateTime(const struct stat& info, uint32_t& dosDateTime) {
   struct tm local;
   localtime_r(&info.st_mtime, &local);
   if (local.tm_year < 80) return false;  // the DOS form starts at 1980
@@ -15,6 +13,20 @@ bool GetFileDosDateTime(const std::string& path, uint32_t& dosDateTime) {
   const uint32_t time = static_cast<uint32_t>(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
   dosDateTime = date << 16 | time;
   return true;
+}
+
+bool GetFileDosDateTime(const std::string& path, uint32_t& dosDateTime) {
+  struct stat info;
+  return stat(NativePath(path).c_str(), &info) == 0 && ToDosDateTime(info, dosDateTime);
+}
+
+TFileCheck CheckFile(const std::string& path) {
+  TFileCheck check;
+  struct stat info;
+  if (stat(NativePath(path).c_str(), &info) != 0) return check;
+  check.isFile = S_ISREG(info.st_mode);
+  check.hasTime = ToDosDateTime(info, check.dosDateTime);
+  return check;
 }
 
 static bool SetModificationTime(const std::string& path, time_t when) {

@@ -3,15 +3,27 @@
 #include "platform/FileTime.h"
 #include "platform/win32/WidePath.h"
 
-bool GetFileDosDateTime(const std::string& path, uint32_t& dosDateTime) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return false;
+static bool ToDosDateTime(const WIN32_FILE_ATTRIBUTE_DATA& data, uint32_t& dosDateTime) {
   FILETIME local;
   WORD date, time;
   if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) || !FileTimeToDosDateTime(&local, &date, &time))
     return false;
   dosDateTime = static_cast<uint32_t>(date) << 16 | time;
   return true;
+}
+
+bool GetFileDosDateTime(const std::string& path, uint32_t& dosDateTime) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  return GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data) && ToDosDateTime(data, dosDateTime);
+}
+
+TFileCheck CheckFile(const std::string& path) {
+  TFileCheck check;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return check;
+  check.isFile = !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  check.hasTime = ToDosDateTime(data, check.dosDateTime);
+  return check;
 }
 
 static bool SetLastWrite(const std::string& path, const FILETIME& utc) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -94,4 +97,43 @@ TEST(NamesHash, ClearFreesEverythingAndEndsTheWalk) {
   EXPECT_EQ(table.Find("3"), nullptr);
   EXPECT_TRUE(table.Add("3", std::make_unique<TItem>(3, &freed)));
   EXPECT_EQ(Walk(table), std::vector<int>{3});
+}
+
+// The long, similar paths of a large release: the table's own name hash
+// gives them a few dozen values, the bucket hash one each.
+TEST(NamesHash, SimilarLongNamesSpreadAndSurviveGrowth) {
+  auto name = [](int i) {
+    char text[80];
+    std::snprintf(text, sizeof text, "game\\models\\characters\\textures\\d%04d\\texture_f%06d.dds", i % 1000, i);
+    return std::string(text);
+  };
+  std::vector<uint64_t> hashes;
+  for (int i = 0; i < 20000; ++i) hashes.push_back(NamesBucketHashOf(name(i)));
+  std::sort(hashes.begin(), hashes.end());
+  EXPECT_EQ(std::unique(hashes.begin(), hashes.end()) - hashes.begin(), 20000);
+  EXPECT_EQ(NamesBucketHashOf("DATA\\A.DAT"), NamesBucketHashOf("data\\a.dat"));
+  EXPECT_NE(NamesBucketHashOf("\x81\x41"), NamesBucketHashOf("\x81\x61"));
+
+  int freed = 0;
+  TNamesHash<TItem> table(3);  // grows many times over
+  for (int i = 0; i < 20000; ++i) ASSERT_TRUE(table.Add(name(i), std::make_unique<TItem>(i, &freed)));
+  EXPECT_FALSE(table.Add(name(123), std::make_unique<TItem>(-1, &freed)));
+  for (int i = 0; i < 20000; i += 3) ASSERT_TRUE(table.Remove(name(i)));
+  std::vector<int> expected;
+  for (int i = 0; i < 20000; ++i) {
+    std::string upper = name(i);
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) { return std::toupper(c); });
+    TItem* found = table.Find(upper);
+    if (i % 3 == 0) {
+      EXPECT_EQ(found, nullptr) << i;
+    } else {
+      ASSERT_NE(found, nullptr) << i;
+      EXPECT_EQ(found->value, i);
+      expected.push_back(i);
+    }
+  }
+  EXPECT_EQ(Walk(table), expected);
+  EXPECT_EQ(table.Count(), expected.size());
+  table.Clear();
+  EXPECT_EQ(freed, 20001);
 }
