@@ -410,7 +410,7 @@ void THttpDownload::StartRanges() {
 
 bool THttpDownload::GiveNextRange(THttpWorker& worker, const char* logFormat) {
   TByteRange range;
-  if (!FRanges || !FRanges->Take(range)) {
+  if (!FRanges || (!FRanges->Take(range) && !TakeFromBusiest(worker, range))) {
     ++FIdleWorkers;
     return false;
   }
@@ -422,6 +422,27 @@ bool THttpDownload::GiveNextRange(THttpWorker& worker, const char* logFormat) {
   DebugOutput(Format(logFormat, worker.Index(), static_cast<long long>(range.start), static_cast<long long>(range.end),
                      static_cast<long long>(range.Length())));
   worker.GiveRequest(std::move(request));
+  return true;
+}
+
+// The split hands out a fixed number of ranges, which rarely divides evenly
+// among the workers: without this, the last ranges end on one or two
+// connections while the others wait. A worker left without a range takes
+// the second half of what the busiest worker still has to read.
+bool THttpDownload::TakeFromBusiest(THttpWorker& idle, TByteRange& range) {
+  THttpWorker* busiest = nullptr;
+  int64_t most = 0;
+  for (const std::unique_ptr<THttpWorker>& worker : FWorkers) {
+    if (!worker || worker.get() == &idle) continue;
+    const int64_t remaining = worker->RemainingBytes();
+    if (remaining > most) {
+      most = remaining;
+      busiest = worker.get();
+    }
+  }
+  if (!busiest || !busiest->CutRemainder(TDownLoadChunk::MinRangeSize, range.start, range.end)) return false;
+  DebugOutput(Format("%d# -> %d# %lld->%lld", busiest->Index(), idle.Index(), static_cast<long long>(range.start),
+                     static_cast<long long>(range.end)));
   return true;
 }
 

@@ -100,6 +100,7 @@ private:
 
   int HeaderOk(THttpWorker& worker);
   int HeaderPartial(THttpWorker& worker);
+  bool TakeFromBusiest(THttpWorker& idle, TByteRange& range);
   int HeaderMoved(THttpWorker& worker, bool keepRange);
   bool InitFile(THttpWorker& worker, bool firstAnswer, bool withRanges);
   bool Resume();

@@ -115,18 +115,38 @@ bool THttpWorker::Deliver() {
   return true;
 }
 
+int64_t THttpWorker::RemainingBytes() const {
+  std::lock_guard<std::mutex> guard(FCutLock);
+  return FNext < 0 ? 0 : FStopAt - FNext;
+}
+
+bool THttpWorker::CutRemainder(int64_t minimum, int64_t& start, int64_t& end) {
+  std::lock_guard<std::mutex> guard(FCutLock);
+  if (FNext < 0 || FStopAt - FNext < 2 * minimum) return false;
+  const int64_t middle = FNext + (FStopAt - FNext) / 2;
+  start = middle;
+  end = FStopAt - 1;
+  FStopAt = middle;
+  return true;
+}
+
 bool THttpWorker::ReadBody() {
   FBuffered = 0;
   // A partial answer brings at most the range asked for: once that is in,
   // the rest (a longer or endless body) is not read.
-  int64_t wanted = -1;
-  if (FResponse.Status() == 206 && FResponse.RangeEnd() > 0 && FResponse.RangeEnd() >= FResponse.RangeStart())
-    wanted = FResponse.RangeEnd() - FResponse.RangeStart() + 1;
+  const bool ranged =
+      FResponse.Status() == 206 && FResponse.RangeEnd() > 0 && FResponse.RangeEnd() >= FResponse.RangeStart();
+  if (ranged) {
+    std::lock_guard<std::mutex> guard(FCutLock);
+    FNext = FResponse.RangeStart() + FResponse.Delivered();
+    FStopAt = FResponse.RangeEnd() + 1;
+  }
   bool rangeFull = false;
-  const THttpBodySink sink = [this, wanted, &rangeFull](const char* data, size_t length) {
+  const THttpBodySink sink = [this, ranged, &rangeFull](const char* data, size_t length) {
     Touch();
-    if (wanted >= 0) {
-      const int64_t room = wanted - FResponse.Delivered() - static_cast<int64_t>(FBuffered);
+    if (ranged) {
+      std::lock_guard<std::mutex> guard(FCutLock);
+      const int64_t room = FStopAt - FNext;
       if (room <= 0) {
         rangeFull = true;
         return false;
@@ -135,6 +155,7 @@ bool THttpWorker::ReadBody() {
         length = static_cast<size_t>(room);
         rangeFull = true;
       }
+      FNext += static_cast<int64_t>(length);
     }
     while (length > 0) {
       if (FBuffered == BufferSize && !Deliver()) return false;
@@ -161,6 +182,16 @@ bool THttpWorker::ReadBody() {
   } else {
     result = TBodyRead::Ok;
   }
+  bool cut = false;
+  if (ranged) {
+    // A cut range ends where it was cut, on success and failure alike: the
+    // rest belongs to the worker that took it.
+    std::lock_guard<std::mutex> guard(FCutLock);
+    cut = FStopAt <= FResponse.RangeEnd();
+    if (cut) FResponse.SetRangeEnd(FStopAt - 1);
+    FNext = -1;
+    FStopAt = -1;
+  }
   if (result != TBodyRead::Ok && !rangeFull) {
     Deliver();  // what arrived is kept; the rest of the range goes back
     return false;
@@ -171,7 +202,8 @@ bool THttpWorker::ReadBody() {
   // Only a partial answer read to its exact end leaves the connection ready
   // for another request, and only when the server means to keep it.
   const std::string connection = TrimText(FResponse.GetField("Connection"));
-  const bool keep = result == TBodyRead::Ok && !rangeFull && FResponse.Status() == 206 &&
+  // A cut range leaves the rest of the server's answer unread.
+  const bool keep = result == TBodyRead::Ok && !rangeFull && !cut && FResponse.Status() == 206 &&
                     !FResponse.IsChunked() && FResponse.HasField("Content-Length") &&
                     !SameText(connection, "close") && FResponse.Version() != "HTTP/1.0" &&
                     SameText(TrimText(FRequest->GetField("Connection")), "keep-alive");

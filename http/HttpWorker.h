@@ -65,6 +65,15 @@ public:
   bool HasRequest() const { return FRequest != nullptr; }
   THttpHeader& Response() { return FResponse; }
   TBlockSocket& Socket() { return FSocket; }
+  // The tail split: while the worker reads a ranged body, another worker may
+  // take the second half of what is still to come. Bytes still to read of
+  // the range (0 when none is being read).
+  int64_t RemainingBytes() const;
+  // Cuts the range being read at the middle of what is still to come when
+  // both halves keep at least `minimum` bytes; the worker stops there and
+  // `handed` ([start, end], inclusive) is left for another worker.
+  bool CutRemainder(int64_t minimum, int64_t& start, int64_t& end);
+
   // Tick of the last sign of life; 0 while idle, 1 after a broken header
   // read (the watchdog then reclaims the worker at once).
   uint32_t LastActivity() const { return FLastActivity.load(); }
@@ -91,6 +100,11 @@ private:
   THttpHeader FResponse;
   std::unique_ptr<char[]> FBuffer;
   size_t FBuffered = 0;
+  // Guards the two positions below between this worker's body reader and a
+  // worker that cuts its range.
+  mutable std::mutex FCutLock;
+  int64_t FNext = -1;    // file position of the next byte to take; -1 when no range is read
+  int64_t FStopAt = -1;  // end (exclusive) of what is taken: the range's end, or a cut
   // host:port of a connection kept open for the next request; empty when
   // the socket is closed after each request.
   std::string FKeptServer;

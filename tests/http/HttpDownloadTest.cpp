@@ -106,6 +106,24 @@ TEST(HttpDownload, RedirectKeepsTheRangeAndSendsCookieAndReferer) {
   EXPECT_EQ(MD5OfFile(folder / "f3m.bin"), PatternMd5(3 * 1024 * 1024 + 17));
 }
 
+TEST(HttpDownload, IdleWorkersTakeTheSecondHalfOfTheBusiestRange) {
+  // 16 ranges on 5 capped connections: the last one would run alone.
+  TTempFolder folder;
+  TLogCapture capture;
+  const int64_t size = 200LL * 1024 * 1024;
+  THttpDownload download(5);
+  const TDownloadRun run = RunToEnd(download, DownloadPeerUrl() + "/slow/f200m.bin", folder.Path(), size);
+  ASSERT_TRUE(run.done) << run.error;
+  EXPECT_EQ(MD5OfFile(folder / "f200m.bin"), PatternMd5(size));
+  int cuts = 0;
+  for (const std::string& line : capture.Lines())
+    if (line.find("# -> ") != std::string::npos) ++cuts;
+  EXPECT_GT(cuts, 0) << "no range was cut";
+  // A cut range is read once: by the worker that cut it or by the one that took it.
+  EXPECT_EQ(download.BytesReceived(), size);
+  EXPECT_EQ(download.BytesWritten(), size);
+}
+
 TEST(HttpDownload, RedirectLoopFailsAtOnceWithItsOwnText) {
   TTempFolder folder;
   const uint32_t start = GetTickCount32();
