@@ -1,5 +1,6 @@
 #include "http/HttpWorker.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/DebugOutput.h"
@@ -36,6 +37,15 @@ void THttpWorker::GiveRequest(std::unique_ptr<THttpHeader> request) {
   FRequest = std::move(request);
   FResponse.PrepareResponse(*FRequest);
   FResponse.SetDelivered(0);
+  {
+    // A range may be cut from the moment it is given, before its answer
+    // comes: at the end of a download the last range is often still on its
+    // way when the other workers fall idle.
+    std::lock_guard<std::mutex> guard(FCutLock);
+    const bool ranged = FResponse.RangeEnd() > 0 && FResponse.RangeEnd() >= FResponse.RangeStart();
+    FNext = ranged ? FResponse.RangeStart() : -1;
+    FStopAt = ranged ? FResponse.RangeEnd() + 1 : -1;
+  }
   Touch();
   FWake.SetEvent();
 }
@@ -47,6 +57,7 @@ void THttpWorker::Execute() {
     if (!FRequest) continue;
     bool ok = RunRequest();
     if (ok) ok = ReadBody();
+    SettleCut();
     if (!ok || FKeptServer.empty()) {
       FSocket.Close();
       FKeptServer.clear();
@@ -59,7 +70,17 @@ void THttpWorker::Execute() {
       FEvents.WorkerFailed(*this);
     }
   }
+  SettleCut();
   FEvents.WorkerFailed(*this);
+}
+
+// A cut range ends where it was cut, on success and failure alike: the rest
+// belongs to the worker that took it and must not be put back.
+void THttpWorker::SettleCut() {
+  std::lock_guard<std::mutex> guard(FCutLock);
+  if (FNext >= 0 && FStopAt >= 0 && FStopAt <= FResponse.RangeEnd()) FResponse.SetRangeEnd(FStopAt - 1);
+  FNext = -1;
+  FStopAt = -1;
 }
 
 bool THttpWorker::RunRequest() {
@@ -136,10 +157,16 @@ bool THttpWorker::ReadBody() {
   // the rest (a longer or endless body) is not read.
   const bool ranged =
       FResponse.Status() == 206 && FResponse.RangeEnd() > 0 && FResponse.RangeEnd() >= FResponse.RangeStart();
-  if (ranged) {
+  {
     std::lock_guard<std::mutex> guard(FCutLock);
-    FNext = FResponse.RangeStart() + FResponse.Delivered();
-    FStopAt = FResponse.RangeEnd() + 1;
+    const bool wasCut = FNext >= 0 && FStopAt <= FResponse.RangeEnd();
+    // A whole-file answer to a range that was cut would bring bytes that
+    // another worker fetches too: the request fails and its part goes back.
+    if (!ranged && wasCut) return false;
+    if (ranged) {
+      FNext = FResponse.RangeStart() + FResponse.Delivered();
+      FStopAt = FNext >= 0 && FStopAt >= 0 ? std::min(FStopAt, FResponse.RangeEnd() + 1) : FResponse.RangeEnd() + 1;
+    }
   }
   bool rangeFull = false;
   const THttpBodySink sink = [this, ranged, &rangeFull](const char* data, size_t length) {
@@ -184,13 +211,8 @@ bool THttpWorker::ReadBody() {
   }
   bool cut = false;
   if (ranged) {
-    // A cut range ends where it was cut, on success and failure alike: the
-    // rest belongs to the worker that took it.
     std::lock_guard<std::mutex> guard(FCutLock);
     cut = FStopAt <= FResponse.RangeEnd();
-    if (cut) FResponse.SetRangeEnd(FStopAt - 1);
-    FNext = -1;
-    FStopAt = -1;
   }
   if (result != TBodyRead::Ok && !rangeFull) {
     Deliver();  // what arrived is kept; the rest of the range goes back

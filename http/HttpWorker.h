@@ -87,6 +87,7 @@ private:
   bool RunRequest();
   bool ReadBody();
   bool Deliver();
+  void SettleCut();
   void Touch();
 
   const int FIndex;
