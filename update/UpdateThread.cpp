@@ -1,5 +1,6 @@
 #include "update/UpdateThread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 
@@ -39,11 +40,19 @@ std::string LogTimestamp() {
                 local.tm_hour, local.tm_min, local.tm_sec, millis);
 }
 
-std::string ReplaceBackslashes(std::string text) {
-  for (size_t at = text.find("\\\\"); at != std::string::npos; at = text.find("\\\\", at + 1)) text.replace(at, 2, "/");
-  for (char& c : text)
-    if (c == '\\') c = '/';
-  return text;
+// A doubled backslash and a single one both become "/".
+std::string ReplaceBackslashes(const std::string& text) {
+  std::string url;
+  url.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      url += text[i];
+      continue;
+    }
+    url += '/';
+    if (i + 1 < text.size() && text[i + 1] == '\\') ++i;
+  }
+  return url;
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
@@ -156,6 +165,16 @@ void TUpdateThread::Post(uint32_t message, uintptr_t wParam, intptr_t lParam) { 
 void TUpdateThread::PostProgress(uint32_t message, int64_t position, int64_t maximum) {
   const TProgressPair pair = ScaleProgress(position, maximum);
   Post(message, pair.position, static_cast<intptr_t>(pair.maximum));
+}
+
+void TUpdateThread::PostTotalBytes(int64_t position, int64_t total) {
+  std::lock_guard<std::mutex> guard(FTotalLock);
+  if (total != FTotalShownOf) {
+    FTotalShownOf = total;
+    FTotalShown = 0;
+  }
+  FTotalShown = std::max(FTotalShown, position);
+  PostProgress(UM_TOTAL_PROGRESS, FTotalShown, total);
 }
 
 // The window shows received / milliseconds: both are halved together while
@@ -372,7 +391,7 @@ bool TUpdateThread::Download(const std::string& url, const std::string& localPat
   if (!FServerAddress.empty()) download.SetAddresses({FServerAddress});
   const int64_t done = FFiles.BytesDone(), total = FFiles.BytesTotal();
   download.OnReceived = [this, done, total](THttpDownload&, uint32_t elapsedMs, int64_t, int64_t received) {
-    PostProgress(UM_TOTAL_PROGRESS, done + received, total);
+    PostTotalBytes(done + received, total);
     PostSpeed(received, elapsedMs);
   };
   download.OnWritten = [this](THttpDownload&, uint32_t, int64_t fileTotal, int64_t written) {
@@ -380,7 +399,7 @@ bool TUpdateThread::Download(const std::string& url, const std::string& localPat
   };
   const std::string folder = ExtractFilePath(localPath);
   ForceDirectories(folder);
-  PostProgress(UM_TOTAL_PROGRESS, done, total);
+  PostTotalBytes(done, total);
   PostSpeed(0, 0);
   Log(UpdateText::DownloadLog + ReplaceBackslashes(url));
   const TDownloadOutcome outcome =
@@ -435,7 +454,7 @@ std::vector<int> TUpdateThread::QueueSmallFiles(const TDownloadList& list) {
 bool TUpdateThread::FetchedByBatch(int job, const std::string& url, const std::string& localPath,
                                    const TDownloadItem& item) {
   const int64_t done = FFiles.BytesDone(), total = FFiles.BytesTotal();
-  PostProgress(UM_TOTAL_PROGRESS, done, total);
+  PostTotalBytes(done, total);
   PostSpeed(0, 0);
   Log(UpdateText::DownloadLog + ReplaceBackslashes(url));
   TBatchResult result;
@@ -448,7 +467,7 @@ bool TUpdateThread::FetchedByBatch(int job, const std::string& url, const std::s
     case TBatchOutcome::Done:
       FBatchBytes += item.Size;
       PostProgress(UM_CURRENT_PROGRESS, item.Size, item.Size);
-      PostProgress(UM_TOTAL_PROGRESS, done + item.Size, total);
+      PostTotalBytes(done + item.Size, total);
       PostSpeed(FBatchBytes, GetTickCount32() - FBatchStartTick);
       return true;
     case TBatchOutcome::UseEngine:

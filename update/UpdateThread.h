@@ -119,6 +119,11 @@ private:
   void Post(uint32_t message, uintptr_t wParam, intptr_t lParam);
   // A position and its maximum, scaled together to fit 31 bits.
   void PostProgress(uint32_t message, int64_t position, int64_t maximum);
+  // The total bar of the downloads: bytes of the files done plus what the
+  // current one has received. It never moves back while the total stays
+  // (a download that failed part-way showed bytes the next file's start
+  // does not count); called from the engine's workers too.
+  void PostTotalBytes(int64_t position, int64_t total);
   void PostSpeed(int64_t received, uint32_t elapsedMs);
   bool Cancelled() const { return Terminated(); }
   std::string DownloadHostName() const;
@@ -148,6 +153,8 @@ private:
   // by name.
   std::string FServerAddress;
   std::unique_ptr<THttpBatch> FBatch;     // guarded by FDocumentLock, for abort
+  std::mutex FTotalLock;                  // the highest total posted, for its total
+  int64_t FTotalShown = 0, FTotalShownOf = -1;
   int64_t FBatchBytes = 0;
   uint32_t FBatchStartTick = 0;
 };

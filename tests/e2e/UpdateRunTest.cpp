@@ -142,6 +142,16 @@ void ExpectInstalled(const std::string& folder, const TFiles& files) {
   for (const auto& [path, bytes] : files) EXPECT_EQ(MD5OfFile(folder + path), MD5OfMemory(bytes)) << path;
 }
 
+// The total bar never moves back while its maximum stays: not from one file
+// to the next, nor after a download that failed part-way, nor between passes.
+void ExpectTotalsNeverGoBack(TRun& run, const std::string& what) {
+  const auto totals = run.sink.Messages(UM_TOTAL_PROGRESS);
+  for (size_t i = 1; i < totals.size(); ++i)
+    if (totals[i].lParam == totals[i - 1].lParam) {
+      EXPECT_GE(totals[i].wParam, totals[i - 1].wParam) << what << ", post " << i;
+    }
+}
+
 TFiles SampleRelease() {
   return {{"Client.bin", Bytes(100000, 1)},
           {"data/ui/small.txt", Bytes(4096, 2)},
@@ -397,6 +407,7 @@ TEST(UpdateRunFaults, EachServerFaultEndsInBoundedTimeAndKeepsTheOldFile) {
     const std::vector<std::string> statuses = run.sink.Statuses();
     ASSERT_FALSE(statuses.empty()) << fault;
     EXPECT_EQ(statuses.back(), Cp936("下载文件 a.bin 失败，请稍后再试")) << fault;
+    ExpectTotalsNeverGoBack(run, fault);
   }
 }
 
@@ -570,11 +581,7 @@ TEST(UpdateBatch, ARunOfSmallFilesKeepsItsLinesAndProgress) {
     const std::string suffix = Format(" %d/%d", static_cast<int>(k + 1), static_cast<int>(lines.size()));
     EXPECT_EQ(lines[k].substr(lines[k].size() - suffix.size()), suffix) << lines[k];
   }
-  const auto totals = run.sink.Messages(UM_TOTAL_PROGRESS);
-  for (size_t i = 1; i < totals.size(); ++i)
-    if (totals[i].lParam == totals[i - 1].lParam) {
-      EXPECT_GE(totals[i].wParam, totals[i - 1].wParam) << i;
-    }
+  ExpectTotalsNeverGoBack(run, "batchrun");
 
   TRun again;
   RunUpdate(again, folder.Path(), base);
@@ -615,6 +622,7 @@ TEST(UpdateBatch, ABadFileInTheMiddleFailsAloneAndReplacesNothing) {
   const std::string log = ReadWholeFile(folder / "UpdateLog.txt");
   EXPECT_NE(log.find(" 404 Not Found /batch/mixed/f03.bin"), std::string::npos);
   EXPECT_NE(log.find("(/batch/mixed/f05.bin) Length Error: 16284 <> 16384"), std::string::npos);
+  ExpectTotalsNeverGoBack(run, "mixed");
 }
 
 // A cancel while files are in flight ends the run at once; whatever was
