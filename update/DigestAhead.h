@@ -5,7 +5,7 @@
 // result the walk asks for before any helper started on it is worked on by
 // the walk's own thread.
 //
-// Three files are in work per digest thread (beyond a plain serial walk): on
+// Four files are in work per digest thread (beyond a plain serial walk): on
 // a cold cache a file mostly waits for the disk, and while some wait another
 // is digested. The files are read in plain chunks, not through mapped views:
 // on Linux the page faults of several threads' views queue on the process's
