@@ -5,6 +5,7 @@ file that scripts/test counts (gtest-style XML, one testcase per check)."""
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import xml.etree.ElementTree as ET
@@ -12,6 +13,8 @@ import xml.etree.ElementTree as ET
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(os.path.dirname(HERE))
 WINE_RUN = os.path.join(TOP, "scripts", "wine-run")
+# What Wine prints when a program loses its connection to the wineserver.
+WINE_CLIENT_ERROR = b"wine client error"
 
 
 # ---------------------------------------------------------------- images
@@ -159,6 +162,22 @@ class Wine:
         self.run(["regedit", "/S", winpath(path)], timeout=180)
 
     def run(self, args, timeout=60, check=True):
+        result = self.run_once(args, timeout)
+        if result.returncode != 0 and WINE_CLIENT_ERROR in result.stderr:
+            # The prefix's wineserver went away under the program (Wine's
+            # own connection failed, the program never ran to its end):
+            # start the server again and run the program once more.
+            sys.stderr.write("wine lost its server during %s; running it again\n" % os.path.basename(args[0]))
+            self.keep_server()
+            time.sleep(1)
+            result = self.run_once(args, timeout)
+        code = result.returncode
+        if check and code != 0:
+            raise RuntimeError("%s failed (%d): %s" % (" ".join(args[:2]), code,
+                                                       result.stderr.decode(errors="replace")[-800:]))
+        return result
+
+    def run_once(self, args, timeout):
         # Output goes through files, not pipes: the prefix's service
         # processes, which the first program starts, inherit its output
         # handles and outlive it, so a pipe would not end with the program.
@@ -172,11 +191,7 @@ class Wine:
                 raise
             out.seek(0)
             err.seek(0)
-            result = subprocess.CompletedProcess(args, code, out.read(), err.read())
-        if check and code != 0:
-            raise RuntimeError("%s failed (%d): %s" % (" ".join(args[:2]), code,
-                                                       result.stderr.decode(errors="replace")[-800:]))
-        return result
+            return subprocess.CompletedProcess(args, code, out.read(), err.read())
 
     def start(self, args, cwd, log_path, debug=True):
         env = dict(self.env)
