@@ -4,15 +4,15 @@
 # RUNS rounds each. Prints median throughput, the ratios against each peer
 # and peak resident memory.
 #   bench/download.sh BUILD_DIR [SIZE_MIB]
-# OUT_DIR=DIR writes the downloads there (a tmpfs takes the disk out of the
-# figures); BASELINE=OTHER_BUILD_DIR adds that build's launcher-fetch to
+# OUT_DIR=DIR writes the downloads into a folder of their own there (a tmpfs
+# takes the disk out of the figures); BASELINE=OTHER_BUILD_DIR adds that build's launcher-fetch to
 # every round, so two builds are compared in one run.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/static-nginx.sh"
 build="$(cd "$1" && pwd)" size="${2:-1024}" runs="${RUNS:-3}"
 work="$build/bench-data/download"
 port=29980
-out="${OUT_DIR:-$work/out}" baseline="${BASELINE:-}"
+out="${OUT_DIR:-$work}/download-out" baseline="${BASELINE:-}"
 mkdir -p "$work/www" "$work/tmp" "$out"
 file="$work/www/big.bin"
 [ -f "$file" ] && [ "$(stat -c %s "$file")" = $((size * 1024 * 1024)) ] || head -c $((size * 1024 * 1024)) /dev/urandom >"$file"
@@ -25,7 +25,7 @@ cat "$file" >/dev/null
 
 measure() {  # name, command...
   local name="$1"; shift
-  rm -rf "${out:?}"/*; sync
+  rm -rf "$out"; mkdir -p "$out"; sync
   /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>&1
   local got; got="$(md5sum "$out/big.bin" | cut -d' ' -f1)"
   [ "$got" = "$expected" ] || { echo "$name: wrong digest" >&2; exit 1; }
