@@ -4,9 +4,10 @@
 # RUNS rounds each. Prints median throughput, the ratios against each peer
 # and peak resident memory.
 #   bench/download.sh BUILD_DIR [SIZE_MIB]
-# OUT_DIR=DIR writes the downloads into a folder of their own there (a tmpfs
-# takes the disk out of the figures); BASELINE=OTHER_BUILD_DIR adds that build's launcher-fetch to
-# every round, so two builds are compared in one run.
+# OUT_DIR=DIR writes the downloads into a folder of their own there (a
+# tmpfs takes the disk out of the figures); BASELINE=OTHER_BUILD_DIR adds
+# that build's launcher-fetch to every round, so two builds are compared in
+# one run.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/static-nginx.sh"
 build="$(cd "$1" && pwd)" size="${2:-1024}" runs="${RUNS:-3}"
