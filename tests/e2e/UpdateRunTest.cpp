@@ -706,6 +706,8 @@ TServed ServedSince(size_t offset, const std::string& request) {
 // An 8 MiB file in more ranges than five workers: where the server keeps
 // connections each worker sends its next range on its own one; where it
 // does not, every range gets a new connection. The file is right either way.
+// A worker whose range was cut for an idle one ("N# -> M#" in the debug
+// output) drops its connection, so each cut may cost one more.
 TEST(DownloadConnections, WorkersKeepTheirConnectionsFromRangeToRange) {
   const std::string content = Bytes(8 * 1024 * 1024, 51);
   Publish("keptranges", {{"big.bin", content}});
@@ -713,6 +715,7 @@ TEST(DownloadConnections, WorkersKeepTheirConnectionsFromRangeToRange) {
     const std::string path = std::string(keepAlive ? "" : "/nokeep") + "/keptranges/big.bin";
     const size_t offset = ReadWholeFile(ConnectionLogPath()).size();
     TTempFolder folder;
+    TLogCapture capture;
     {
       THttpDownload download(5);
       download.SetExpectedDigest(MD5OfMemory(content));
@@ -725,7 +728,11 @@ TEST(DownloadConnections, WorkersKeepTheirConnectionsFromRangeToRange) {
     const TServed served = ServedSince(offset, "GET " + path + " HTTP/1.1");
     EXPECT_GE(served.requests, 12) << keepAlive;  // the probe and the ranges
     if (keepAlive) {
-      EXPECT_LE(served.connections, 6);
+      int cuts = 0;
+      for (const std::string& line : capture.Lines())
+        if (line.find("# -> ") != std::string::npos) ++cuts;
+      EXPECT_LE(served.connections, 6 + cuts) << cuts << " cut(s)";
+      EXPECT_LT(served.connections, served.requests);
     } else {
       EXPECT_EQ(served.connections, served.requests);
     }
