@@ -42,7 +42,7 @@ void THttpWorker::GiveRequest(std::unique_ptr<THttpHeader> request) {
     // comes: at the end of a download the last range is often still on its
     // way when the other workers fall idle.
     std::lock_guard<std::mutex> guard(FCutLock);
-    const bool ranged = FResponse.RangeEnd() > 0 && FResponse.RangeEnd() >= FResponse.RangeStart();
+    const bool ranged = FResponse.HasBoundedRange();
     FNext = ranged ? FResponse.RangeStart() : -1;
     FStopAt = ranged ? FResponse.RangeEnd() + 1 : -1;
   }
@@ -155,8 +155,7 @@ bool THttpWorker::ReadBody() {
   FBuffered = 0;
   // A partial answer brings at most the range asked for: once that is in,
   // the rest (a longer or endless body) is not read.
-  const bool ranged =
-      FResponse.Status() == 206 && FResponse.RangeEnd() > 0 && FResponse.RangeEnd() >= FResponse.RangeStart();
+  const bool ranged = FResponse.Status() == 206 && FResponse.HasBoundedRange();
   {
     std::lock_guard<std::mutex> guard(FCutLock);
     const bool wasCut = FNext >= 0 && FStopAt <= FResponse.RangeEnd();
@@ -165,7 +164,7 @@ bool THttpWorker::ReadBody() {
     if (!ranged && wasCut) return false;
     if (ranged) {
       FNext = FResponse.RangeStart() + FResponse.Delivered();
-      FStopAt = FNext >= 0 && FStopAt >= 0 ? std::min(FStopAt, FResponse.RangeEnd() + 1) : FResponse.RangeEnd() + 1;
+      FStopAt = FStopAt >= 0 ? std::min(FStopAt, FResponse.RangeEnd() + 1) : FResponse.RangeEnd() + 1;
     }
   }
   bool rangeFull = false;

@@ -71,7 +71,7 @@ public:
   int64_t RemainingBytes() const;
   // Cuts the range being read at the middle of what is still to come when
   // both halves keep at least `minimum` bytes; the worker stops there and
-  // `handed` ([start, end], inclusive) is left for another worker.
+  // [start, end] (inclusive) is left for another worker.
   bool CutRemainder(int64_t minimum, int64_t& start, int64_t& end);
 
   // Tick of the last sign of life; 0 while idle, 1 after a broken header

@@ -83,6 +83,8 @@ public:
   int64_t RangeStart() const { return FRangeStart; }
   // -1 for an open range ("Bytes=start-").
   int64_t RangeEnd() const { return FRangeEnd; }
+  // A range with a known last byte (not "start-").
+  bool HasBoundedRange() const { return FRangeEnd > 0 && FRangeEnd >= FRangeStart; }
   void SetRangeStart(int64_t start) { FRangeStart = start; }
   void SetRangeEnd(int64_t end) { FRangeEnd = end; }
   // Body bytes of this response already handed on.

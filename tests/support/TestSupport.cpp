@@ -47,6 +47,12 @@ bool TLogCapture::Contains(const std::string& line) const {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
+int TLogCapture::CountContaining(const std::string& part) const {
+  const std::vector<std::string> lines = Lines();
+  const auto holds = [&](const std::string& line) { return line.find(part) != std::string::npos; };
+  return static_cast<int>(std::count_if(lines.begin(), lines.end(), holds));
+}
+
 void WriteWholeFile(const std::string& path, const std::string& bytes) {
   TFileStream file(path, TFileMode::CreateTruncate);
   file.WriteBuffer(bytes.data(), bytes.size());

@@ -25,6 +25,8 @@ public:
   ~TLogCapture();
   std::vector<std::string> Lines() const;
   bool Contains(const std::string& line) const;
+  // Lines that hold `part` anywhere.
+  int CountContaining(const std::string& part) const;
 
 private:
   mutable std::mutex FLock;
