@@ -72,7 +72,7 @@ private:
 
   THttpBatch& FBatch;
   TBlockSocket FSocket;
-  std::string FServer;  // host:port of the open connection; empty when none
+  std::string FServer;  // scheme, host and port of the open connection; empty when none
   THttpHeader FResponse;
   std::string FBody;
   std::string FInflated;
@@ -81,18 +81,19 @@ private:
 
 bool THttpBatch::TWorker::Exchange(const THttpHeader& request, std::string& failure) {
   const std::string server = request.Host() + ":" + std::to_string(request.Port());
+  const std::string key = ConnectionKey(request, std::string());
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const bool kept = FServer == server && FSocket.Connected();
+    const bool kept = FServer == key && FSocket.Connected();
     if (!kept) {
       Disconnect();
       if (FBatch.Aborted()) return false;
       ++FBatch.FConnectsMade;
-      if (!FSocket.Connect(request.Host(), request.Port(), static_cast<int>(FBatch.FOptions.ConnectTimeoutMs))) {
+      if (!ConnectForRequest(FSocket, request, std::string(), static_cast<int>(FBatch.FOptions.ConnectTimeoutMs))) {
         failure = server + ": " + FSocket.ErrorText();
         Disconnect();
         return false;
       }
-      FServer = server;
+      FServer = key;
       // An abort that came while the connect ran closed the socket before
       // it was this one.
       if (FBatch.Aborted()) {

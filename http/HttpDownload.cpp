@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "common/Format.h"
+#include "common/Log.h"
 #include "common/Md5.h"
 #include "common/PathUtils.h"
 #include "platform/DebugOutput.h"
@@ -287,6 +288,14 @@ int THttpDownload::HeaderMoved(THttpWorker& worker, bool redirect) {
     const std::string range = worker.Request().GetField("Range");
     auto moved = std::make_unique<THttpHeader>();
     moved->SetRequest("GET", response.GetField("Location"));
+    if (IsDowngrade(worker.Request(), *moved)) {
+      const std::string refusal = "redirect from " + worker.Request().Url() + " to " + moved->Url() +
+                                  " refused: a downgrade from https to http";
+      SetError(refusal);
+      LogError(refusal);
+      FState = Failed;
+      return 0;
+    }
     if (!range.empty()) moved->SetField("Range", range);
     worker.ReplaceRequest(std::move(moved));
   }

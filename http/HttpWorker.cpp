@@ -87,8 +87,7 @@ bool THttpWorker::RunRequest() {
   for (int round = 0; round < MaxRounds && !Terminated(); ++round) {
     FRound = round;
     const std::string address = Address();
-    const std::string host = address.empty() ? FRequest->Host() : address;
-    const std::string server = host + ":" + std::to_string(FRequest->Port());
+    const std::string server = ConnectionKey(*FRequest, address);
     Touch();
     FResponse.PrepareResponse(*FRequest);
     // The connection of the previous range serves the next one when the
@@ -97,7 +96,7 @@ bool THttpWorker::RunRequest() {
     FKeptServer.clear();
     if (!kept) {
       FSocket.Close();
-      if (!FSocket.Connect(host, FRequest->Port(), static_cast<int>(FOptions.ConnectTimeoutMs))) return false;
+      if (!ConnectForRequest(FSocket, *FRequest, address, static_cast<int>(FOptions.ConnectTimeoutMs))) return false;
     }
     const bool sent = SendHttpRequest(FSocket, *FRequest);
     const THeaderRead read = sent ? ReadHttpResponseHeader(FSocket, FResponse, FOptions.Limits) : THeaderRead::ReadFailed;

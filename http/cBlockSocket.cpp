@@ -5,6 +5,8 @@
 #include <random>
 #include <vector>
 
+#include "common/Log.h"
+#include "http/RateLimiter.h"
 #include "platform/DebugOutput.h"
 
 namespace {
@@ -56,6 +58,11 @@ std::string TBlockSocket::ErrorText() const {
   return FErrorText;
 }
 
+TTlsRefusal TBlockSocket::TlsRefusal() const {
+  std::lock_guard<std::mutex> guard(FStateLock);
+  return FTlsRefusal;
+}
+
 std::string TBlockSocket::PeerText() const {
   std::lock_guard<std::mutex> guard(FStateLock);
   return FPeer;
@@ -85,13 +92,18 @@ bool TBlockSocket::ResolvePeer(const std::string& host, uint32_t& address) {
   return true;
 }
 
-bool TBlockSocket::Connect(const std::string& host, int port, int timeoutMs) {
+bool TBlockSocket::Connect(const std::string& host, int port, int timeoutMs, const std::string& tlsServerName) {
   if (host.empty() || port <= 0 || port > 65535) {
     SetError(SocketErrorInvalidArgument);
     return false;
   }
   if (FHandle.load() != InvalidSocket && !Close()) return false;
   FBufferStart = FBuffered = 0;
+  FTls.reset();
+  {
+    std::lock_guard<std::mutex> guard(FStateLock);
+    FTlsRefusal = TTlsRefusal::None;
+  }
 
   const TSocketHandle handle = SocketCreateTcp();
   if (!Check(handle == InvalidSocket)) return false;
@@ -129,6 +141,7 @@ bool TBlockSocket::Connect(const std::string& host, int port, int timeoutMs) {
   SetError(outcome);
   if (outcome != 0) return fail();
   if (!Check(SocketSetNonBlocking(handle, false) != 0)) return fail();
+  if (!tlsServerName.empty() && !StartTls(handle, tlsServerName)) return fail();
   {
     // Against a Close from another thread between the check and the flag.
     std::lock_guard<std::mutex> guard(FStateLock);
@@ -137,6 +150,23 @@ bool TBlockSocket::Connect(const std::string& host, int port, int timeoutMs) {
   // Closed by another thread while connecting: the connect was aborted.
   if (!FConnected) SetError(SocketErrorNotSocket);
   return FConnected;
+}
+
+// The handshake and the certificate check; a refusal is logged with its
+// reason, the host and the certificate's subject.
+bool TBlockSocket::StartTls(TSocketHandle handle, const std::string& serverName) {
+  FTls = TTlsSession::Create();
+  if (FTls->Handshake(handle, serverName, TTlsSession::HandshakeTimeoutMs)) return true;
+  const std::string text = FTls->FailureText();
+  {
+    std::lock_guard<std::mutex> guard(FStateLock);
+    FTlsRefusal = FTls->Refusal();
+    FLastError = SocketErrorConnectionAborted;
+    FErrorText = std::to_string(SocketErrorConnectionAborted) + ":" + text;
+  }
+  LogError(text);
+  FTls.reset();
+  return false;
 }
 
 bool TBlockSocket::WaitReadable(int timeoutMs) {
@@ -167,6 +197,13 @@ int TBlockSocket::SendBuffer(const void* data, int length) {
   }
   length = std::min(length, MaxSendLength);
   const TSocketHandle handle = FHandle.load();
+  if (FTls) {
+    SocketSetLastError(0);
+    const bool sent = FTls->Send(data, length);
+    if (!sent && SocketLastError() == 0) SocketSetLastError(SocketErrorConnectionAborted);
+    Check(!sent);
+    return sent ? length : -1;
+  }
   int sent = SocketSend(handle, data, length);
   if (sent < 0 && SocketLastError() == SocketErrorWouldBlock) {
     SetError(SocketErrorWouldBlock);
@@ -181,16 +218,27 @@ int TBlockSocket::SendText(const std::string& text) {
 }
 
 // One recv into the free end of the buffer, after the socket became readable
-// within SocketTimeoutMs. Returns the bytes added; 0 when the peer closed the
-// connection, the wait ran out or the socket failed.
+// within SocketTimeoutMs (no wait when TLS already holds bytes). Returns the
+// bytes added; 0 when the peer closed the connection, the wait ran out or
+// the socket failed. A TLS stream that ends without close_notify fails.
 int TBlockSocket::Receive() {
   if (!FConnected) return 0;
   const int end = FBufferStart + FBuffered;
   if (end >= BufferSize) return 0;
-  if (!WaitReadable(SocketTimeoutMs)) return 0;
-  const int received = SocketRecv(FHandle.load(), FBuffer.get() + end, BufferSize - end);
+  TRateLimiter& limiter = TRateLimiter::Download();
+  const int wanted = limiter.PieceLimit(BufferSize - end);
+  if (!(FTls && FTls->HasBuffered()) && !WaitReadable(SocketTimeoutMs)) return 0;
+  int received;
+  if (FTls) {
+    SocketSetLastError(0);
+    received = FTls->Receive(FBuffer.get() + end, wanted);
+    if (received < 0 && SocketLastError() == 0) SocketSetLastError(SocketErrorConnectionAborted);
+  } else {
+    received = SocketRecv(FHandle.load(), FBuffer.get() + end, wanted);
+  }
   if (!Check(received < 0)) return 0;
   FBuffered += received;
+  limiter.Consumed(received);
   return received;
 }
 

@@ -1,7 +1,8 @@
-// TBlockSocket: the blocking TCP client connection under the HTTP layer.
-// It connects with a time-out, sends buffers, and reads lines and blocks
-// through a receive buffer of its own; failures leave a Winsock code and
-// text behind. One thread uses a socket at a time; another thread may call
+// TBlockSocket: the blocking client connection under the HTTP layer, plain
+// TCP or TLS. It connects with a time-out (and, for TLS, makes the handshake
+// and checks the server's certificate), sends buffers, and reads lines and
+// blocks through a receive buffer of its own; failures leave a Winsock code
+// and text behind. Every receive goes through the process's rate limiter. One thread uses a socket at a time; another thread may call
 // Close to abort a call blocked on it.
 #pragma once
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "platform/Socket.h"
+#include "platform/Tls.h"
 
 class TBlockSocket {
 public:
@@ -26,7 +28,9 @@ public:
   TBlockSocket& operator=(const TBlockSocket&) = delete;
 
   // Host: dotted IPv4 text or a name (one of its addresses at random).
-  bool Connect(const std::string& host, int port, int timeoutMs);
+  // With a `tlsServerName` the connection is TLS to that server (its name
+  // for SNI and the certificate check, whatever address `host` gives).
+  bool Connect(const std::string& host, int port, int timeoutMs, const std::string& tlsServerName = std::string());
   // True when there was no socket or its shutdown succeeded. Safe to call
   // from another thread to abort a blocked call.
   bool Close();
@@ -48,6 +52,9 @@ public:
   bool WaitWritable(int timeoutMs);
 
   bool Connected() const { return FConnected.load(); }
+  bool Secure() const { return FTls != nullptr; }
+  // Why the last TLS connect failed (None for a plain failure).
+  TTlsRefusal TlsRefusal() const;
   // "a.b.c.d:port" of the last connect.
   std::string PeerText() const;
   int LastError() const;
@@ -66,6 +73,7 @@ private:
   void SetError(int code);
   int Receive();
   bool ResolvePeer(const std::string& host, uint32_t& address);
+  bool StartTls(TSocketHandle handle, const std::string& serverName);
 
   std::atomic<TSocketHandle> FHandle{InvalidSocket};
   std::atomic<bool> FConnected{false};
@@ -73,6 +81,10 @@ private:
   int FLastError = 0;
   std::string FErrorText;
   std::string FPeer;
+  TTlsRefusal FTlsRefusal = TTlsRefusal::None;
+  // Used by the owning thread only: a Close from another thread leaves it
+  // to the next Connect or the destructor.
+  std::unique_ptr<TTlsSession> FTls;
   std::unique_ptr<char[]> FBuffer;
   int FBufferStart = 0;
   int FBuffered = 0;

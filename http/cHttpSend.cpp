@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/Format.h"
+#include "common/Log.h"
 #include "platform/DebugOutput.h"
 #include "platform/Tick.h"
 
@@ -38,6 +39,7 @@ void THttpHeader::Clear() {
   FVersion = "HTTP/1.1";
   FHost.clear();
   FPort = 0;
+  FSecure = false;
   FPath.clear();
   FUrl.clear();
   FFields.clear();
@@ -64,8 +66,14 @@ bool THttpHeader::SetRequest(const std::string& method, const std::string& url) 
 }
 
 void THttpHeader::ParseUrl(const std::string& url) {
-  if (url.size() < 7 || UpperCase(url.substr(0, 7)) != "HTTP://") return;
-  const std::string rest = TrimText(url.substr(7));
+  const std::string scheme = UpperCase(url.substr(0, 8));
+  size_t schemeLength = 0;
+  if (scheme.compare(0, 7, "HTTP://") == 0) schemeLength = 7;
+  else if (scheme == "HTTPS://") schemeLength = 8;
+  else return;
+  FSecure = schemeLength == 8;
+  const int defaultPort = FSecure ? 443 : 80;
+  const std::string rest = TrimText(url.substr(schemeLength));
   std::string hostPart = rest;
   std::string pathPart;
   const size_t separator = rest.find_first_of("/\\");
@@ -83,7 +91,7 @@ void THttpHeader::ParseUrl(const std::string& url) {
     if (!userInfo.empty()) SetField("Authorization", "Basic " + Base64Encode(userInfo));
   }
 
-  FPort = 80;
+  FPort = defaultPort;
   FHost = hostPart;
   const size_t colon = hostPart.rfind(':');
   if (colon != std::string::npos) {
@@ -93,7 +101,7 @@ void THttpHeader::ParseUrl(const std::string& url) {
       FPort = static_cast<int>(port);
     }
   }
-  SetField("Host", FPort == 80 ? FHost : FHost + ":" + std::to_string(FPort));
+  SetField("Host", FPort == defaultPort ? FHost : FHost + ":" + std::to_string(FPort));
   SetField("User-Agent", UserAgent);
   SetField("Accept-Language", "zh-cn");
   SetField("Accept-Encoding", "gzip, deflate");
@@ -269,6 +277,18 @@ bool SendAll(TBlockSocket& socket, const std::string& data) {
 
 }  // namespace
 
+bool ConnectForRequest(TBlockSocket& socket, const THttpHeader& request, const std::string& address, int timeoutMs) {
+  return socket.Connect(address.empty() ? request.Host() : address, request.Port(), timeoutMs,
+                        request.Secure() ? request.Host() : std::string());
+}
+
+std::string ConnectionKey(const THttpHeader& request, const std::string& address) {
+  return std::string(request.Secure() ? "https://" : "http://") + (address.empty() ? request.Host() : address) +
+         ":" + std::to_string(request.Port());
+}
+
+bool IsDowngrade(const THttpHeader& from, const THttpHeader& to) { return from.Secure() && !to.Secure(); }
+
 bool SendHttpRequest(TBlockSocket& socket, const THttpHeader& request) {
   return SendAll(socket, request.BuildRequest()) && SendAll(socket, request.Body());
 }
@@ -412,6 +432,13 @@ bool THttpGetDocument::Fetch(const THttpHeader& request, const std::string& addr
            FResponse.HeaderLines());
       return false;
     }
+    if (IsDowngrade(FRequest, next)) {
+      const std::string refusal =
+          "redirect from " + FRequest.Url() + " to " + next.Url() + " refused: a downgrade from https to http";
+      Fail(refusal + "\r\n" + FResponse.HeaderLines());
+      LogError(refusal);
+      return false;
+    }
     if (FResponse.HasField("Set-Cookie")) next.SetField("Cookie", FResponse.GetField("Set-Cookie"));
     next.SetField("Referer", FResponse.Url());
     FRequest = next;
@@ -429,9 +456,16 @@ THttpGetDocument::TRound THttpGetDocument::RunRound(const std::string& host) {
   FResponse.PrepareResponse(FRequest);
   if (Stopping()) return TRound::Failed;
   FWatchdogTick = std::max<uint32_t>(GetTickCount32(), 1);
-  const bool connected = FSocket.Connect(host, FRequest.Port(), static_cast<int>(FOptions.ConnectTimeoutMs));
+  const bool connected =
+      ConnectForRequest(FSocket, FRequest, host == FRequest.Host() ? std::string() : host,
+                        static_cast<int>(FOptions.ConnectTimeoutMs));
   FWatchdogTick = 0;
   if (!connected || Stopping()) {
+    // A refused certificate or handshake names itself (for the run's log).
+    if (!connected && FSocket.TlsRefusal() != TTlsRefusal::None) {
+      const std::string text = FSocket.ErrorText();
+      Fail(text.substr(text.find(':') + 1));
+    }
     FSocket.Close();
     return TRound::Failed;
   }

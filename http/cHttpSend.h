@@ -2,7 +2,8 @@
 // request or one response and turns requests into bytes and response lines
 // into fields; the wire helpers below run one request over a TBlockSocket;
 // THttpGetDocument fetches one small document into memory. Every connection
-// carries one request ("Connection: close"): no keep-alive, proxy or HTTPS.
+// carries one request ("Connection: close"): no keep-alive or proxy. An
+// "https://" URL runs over TLS (ConnectForRequest).
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -21,11 +22,12 @@ public:
   using TField = std::pair<std::string, std::string>;
 
   // Clears the whole header, stores the method and the URL and parses the
-  // URL: "http://" in any case, optional user information (sent as
-  // "Authorization: Basic"), host, optional port, path. Then "Host" and the
-  // default fields follow. False for a method other than GET, POST and HEAD
-  // (nothing changes) and for a URL that is not an http URL (the port stays
-  // 0, so any request with it fails before connecting).
+  // URL: "http://" (port 80) or "https://" (port 443) in any case,
+  // optional user information (sent as "Authorization: Basic"), host,
+  // optional port, path. Then "Host" and the default fields follow. False
+  // for a method other than GET, POST and HEAD (nothing changes) and for a
+  // URL of any other scheme (the port stays 0, so any request with it fails
+  // before connecting).
   bool SetRequest(const std::string& method, const std::string& url);
   // Drops fields, body and every parsed value.
   void Clear();
@@ -70,6 +72,8 @@ public:
   const std::string& Version() const { return FVersion; }
   const std::string& Host() const { return FHost; }
   int Port() const { return FPort; }
+  // An "https://" URL: the request goes over TLS.
+  bool Secure() const { return FSecure; }
   const std::string& Path() const { return FPath; }
   const std::string& Url() const { return FUrl; }
   void SetUrl(const std::string& url) { FUrl = url; }
@@ -106,6 +110,7 @@ private:
   std::string FVersion = "HTTP/1.1";
   std::string FHost;
   int FPort = 0;
+  bool FSecure = false;
   std::string FPath;
   std::string FUrl;
   std::vector<TField> FFields;
@@ -126,6 +131,14 @@ private:
 // ---------------------------------------------------------------------------
 // One request over a connected socket. The download engine's workers and
 // THttpGetDocument share these steps.
+
+// Connects `socket` for `request`: to `address` (IPv4 text) when given,
+// else to the URL's host; over TLS to the URL's host for an "https://" URL.
+bool ConnectForRequest(TBlockSocket& socket, const THttpHeader& request, const std::string& address, int timeoutMs);
+// What a kept-alive connection serves: scheme, host (or address) and port.
+std::string ConnectionKey(const THttpHeader& request, const std::string& address);
+// A redirect from an "https://" URL to a plain one: refused.
+bool IsDowngrade(const THttpHeader& from, const THttpHeader& to);
 
 // Sends the request text and then the body; false on a short send.
 bool SendHttpRequest(TBlockSocket& socket, const THttpHeader& request);

@@ -19,3 +19,8 @@ int ReadUpdateNow(const std::string& folder) {
 void WriteUpdateNow(const std::string& folder, int plan) {
   WriteIniInt(SettingsPath(folder), SettingsSection, "UpdateNow", plan);
 }
+
+int ReadMaxSpeed(const std::string& folder) {
+  const int speed = ReadIniInt(SettingsPath(folder), SettingsSection, "maxspeed", 0);
+  return speed > 0 ? speed : 0;
+}

@@ -16,3 +16,7 @@ void WriteLastServer(const std::string& folder, int serverId);
 // The update plan: 0 compare first, 1 incremental update, 2 full package first.
 int ReadUpdateNow(const std::string& folder);
 void WriteUpdateNow(const std::string& folder, int plan);
+
+// "maxspeed": the cap on the update run's downloads in KB/s; 0 (or absent,
+// or negative) means none.
+int ReadMaxSpeed(const std::string& folder);

@@ -7,6 +7,7 @@
 #include "common/Format.h"
 #include "common/Md5.h"
 #include "common/PathUtils.h"
+#include "http/RateLimiter.h"
 #include "net/uDnsLookup.h"
 #include "package/LauncherConfig.h"
 #include "package/LauncherSettings.h"
@@ -124,6 +125,8 @@ TUpdateThread::TUpdateThread(TMessageSink& window, int mode, const std::string& 
     Post(UM_TOTAL_PROGRESS, position, static_cast<intptr_t>(maximum));
   };
   FPlan = ReadUpdateNow();
+  const int maxSpeed = FEnvironment.MaxSpeed >= 0 ? FEnvironment.MaxSpeed : ReadMaxSpeed(FEnvironment.LauncherFolder);
+  TRateLimiter::Download().SetRate(static_cast<int64_t>(maxSpeed) * 1024);
   Start();
 }
 

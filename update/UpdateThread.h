@@ -41,6 +41,9 @@ struct TUpdateEnvironment {
   // always. Otherwise every document the run acts on needs a signature that
   // this key made; a text that is not a key refuses the whole run.
   std::string PublicKey;
+  // The cap on the run's downloads in KB/s, over all its connections; 0
+  // none; negative: launcher.ini's "maxspeed" in the launcher folder.
+  int MaxSpeed = -1;
 };
 
 class TUpdateThread : public TThread {

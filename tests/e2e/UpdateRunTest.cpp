@@ -437,7 +437,7 @@ TEST(UpdateRunFaults, ACancelAfterAManifestThatDoesNotInflateTouchesNoFreedReque
 TEST(UpdateRunFaults, TheManifestStatusLineKeepsItsWordsAndTheReasonGoesToTheLog) {
   TTempFolder folder;
   TRun run;
-  RunUpdate(run, folder.Path(), "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/https");
+  RunUpdate(run, folder.Path(), "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/ftp");
   ASSERT_TRUE(run.posted);
   bool seen = false;
   for (const std::string& status : run.sink.Statuses()) {
@@ -445,7 +445,7 @@ TEST(UpdateRunFaults, TheManifestStatusLineKeepsItsWordsAndTheReasonGoesToTheLog
     seen = true;
     // The Part's words, then the server's header lines, nothing of our own.
     EXPECT_EQ(status.find("Redirect to a URL"), std::string::npos) << status;
-    EXPECT_NE(status.find("Location: https://127.0.0.1/elsewhere"), std::string::npos) << status;
+    EXPECT_NE(status.find("Location: ftp://127.0.0.1/elsewhere"), std::string::npos) << status;
   }
   EXPECT_TRUE(seen);
   EXPECT_NE(ReadWholeFile(folder / "UpdateLog.txt").find("Redirect to a URL that is not http"), std::string::npos);

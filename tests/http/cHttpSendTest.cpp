@@ -73,6 +73,7 @@ TEST(cHttpSend, UrlParsing) {
     const char* path;
     const char* hostField;
     const char* authorization;
+    bool secure = false;
   } cases[] = {
       {"http://user:pa ss@example.com:8080/dir/a b.txt", "example.com", 8080, "/dir/a b.txt", "example.com:8080",
        "Basic dXNlcjpwYSBzcw=="},
@@ -86,6 +87,11 @@ TEST(cHttpSend, UrlParsing) {
       {"http://a@b@h/", "b@h", 80, "/", "b@h", "Basic YQ=="},
       {"http://h\\dir\\f", "h", 80, "/dir\\f", "h", ""},
       {"http://h/p?q=1&r=@:2", "h", 80, "/p?q=1&r=@:2", "h", ""},
+      // TLS: port 443 by default, the scheme in any case.
+      {"https://h/x", "h", 443, "/x", "h", "", true},
+      {"HtTpS://h:8443/x", "h", 8443, "/x", "h:8443", "", true},
+      {"https://h:80/x", "h", 80, "/x", "h:80", "", true},
+      {"http://h:443/x", "h", 443, "/x", "h:443", ""},
   };
   for (const auto& c : cases) {
     THttpHeader request;
@@ -97,6 +103,7 @@ TEST(cHttpSend, UrlParsing) {
     EXPECT_EQ(request.GetField("Authorization"), c.authorization) << c.url;
     EXPECT_EQ(request.HasField("Authorization"), c.authorization[0] != 0) << c.url;
     EXPECT_EQ(request.Url(), c.url);
+    EXPECT_EQ(request.Secure(), c.secure) << c.url;
   }
 }
 
@@ -134,7 +141,7 @@ TEST(cHttpSend, SetRequestRefusesOtherMethodsAndSchemes) {
   EXPECT_FALSE(request.SetRequest("PUT", "http://other/y"));
   EXPECT_EQ(request.Host(), "h") << "a refused method changes nothing";
 
-  for (const char* url : {"ftp://h/x", "https://h/x", "http:/h", "", "h/x"}) {
+  for (const char* url : {"ftp://h/x", "httpx://h/x", "https:/h", "http:/h", "", "h/x"}) {
     EXPECT_FALSE(request.SetRequest("GET", url)) << url;
     EXPECT_EQ(request.Port(), 0) << url;
     EXPECT_TRUE(request.Fields().empty()) << url;
@@ -425,7 +432,7 @@ TEST_F(cHttpSendPeers, FaultServerAnswers) {
       {"/gzip-bomb", false, "Decoded body exceeds 67108864 bytes"},
       {"/bad-content-range", false, "Content-Range Assert 5<>0"},
       {"/redirect-loop", false, "Too many redirects: more than 10"},
-      {"/redirect-https", false, "Redirect to a URL that is not http: \"https://127.0.0.1/elsewhere\""},
+      {"/redirect-ftp", false, "Redirect to a URL that is not http: \"ftp://127.0.0.1/elsewhere\""},
       {"/no-such-fault", false, "Content-Type: text/plain\r\n"},
   };
   for (const auto& c : cases) {

@@ -143,8 +143,8 @@ def redirect_to_echo(conn, req):
     reply(conn, "302 Found", [("Location", req.base_url() + "/echo-request"), ("Set-Cookie", "session=abc")])
 
 
-def redirect_https(conn, req):
-    reply(conn, "301 Moved Permanently", [("Location", "https://127.0.0.1/elsewhere")])
+def redirect_ftp(conn, req):
+    reply(conn, "301 Moved Permanently", [("Location", "ftp://127.0.0.1/elsewhere")])
 
 
 def echo_request(conn, req):
@@ -237,7 +237,7 @@ ROUTES = {
     "/stall": stall,
     "/redirect-loop": redirect_loop,
     "/redirect-to-echo": redirect_to_echo,
-    "/redirect-https": redirect_https,
+    "/redirect-ftp": redirect_ftp,
     "/echo-request": echo_request,
     "/gzip-bomb": gzip_bomb,
     "/bad-content-range": bad_content_range,
@@ -256,7 +256,7 @@ ROUTES = {
     "/random-pieces": random_pieces,
     # Manifests of update runs (base URL + "/update.json").
     "/corrupt/update.json": corrupt_gzip,
-    "/https/update.json": redirect_https,
+    "/ftp/update.json": redirect_ftp,
 }
 
 # The download engine's faults live in a module of their own.

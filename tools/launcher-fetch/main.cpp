@@ -1,6 +1,9 @@
-// launcher-fetch URL FOLDER [--workers N] [--expect-size BYTES]
-// Downloads one file with the launcher's download engine, printing progress
-// twice a second. Exits 0 only when the engine reported done and the file is
+// launcher-fetch URL FOLDER [--workers N] [--expect-size BYTES] [--ca-file PEM]
+//                [--limit-rate KBPS]
+// Downloads one file ("http://" or "https://") with the launcher's download
+// engine, printing progress twice a second. --ca-file trusts the CA
+// certificates of a PEM file besides the system's; --limit-rate caps the
+// download at KBPS kilobytes per second over all its connections. Exits 0 only when the engine reported done and the file is
 // in FOLDER. Ctrl-C stops the download and keeps its resume information.
 #include <atomic>
 #include <csignal>
@@ -11,8 +14,10 @@
 
 #include "common/PathUtils.h"
 #include "http/HttpDownload.h"
+#include "http/RateLimiter.h"
 #include "platform/File.h"
 #include "platform/Tick.h"
+#include "platform/Tls.h"
 
 namespace {
 
@@ -21,7 +26,8 @@ std::atomic<bool> Interrupted{false};
 void OnSignal(int) { Interrupted = true; }
 
 int Usage() {
-  std::fprintf(stderr, "usage: launcher-fetch URL FOLDER [--workers N] [--expect-size BYTES]\n");
+  std::fprintf(stderr, "usage: launcher-fetch URL FOLDER [--workers N] [--expect-size BYTES] [--ca-file PEM] "
+                       "[--limit-rate KBPS]\n");
   return 2;
 }
 
@@ -41,13 +47,22 @@ int main(int argc, char** argv) {
   const std::string url = argv[1];
   std::string folder = argv[2];
   int workers = 5;
-  long long expected = 0;
+  long long expected = 0, limitRate = 0;
+  std::string caFile;
   for (int i = 3; i < argc; ++i) {
     if (std::strcmp(argv[i], "--workers") == 0 && i + 1 < argc) workers = std::atoi(argv[++i]);
     else if (std::strcmp(argv[i], "--expect-size") == 0 && i + 1 < argc) expected = std::atoll(argv[++i]);
+    else if (std::strcmp(argv[i], "--ca-file") == 0 && i + 1 < argc) caFile = argv[++i];
+    else if (std::strcmp(argv[i], "--limit-rate") == 0 && i + 1 < argc) limitRate = std::atoll(argv[++i]);
     else return Usage();
   }
-  if (workers < 1 || workers > 32) return Usage();
+  if (workers < 1 || workers > 32 || limitRate < 0) return Usage();
+  if (!caFile.empty() && !TlsTrustCaFile(caFile)) {
+    std::fprintf(stderr, "launcher-fetch: no CA certificate in %s (this build trusts the system's store only)\n",
+                 caFile.c_str());
+    return 2;
+  }
+  TRateLimiter::Download().SetRate(limitRate * 1024);
   if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);

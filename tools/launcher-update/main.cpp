@@ -1,12 +1,18 @@
 // launcher-update --base URL --dir FOLDER [--mode 0|1] [--key PUBLIC_KEY]
+//                 [--ca-file PEM] [--limit-rate KBPS]
 // Runs the launcher's update engine without a window: the folder is brought
-// up to date from the update server at URL exactly as the launcher would,
-// with status lines and progress on the terminal. With --key the release
-// must be signed with that key, as for a launcher whose package carries it.
+// up to date from the update server at URL ("http://" or "https://") exactly
+// as the launcher would, with status lines and progress on the terminal.
+// With --key the release must be signed with that key, as for a launcher
+// whose package carries it. --ca-file trusts the CA certificates of a PEM
+// file besides the system's; --limit-rate caps the run's downloads at KBPS
+// kilobytes per second over all its connections (without it, "maxspeed" of
+// launcher.ini in FOLDER does, as in the launcher).
 // Exit codes: 0 the run succeeded and every needed file is right; 1 the run
 // failed (no manifest) or was interrupted; 2 usage; 3 the run succeeded as
 // the window would be told, but files were still missing or wrong after its
-// passes; 4 the run refused a document for its signature (nothing changed).
+// passes; 4 the run refused a document for its signature (nothing changed);
+// 5 the run failed and a server's certificate was refused on the way.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -20,6 +26,7 @@
 #include "platform/File.h"
 #include "platform/Thread.h"
 #include "platform/Tick.h"
+#include "platform/Tls.h"
 #include "signing/ReleaseSignature.h"
 #include "update/SignedDocuments.h"
 #include "update/UpdateThread.h"
@@ -83,17 +90,19 @@ private:
 int Usage() {
   std::fprintf(stderr,
                "usage: launcher-update --base URL --dir FOLDER [--mode 0|1] [--name LAUNCHER_BASE_NAME] "
-               "[--key PUBLIC_KEY]\n");
+               "[--key PUBLIC_KEY] [--ca-file PEM] [--limit-rate KBPS]\n");
   return 2;
 }
 
 constexpr int ExitRefused = 4;
+constexpr int ExitCertificateRefused = 5;
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string base, folder, baseName = "launcher", key;
+  std::string base, folder, baseName = "launcher", key, caFile;
   int mode = 0;
+  long long limitRate = -1;
   for (int i = 1; i < argc; ++i) {
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(argv[i], "--base") == 0 && hasValue) base = argv[++i];
@@ -101,9 +110,19 @@ int main(int argc, char** argv) {
     else if (std::strcmp(argv[i], "--mode") == 0 && hasValue) mode = std::atoi(argv[++i]);
     else if (std::strcmp(argv[i], "--name") == 0 && hasValue) baseName = argv[++i];
     else if (std::strcmp(argv[i], "--key") == 0 && hasValue) key = argv[++i];
+    else if (std::strcmp(argv[i], "--ca-file") == 0 && hasValue) caFile = argv[++i];
+    else if (std::strcmp(argv[i], "--limit-rate") == 0 && hasValue) limitRate = std::atoll(argv[++i]);
     else return Usage();
   }
-  if (base.empty() || folder.empty() || (mode != 0 && mode != 1)) return Usage();
+  if (base.empty() || folder.empty() || (mode != 0 && mode != 1) || limitRate < -1 ||
+      limitRate > 1000000000) {
+    return Usage();
+  }
+  if (!caFile.empty() && !TlsTrustCaFile(caFile)) {
+    std::fprintf(stderr, "launcher-update: no CA certificate in %s (this build trusts the system's store only)\n",
+                 caFile.c_str());
+    return 2;
+  }
   TPublicKey parsedKey;
   if (!key.empty() && !ParsePublicKeyText(key, parsedKey)) {
     std::fprintf(stderr, "launcher-update: --key is not a public key text (\"p256:\" and base64, as launcher-keys "
@@ -126,6 +145,7 @@ int main(int argc, char** argv) {
   environment.LauncherFolder = folder;
   environment.LauncherBaseName = baseName;
   environment.PublicKey = key;
+  environment.MaxSpeed = static_cast<int>(limitRate);
   {
     TUpdateThread run(sink, mode, StateFileName(mode), mode == 0 ? ClientManifestName : LauncherManifestName, base,
                       environment);
@@ -145,6 +165,10 @@ int main(int argc, char** argv) {
   }
   if (!sink.Succeeded) {
     std::printf("the update run failed (see %sUpdateLog.txt)\n", Cp936ToUtf8(folder).c_str());
+    if (TlsCertificateRefusals() > 0) {
+      std::printf("a server's certificate was refused (the reason is in the log)\n");
+      return ExitCertificateRefused;
+    }
     return 1;
   }
   if (stillWrong != 0) {

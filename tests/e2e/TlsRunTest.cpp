@@ -1,0 +1,265 @@
+// Update runs over https against nginx with TLS (tests/peers/tlsserver.peer):
+// which servers are trusted and which refused, redirects between the
+// schemes, records in 1-byte pieces, kept connections and the rate cap.
+// Natively the test CA is trusted through TlsTrustCaFile; the Windows build
+// finds it in the Wine prefix's Root store (trust-test-ca).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <set>
+#include <sstream>
+
+#include "common/Md5.h"
+#include "common/WindowMessages.h"
+#include "http/HttpBatch.h"
+#include "http/HttpDownload.h"
+#include "http/RateLimiter.h"
+#include "platform/CodePage.h"
+#include "platform/File.h"
+#include "platform/Tick.h"
+#include "platform/Tls.h"
+#include "support/TestSupport.h"
+#include "tools/launcher-manifest/LauncherManifest.h"
+#include "update/UpdateThread.h"
+
+namespace {
+
+int PortBase() {
+  const char* base = std::getenv("LAUNCHER_TEST_PORT_BASE");
+  return base ? std::atoi(base) : 21000;
+}
+
+std::string UpdateRoot() {
+  const char* root = std::getenv("LAUNCHER_TEST_UPDATE_ROOT");
+  return root ? root : "/nonexistent";
+}
+
+std::string TlsState() { return UpdateRoot() + "/../../tlsserver/"; }
+
+std::string Https(int offset) { return "https://localhost:" + std::to_string(PortBase() + offset) + "/"; }
+std::string Http(int offset) { return "http://127.0.0.1:" + std::to_string(PortBase() + offset) + "/"; }
+
+// Offsets of the TLS peer's servers.
+enum : int { GoodServer = 40, OtherName = 41, Expired = 42, Untrusted = 43, ToHttps = 44, ToHttp = 45, BytePieces = 46 };
+
+class TTlsRun : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    // Natively the tools' --ca-file does this; the Windows build trusts the
+    // prefix's store, where the CA already is.
+    TlsTrustCaFile(TlsState() + "ca.pem");
+  }
+};
+
+class TSink : public TMessageSink {
+public:
+  void Post(uint32_t message, uintptr_t wParam, intptr_t) override {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (message == UM_STATUS_TEXT) FStatuses.push_back(TakePostedText(wParam));
+    if (message == UM_UPDATE_DONE) {
+      FResult = static_cast<int>(wParam);
+      Done.SetEvent();
+    }
+  }
+  bool StatusStartsWith(const std::string& prefix) {
+    std::lock_guard<std::mutex> guard(FLock);
+    for (const std::string& s : FStatuses)
+      if (s.rfind(prefix, 0) == 0) return true;
+    return false;
+  }
+  int Result() {
+    std::lock_guard<std::mutex> guard(FLock);
+    return FResult;
+  }
+  TEvent Done;
+
+private:
+  std::mutex FLock;
+  std::vector<std::string> FStatuses;
+  int FResult = -1;
+};
+
+using TFiles = std::map<std::string, std::string>;
+
+std::string Bytes(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  uint32_t x = seed * 2654435761u + 7;
+  for (char& c : bytes) {
+    x = x * 1664525u + 1013904223u;
+    c = static_cast<char>(x >> 24);
+  }
+  return bytes;
+}
+
+// A small release: files for the kept-alive batch and one for the ranges.
+TFiles Release() {
+  return {{"Client.bin", Bytes(100000, 1)}, {"data/a.txt", Bytes(4096, 2)}, {"data/big.pak", Bytes(2100000, 3)}};
+}
+
+void Publish(const std::string& name, const TFiles& files) {
+  TTempFolder release;
+  for (const auto& [path, bytes] : files) {
+    const std::string full = release.Path() + path;
+    ForceDirectories(full.substr(0, full.find_last_of('/')));
+    WriteWholeFile(full, bytes);
+  }
+  std::ostringstream out, err;
+  ASSERT_EQ(RunLauncherManifest({release.Path(), UpdateRoot() + "/" + name}, out, err), 0) << err.str();
+}
+
+// Runs an update of `folder` from `base`; the run's result (1 success).
+int RunUpdate(TSink& sink, const std::string& folder, const std::string& base, int maxSpeed = 0) {
+  TUpdateEnvironment environment;
+  environment.LauncherFolder = folder;
+  environment.LauncherBaseName = "launcher";
+  environment.MaxSpeed = maxSpeed;
+  TUpdateThread thread(sink, 0, StateFileName(0), ClientManifestName, base, environment);
+  EXPECT_TRUE(sink.Done.WaitFor(120000)) << base;
+  thread.TerminateAndWait();
+  return sink.Result();
+}
+
+struct TServed {
+  int requests = 0;
+  int connections = 0;
+};
+
+// Requests whose line starts with `prefix` in the TLS peer's connection log
+// after `offset`, and the connections that carried them.
+TServed ServedSince(size_t offset, const std::string& prefix) {
+  const std::string log = ReadWholeFile(TlsState() + "connections.log");
+  std::istringstream lines(log.substr(std::min(offset, log.size())));
+  std::set<std::string> connections;
+  TServed served;
+  for (std::string line; std::getline(lines, line);) {
+    const size_t blank = line.find(' ');
+    if (blank == std::string::npos || line.compare(blank + 1, prefix.size(), prefix) != 0) continue;
+    ++served.requests;
+    connections.insert(line.substr(0, blank));
+  }
+  served.connections = static_cast<int>(connections.size());
+  return served;
+}
+
+size_t ConnectionLogSize() { return ReadWholeFile(TlsState() + "connections.log").size(); }
+
+}  // namespace
+
+// One release, reached through each server of the TLS peer: the good one
+// directly, through the 1-byte proxy and through an http URL that nginx
+// redirects to https install it; a certificate for another name, an expired
+// one and one of a CA nobody trusts are refused before any request, with the
+// manifest's own status line, a line naming the reason in the debug output
+// and in UpdateLog.txt, and nothing written; a redirect from https to plain http is refused as a downgrade.
+TEST_F(TTlsRun, EachServerIsTrustedOrRefused) {
+  const TFiles files = Release();
+  Publish("tlsrun", files);
+  const struct {
+    std::string base;
+    bool installs;
+    const char* logged;  // a log line holds this
+  } cases[] = {
+      {Https(GoodServer), true, ""},
+      {Https(BytePieces), true, ""},
+      {Http(ToHttps), true, ""},
+      {"HTTPS://localhost:" + std::to_string(PortBase() + GoodServer) + "/", true, ""},
+      {Https(OtherName), false, "certificate refused (name mismatch) for host localhost, subject "},
+      {Https(Expired), false, "certificate refused (expired) for host localhost, subject "},
+      {Https(Untrusted), false, "certificate refused (untrusted root) for host localhost, subject "},
+      {Https(ToHttp), false, "refused: a downgrade from https to http"},
+  };
+  for (const auto& c : cases) {
+    const std::string base = c.base + "tlsrun/";
+    TTempFolder folder;
+    TLogCapture capture;
+    TSink sink;
+    const int result = RunUpdate(sink, folder.Path(), base);
+    if (c.installs) {
+      EXPECT_EQ(result, 1) << base;
+      for (const auto& [path, bytes] : files) EXPECT_EQ(MD5OfFile(folder / path), MD5OfMemory(bytes)) << base << path;
+      continue;
+    }
+    EXPECT_EQ(result, 0) << base;
+    EXPECT_TRUE(sink.StatusStartsWith(Utf8ToCp936("#100 : 下载配置文件失败，请检查网络。 "))) << base;
+    EXPECT_GE(capture.CountContaining(c.logged), 1) << base;
+    EXPECT_NE(ReadWholeFile(folder / "UpdateLog.txt").find(c.logged), std::string::npos) << base;
+    EXPECT_FALSE(FileExists(folder / "data/update0.local")) << base;
+    for (const auto& [path, bytes] : files) EXPECT_FALSE(FileExists(folder / path)) << base << path;
+  }
+}
+
+// Over TLS the kept-alive batch serves many small files on at most its five
+// connections, and the range workers carry their next range on the
+// connection of the last one: handshakes per connection, not per file.
+TEST_F(TTlsRun, ConnectionsAreKeptAcrossFilesAndRanges) {
+  TFiles small;
+  for (int i = 0; i < 30; ++i) small["s" + std::to_string(i) + ".bin"] = Bytes(16384, 100 + i);
+  const std::string big = Bytes(6 * 1024 * 1024, 9);
+  small["big.bin"] = big;
+  Publish("tlskept", small);
+  const std::string base = Https(GoodServer) + "tlskept/";
+
+  size_t offset = ConnectionLogSize();
+  TTempFolder folder;
+  {
+    THttpBatch batch;
+    std::vector<int> jobs;
+    for (const auto& [path, bytes] : small) {
+      if (path == "big.bin") continue;
+      TBatchJob job;
+      job.Url = base + path;
+      job.TargetPath = folder.Path() + path;
+      job.ExpectedSize = static_cast<int64_t>(bytes.size());
+      job.Md5 = MD5OfMemory(bytes);
+      jobs.push_back(batch.Add(job));
+    }
+    for (const int job : jobs) EXPECT_EQ(batch.Wait(job, 30000).Outcome, TBatchOutcome::Done);
+    EXPECT_LE(batch.ConnectionsOpened(), BatchConnections);
+  }
+  TServed served = ServedSince(offset, "GET /tlskept/s");
+  EXPECT_EQ(served.requests, 30);
+  EXPECT_LE(served.connections, BatchConnections);
+
+  offset = ConnectionLogSize();
+  TLogCapture capture;
+  {
+    THttpDownload download(5);
+    download.SetExpectedDigest(MD5OfMemory(big));
+    EXPECT_EQ(RunDownload(download, base + "big.bin", folder.Path(), static_cast<int64_t>(big.size()),
+                          [] { return true; }),
+              TDownloadOutcome::Done);
+  }
+  EXPECT_EQ(MD5OfFile(folder / "big.bin"), MD5OfMemory(big));
+  served = ServedSince(offset, "GET /tlskept/big.bin");
+  const int cuts = capture.CountContaining("# -> ");
+  EXPECT_GE(served.requests, 10);
+  EXPECT_LE(served.connections, 6 + cuts) << cuts << " cut(s)";
+  EXPECT_LT(served.connections, served.requests);
+}
+
+// The cap holds over all connections of a run, plain and TLS, whether it
+// comes from launcher.ini's "maxspeed" or from the caller: a run capped at
+// 2 MiB/s never goes faster (a slow machine may go slower).
+TEST_F(TTlsRun, TheRateCapHoldsOnPlainAndTlsConnections) {
+  const TFiles files = {{"capped.bin", Bytes(5 * 1024 * 1024, 77)}};
+  Publish("tlscap", files);
+  const int capKBps = 2048;
+  const struct {
+    std::string base;
+    bool fromIni;
+  } cases[] = {{Http(5), true}, {Https(GoodServer), false}};
+  for (const auto& c : cases) {
+    TTempFolder folder;
+    if (c.fromIni) WriteWholeFile(folder / "launcher.ini", "[Main]\r\nmaxspeed=" + std::to_string(capKBps) + "\r\n");
+    TSink sink;
+    const uint32_t start = GetTickCount32();
+    EXPECT_EQ(RunUpdate(sink, folder.Path(), c.base + "tlscap/", c.fromIni ? -1 : capKBps), 1) << c.base;
+    const double seconds = (GetTickCount32() - start) / 1000.0;
+    TRateLimiter::Download().SetRate(0);
+    EXPECT_EQ(MD5OfFile(folder / "capped.bin"), MD5OfMemory(files.at("capped.bin"))) << c.base;
+    const double rate = 5 * 1024.0 / seconds;
+    EXPECT_LE(rate, capKBps * 1.1) << c.base << ": " << rate << " KiB/s";
+    EXPECT_GE(rate, capKBps * 0.5) << c.base << ": " << rate << " KiB/s";
+  }
+}
