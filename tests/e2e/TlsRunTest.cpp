@@ -189,6 +189,32 @@ TEST_F(TTlsRun, EachServerIsTrustedOrRefused) {
   }
 }
 
+// The ranged engine follows a file's redirect from http to https and
+// refuses one from https to http, with the downgrade named in its error.
+TEST_F(TTlsRun, FileRedirectsGoUpButNeverDown) {
+  const std::string content = Bytes(1500000, 21);
+  Publish("tlsmoved", {{"moved.bin", content}});
+  const struct {
+    std::string url;
+    TDownloadOutcome outcome;
+  } cases[] = {{Http(ToHttps) + "tlsmoved/moved.bin", TDownloadOutcome::Done},
+               {Https(ToHttp) + "tlsmoved/moved.bin", TDownloadOutcome::Failed}};
+  for (const auto& c : cases) {
+    TTempFolder folder;
+    THttpDownload download(5);
+    EXPECT_EQ(RunDownload(download, c.url, folder.Path(), static_cast<int64_t>(content.size()), [] { return true; }),
+              c.outcome)
+        << c.url;
+    if (c.outcome == TDownloadOutcome::Done) {
+      EXPECT_EQ(MD5OfFile(folder / "moved.bin"), MD5OfMemory(content)) << c.url;
+    } else {
+      EXPECT_NE(download.ErrorText().find("refused: a downgrade from https to http"), std::string::npos)
+          << download.ErrorText();
+      EXPECT_FALSE(FileExists(folder / "moved.bin")) << c.url;
+    }
+  }
+}
+
 // Over TLS the kept-alive batch serves many small files on at most its five
 // connections, and the range workers carry their next range on the
 // connection of the last one: handshakes per connection, not per file.

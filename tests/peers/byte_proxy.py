@@ -8,6 +8,7 @@ comes.
 import socket
 import sys
 import threading
+import time
 
 
 def pump(source, target, one_byte):
@@ -52,7 +53,16 @@ def main():
     listen_port, server_port = int(sys.argv[1]), int(sys.argv[2])
     listener = socket.socket()
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", listen_port))
+    # A client elsewhere on the machine may hold the port for a moment as
+    # its own end of a connection: try again for a while.
+    for attempt in range(50):
+        try:
+            listener.bind(("127.0.0.1", listen_port))
+            break
+        except OSError:
+            if attempt == 49:
+                raise
+            time.sleep(0.2)
     listener.listen(64)
     while True:
         client, _ = listener.accept()
