@@ -14,6 +14,7 @@
 #include "common/WindowMessages.h"
 #include "http/HttpBatch.h"
 #include "http/HttpDownload.h"
+#include "http/cHttpSend.h"
 #include "http/RateLimiter.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
@@ -41,7 +42,16 @@ std::string Https(int offset) { return "https://localhost:" + std::to_string(Por
 std::string Http(int offset) { return "http://127.0.0.1:" + std::to_string(PortBase() + offset) + "/"; }
 
 // Offsets of the TLS peer's servers.
-enum : int { GoodServer = 40, OtherName = 41, Expired = 42, Untrusted = 43, ToHttps = 44, ToHttp = 45, BytePieces = 46 };
+enum : int {
+  GoodServer = 40,
+  OtherName = 41,
+  Expired = 42,
+  Untrusted = 43,
+  ToHttps = 44,
+  ToHttp = 45,
+  BytePieces = 46,
+  CutServer = 47,
+};
 
 class TTlsRun : public ::testing::Test {
 protected:
@@ -186,6 +196,22 @@ TEST_F(TTlsRun, EachServerIsTrustedOrRefused) {
     EXPECT_NE(ReadWholeFile(folder / "UpdateLog.txt").find(c.logged), std::string::npos) << base;
     EXPECT_FALSE(FileExists(folder / "data/update0.local")) << base;
     for (const auto& [path, bytes] : files) EXPECT_FALSE(FileExists(folder / path)) << base << path;
+  }
+}
+
+// A body without a length ends with the connection: over TLS only a
+// close_notify ends it well; a connection closed without one is cut, and
+// the document fails instead of being taken short.
+TEST_F(TTlsRun, OnlyCloseNotifyEndsABodyWithoutLength) {
+  const struct {
+    const char* path;
+    bool taken;
+  } cases[] = {{"clean", true}, {"cut", false}};
+  for (const auto& c : cases) {
+    THttpGetDocument document;
+    EXPECT_EQ(document.Get(Https(CutServer) + c.path, ""), c.taken) << c.path;
+    // 2000 lines "line N of a body without a length\n": 72,890 bytes.
+    EXPECT_EQ(document.Body().size(), c.taken ? 72890u : 0u) << c.path;
   }
 }
 
