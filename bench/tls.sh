@@ -11,6 +11,8 @@
 #      the connection's set-up inside the time) against the cap.
 #   bench/tls.sh BUILD_DIR [SIZE_MIB] [COUNT]
 # OUT_DIR=DIR puts the downloads there (a tmpfs takes the disk out).
+# WIN32_BUILD=DIR adds launcher-fetch.exe of that build under Wine (SChannel)
+# to part 1, the CA put in the Wine prefix's Root store by trust-test-ca.exe.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/static-nginx.sh"
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -73,7 +75,14 @@ many_ok='(cd "$out" && md5sum --quiet -c "$work/expected.md5" >/dev/null 2>&1)'
 
 rm -f "$work/results.txt"
 url="https://localhost:$port/big.bin"
+win32="${WIN32_BUILD:-}"
+if [ -n "$win32" ]; then
+  win32="$(cd "$win32" && pwd)"
+  "$here/../scripts/wine-run" "$win32/tests/trust-test-ca.exe" "Z:$ca" >/dev/null
+fi
 for _ in $(seq 1 "$runs"); do
+  [ -z "$win32" ] || measure big wine "$big_ok" env LAUNCHER_QUIET=1 "$here/../scripts/wine-run" \
+    "$win32/tools/launcher-fetch/launcher-fetch.exe" "$url" "Z:$out" --workers 5
   measure big launcher "$big_ok" env LAUNCHER_QUIET=1 "$fetch" "$url" "$out" --workers 5 --ca-file "$ca"
   measure big curl "$big_ok" curl -s --cacert "$ca" -o "$out/big.bin" "$url"
   measure big aria2c "$big_ok" aria2c -q -x5 -s5 --ca-certificate="$ca" --file-allocation=none \
@@ -100,10 +109,12 @@ for part, name, ms, rss in rows:
 med = {k: statistics.median(s for s, _ in v) for k, v in res.items()}
 rss = {k: max(r for _, r in v) / 1024 for k, v in res.items()}
 print(f"1. {size} MiB over TLS on loopback")
-for n in ("launcher", "curl", "aria2c"):
+for n in [n for n in ("launcher", "curl", "aria2c", "wine") if ("big", n) in med]:
     print(f"   {n:9s} median {med[('big', n)]:.2f} s  {size / med[('big', n)]:.0f} MiB/s  peak RSS {rss[('big', n)]:.1f} MiB")
 for peer in ("curl", "aria2c"):
     print(f"   launcher throughput / {peer}: {med[('big', peer)] / med[('big', 'launcher')]:.2f}")
+if ("big", "wine") in med:
+    print(f"   Windows build under Wine (5 connections) / curl: {med[('big', 'curl')] / med[('big', 'wine')]:.2f}")
 print(f"2. {count} files of 16 KiB over TLS, {rtt} ms round trip")
 for n in ("launcher", "curl"):
     print(f"   {n:9s} median {med[('many', n)]:.3f} s  peak RSS {rss[('many', n)]:.1f} MiB")

@@ -31,6 +31,8 @@ namespace {
 // Input of one record or handshake flight at most: a record is at most
 // 16 KiB plus its overhead; a certificate chain may take several records.
 constexpr size_t MaxInput = 64 * 1024;
+// The content type of an alert record (the record header's first byte).
+constexpr unsigned char AlertRecord = 21;
 
 // The one credential of the process: sessions made with it can resume.
 class TCredentials {
@@ -341,6 +343,7 @@ int TSchannelSession::Receive(void* buffer, int length) {
                             {0, SECBUFFER_EMPTY, nullptr},
                             {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc desc = {SECBUFFER_VERSION, 4, buffers};
+    const bool alert = static_cast<unsigned char>(FInput[0]) == AlertRecord;
     const SECURITY_STATUS status = DecryptMessage(&FContext, &desc, 0, nullptr);
     if (status == SEC_E_INCOMPLETE_MESSAGE) {
       if (!ReadMore(0, false)) return -1;
@@ -361,6 +364,9 @@ int TSchannelSession::Receive(void* buffer, int length) {
       }
     }
     KeepExtra(extra);
+    // Wine's SChannel takes the close_notify alert as a record without data
+    // instead of SEC_I_CONTEXT_EXPIRED. (TLS 1.2 shows the record type.)
+    if (status == SEC_E_OK && alert && FPlain.empty()) return 0;
     if (status == SEC_I_RENEGOTIATE) {
       // TLS 1.3 sends its session tickets and key updates this way; a
       // renegotiation of TLS 1.2 is refused.

@@ -292,7 +292,7 @@ TEST_F(TTlsRun, ConnectionsAreKeptAcrossFilesAndRanges) {
 
 // The cap holds over all connections of a run, plain and TLS, whether it
 // comes from launcher.ini's "maxspeed" or from the caller: a run capped at
-// 2 MiB/s never goes faster (a slow machine may go slower).
+// 2 MiB/s never goes faster.
 TEST_F(TTlsRun, TheRateCapHoldsOnPlainAndTlsConnections) {
   const TFiles files = {{"capped.bin", Bytes(5 * 1024 * 1024, 77)}};
   Publish("tlscap", files);
@@ -311,7 +311,8 @@ TEST_F(TTlsRun, TheRateCapHoldsOnPlainAndTlsConnections) {
     TRateLimiter::Download().SetRate(0);
     EXPECT_EQ(MD5OfFile(folder / "capped.bin"), MD5OfMemory(files.at("capped.bin"))) << c.base;
     const double rate = 5 * 1024.0 / seconds;
+    // Only the upper bound holds on a loaded machine too; how close the
+    // rate comes to the cap is bench/tls.sh's figure.
     EXPECT_LE(rate, capKBps * 1.1) << c.base << ": " << rate << " KiB/s";
-    EXPECT_GE(rate, capKBps * 0.5) << c.base << ": " << rate << " KiB/s";
   }
 }
