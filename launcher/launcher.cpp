@@ -95,7 +95,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     case TEntryMode::Launcher:
       break;
   }
-  if (!choice.HandOver.empty()) DeleteHandedOverFile(choice.HandOver);
+  if (!choice.HandOver.empty()) DeleteHandedOverFile(choice.HandOver, program);
   if (ActivateRunningInstance()) return 0;
   return RunLauncher(instance);
 }
