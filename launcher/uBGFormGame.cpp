@@ -7,6 +7,7 @@
 #include "common/PathUtils.h"
 #include "install/InstallCheck.h"
 #include "install/uInstallForm.h"
+#include "install/logic/InstallLocation.h"
 #include "package/LauncherConfig.h"
 #include "platform/ProcessKill.h"
 
@@ -78,10 +79,15 @@ bool TfrmMain::InstallLocationCheck() {
       return false;
     case TInstallCheckResult::Cancelled:
       LogError("install location: no game folder given");
-      // Every process of this program's image name ends, this one included.
-      if (FPlaces.killOnInstallCancel) KillProcessesByName(ExtractFileName(inputs.programPath));
+      // Every process started from this program file ends, this one
+      // included; a program of the same name elsewhere is not ours.
+      if (FPlaces.killOnInstallCancel) KillProcessesOfProgram(inputs.programPath);
       if (EndsApplication) PostQuitMessage(0);
       return false;
+    case TInstallCheckResult::CopyFailed:
+      LogError("install location: the move into the game folder failed; running from " + FLauncherFolder);
+      ShowMessageBox(InstallFailedText, InstallFailedCaption, MB_ICONERROR);
+      return true;
   }
   return true;
 }
