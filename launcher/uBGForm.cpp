@@ -160,6 +160,10 @@ void TfrmMain::StartUpdate() {
   if (FUpdate) FUpdate->StartUpdate();
 }
 
+void TfrmMain::UpdateSkipped() {
+  if (FUpdate) FUpdate->Skip();
+}
+
 int TfrmMain::UpdatePhase() const { return FUpdate ? FUpdate->UpdatePhase() : 0; }
 bool TfrmMain::UpdateRunning() const { return FUpdate && FUpdate->Running(); }
 

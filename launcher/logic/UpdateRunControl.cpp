@@ -36,7 +36,7 @@ void TUpdateRunControl::StartUpdate() {
   if (FClosed) return;
   const std::string baseUrl = FBaseUrlOf(FPhase);
   FRun = FFactory(UpdateRunRequest(FPhase, baseUrl, baseUrl));
-  if (FRun && FRun->UpdatePlan() != 0) FWindow.ApplyProgressLook();
+  if (FRun && FRun->UpdatePlan() != 0 && !FSkipped) FWindow.ApplyProgressLook();
 }
 
 void TUpdateRunControl::Close() {
@@ -71,7 +71,7 @@ bool TUpdateRunControl::HandleMessage(uint32_t message, uintptr_t wParam, intptr
       return true;
     }
     case UM_UPDATE_ERROR:
-      FWindow.ShowSkipLink();
+      if (!FSkipped) FWindow.ShowSkipLink();
       return true;
     case UM_UPDATE_DONE:
       UpdateDone(wParam, lParam);
@@ -89,7 +89,7 @@ void TUpdateRunControl::UpdateDone(uintptr_t completed, intptr_t mode) {
   if (mode == 0) {
     // The launcher run follows the client run whatever its result.
     FPhase = 1;
-    FWindow.ApplyProgressLook();
+    if (!FSkipped) FWindow.ApplyProgressLook();
     StartUpdate();
   } else if (mode == 1) {
     if (completed == 1 && FWindow.SelfUpdateCheck()) return;

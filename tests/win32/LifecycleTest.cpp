@@ -149,6 +149,15 @@ TEST(Lifecycle, UpdateMessagesReachTheProgressDisplayThroughTheWindow) {
   EXPECT_EQ(form.StatusText, "abc");
   EXPECT_TRUE(form.lbIngUpdate.Visible);
 
+  // The skip link: the login look stays, a later error brings no skip link.
+  form.lbIngUpdateClick();
+  EXPECT_TRUE(form.LGStart.Enabled);
+  EXPECT_FALSE(form.lbIngUpdate.Visible);
+  PostMessageA(window, UM_UPDATE_ERROR, 100, 0);
+  Pump(100);
+  EXPECT_FALSE(form.lbIngUpdate.Visible);
+  EXPECT_TRUE(form.LGStart.Enabled);
+
   // The launcher run ended failed: no self-update check, the ready state.
   form.LGStart.Enabled = false;
   PostMessageA(window, UM_UPDATE_DONE, 0, 1);
