@@ -123,7 +123,7 @@ public:
   void LGminClick();
   void LGCloseClick();
   void LGBtn1Click(TLGControl& sender);
-  void lbIngUpdateClick();  // login look, then RefreshServerList
+  void lbIngUpdateClick();  // UpdateSkipped, login look, then RefreshServerList
 
   // Shows the standard error box (the error's text, the application title).
   void ShowException(const std::string& text);
@@ -146,6 +146,8 @@ public:
   virtual void btnSelMemClick() {}
   virtual void lbLstSelSrvClick() {}
   virtual void LGLabel1Click() {}
+  // The player took the skip link (before its login look).
+  virtual void UpdateSkipped() {}
 
 protected:
   // Every message box of the window goes through here (tests record them).
@@ -229,4 +231,5 @@ private:
   TGpBitmapPtr FBackground;
   bool FTrackingLeave = false;
   bool FCompositionFailed = false;
+  bool FMessageBoxOpen = false;  // ShowMessageBox's box is up
 };

@@ -60,6 +60,7 @@ TfrmWebPage::TfrmWebPage(const std::string& url, HINSTANCE instance) {
   TWebBrowserHost::TEvents events;
   events.beforeNavigate = [this](const std::string& target) { return BeforeNavigate(target); };
   events.titleChange = [this](const std::string& title) { TitleChange(title); };
+  events.ignoreScriptErrors = true;
   // DocumentComplete does nothing here; NewWindow3 is left to the control.
   FBrowser = std::make_unique<TWebBrowserHost>(FHandle, TRectI{0, 0, WebPageClientWidth, WebPageClientHeight},
                                                std::move(events));

@@ -26,6 +26,9 @@ public:
     // Return true to cancel the new window.
     std::function<bool(const std::string& url)> newWindow;
     std::function<void(const std::string& title)> titleChange;
+    // Script errors of the page are neither shown nor stop its scripts; the
+    // page's own dialogs (alert, confirm) still reach the player.
+    bool ignoreScriptErrors = false;
   };
 
   // Creates the hidden child window at `bounds` of `parent` and the control

@@ -19,6 +19,9 @@
 namespace {
 
 constexpr const char* HostClassName = "TWebBrowserHost";
+// CGID_DocHostCommandHandler: the command group of the control's questions
+// to its host.
+constexpr GUID DocHostCommandGroup = {0xf38bc242, 0xb950, 0x11d1, {0x89, 0x18, 0x00, 0xc0, 0x4f, 0xc2, 0xc8, 0x36}};
 
 std::wstring Wide(const std::string& text) {
   const std::u16string wide = Cp936ToUtf16(text);
@@ -90,6 +93,7 @@ class TWebBrowserSite : public IOleClientSite,
                         public IOleInPlaceSite,
                         public IOleInPlaceFrame,
                         public IDocHostUIHandler,
+                        public IOleCommandTarget,
                         public IDispatch {
 public:
   TWebBrowserSite(HWND window, TWebBrowserHost::TEvents events) : FWindow(window), FEvents(std::move(events)) {}
@@ -109,6 +113,7 @@ public:
     else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceSite) *object = static_cast<IOleInPlaceSite*>(this);
     else if (iid == IID_IOleInPlaceUIWindow || iid == IID_IOleInPlaceFrame) *object = static_cast<IOleInPlaceFrame*>(this);
     else if (iid == IID_IDocHostUIHandler) *object = static_cast<IDocHostUIHandler*>(this);
+    else if (iid == IID_IOleCommandTarget) *object = static_cast<IOleCommandTarget*>(this);
     else if (iid == IID_IDispatch || iid == DIID_DWebBrowserEvents2) *object = static_cast<IDispatch*>(this);
     else return E_NOINTERFACE;
     AddRef();
@@ -173,6 +178,22 @@ public:
   STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
   STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
   STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+
+  // IOleCommandTarget: the control asks its host before it shows a script
+  // error; every other command gets the control's own handling.
+  STDMETHODIMP QueryStatus(const GUID*, ULONG, OLECMD*, OLECMDTEXT*) override { return OLECMDERR_E_UNKNOWNGROUP; }
+  STDMETHODIMP Exec(const GUID* group, DWORD command, DWORD, VARIANT*, VARIANT* out) override {
+    if (!FEvents.ignoreScriptErrors || !group || *group != DocHostCommandGroup || command != OLECMDID_SHOWSCRIPTERROR)
+      return OLECMDERR_E_NOTSUPPORTED;
+    LogError("web page: script error ignored");
+    // VARIANT_TRUE: the page's scripts go on running.
+    if (out) {
+      VariantClear(out);
+      out->vt = VT_BOOL;
+      out->boolVal = VARIANT_TRUE;
+    }
+    return S_OK;
+  }
 
   // IDocHostUIHandler
   STDMETHODIMP ShowContextMenu(DWORD, POINT*, IUnknown*, IDispatch*) override {
@@ -263,8 +284,6 @@ bool TWebBrowserSite::Connect() {
     container->Release();
   }
   if (!FEventsPoint) LogError("WebBrowser: no events");
-  // Dialogs of the page (script errors among them) are never shown.
-  FBrowser->put_Silent(VARIANT_TRUE);
   return true;
 }
 
