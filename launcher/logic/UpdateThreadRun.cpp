@@ -47,5 +47,6 @@ TUpdateRunFactory UpdateThreadRunFactory(std::shared_ptr<TMessageSink> sink, con
 TUpdateEnvironment LauncherUpdateEnvironment(const TLauncherConfig& config) {
   TUpdateEnvironment environment;
   environment.PublicKey = config._PublicKey;
+  environment.DownloadHost = config.DownloadHost;
   return environment;
 }

@@ -103,7 +103,7 @@ TEST(UpdateThreadRun, CancelDoesNotWaitForAHangingRequest) {
   TUpdateEnvironment environment;
   environment.LauncherFolder = folder.Path();
   environment.LauncherBaseName = "launcher";
-  TUpdateRunRequest request = UpdateRunRequest(0, "", "");
+  TUpdateRunRequest request = UpdateRunRequest(0, "");
   // The fault server holds "/stall" without answering; the query swallows
   // the manifest name.
   request.BaseUrl = "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/stall?manifest=";
@@ -135,7 +135,7 @@ TEST(UpdateThreadRun, AFinishedRunReportsItsEndAndIsReleasedInPlace) {
   TUpdateEnvironment environment;
   environment.LauncherFolder = folder.Path();
   environment.LauncherBaseName = "launcher";
-  TUpdateRunRequest request = UpdateRunRequest(1, "", "");
+  TUpdateRunRequest request = UpdateRunRequest(1, "");
   // Nothing listens on +9: the manifest fails fast and the run ends failed.
   request.BaseUrl = "http://127.0.0.1:" + std::to_string(PortBase() + 9);
   environment.DownloadHost = "127.0.0.1";
