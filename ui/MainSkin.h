@@ -12,6 +12,7 @@
 #include <string>
 
 #include "package/PackageReader.h"
+#include "platform/win32/Window.h"
 #include "skin/GdiplusObjects.h"
 #include "skin/LGButton.h"
 #include "skin/LGLabel.h"
@@ -35,15 +36,13 @@ public:
   // centred on the screen at the form's client size. Throws
   // std::runtime_error when the window cannot be created.
   TSkinWindow(HINSTANCE instance, int clientWidth, int clientHeight);
-  ~TSkinWindow();
-  TSkinWindow(const TSkinWindow&) = delete;
-  TSkinWindow& operator=(const TSkinWindow&) = delete;
-  HWND Handle() const { return FHandle; }
+  HWND Handle() const { return FHandle.Get(); }
   // Forgets the handle once the system has destroyed the window.
-  void Detach() { FHandle = nullptr; }
+  void Detach() { FHandle.Release(); }
 
 private:
-  HWND FHandle = nullptr;
+  // Detaches the window object before destroying the window.
+  TWindowHandle FHandle;
 };
 
 // A window timer with an interval and an enabled state; it may be switched
