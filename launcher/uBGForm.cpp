@@ -34,10 +34,7 @@ public:
     return true;
   }
   void RefreshServerList() override { F.RefreshServerList(); }
-  void EnableStart() override {
-    F.LGStart.Enabled = true;
-    F.LGStart.Repaint();
-  }
+  void EnableStart() override { F.LGStart.SetEnabled(true); }
   void SetStatusLabel(const std::string& text) override { F.LBStatus.SetWideText(Cp936ToUtf16(text)); }
   void FillProgressBars() override {
     F.LGCurrent.SetPosition(F.LGCurrent.Max());
