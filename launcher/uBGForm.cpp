@@ -91,6 +91,7 @@ void TfrmMain::FormCreate() {
 void TfrmMain::CreateSteps() {
   CreateDirectorySocket();
   initconfig();
+  LinkSettings = LauncherConfig;
   LogError("form create initconfig end");
   RunTimer.SetEnabled(true);
   CreateGameList();
@@ -133,12 +134,12 @@ void TfrmMain::RunTimerTimer() {
 void TfrmMain::FirstRunTimerTick() {
   Initialized = true;
   LogError("initialize ResetComponentOffset begin");
-  ResetComponentOffset();
+  ResetComponentOffsetFrom(GetModuleFilePath(), PackageLocations);
   if (FNews) FNews->Host().SetBounds(NewsBrowserRect);
   LogError("initialize ResetComponentOffset end");
   ApplyUpdatingLook();
   LogError("initialize LoadImageresource begin");
-  LoadImageresource();
+  LoadImageresourceFrom(GetModuleFilePath(), PackageLocations);
   LogError("initialize LoadImageresource end");
   LogError("initialize PaintChilds begin");
   PaintChilds();
