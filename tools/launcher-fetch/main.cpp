@@ -1,9 +1,11 @@
 // launcher-fetch URL FOLDER [--workers N] [--expect-size BYTES] [--ca-file PEM]
 //                [--limit-rate KBPS]
 // Downloads one file ("http://" or "https://") with the launcher's download
-// engine, printing progress twice a second. --ca-file trusts the CA
+// engine, printing progress twice a second. The file is stored under the
+// URL's own file name, whatever the server answers. --ca-file trusts the CA
 // certificates of a PEM file besides the system's; --limit-rate caps the
-// download at KBPS kilobytes per second over all its connections. Exits 0 only when the engine reported done and the file is
+// download at KBPS kilobytes per second over all its connections. Exits 0
+// only when the engine reported done and the file is
 // in FOLDER. Ctrl-C stops the download and keeps its resume information.
 #include <atomic>
 #include <csignal>
@@ -47,11 +49,12 @@ int main(int argc, char** argv) {
   const std::string url = argv[1];
   std::string folder = argv[2];
   int workers = 5;
-  long long expected = 0, limitRate = 0;
+  long long expected = UnknownDownloadSize, limitRate = 0;
   std::string caFile;
   for (int i = 3; i < argc; ++i) {
     if (std::strcmp(argv[i], "--workers") == 0 && i + 1 < argc) workers = std::atoi(argv[++i]);
-    else if (std::strcmp(argv[i], "--expect-size") == 0 && i + 1 < argc) expected = std::atoll(argv[++i]);
+    else if (std::strcmp(argv[i], "--expect-size") == 0 && i + 1 < argc && argv[i + 1][0] != '-')
+      expected = std::atoll(argv[++i]);
     else if (std::strcmp(argv[i], "--ca-file") == 0 && i + 1 < argc) caFile = argv[++i];
     else if (std::strcmp(argv[i], "--limit-rate") == 0 && i + 1 < argc) limitRate = std::atoll(argv[++i]);
     else return Usage();
