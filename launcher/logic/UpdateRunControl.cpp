@@ -35,7 +35,7 @@ void TUpdateRunControl::StartUpdate() {
   StopRun();
   if (FClosed) return;
   FRun = FFactory(UpdateRunRequest(FPhase, FBaseUrlOf(FPhase)));
-  if (FRun && FRun->UpdatePlan() != 0) FWindow.ApplyProgressLook();
+  if (FRun && FRun->UpdatePlan() != 0 && !FSkipped) FWindow.ApplyProgressLook();
 }
 
 void TUpdateRunControl::Close() {
@@ -70,7 +70,7 @@ bool TUpdateRunControl::HandleMessage(uint32_t message, uintptr_t wParam, intptr
       return true;
     }
     case UM_UPDATE_ERROR:
-      FWindow.ShowSkipLink();
+      if (!FSkipped) FWindow.ShowSkipLink();
       return true;
     case UM_UPDATE_DONE:
       UpdateDone(wParam, lParam);
@@ -88,7 +88,7 @@ void TUpdateRunControl::UpdateDone(uintptr_t completed, intptr_t mode) {
   if (mode == 0) {
     // The launcher run follows the client run whatever its result.
     FPhase = 1;
-    FWindow.ApplyProgressLook();
+    if (!FSkipped) FWindow.ApplyProgressLook();
     StartUpdate();
   } else if (mode == 1) {
     if (completed == 1 && FWindow.SelfUpdateCheck()) return;

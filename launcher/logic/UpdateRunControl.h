@@ -82,6 +82,11 @@ public:
   // Posted texts are still taken and freed.
   void Close();
   bool Closed() const { return FClosed; }
+  // The player took the skip link: the login look stays up while the runs
+  // go on, so neither the progress look nor the skip link comes back; the
+  // end of the launcher run still shows the ready state.
+  void Skip() { FSkipped = true; }
+  bool Skipped() const { return FSkipped; }
 
 private:
   void UpdateDone(uintptr_t completed, intptr_t mode);
@@ -93,6 +98,7 @@ private:
   TBaseUrlOf FBaseUrlOf;
   int FPhase = 0;
   bool FClosed = false;
+  bool FSkipped = false;
   std::unique_ptr<TUpdateRun> FRun;
 };
 
