@@ -179,6 +179,7 @@ bool THttpDownload::Start(const std::string& url, const std::string& folder, int
   FIdleWorkers = 0;
   FStartTick = GetTickCount32();
   FProgressTick = FStartTick;
+  FUsefulTick = FStartTick;
   FCheckpointTick = FStartTick;
   FWorkers[0]->GiveRequest(std::move(request));
   return true;
@@ -486,12 +487,17 @@ bool THttpDownload::WorkerData(THttpWorker& worker, const char* data, size_t len
     return false;
   }
   if (length > 0 && !writer->Queue(position, data, length)) return false;
-  // Only an answer that brought a useful amount ends a run of restarts.
+  // Only an answer that brought a useful amount counts as progress: a server
+  // that drips a few bytes on each connection does not keep the download
+  // alive.
   const THttpHeader& response = worker.Response();
   const int64_t brought = position + static_cast<int64_t>(length) - response.RangeStart();
-  const int64_t wanted = rangeEnd > 0 ? std::min(FOptions.UsefulAnswerBytes, rangeEnd + 1 - response.RangeStart())
-                                      : FOptions.UsefulAnswerBytes;
-  if (length > 0 && brought >= wanted) FRestarts = 0;
+  const int64_t whole = rangeEnd > 0 ? rangeEnd + 1 - response.RangeStart() : FTotalSize.load();
+  const int64_t wanted = whole > 0 ? std::min(FOptions.UsefulAnswerBytes, whole) : FOptions.UsefulAnswerBytes;
+  if (length > 0 && brought >= wanted) {
+    FRestarts = 0;
+    FUsefulTick = GetTickCount32();
+  }
   const int64_t received = FReceived += static_cast<int64_t>(length);
   DebugOutput(Format("%d# %lld/%lld", worker.Index(), static_cast<long long>(length), static_cast<long long>(received)));
   if (OnReceived) OnReceived(*this, Elapsed(), FTotalSize, received);
@@ -716,9 +722,15 @@ void THttpDownload::Poll() {
     }
   }
   const TState state = FState;
-  if ((state == Started || state == Running) && !FFinished &&
-      GetTickCount32() - FProgressTick.load() > FOptions.NoProgressMs)
-    Fail(Format("%s: no data written for %u s", FileName().c_str(), FOptions.NoProgressMs / 1000));
+  if ((state == Started || state == Running) && !FFinished) {
+    // The ticks are read before the clock (see above).
+    const uint32_t written = FProgressTick.load(), useful = FUsefulTick.load(), now = GetTickCount32();
+    if (now - written > FOptions.NoProgressMs)
+      Fail(Format("%s: no data written for %u s", FileName().c_str(), FOptions.NoProgressMs / 1000));
+    else if (now - useful > FOptions.NoProgressMs)
+      Fail(Format("%s: no answer brought %lld bytes for %u s", FileName().c_str(),
+                  static_cast<long long>(FOptions.UsefulAnswerBytes), FOptions.NoProgressMs / 1000));
+  }
   Checkpoint();
 }
 

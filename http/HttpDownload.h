@@ -35,7 +35,8 @@ struct TDownloadOptions {
   // A gzip or deflate file never inflates beyond this.
   uint64_t MaxInflatedSize = 16ull << 30;
   size_t WriterQueueLimit = TBGFileStream::DefaultQueueLimit;
-  // No byte written for this long fails the download.
+  // No byte written for this long, or no answer that brought a useful
+  // amount (UsefulAnswerBytes), fails the download.
   uint32_t NoProgressMs = DownloadNoProgressMs;
   // Workers restarted (a failed range handed out again, a silent worker
   // replaced) this many times in a row, with no answer between them that
@@ -158,6 +159,8 @@ private:
   std::atomic<bool> FWriteFailed{false};
   std::atomic<int> FRestarts{0};
   std::atomic<uint32_t> FProgressTick{0};
+  // When an answer last brought a useful amount (see UsefulAnswerBytes).
+  std::atomic<uint32_t> FUsefulTick{0};
   int64_t FExpectedSize = UnknownDownloadSize;
   // Body bytes a whole-file (200) answer may bring; negative: no bound of
   // the run.

@@ -27,7 +27,7 @@ TOutcome FetchFault(int workers, const std::string& pathAndQuery, const std::str
                     const std::string& md5 = "", const std::string& name = "") {
   TDownloadOptions options;
   options.WatchdogMs = 800;
-  options.NoProgressMs = 2500;
+  options.NoProgressMs = 4000;
   THttpDownload download(workers, options);
   download.SetExpectedDigest(md5);
   download.SetTargetName(name);
@@ -127,18 +127,29 @@ TEST(HttpDownloadFaults, AnEndlessWholeBodyStopsAtTheExpectedSize) {
   EXPECT_LT(run.elapsedMs, 5000u);
 }
 
-// Answers that bring nothing (a wrong range) or only a drip (1 KiB, then
-// silence, on every connection) fail the download after bounded restarts.
-TEST(HttpDownloadFaults, PartialAnswersThatBringTooLittleFailAfterBoundedRestarts) {
-  for (const char* fault : {"ignorerange", "drip"}) {
+// Answers that bring nothing (a wrong range) or only a drip (1 KiB of every
+// range, then a closed connection or silence) fail the download: after
+// bounded restarts, or when no answer has brought a useful amount for the
+// no-progress time.
+TEST(HttpDownloadFaults, PartialAnswersThatBringTooLittleFailTheDownload) {
+  // A drip's bytes reach the disk only when its connection is given up, so
+  // on a slow machine the bound on written data may see the silence first.
+  const struct {
+    const char* fault;
+    const char* error;
+    const char* alsoRight;
+  } cases[] = {{"ignorerange", "25 restarts in a row whose answers brought less than 65536 bytes each", nullptr},
+               {"dripclose", "25 restarts in a row whose answers brought less than 65536 bytes each", nullptr},
+               {"drip", "no answer brought 65536 bytes for 4 s", "no data written for 4 s"}};
+  for (const auto& c : cases) {
     TTempFolder folder;
-    const TOutcome run = FetchOverOldFile(fault, folder);
-    EXPECT_TRUE(run.failed) << fault;
-    EXPECT_NE(run.error.find("25 restarts in a row whose answers brought less than 65536 bytes each"),
-              std::string::npos)
-        << fault << ": " << run.error;
-    EXPECT_EQ(ReadWholeFile(folder / "a.bin"), "the old file") << fault;
-    EXPECT_LT(run.elapsedMs, 20000u) << fault;
+    const TOutcome run = FetchOverOldFile(c.fault, folder);
+    EXPECT_TRUE(run.failed) << c.fault;
+    EXPECT_TRUE(run.error.find(c.error) != std::string::npos ||
+                (c.alsoRight && run.error.find(c.alsoRight) != std::string::npos))
+        << c.fault << ": " << run.error;
+    EXPECT_EQ(ReadWholeFile(folder / "a.bin"), "the old file") << c.fault;
+    EXPECT_LT(run.elapsedMs, 20000u) << c.fault;
   }
 }
 
@@ -178,7 +189,7 @@ TEST(HttpDownloadFaults, AStalledPartialAnswerFailsWhenNothingIsWrittenForTheBou
   TTempFolder folder;
   const TOutcome run = FetchOverOldFile("stall206", folder);
   EXPECT_TRUE(run.failed);
-  EXPECT_NE(run.error.find("no data written for 2 s"), std::string::npos) << run.error;
+  EXPECT_NE(run.error.find("no data written for 4 s"), std::string::npos) << run.error;
   EXPECT_EQ(ReadWholeFile(folder / "a.bin"), "the old file");
   EXPECT_LT(run.elapsedMs, 10000u);
 }

@@ -191,12 +191,13 @@ def _run_file(conn, req, fault, name):
     elif fault == "emptyendless":
         conn.sendall(_head("200 OK", []))
         _stream(conn, 0)
-    elif fault == "drip" and not probe and r is not None:
+    elif fault in ("drip", "dripclose") and not probe and r is not None:
         # A slow-retrieval attack: the head and 1 KiB of every range, then
-        # silence.
+        # silence (or a closed connection).
         start, end = r
         conn.sendall(_partial_head(start, end, size) + _pattern(start, min(1024, end - start + 1)))
-        _hold(conn)
+        if fault == "drip":
+            _hold(conn)
     elif fault == "renamed":
         # Every answer names another file of the folder as its location.
         _serve(conn, req, size, extra=[("Content-Location", req.base_url() + "/run/renamed/victim.txt")])
