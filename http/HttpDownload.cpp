@@ -86,6 +86,21 @@ void THttpDownload::SetFileName(const std::string& name) {
   FFileName = name;
 }
 
+// The file, its ".!tmp" and its ".!dl" are named after the URL the server
+// answered from: a name that Windows would open as a device, as a stream of
+// another file, or store under another name (a redirect to ".../com1.bin")
+// is refused.
+bool THttpDownload::TakeFileName(const std::string& url) {
+  const std::string name = FileNameFromUrl(url);
+  if (name.empty() || name.find(':') != std::string::npos || IsReservedComponent(name)) {
+    SetError("refused file name from the server: \"" + name + "\" (" + url + ")");
+    FState = Failed;
+    return false;
+  }
+  SetFileName(name);
+  return true;
+}
+
 std::string THttpDownload::ErrorText() const {
   std::lock_guard<std::mutex> guard(FTextLock);
   return FErrorText;
@@ -213,7 +228,7 @@ int THttpDownload::HeaderOk(THttpWorker& worker) {
   if (FState == Started) {
     THttpHeader& response = worker.Response();
     const std::string url = response.Url().empty() ? worker.Request().Url() : response.Url();
-    SetFileName(FileNameFromUrl(url));
+    if (!TakeFileName(url)) return 0;
     {
       std::lock_guard<std::mutex> guard(FTextLock);
       FServerTime = response.HasField("Last-Modified") ? response.GetField("Last-Modified") : response.GetField("Date");
@@ -302,7 +317,7 @@ bool THttpDownload::InitFile(THttpWorker& worker, bool firstAnswer, bool withRan
   if (!firstAnswer) {
     return response.RangeTotal() == FTotalSize && SameText(FileNameFromUrl(url), FileName());
   }
-  SetFileName(FileNameFromUrl(url));
+  if (!TakeFileName(url)) return false;
   FTotalSize = response.RangeTotal() != 0 ? response.RangeTotal() : response.ContentLength();
   if (FTotalSize == 0) return false;
   {

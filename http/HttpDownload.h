@@ -129,6 +129,7 @@ private:
   std::string PathOf(const char* suffix) const;
   uint32_t Elapsed() const;
   void SetFileName(const std::string& name);
+  bool TakeFileName(const std::string& url);
   void SetError(const std::string& text);
 
   const TDownloadOptions FOptions;
