@@ -8,9 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/PathUtils.h"
 #include "http/HttpDownload.h"
+#include "platform/Arguments.h"
+#include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/Tick.h"
 
@@ -37,14 +40,15 @@ void PrintProgress(const THttpDownload& download, uint32_t elapsedMs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) return Usage();
-  const std::string url = argv[1];
-  std::string folder = argv[2];
+  const std::vector<std::string> args = ProgramArguments(argc, argv);
+  if (args.size() < 2) return Usage();
+  const std::string url = args[0];
+  std::string folder = Utf8ToCp936(args[1]);
   int workers = 5;
   long long expected = 0;
-  for (int i = 3; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--workers") == 0 && i + 1 < argc) workers = std::atoi(argv[++i]);
-    else if (std::strcmp(argv[i], "--expect-size") == 0 && i + 1 < argc) expected = std::atoll(argv[++i]);
+  for (size_t i = 2; i < args.size(); ++i) {
+    if (args[i] == "--workers" && i + 1 < args.size()) workers = std::atoi(args[++i].c_str());
+    else if (args[i] == "--expect-size" && i + 1 < args.size()) expected = std::atoll(args[++i].c_str());
     else return Usage();
   }
   if (workers < 1 || workers > 32) return Usage();
@@ -77,10 +81,10 @@ int main(int argc, char** argv) {
   }
   const std::string target = download.TargetPath();
   if (!FileExists(target)) {
-    std::printf("error: the engine finished but %s is missing\n", target.c_str());
+    std::printf("error: the engine finished but %s is missing\n", Cp936ToUtf8(target).c_str());
     return 1;
   }
-  std::printf("done: %s (%lld bytes, %lld resumed)\n", target.c_str(), static_cast<long long>(GetFileSize(target)),
+  std::printf("done: %s (%lld bytes, %lld resumed)\n", Cp936ToUtf8(target).c_str(), static_cast<long long>(GetFileSize(target)),
               static_cast<long long>(download.ResumedBytes()));
   return 0;
 }
