@@ -291,7 +291,7 @@ int TUpdateThread::Run() {
 // run's last status line repeat it); any other cause (access denied, a name
 // the system refuses, a file held open) keeps the run's own lines, and the
 // log line names the cause as the system gave it.
-void TUpdateThread::ShowWriteFailure(const std::string& localPath, int64_t size) {
+void TUpdateThread::ReportWriteFailure(const std::string& localPath, int64_t size) {
   const std::string name = RelativeTo(FEnvironment.LauncherFolder, localPath);
   const int64_t free = FreeDiskBytes(FEnvironment.LauncherFolder);
   if (free < 0 || free >= std::max<int64_t>(size, 0) + DiskRoomMargin) {
@@ -307,9 +307,8 @@ void TUpdateThread::ShowWriteFailure(const std::string& localPath, int64_t size)
 // and FilesStillWrong say what is left for the next start. The status line
 // must not stay on "downloading" or "verifying" for a file that failed: it
 // ends on the last write failure, which says most, or else names the first
-// file left.
-// Entries the compare refused (an unsafe name, a second entry for one file)
-// are needed files that are not right either.
+// file left. Entries the compare refused (an unsafe name, a second entry for
+// one file) are needed files that are not right either.
 void TUpdateThread::ReportStillWrong(const TDownloadList& list) {
   const std::vector<std::string>& refused = FFiles.Refused();
   FStillWrongFiles.clear();
@@ -426,7 +425,7 @@ bool TUpdateThread::Download(const std::string& url, const std::string& localPat
       RunDownload(download, url, folder, expectedSize, [this] { return !Cancelled(); }, FEnvironment.PollMs);
   if (outcome == TDownloadOutcome::Failed) {
     Log(download.ErrorText());
-    if (download.WriteFailed()) ShowWriteFailure(localPath, expectedSize);
+    if (download.WriteFailed()) ReportWriteFailure(localPath, expectedSize);
   }
   return outcome == TDownloadOutcome::Done;
 }
@@ -495,7 +494,7 @@ bool TUpdateThread::FetchedByBatch(int job, const std::string& url, const std::s
       return Download(url, localPath, EngineWorkers(item), item.Size, ExpectedDigest(item));
     case TBatchOutcome::WriteFailed:
       Log(result.ErrorText);
-      ShowWriteFailure(localPath, item.Size);
+      ReportWriteFailure(localPath, item.Size);
       return false;
     default:
       if (!result.ErrorText.empty()) Log(result.ErrorText);
@@ -535,7 +534,7 @@ bool TUpdateThread::Unpacked(const TDownloadItem& item, const std::string& local
   bool ok = true;
   const TArchiveResult extracted = ExtractFileArchive(localPath, ExtractFilePath(localPath), ArchiveHooks());
   if (!extracted.error.empty()) Log(item.File + ": " + extracted.error);
-  if (extracted.writeFailed) ShowWriteFailure(FEnvironment.LauncherFolder + item.File, item.Size);
+  if (extracted.writeFailed) ReportWriteFailure(FEnvironment.LauncherFolder + item.File, item.Size);
   if (extracted.filesExtracted == 0) {
     Log(item.File + UpdateText::UnpackFailed);
     ok = false;

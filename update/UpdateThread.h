@@ -109,7 +109,7 @@ private:
   bool Unpacked(const TDownloadItem& item, const std::string& localPath, const std::string& name);
   bool Placed(const TDownloadItem& item, const std::string& placed);
   void ReportStillWrong(const TDownloadList& list);
-  void ShowWriteFailure(const std::string& localPath, int64_t size);
+  void ReportWriteFailure(const std::string& localPath, int64_t size);
   bool DownloadFullPackage();
   // With a key: fetches "<url>.sig" (bounded) and checks `bytes`, the
   // document as fetched, against it. A refusal is shown and logged here.
