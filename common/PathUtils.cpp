@@ -35,7 +35,7 @@ std::string LauncherBaseName() { return ExtractBaseName(GetModuleFilePath()); }
 bool IsDeviceName(const std::string& component) {
   std::string name = component.substr(0, component.find('.'));
   while (!name.empty() && name.back() == ' ') name.pop_back();
-  name = UpperCaseAscii(name);
+  name = UpperCase(name);
   if (name == "CON" || name == "PRN" || name == "AUX" || name == "NUL") return true;
   return name.size() == 4 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "LPT") == 0) && name[3] >= '1' &&
          name[3] <= '9';
@@ -74,7 +74,7 @@ std::string WindowsPathKey(const std::string& path) {
   AnyComponent(path, [&key](const std::string& component) {
     if (component.empty() || component == ".") return false;
     if (!key.empty()) key += '\\';
-    key += UpperCaseAscii(component);
+    key += UpperCase(component);
     return false;
   });
   return key;

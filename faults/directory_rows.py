@@ -87,9 +87,20 @@ class Window:
     def debug(self):
         return harness.debug_lines(self.log)
 
-    def crashed(self):
-        log = harness.read_log(self.log)
-        return b"Unhandled" in log or b"backtrace" in log
+    def crash(self):
+        """None, or the crashing program and the first crash line."""
+        return harness.crash_report(harness.read_log(self.log))
+
+    def keep_log(self, mode):
+        """A copy of the Wine log beside the campaign's own logs (the work
+        folder goes when the script ends); its path, or None."""
+        out = os.environ.get("FAULTS_OUT")
+        if not out:
+            return None
+        kept = os.path.join(out, "directory-window.%s.wine.log" % mode)
+        with open(kept, "wb") as f:
+            f.write(harness.read_log(self.log))
+        return kept
 
     def stop(self):
         harness.Wine.stop(self.proc)
@@ -154,19 +165,34 @@ class Picker:
 
     def popup(self):
         """Opens the server pop-up with btnSelServer, takes its picture with
-        the pointer off it (no item highlighted), and closes it with Escape
-        (which, with nothing highlighted, applies nothing)."""
+        the pointer off it (no item highlighted) once it has been drawn and
+        stays the same, and closes it with Escape (which, with nothing
+        highlighted, applies nothing). A loaded machine draws late: each
+        step waits for its picture, up to a deadline."""
         w = self.window
         rect = w.popup_rect(self.items)
         under = w.region(harness.Screen.shot(), rect)
         harness.Screen.click(*w.point("btnSelServer"))
         harness.Screen.move(int(w.facts["left"]) + 300, int(w.facts["top"]) + 10)
-        time.sleep(0.8)
-        picture = w.region(harness.Screen.shot(), rect)
+        picture = settled(lambda: w.region(harness.Screen.shot(), rect), lambda p: not matches(p, under)[0], 10)
         harness.run(["xdotool", "key", "Escape"])
-        time.sleep(0.5)
-        closed = matches(w.region(harness.Screen.shot(), rect), under)[0]
-        return picture, under, closed
+        closed = wait_for(lambda: matches(w.region(harness.Screen.shot(), rect), under)[0], 10, 0.2)
+        return picture, under, bool(closed)
+
+
+def settled(take, ready, timeout):
+    """The first picture from `take` that is `ready` and equal to the one
+    taken just before it; the last one taken when the deadline passes."""
+    deadline = time.monotonic() + timeout
+    previous = None
+    while True:
+        picture = take()
+        if ready(picture) and previous is not None and picture.data == previous.data:
+            return picture
+        if time.monotonic() > deadline:
+            return picture
+        previous = picture
+        time.sleep(0.2)
 
 
 def wait_list(window, timeout=90):
@@ -202,12 +228,21 @@ def fault_row(env, window, picker, mode, tried, good_reply, before, last_request
             # The late reply arrives after the time-out; it is applied then
             # (the same list), and the picker must look the same after it.
             time.sleep(max(0.0, clicked + SLOW_DELAY + 1.5 - time.monotonic()))
-        time.sleep(0.5)
-        shot = harness.Screen.shot()
-        panel_ok, panel_detail = matches(window.region(shot, "picLogin"), before["panel"])
-        changed = [name for name in PICKER_LABELS if not matches(window.region(shot, name), before["labels"][name])[0]]
-        if changed:
-            panel_ok, panel_detail = False, "changed: " + ", ".join(changed)
+
+        def compare():
+            shot = harness.Screen.shot()
+            ok, detail = matches(window.region(shot, "picLogin"), before["panel"])
+            changed = [name for name in PICKER_LABELS
+                       if not matches(window.region(shot, name), before["labels"][name])[0]]
+            if changed:
+                ok, detail = False, "changed: " + ", ".join(changed)
+            return shot, ok, detail
+        # A redraw still on its way on a loaded machine gets its moment.
+        deadline = time.monotonic() + 5
+        shot, panel_ok, panel_detail = compare()
+        while not panel_ok and time.monotonic() < deadline:
+            time.sleep(0.3)
+            shot, panel_ok, panel_detail = compare()
         popup, _, closed = picker.popup()
         popup_ok, popup_detail = matches(popup, before["popup"])
         facts = window.screen.facts()
@@ -217,7 +252,8 @@ def fault_row(env, window, picker, mode, tried, good_reply, before, last_request
     running = window.proc.poll() is None
     dialogs = facts.get("dialogs") if facts else "?"
     windows = facts.get("count") if facts else "?"
-    crashed = window.crashed()
+    crash = window.crash()
+    crashed = crash is not None
     timely = back_at is not None and TIMEOUT_MIN <= back_at <= TIMEOUT_MAX
     held = (hidden_at is not None and timely and panel_ok and popup_ok and closed and running
             and dialogs == "0" and windows == "1" and not crashed)
@@ -232,12 +268,17 @@ def fault_row(env, window, picker, mode, tried, good_reply, before, last_request
                   "%.2f s" % back_at if back_at is not None else "never (%s)" % states[-1],
                   TIMEOUT_MIN, TIMEOUT_MAX, "as before" if panel_ok else "CHANGED", panel_detail,
                   "as before" if popup_ok else "CHANGED", popup_detail, "" if closed else ", did not close",
-                  "running" if running else "ENDED", windows, dialogs, ", crash reported" if crashed else "", sent))
+                  "running" if running else "ENDED", windows, dialogs, ", crash reported (%s)" % crash if crashed else "",
+                  sent))
     if not (panel_ok and popup_ok):
         shots = env.path("failures")
         os.makedirs(shots, exist_ok=True)
         window.region(shot, "picLogin").save(os.path.join(shots, mode + ".panel.ppm"))
         popup.save(os.path.join(shots, mode + ".popup.ppm"))
+    if not held:
+        kept = window.keep_log(mode)
+        if kept:
+            detail += "; Wine log: build/faults/" + os.path.basename(kept)
     rp.row(fault, "refresh clicked with the list shown; " + tried, held, detail)
     return clicked
 
@@ -285,9 +326,13 @@ def main():
                    "no server list shown: facts %s, last debug lines %s" % (window.facts, window.debug()[-5:]))
             return 0
         last_request = time.monotonic()
-        time.sleep(1.0)
         picker = Picker(window, skin)
-        shot = harness.Screen.shot()
+        # The list is applied before it is drawn: wait (bounded) until the
+        # current-server label holds text, the refresh label is shown and
+        # the login panel's picture stays the same.
+        shot = settled(harness.Screen.shot,
+                       lambda shot: not matches(window.region(shot, "lbCurSelSrv"), picker.reference("lbCurSelSrv"))[0]
+                       and not matches(window.region(shot, "LGLabel1"), picker.reference("LGLabel1"))[0], 30)
         before = {"panel": window.region(shot, "picLogin"), "label": window.region(shot, "LGLabel1"),
                   "labels": {name: window.region(shot, name) for name in PICKER_LABELS}}
         popup, under, closed = picker.popup()

@@ -34,10 +34,11 @@ TInstallCheckInputs LauncherInstallCheckInputs(const std::string& launcherName,
 
 namespace {
 
-void RefreshShortcut(const TInstallCheckInputs& inputs, const std::string& target) {
+bool RefreshShortcut(const TInstallCheckInputs& inputs, const std::string& target) {
   const std::string link = ShortcutPath(inputs.desktopFolder, inputs.launcherName);
-  if (!CreateShellShortcut(target, "", inputs.launcherName, link))
-    DebugOutput(Format("shortcut not created: %s", link.c_str()));
+  if (CreateShellShortcut(target, "", inputs.launcherName, link)) return true;
+  DebugOutput(Format("shortcut not created: %s", link.c_str()));
+  return false;
 }
 
 }  // namespace
@@ -55,15 +56,27 @@ TInstallCheckResult RunInstallLocationCheck(const TInstallCheckInputs& inputs) {
     if (!inputs.askPlayer || !inputs.askPlayer(folder) || folder.empty()) return TInstallCheckResult::Cancelled;
     decision.gameFolder = folder;
   }
-  const std::string gameFolder = decision.gameFolder;
+  // A folder typed without its final backslash names the folder itself, not
+  // its parent plus a longer file name.
+  const std::string gameFolder = FolderWithBackslash(decision.gameFolder);
   ForceDirectories(gameFolder);
   if (decision.secondKeyInUse && inputs.writeSecondKey) inputs.writeSecondKey(gameFolder);
   const std::string copy = gameFolder + fileName;
-  // A copy that fails is logged; the copy already there (if any) is started.
-  if (!CopyFileAt(inputs.programPath, copy)) LogError(Format("install copy to %s failed", copy.c_str()));
-  RefreshShortcut(inputs, copy);
+  // Any failed step leaves this launcher running where it is: ending it
+  // would leave the player with nothing running at all.
+  if (!CopyFileAt(inputs.programPath, copy)) {
+    LogError(Format("install copy to %s failed: %s", copy.c_str(), LastFileErrorText().c_str()));
+    return TInstallCheckResult::CopyFailed;
+  }
+  if (!RefreshShortcut(inputs, copy)) {
+    LogError(Format("install copy %s: no desktop shortcut", copy.c_str()));
+    return TInstallCheckResult::CopyFailed;
+  }
   // The copy deletes the file that its argument 1 names; quoted, a path with
   // blanks reaches it whole.
-  if (!inputs.startCopy(copy, QuoteArgument(inputs.programPath))) LogError(Format("install copy %s not started", copy.c_str()));
+  if (!inputs.startCopy(copy, QuoteArgument(inputs.programPath))) {
+    LogError(Format("install copy %s not started", copy.c_str()));
+    return TInstallCheckResult::CopyFailed;
+  }
   return TInstallCheckResult::HandedOver;
 }

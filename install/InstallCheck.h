@@ -27,8 +27,10 @@ TInstallCheckInputs LauncherInstallCheckInputs(const std::string& launcherName,
 enum class TInstallCheckResult {
   GoOn,       // this launcher stays and runs the update
   HandedOver, // the copy in the game folder was started: end this one
-  Cancelled,  // the player gave no folder: the caller ends every process of
-              // this program's image name (KillProcessesByName)
+  Cancelled,  // the player gave no folder: the caller ends every process
+              // started from this program file (KillProcessesOfProgram)
+  CopyFailed, // the copy, its shortcut or its start failed (logged): this
+              // launcher stays and runs where it is, after telling the player
 };
 
 TInstallCheckResult RunInstallLocationCheck(const TInstallCheckInputs& inputs);

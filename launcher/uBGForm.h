@@ -43,7 +43,7 @@ struct TMainWindowPlaces {
   std::string directoryFixedAddress = DirectoryFixedAddress();
   // The install-location check runs on the first RunTimer tick for this
   // program file (empty: the running program); a cancelled dialog ends every
-  // process of its image name when `killOnInstallCancel` is set.
+  // process started from that program file when `killOnInstallCancel` is set.
   bool runInstallCheck = true;
   std::string programPath;
   bool killOnInstallCancel = true;
@@ -75,6 +75,7 @@ public:
   void RefreshServerList() override;
   void Timer1Timer() override;
   void LGLabel1Click() override;
+  void UpdateSkipped() override;
   void btnSelServerClick() override;
   void btnSelMemClick() override;
   void lbLstSelSrvClick() override;

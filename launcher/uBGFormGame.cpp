@@ -7,6 +7,7 @@
 #include "common/PathUtils.h"
 #include "install/InstallCheck.h"
 #include "install/uInstallForm.h"
+#include "install/logic/InstallLocation.h"
 #include "package/LauncherConfig.h"
 #include "platform/ProcessKill.h"
 
@@ -48,10 +49,7 @@ void TfrmMain::GameWatchTick() {
   }
   FGameList->WatchOnce();
   const TWatchDecision decision = GameWatchDecision(FGameList->Empty(), Hidden, CurrentServer().id);
-  if (decision.enableStart) {
-    LGStart.Enabled = true;
-    LGStart.Repaint();
-  }
+  if (decision.enableStart) LGStart.SetEnabled(true);
   if (decision.stopTimer) RunTimer.SetEnabled(false);
   // Hidden and the last client gone: the launcher ends.
   if (decision.closeWindow) {
@@ -78,10 +76,15 @@ bool TfrmMain::InstallLocationCheck() {
       return false;
     case TInstallCheckResult::Cancelled:
       LogError("install location: no game folder given");
-      // Every process of this program's image name ends, this one included.
-      if (FPlaces.killOnInstallCancel) KillProcessesByName(ExtractFileName(inputs.programPath));
+      // Every process started from this program file ends, this one
+      // included; a program of the same name elsewhere is not ours.
+      if (FPlaces.killOnInstallCancel) KillProcessesOfProgram(inputs.programPath);
       if (EndsApplication) PostQuitMessage(0);
       return false;
+    case TInstallCheckResult::CopyFailed:
+      LogError("install location: the move into the game folder failed; running from " + FLauncherFolder);
+      ShowMessageBox(InstallFailedText, InstallFailedCaption, MB_ICONERROR);
+      return true;
   }
   return true;
 }

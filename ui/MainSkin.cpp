@@ -180,6 +180,7 @@ void TfrmMainSkin::LGCloseClick() {
 }
 
 void TfrmMainSkin::lbIngUpdateClick() {
+  UpdateSkipped();
   ApplyLoginLook();
   RefreshServerList();
 }

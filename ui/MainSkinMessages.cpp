@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "common/WindowMessages.h"
+#include "platform/CodePage.h"
 #include "platform/DebugOutput.h"
 #include "ui/MainSkin.h"
 
@@ -94,6 +95,7 @@ LRESULT TfrmMainSkin::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       return DefWindowProcA(window, message, wParam, lParam);
     default:
       if (message == LGM_REDRAW) {
+        SkinRoot.RedrawTaken();
         PaintChilds();
         return 0;
       }
@@ -151,8 +153,24 @@ void TfrmMainSkin::OnMouse(UINT message, WPARAM, LPARAM lParam) {
   }
 }
 
+// The box belongs to the window once it is on screen: the window is then
+// disabled while the box is up, so no second click reaches the handler that
+// showed it. Timers and posted messages still run in the box's own message
+// loop; a box they ask for while one is up is logged instead of stacked.
+// Before the window is shown (the display failure of the first tick) the
+// box has no owner.
 void TfrmMainSkin::ShowMessageBox(const std::string& text, const std::string& caption, UINT flags) {
-  MessageBoxA(nullptr, text.c_str(), caption.c_str(), flags);
+  if (FMessageBoxOpen) {
+    DebugOutput("message box not stacked on the open one: " + text);
+    return;
+  }
+  FMessageBoxOpen = true;
+  const HWND owner = Handle() && IsWindowVisible(Handle()) ? Handle() : nullptr;
+  const std::u16string wideText = Cp936ToUtf16(text);
+  const std::u16string wideCaption = Cp936ToUtf16(caption);
+  MessageBoxW(owner, reinterpret_cast<const wchar_t*>(wideText.c_str()),
+              reinterpret_cast<const wchar_t*>(wideCaption.c_str()), flags);
+  FMessageBoxOpen = false;
 }
 
 void TfrmMainSkin::ShowException(const std::string& text) {

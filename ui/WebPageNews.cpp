@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "common/Log.h"
 #include "platform/CodePage.h"
 #include "ui/AdapterMac.h"
 #include "ui/WebPage.h"
@@ -35,4 +36,10 @@ TNewsBrowser::TNewsBrowser(HWND mainWindow, const TRectI& bounds, std::function<
 
 bool TNewsBrowser::Navigate(const std::string& url) { return FHost.Navigate(url); }
 
-void TNewsBrowser::OpenDecoratedUrl(const std::string& url) { FOpener(DecorateUrl(url, ThisMachineCrc())); }
+void TNewsBrowser::OpenDecoratedUrl(const std::string& url) {
+  if (!IsWebLink(url)) {
+    LogError("news link dropped, not http or https: " + url);
+    return;
+  }
+  FOpener(DecorateUrl(url, ThisMachineCrc()));
+}

@@ -15,6 +15,13 @@ struct THandOverTiming {
 };
 
 // Deletes the file named like argument 1 (its file name, in the current
-// directory) until it is gone or the attempts are used up; true when no such
-// file is left. Nothing for an empty argument.
-bool DeleteHandedOverFile(const std::string& argument1, const THandOverTiming& timing = THandOverTiming());
+// directory) until it is gone or the attempts are used up, but only when it
+// is a copy of the running program at `programPath` (same size and bytes),
+// as the hand-over leaves it: a document dropped on the launcher, or opened
+// with it, is left where it is and the reason logged. True when no such copy
+// is left. Nothing for an empty argument.
+bool DeleteHandedOverFile(const std::string& argument1, const std::string& programPath,
+                          const THandOverTiming& timing = THandOverTiming());
+
+// Both files can be read and hold the same bytes.
+bool SameFileContent(const std::string& a, const std::string& b);

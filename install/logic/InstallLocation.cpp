@@ -4,18 +4,14 @@
 #include "common/TextCase.h"
 #include "platform/File.h"
 
-namespace {
-
-std::string WithBackslash(const std::string& folder) {
+std::string FolderWithBackslash(const std::string& folder) {
   if (folder.empty()) return "\\";
   const size_t last = LastSeparator(folder);
   return last != std::string::npos && last + 1 == folder.size() ? folder : folder + "\\";
 }
 
-}  // namespace
-
 bool HasGameEnvironment(const std::string& folder) {
-  const std::string base = WithBackslash(folder);
+  const std::string base = FolderWithBackslash(folder);
   if (!FileExists(base + GameMarkerLibrary) || !FileExists(base + GameMarkerD3dx)) return false;
   return DirectoryExists(base + "data") || DirectoryExists(base + "data\\ui");
 }
@@ -25,7 +21,7 @@ std::string GameFolderFromUninstall(const std::string& uninstallString) {
   return !folder.empty() && DirectoryExists(folder) ? folder : std::string();
 }
 
-bool SameFolder(const std::string& a, const std::string& b) { return SameTextIgnoringCase(a, b); }
+bool SameFolder(const std::string& a, const std::string& b) { return SameText(a, b); }
 
 TInstallDecision DecideInstallLocation(const std::string& launcherFolder,
                                        const std::function<std::string(int)>& readUninstall) {
@@ -52,7 +48,7 @@ std::string BrowsedFolderText(const std::string& path) { return path.size() == 3
 
 std::string DesktopFolderText(const std::string& desktopValue, const std::string& windowsFolder) {
   const std::string folder = desktopValue.empty() ? windowsFolder : desktopValue;
-  return folder.size() > 3 ? WithBackslash(folder) : folder;
+  return folder.size() > 3 ? FolderWithBackslash(folder) : folder;
 }
 
 std::string ShortcutPath(const std::string& desktopFolder, const std::string& launcherName) {

@@ -28,6 +28,12 @@ constexpr const char* InstallButtonCaption = "\xB0\xB2\xD7\xB0";  // "安装"
 constexpr const char* FolderBrowserTitle =
     "\xC7\xEB\xC9\xE8\xD6\xC3\xD2\xAA\xB1\xA3\xB4\xE6\xD3\xCE\xCF\xB7\xB5\xC4\xC4\xBF\xC2\xBC";  // "请设置要保存游戏的目录"
 constexpr unsigned FolderBrowserFlags = 0x41;  // file-system folders only, new dialog style
+// The box of a failed move into the game folder (error icon): the launcher
+// then runs where it is. "游戏安装失败, 启动器将在当前目录运行！", caption "错误".
+constexpr const char* InstallFailedText =
+    "\xD3\xCE\xCF\xB7\xB0\xB2\xD7\xB0\xCA\xA7\xB0\xDC, \xC6\xF4\xB6\xAF\xC6\xF7\xBD\xAB\xD4\xDA"
+    "\xB5\xB1\xC7\xB0\xC4\xBF\xC2\xBC\xD4\xCB\xD0\xD0\xA3\xA1";
+constexpr const char* InstallFailedCaption = "\xB4\xED\xCE\xF3";
 
 // A folder holds the game when "Korblib.dll" and "d3dx9_43.dll" exist in it
 // and so does the directory "data" (or else "data\ui"). A folder text gets a
@@ -61,6 +67,11 @@ struct TInstallDecision {
 // the second key is read only when the first names no existing folder.
 TInstallDecision DecideInstallLocation(const std::string& launcherFolder,
                                        const std::function<std::string(int)>& readUninstall);
+
+// The folder text with one trailing backslash: added when the last
+// character is none (a double-byte character's trail byte 0x5C is no
+// separator); an empty text becomes "\".
+std::string FolderWithBackslash(const std::string& folder);
 
 // "D:\Quellan微端\" when the directory "D:\" exists, else "C:\Quellan微端\".
 std::string DefaultGameFolder(bool driveDExists);

@@ -7,12 +7,12 @@
 #include "common/WindowMessages.h"
 #include "update/uLaunchThread.h"
 
-TUpdateRunRequest UpdateRunRequest(int mode, const std::string& clientPatchUrl, const std::string& launcherPathUrl) {
+TUpdateRunRequest UpdateRunRequest(int mode, const std::string& baseUrl) {
   TUpdateRunRequest request;
   request.Mode = mode;
   request.StateFile = StateFileName(mode);
   request.ManifestName = mode == 0 ? ClientManifestName : LauncherManifestName;
-  request.BaseUrl = mode == 0 ? clientPatchUrl : launcherPathUrl;
+  request.BaseUrl = baseUrl;
   return request;
 }
 
@@ -34,9 +34,8 @@ void TUpdateRunControl::StartUpdate() {
   // when its object is replaced.
   StopRun();
   if (FClosed) return;
-  const std::string baseUrl = FBaseUrlOf(FPhase);
-  FRun = FFactory(UpdateRunRequest(FPhase, baseUrl, baseUrl));
-  if (FRun && FRun->UpdatePlan() != 0) FWindow.ApplyProgressLook();
+  FRun = FFactory(UpdateRunRequest(FPhase, FBaseUrlOf(FPhase)));
+  if (FRun && FRun->UpdatePlan() != 0 && !FSkipped) FWindow.ApplyProgressLook();
 }
 
 void TUpdateRunControl::Close() {
@@ -71,7 +70,7 @@ bool TUpdateRunControl::HandleMessage(uint32_t message, uintptr_t wParam, intptr
       return true;
     }
     case UM_UPDATE_ERROR:
-      FWindow.ShowSkipLink();
+      if (!FSkipped) FWindow.ShowSkipLink();
       return true;
     case UM_UPDATE_DONE:
       UpdateDone(wParam, lParam);
@@ -89,7 +88,7 @@ void TUpdateRunControl::UpdateDone(uintptr_t completed, intptr_t mode) {
   if (mode == 0) {
     // The launcher run follows the client run whatever its result.
     FPhase = 1;
-    FWindow.ApplyProgressLook();
+    if (!FSkipped) FWindow.ApplyProgressLook();
     StartUpdate();
   } else if (mode == 1) {
     if (completed == 1 && FWindow.SelfUpdateCheck()) return;

@@ -41,8 +41,9 @@ struct TUpdateRunRequest {
   std::string BaseUrl;       // _ClientPatchUrl or _LauncherPathUrl
 };
 
-// The request of a mode: 0 the client run, 1 the launcher run.
-TUpdateRunRequest UpdateRunRequest(int mode, const std::string& clientPatchUrl, const std::string& launcherPathUrl);
+// The request of a mode (0 the client run, 1 the launcher run) with that
+// mode's base URL.
+TUpdateRunRequest UpdateRunRequest(int mode, const std::string& baseUrl);
 
 // A started update run.
 class TUpdateRun {
@@ -81,6 +82,11 @@ public:
   // Posted texts are still taken and freed.
   void Close();
   bool Closed() const { return FClosed; }
+  // The player took the skip link: the login look stays up while the runs
+  // go on, so neither the progress look nor the skip link comes back; the
+  // end of the launcher run still shows the ready state.
+  void Skip() { FSkipped = true; }
+  bool Skipped() const { return FSkipped; }
 
 private:
   void UpdateDone(uintptr_t completed, intptr_t mode);
@@ -92,6 +98,7 @@ private:
   TBaseUrlOf FBaseUrlOf;
   int FPhase = 0;
   bool FClosed = false;
+  bool FSkipped = false;
   std::unique_ptr<TUpdateRun> FRun;
 };
 

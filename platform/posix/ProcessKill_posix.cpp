@@ -50,3 +50,21 @@ void KillProcessesByName(const std::string& imageName) {
   }
   closedir(processes);
 }
+
+void KillProcessesOfProgram(const std::string& programPath) {
+  DIR* processes = opendir("/proc");
+  if (processes == nullptr) return;
+  const pid_t self = getpid();
+  bool endSelf = false;
+  while (dirent* entry = readdir(processes)) {
+    const std::string pid = entry->d_name;
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (!SameImageName(ExecutableOf(pid), programPath)) continue;
+    const pid_t id = static_cast<pid_t>(std::atol(pid.c_str()));
+    // This process ends last, once every other one has been ended.
+    if (id == self) endSelf = true;
+    else kill(id, SIGKILL);
+  }
+  closedir(processes);
+  if (endSelf) kill(self, SIGKILL);
+}

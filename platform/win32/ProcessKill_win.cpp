@@ -12,7 +12,54 @@ std::string FileNamePart(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Closes a process or snapshot handle when it goes out of scope.
+class TOwnedHandle {
+public:
+  explicit TOwnedHandle(HANDLE handle) : FHandle(handle) {}
+  ~TOwnedHandle() {
+    if (FHandle != nullptr && FHandle != INVALID_HANDLE_VALUE) CloseHandle(FHandle);
+  }
+  TOwnedHandle(const TOwnedHandle&) = delete;
+  TOwnedHandle& operator=(const TOwnedHandle&) = delete;
+  HANDLE Get() const { return FHandle; }
+  bool Valid() const { return FHandle != nullptr && FHandle != INVALID_HANDLE_VALUE; }
+
+private:
+  HANDLE FHandle;
+};
+
+// The full path of the program file a process was started from, or empty.
+std::string ProgramFileOf(HANDLE process) {
+  wchar_t path[32768];
+  DWORD size = sizeof(path) / sizeof(path[0]);
+  if (!QueryFullProcessImageNameW(process, 0, path, &size)) return std::string();
+  return Utf16ToCp936(std::u16string(reinterpret_cast<const char16_t*>(path), size));
+}
+
 }  // namespace
+
+void KillProcessesOfProgram(const std::string& programPath) {
+  const TOwnedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.Valid()) return;
+  const std::string imageName = FileNamePart(programPath);
+  const DWORD self = GetCurrentProcessId();
+  bool endSelf = false;
+  PROCESSENTRY32W entry;
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
+    const std::string executable =
+        Utf16ToCp936(std::u16string(reinterpret_cast<const char16_t*>(entry.szExeFile)));
+    // The name sorts out most processes without opening them.
+    if (!SameImageName(FileNamePart(executable), imageName)) continue;
+    const TOwnedHandle process(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+    if (!process.Valid() || !SameImageName(ProgramFileOf(process.Get()), programPath)) continue;
+    // This process ends last, once every other one has been ended.
+    if (entry.th32ProcessID == self) endSelf = true;
+    else TerminateProcess(process.Get(), 0);
+  }
+  if (endSelf) TerminateProcess(GetCurrentProcess(), 0);
+}
 
 void KillProcessesByName(const std::string& imageName) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);

@@ -27,16 +27,30 @@ private:
 
 }  // namespace
 
-TEST(HandOver, DeletesTheFileOfArgumentOnesNameInTheCurrentDirectory) {
+// Only a copy of the running program goes: a document of argument 1's name
+// (another size, or the same size and other bytes) stays, with a log line.
+TEST(HandOver, DeletesOnlyACopyOfTheRunningProgramInTheCurrentDirectory) {
   TTempFolder folder;
   TTempFolder elsewhere;
-  WriteWholeFile(folder / "launcher.exe", "first copy");
-  WriteWholeFile(elsewhere / "launcher.exe", "untouched");
+  const std::string program = elsewhere / "running.exe";
+  WriteWholeFile(program, "program bytes");
+  const struct {
+    const char* content;
+    bool deleted;
+  } cases[] = {{"program bytes", true}, {"program bytez", false}, {"notes", false}, {"", false}};
   TWorkingDirectory inFolder(folder.Path());
-  EXPECT_TRUE(DeleteHandedOverFile("D:\\Downloads\\launcher.exe"));
-  EXPECT_FALSE(FileExists(folder / "launcher.exe"));
-  EXPECT_TRUE(FileExists(elsewhere / "launcher.exe"));
-  EXPECT_TRUE(DeleteHandedOverFile(""));
+  for (const auto& c : cases) {
+    TLogCapture log;
+    WriteWholeFile(folder / "launcher.exe", c.content);
+    WriteWholeFile(elsewhere / "launcher.exe", "program bytes");
+    EXPECT_EQ(DeleteHandedOverFile("D:\\Downloads\\launcher.exe", program), c.deleted) << c.content;
+    EXPECT_EQ(FileExists(folder / "launcher.exe"), !c.deleted) << c.content;
+    EXPECT_EQ(log.Contains("hand-over: launcher.exe left, it is not a copy of this program"), !c.deleted)
+        << c.content;
+    EXPECT_EQ(ReadWholeFile(elsewhere / "launcher.exe"), "program bytes");
+  }
+  EXPECT_TRUE(DeleteHandedOverFile("", program));
+  EXPECT_TRUE(DeleteHandedOverFile("missing.exe", program));
 }
 
 TEST(HandOver, AFileThatCannotBeDeletedEndsTheLoopAfterItsAttempts) {
@@ -54,7 +68,7 @@ TEST(HandOver, AFileThatCannotBeDeletedEndsTheLoopAfterItsAttempts) {
     return false;
   };
   const auto before = std::chrono::steady_clock::now();
-  EXPECT_FALSE(DeleteHandedOverFile("C:\\x\\stuck.exe", timing));
+  EXPECT_FALSE(DeleteHandedOverFile("C:\\x\\stuck.exe", folder / "stuck.exe", timing));
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
   EXPECT_EQ(tries, 3);
   EXPECT_TRUE(FileExists(folder / "stuck.exe"));

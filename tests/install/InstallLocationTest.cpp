@@ -99,4 +99,11 @@ TEST(InstallLocation, FolderTexts) {
   EXPECT_EQ(DesktopFolderText("D:\\", "C:\\Windows"), "D:\\");
   EXPECT_EQ(DesktopFolderText("C:\\Desk\\", "C:\\Windows"), "C:\\Desk\\");
   EXPECT_EQ(ShortcutPath("C:\\Desk\\", "Quellan"), "C:\\Desk\\Quellan.lnk");
+  // A typed folder gets its separator once; a double-byte character whose
+  // trail byte is 0x5C is no separator.
+  EXPECT_EQ(FolderWithBackslash("E:\\Games\\Quellan"), "E:\\Games\\Quellan\\");
+  EXPECT_EQ(FolderWithBackslash("E:\\Games\\Quellan\\"), "E:\\Games\\Quellan\\");
+  EXPECT_EQ(FolderWithBackslash("E:/Games/"), "E:/Games/");
+  EXPECT_EQ(FolderWithBackslash("E:\\\xB1\x5C"), "E:\\\xB1\x5C\\");
+  EXPECT_EQ(FolderWithBackslash(""), "\\");
 }

@@ -194,6 +194,26 @@ TEST_F(UpdateRunControlTest, SelfUpdateAskingToEndStopsBeforeTheLoginLook) {
   EXPECT_EQ(window.StatusText, "");
 }
 
+// After the skip link the login look stays: no event of the runs brings the
+// progress look or the skip link back; the launcher run's end still shows
+// the ready state with the start button enabled.
+TEST_F(UpdateRunControlTest, SkippedRunsKeepTheLoginLook) {
+  runs.Plan = 2;
+  control.StartUpdate();
+  ASSERT_EQ(window.Calls, std::vector<std::string>{"progress look"});
+  window.Calls.clear();
+  control.Skip();
+  control.HandleMessage(UM_UPDATE_ERROR, 100, 0);
+  Done(0, 0);
+  EXPECT_EQ(runs.Started.size(), 2u);  // the launcher run, with a plan too
+  control.HandleMessage(UM_UPDATE_ERROR, 100, 0);
+  EXPECT_TRUE(window.Calls.empty());
+  Done(0, 1);
+  EXPECT_EQ(window.Calls, (std::vector<std::string>{"login look", "refresh server list", "enable start",
+                                                    "fill bars"}));
+  EXPECT_TRUE(control.Skipped());
+}
+
 TEST_F(UpdateRunControlTest, OtherModesOnlyReleaseTheRun) {
   control.StartUpdate();
   Done(1, 7);

@@ -3,6 +3,7 @@ stopping the launcher, screenshots, image regions and their comparison, mouse
 input with xdotool, the window's facts from ui-probe.exe, and the results
 file that scripts/test counts (gtest-style XML, one testcase per check)."""
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -293,6 +294,38 @@ def read_log(path):
             return f.read()
     except OSError:
         return b""
+
+
+# The lines of Wine's own crash report: "wine: Unhandled page fault ...",
+# "wine: Unhandled exception ..." from the crashing process, "Unhandled
+# exception:" and "Backtrace:" from winedbg. A driver's "fixme:...
+# Unhandled type" line (the HID bus, for one) is no crash.
+CRASH_LINE = re.compile(r"^(?:wine: Unhandled |Unhandled exception: |Backtrace:)")
+
+
+def crash_report(log):
+    """None when a Wine log (bytes) shows no crash; otherwise "PROGRAM:
+    LINE": the program whose thread Wine's crash report marks ("<==" in
+    its thread list, else the module of the first backtrace frame, else
+    "unknown program") and the first line that tells of the crash."""
+    lines = log.decode("latin-1").splitlines()
+    first = next((line.strip() for line in lines if CRASH_LINE.match(line)), None)
+    if first is None:
+        return None
+    program = None
+    process = None
+    for line in lines:
+        head = re.match(r"^([0-9a-f]{8}) (\S.*?)\s*$", line)
+        if head:
+            process = head.group(2)
+        elif "<==" in line and process:
+            program = process
+            break
+    if program is None:
+        frame = next((re.search(r"=>\s*0 0x[0-9a-f]+ in (\S+)", line) for line in lines
+                      if re.search(r"=>\s*0 0x[0-9a-f]+ in ", line)), None)
+        program = frame.group(1) if frame else "unknown program"
+    return "%s: %s" % (program, first[:200])
 
 
 def debug_lines(path):

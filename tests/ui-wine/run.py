@@ -546,9 +546,9 @@ def case_bad_packages(ctx):
                 facts = ctx.screen.facts()
                 ok = launch.proc.poll() is None and facts is not None and facts["dialogs"] == "0"
             log = harness.read_log(launch.log)
-            crashed = b"Unhandled" in log or b"backtrace" in log
-            ctx.results.check(group, name + "WindowComesUp", ok and not crashed,
-                              "facts %s, running %s, crash text %s" % (facts, launch.proc.poll() is None, crashed))
+            crash = harness.crash_report(log)
+            ctx.results.check(group, name + "WindowComesUp", ok and crash is None,
+                              "facts %s, running %s, crash %s" % (facts, launch.proc.poll() is None, crash))
             if ok and image:
                 rect = ctx.positions[image[1]]
                 if name == "ShortPositionsBlock":

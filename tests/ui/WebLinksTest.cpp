@@ -43,6 +43,19 @@ TEST(WebLinks, DecoratedUrlCarriesTheMachineChecksum) {
   EXPECT_EQ(DecorateUrl("http://news/a?crc=1", crc), "http://news/a?crc=1&crc=" + crc);
 }
 
+TEST(WebLinks, OnlyHttpAndHttpsLinksAreWebLinks) {
+  const struct {
+    const char* url;
+    bool web;
+  } cases[] = {
+      {"http://news/a", true},        {"HTTPS://news/a?x=1", true}, {"hTtP:news", true},
+      {"file:///C:/Windows/x.exe", false}, {"javascript:alert(1)", false}, {"mailto:a@b", false},
+      {"ms-settings:", false},        {" http://news/a", false},  {"httpx://news/a", false},
+      {"news/a", false},              {"", false},                {"\\\\host\\share\\x.exe", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsWebLink(c.url), c.web) << c.url;
+}
+
 TEST(WebLinks, CloseHookIgnoresCase) {
   EXPECT_TRUE(IsCloseRequest("http://reg/done#close"));
   EXPECT_TRUE(IsCloseRequest("http://reg/done#CLOSE"));

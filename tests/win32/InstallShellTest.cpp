@@ -111,6 +111,7 @@ struct TInstallScene {
   int asked = 0;
   std::string proposed;
   std::string answer;  // empty: the player cancels
+  bool startWorks = true;
 
   TInstallScene() {
     ForceDirectories(downloads);
@@ -136,7 +137,7 @@ struct TInstallScene {
     inputs.startCopy = [this](const std::string& copy, const std::string& parameter) {
       started = copy;
       startedWith = parameter;
-      return true;
+      return startWorks;
     };
     return inputs;
   }
@@ -170,7 +171,7 @@ TEST(InstallCheck, LauncherOutsideTheGameFolderCopiesItselfAndHandsOver) {
   char previous[MAX_PATH] = {};
   GetCurrentDirectoryA(MAX_PATH, previous);
   ASSERT_TRUE(SetCurrentDirectoryA(scene.downloads.c_str()));
-  const bool deleted = DeleteHandedOverFile(arguments[1]);
+  const bool deleted = DeleteHandedOverFile(arguments[1], copy);
   SetCurrentDirectoryA(previous);
   EXPECT_TRUE(deleted);
   EXPECT_FALSE(FileExists(scene.program));
@@ -204,5 +205,45 @@ TEST(InstallCheck, GameFolderStaysAndUnknownFolderAsksThePlayer) {
     EXPECT_EQ(scene.secondKeyWritten, scene.answer);
     EXPECT_TRUE(FileExists(scene.answer + "launcher.exe"));
     EXPECT_EQ(scene.started, scene.answer + "launcher.exe");
+  }
+}
+
+// A folder typed without its final backslash is the game folder itself: the
+// copy goes inside it and the second key remembers it with the backslash.
+TEST(InstallCheck, TypedFolderWithoutFinalBackslashGetsIt) {
+  TInstallScene scene;
+  const std::string typed = Backslashed(scene.root / "Games\\Quellan");
+  scene.answer = typed;
+  EXPECT_EQ(RunInstallLocationCheck(scene.Inputs()), TInstallCheckResult::HandedOver);
+  EXPECT_EQ(scene.started, typed + "\\launcher.exe");
+  EXPECT_TRUE(FileExists(typed + "\\launcher.exe"));
+  EXPECT_FALSE(FileExists(typed + "launcher.exe"));
+  EXPECT_EQ(scene.secondKeyWritten, typed + "\\");
+  EXPECT_EQ(GameFolderFromUninstall(scene.secondKeyWritten + "uninst.exe"), typed + "\\");
+}
+
+// The copy, its shortcut or its start fails: this launcher stays where it
+// is (the caller runs the update here), with a log line of the step.
+TEST(InstallCheck, AFailedMoveKeepsThisLauncherRunningWhereItIs) {
+  const struct {
+    const char* step;
+    const char* logPart;
+  } cases[] = {{"copy", "failed"}, {"shortcut", "no desktop shortcut"}, {"start", "not started"}};
+  for (const auto& c : cases) {
+    TInstallScene scene;
+    const std::string game = Backslashed(scene.root / "Games\\Quellan\\");
+    MakeGameFolder(game);
+    scene.key1 = game + "uninst.exe";
+    const std::string step = c.step;
+    // A folder in the copy's place cannot be overwritten by a file.
+    if (step == "copy") ASSERT_TRUE(ForceDirectories(game + "launcher.exe\\x"));
+    if (step == "shortcut") scene.desktop = Backslashed(scene.root / "no desktop\\");
+    if (step == "start") scene.startWorks = false;
+    TLogCapture log;
+    EXPECT_EQ(RunInstallLocationCheck(scene.Inputs()), TInstallCheckResult::CopyFailed) << step;
+    EXPECT_EQ(log.CountContaining("install copy"), 1) << step;
+    EXPECT_EQ(log.CountContaining(c.logPart), 1) << step;
+    EXPECT_EQ(scene.started.empty(), step != "start") << step;
+    EXPECT_TRUE(FileExists(scene.program)) << step;
   }
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "skin/SkinCanvas.h"
+#include "support/MessagePump.h"
 #include "support/TestSupport.h"
 #include "ui/AdapterMac.h"
 #include "ui/logic/WebLinks.h"
@@ -19,24 +20,6 @@
 using namespace skintest;
 
 namespace {
-
-void Pump() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-}
-
-// Pumps messages for `milliseconds`: the control's work without an HTML
-// engine happens here, if anywhere.
-void PumpFor(DWORD milliseconds) {
-  const DWORD start = GetTickCount();
-  while (GetTickCount() - start < milliseconds) {
-    Pump();
-    Sleep(10);
-  }
-}
 
 RECT ClientRect(HWND window) {
   RECT area{};
@@ -212,6 +195,15 @@ TEST_F(TWebPageTest, NewsLinksOpenDecoratedWithTheMachineChecksum) {
   EXPECT_EQ("http://127.0.0.1/a?x=1&crc=" + crc, opened[0]);
   EXPECT_EQ("http://127.0.0.1/b?crc=" + crc, opened[1]);
   EXPECT_EQ("http://127.0.0.1/c?crc=1&crc=" + crc, opened[2]);
+  // Other schemes are logged and dropped; the control opens nothing either.
+  TLogCapture log;
+  news.OpenDecoratedUrl("file:///C:/windows/notepad.exe");
+  news.OpenDecoratedUrl("javascript:alert(1)");
+  news.OpenDecoratedUrl("HTTPS://127.0.0.1/d");
+  ASSERT_EQ(4u, opened.size());
+  EXPECT_EQ("HTTPS://127.0.0.1/d?crc=" + crc, opened[3]);
+  EXPECT_TRUE(log.Contains("news link dropped, not http or https: file:///C:/windows/notepad.exe"));
+  EXPECT_TRUE(log.Contains("news link dropped, not http or https: javascript:alert(1)"));
   // The checksum of this machine's adapters, as the links of the main
   // window's buttons carry it.
   EXPECT_EQ(ThisMachineCrc(), crc);
@@ -232,6 +224,7 @@ public:
     object->Release();
     if (!site) return;
     site->QueryInterface(IID_IDocHostUIHandler, reinterpret_cast<void**>(&FHandler));
+    site->QueryInterface(IID_IOleCommandTarget, reinterpret_cast<void**>(&FCommands));
     site->Release();
     IConnectionPointContainer* points = nullptr;
     if (FAILED(control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&points)))) return;
@@ -252,11 +245,22 @@ public:
   }
   ~TContainerView() {
     if (FHandler) FHandler->Release();
+    if (FCommands) FCommands->Release();
     if (FSink) FSink->Release();
   }
   TContainerView(const TContainerView&) = delete;
   TContainerView& operator=(const TContainerView&) = delete;
   IDocHostUIHandler* Handler() const { return FHandler; }
+  // The host's answer when the control is about to show a script error:
+  // S_OK with "go on" true when the host keeps it quiet.
+  bool QuietScriptErrors() const {
+    static const GUID group = {0xf38bc242, 0xb950, 0x11d1, {0x89, 0x18, 0x00, 0xc0, 0x4f, 0xc2, 0xc8, 0x36}};
+    if (!FCommands) return false;
+    VARIANT out;
+    VariantInit(&out);
+    const HRESULT result = FCommands->Exec(&group, OLECMDID_SHOWSCRIPTERROR, 0, nullptr, &out);
+    return result == S_OK && out.vt == VT_BOOL && out.boolVal == VARIANT_TRUE;
+  }
 
   // Fires `id` with `arguments` given first to last (the control passes
   // them last to first); true when the sink set the cancel flag `cancel`.
@@ -271,6 +275,7 @@ public:
 
 private:
   IDocHostUIHandler* FHandler = nullptr;
+  IOleCommandTarget* FCommands = nullptr;
   IDispatch* FSink = nullptr;
 };
 
@@ -323,6 +328,11 @@ TEST_F(TWebPageTest, ContainerGivesHostFlagsSuppressesMenusAndRoutesEvents) {
   POINT at{5, 5};
   for (DWORD kind = 0; kind <= 10; ++kind)
     EXPECT_EQ(S_OK, view.Handler()->ShowContextMenu(kind, &at, nullptr, nullptr)) << kind;
+  // The news page is not silenced: neither its script errors nor its dialogs.
+  EXPECT_FALSE(view.QuietScriptErrors());
+  VARIANT_BOOL silent = VARIANT_TRUE;
+  ASSERT_EQ(S_OK, news.Host().Control()->get_Silent(&silent));
+  EXPECT_EQ(VARIANT_FALSE, silent);
 
   // NewWindow3 (ppDisp, Cancel, dwFlags, context, URL): the link opens
   // decorated and the control opens no window.
@@ -349,6 +359,12 @@ TEST_F(TWebPageTest, WebPageEventsCloseOnlyForCloseAddressesAndSetTheCaption) {
   ShowWindow(page.Handle(), SW_SHOWNA);
   TContainerView view(page.Browser()->Control());
   ASSERT_TRUE(view.HasSink());
+  // Script errors are kept quiet, while the page's own dialogs (its alerts)
+  // still reach the player: the control is not made silent.
+  EXPECT_TRUE(view.QuietScriptErrors());
+  VARIANT_BOOL silent = VARIANT_TRUE;
+  ASSERT_EQ(S_OK, page.Browser()->Control()->get_Silent(&silent));
+  EXPECT_EQ(VARIANT_FALSE, silent);
 
   // BeforeNavigate2 (pDisp, URL, Flags, Target, PostData, Headers, Cancel).
   auto navigate = [&](const wchar_t* address) {

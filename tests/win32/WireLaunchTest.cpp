@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "common/PathUtils.h"
+#include "install/InstallRegistry.h"
+#include "install/logic/InstallLocation.h"
 #include "net/UdpTestPeer.h"
 #include "net/cUdpSocket.h"
 #include "net/uUDPEcho.h"
@@ -19,24 +21,10 @@
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "servers/DirectoryFrame.h"
+#include "support/MessagePump.h"
 #include "support/TestSupport.h"
 
 namespace {
-
-// Dispatches the thread's messages until `done` or `ms` have passed.
-bool PumpUntil(DWORD ms, const std::function<bool()>& done) {
-  const DWORD start = GetTickCount();
-  do {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
-    }
-    if (done()) return true;
-    Sleep(5);
-  } while (GetTickCount() - start < ms);
-  return done();
-}
 
 // The window with its message boxes recorded instead of shown.
 class TTestMain : public TfrmMain {
@@ -132,6 +120,10 @@ TEST(WireLaunch, ListArrivesPickerChoosesAndStartRunsTheClient) {
   ASSERT_TRUE(PumpUntil(3000, [&] { return form.Initialized; }));
   ASSERT_NE(form.DirectoryExchange(), nullptr);
   EXPECT_EQ(form.CurrentServer().id, 0);
+  // Both update runs (against an address that does not answer) end first:
+  // the end of the client run applies the progress look, which disables the
+  // start button again; only the ready state keeps it enabled.
+  ASSERT_TRUE(PumpUntil(60000, [&] { return form.UpdatePhase() == 1 && !form.UpdateRunning(); }));
 
   form.LGLabel1Click();
   ASSERT_TRUE(PumpUntil(8000, [&] { return form.DirectoryExchange()->ServerNames().size() == 3; }));
@@ -243,6 +235,121 @@ TEST(WireLaunch, AutoCloseAndFailedStart) {
   EXPECT_TRUE(PumpUntil(3000, [&] { return !IsWindow(form.Handle()); }));
   EXPECT_TRUE(form.boxes.empty());
   PumpUntil(10000, [&] { return FileExists(folder / "game-client.txt"); });
+}
+
+namespace {
+
+// What the timer saw of the message boxes while the start button's box was up.
+struct TBoxWatch {
+  TfrmMain* form = nullptr;
+  int ticks = 0;
+  int boxesAfterSecondClick = -1;
+  HWND owner = nullptr;
+  bool windowDisabled = false;
+  bool done = false;
+};
+TBoxWatch* BoxWatch = nullptr;
+
+BOOL CALLBACK CollectDialog(HWND window, LPARAM found) {
+  char name[16] = {};
+  GetClassNameA(window, name, sizeof(name));
+  if (std::string(name) == "#32770" && IsWindowVisible(window))
+    reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+  return TRUE;
+}
+
+// The visible dialog boxes (message boxes) of this thread.
+std::vector<HWND> ThreadDialogs() {
+  std::vector<HWND> dialogs;
+  EnumThreadWindows(GetCurrentThreadId(), CollectDialog, reinterpret_cast<LPARAM>(&dialogs));
+  return dialogs;
+}
+
+// Runs inside the box's own message loop: looks at the box, clicks the
+// start button once more, then closes every box.
+void CALLBACK WatchBoxes(HWND, UINT, UINT_PTR, DWORD) {
+  TBoxWatch& watch = *BoxWatch;
+  if (watch.done) return;
+  std::vector<HWND> dialogs = ThreadDialogs();
+  if (dialogs.empty() && ++watch.ticks < 100) return;
+  watch.done = true;
+  if (!dialogs.empty()) {
+    watch.owner = GetWindow(dialogs[0], GW_OWNER);
+    watch.windowDisabled = !IsWindowEnabled(watch.form->Handle());
+    watch.form->LGStartClick();
+    dialogs = ThreadDialogs();
+    watch.boxesAfterSecondClick = static_cast<int>(dialogs.size());
+  }
+  for (HWND dialog : dialogs) PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+}
+
+}  // namespace
+
+// The "#102" box of a failed start is owned by the window, which it
+// disables meanwhile; a second start request while it is up shows no second box.
+TEST(WireLaunch, FailedStartBoxIsOwnedByTheWindowAndNeverStacks) {
+  TConfigScope config;
+  TTempFolder folder;
+  WriteLastServer(folder.Path(), 2);
+  WriteWholeFile(folder / "Client.bin", "not a program");
+  TfrmMain form(Places(folder.Path(), static_cast<uint16_t>(TestPortBase() + 20)));
+  form.EndsApplication = false;
+  WaitForDirectorySocket(form);
+  form.RefreshServerList();
+  ASSERT_TRUE(PumpUntil(8000, [&] { return form.CurrentServer().id == 2; }));
+  form.Show();
+  ASSERT_TRUE(PumpUntil(3000, [&] { return IsWindowVisible(form.Handle()) != FALSE; }));
+
+  TBoxWatch watch;
+  watch.form = &form;
+  BoxWatch = &watch;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 100, WatchBoxes);
+  ASSERT_NE(timer, 0u);
+  TLogCapture log;
+  form.LGStartClick();  // returns once the timer has closed the box
+  KillTimer(nullptr, timer);
+  BoxWatch = nullptr;
+  ASSERT_TRUE(watch.done);
+  EXPECT_EQ(watch.owner, form.Handle());
+  EXPECT_TRUE(watch.windowDisabled);
+  EXPECT_EQ(watch.boxesAfterSecondClick, 1);
+  EXPECT_EQ(log.CountContaining("message box not stacked on the open one"), 1);
+  EXPECT_TRUE(IsWindowEnabled(form.Handle()));
+  EXPECT_TRUE(ThreadDialogs().empty());
+}
+
+// The move into the game folder that the first uninstall key names fails
+// (a folder stands where the copy goes): the window tells the player with
+// an error box and runs the update where it is.
+TEST(WireLaunch, AFailedInstallCopyRunsHereAfterAnErrorBox) {
+  TConfigScope config;
+  TTempFolder root;
+  const std::string downloads = root / "downloads\\";
+  const std::string game = root / "game\\";
+  ASSERT_TRUE(ForceDirectories(downloads));
+  ASSERT_TRUE(ForceDirectories(game + "data"));
+  ASSERT_TRUE(ForceDirectories(game + "launcher.exe\\x"));
+  WriteWholeFile(game + "Korblib.dll", "x");
+  WriteWholeFile(game + "d3dx9_43.dll", "x");
+  WriteWholeFile(downloads + "launcher.exe", "MZ");
+  TRegistryKey key;
+  ASSERT_TRUE(key.Open(HKEY_LOCAL_MACHINE, UninstallKey1, true));
+  ASSERT_TRUE(key.WriteString(UninstallValue, game + "uninst.exe"));
+  TMainWindowPlaces places = Places(downloads, static_cast<uint16_t>(TestPortBase() + 20));
+  places.runInstallCheck = true;
+  places.programPath = downloads + "launcher.exe";
+  places.killOnInstallCancel = false;
+  TTestMain form(places);
+  form.EndsApplication = false;
+  const bool ticked = PumpUntil(5000, [&] { return form.Initialized; });
+  key.WriteString(UninstallValue, "");
+  ASSERT_TRUE(ticked);
+  ASSERT_EQ(form.boxes.size(), 1u);
+  EXPECT_EQ(form.boxes[0].text, InstallFailedText);
+  EXPECT_EQ(form.boxes[0].caption, InstallFailedCaption);
+  EXPECT_EQ(form.boxes[0].flags & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
+  EXPECT_TRUE(form.UpdateRunning());
+  EXPECT_TRUE(IsWindow(form.Handle()));
 }
 
 // A service that answers once, then sends garbage and then nothing: the

@@ -1,6 +1,7 @@
 // launcher-fetch URL FOLDER [--workers N] [--expect-size BYTES]
 // Downloads one file with the launcher's download engine, printing progress
-// twice a second. Exits 0 only when the engine reported done and the file is
+// twice a second. The file is stored under the URL's own file name, whatever
+// the server answers. Exits 0 only when the engine reported done and the file is
 // in FOLDER. Ctrl-C stops the download and keeps its resume information.
 #include <atomic>
 #include <csignal>
@@ -45,10 +46,11 @@ int main(int argc, char** argv) {
   const std::string url = args[0];
   std::string folder = Utf8ToCp936(args[1]);
   int workers = 5;
-  long long expected = 0;
+  long long expected = UnknownDownloadSize;
   for (size_t i = 2; i < args.size(); ++i) {
     if (args[i] == "--workers" && i + 1 < args.size()) workers = std::atoi(args[++i].c_str());
-    else if (args[i] == "--expect-size" && i + 1 < args.size()) expected = std::atoll(args[++i].c_str());
+    else if (args[i] == "--expect-size" && i + 1 < args.size() && args[i + 1][0] != '-')
+      expected = std::atoll(args[++i].c_str());
     else return Usage();
   }
   if (workers < 1 || workers > 32) return Usage();

@@ -39,6 +39,15 @@ std::string DecorateUrl(const std::string& url, const std::string& crc) {
   return url + (url.find('?') != std::string::npos ? "&crc=" : "?crc=") + crc;
 }
 
+bool IsWebLink(const std::string& url) {
+  const size_t colon = url.find(':');
+  if (colon == std::string::npos) return false;
+  std::string scheme = url.substr(0, colon);
+  for (char& c : scheme)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return scheme == "http" || scheme == "https";
+}
+
 bool IsCloseRequest(const std::string& url) {
   std::string lower = url;
   // "#close" is ASCII, so a byte-wise lower case cannot make it up out of a

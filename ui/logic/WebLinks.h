@@ -34,6 +34,12 @@ std::string MachineCrc(const std::string& macText);
 // The URL with "&crc=" (when it holds a "?") or "?crc=" and the checksum.
 std::string DecorateUrl(const std::string& url, const std::string& crc);
 
+// A link of the news panel that the system browser may open: its scheme
+// (the text before the first ":") is "http" or "https" in any letter case.
+// Every other scheme (file, javascript, a registered protocol handler) would
+// run something on the player's machine through the shell.
+bool IsWebLink(const std::string& url);
+
 // The web page window's close hook: the target, turned to lower case,
 // contains "#close".
 bool IsCloseRequest(const std::string& url);
