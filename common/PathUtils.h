@@ -16,3 +16,21 @@ std::string ExtractBaseName(const std::string& path);
 // separator) and the launcher base name of the running program.
 std::string LauncherFolder();
 std::string LauncherBaseName();
+
+// Names Windows reads otherwise than the file system stores them. A path
+// component whose name up to its first dot (blanks before that dot left
+// out) is CON, PRN, AUX, NUL, COM1 to COM9 or LPT1 to LPT9, in any letter
+// case and with any extension, opens a device instead of a file; a
+// component that ends in a dot or a blank ("..", "a.", "a ") is stored
+// without them, under another file's name ("." is the folder itself).
+// Releases must install the same everywhere, so such names are refused on
+// every platform.
+bool IsDeviceName(const std::string& component);
+bool IsReservedComponent(const std::string& component);
+// Whether any component of `path` (split at "\" and "/") is reserved.
+bool HasReservedComponent(const std::string& path);
+
+// The key under which Windows finds a file: letters A to Z in one case, "/"
+// read as "\", empty and "." components left out. Two relative paths with
+// the same key name the same file.
+std::string WindowsPathKey(const std::string& path);

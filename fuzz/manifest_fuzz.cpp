@@ -2,7 +2,8 @@
 // release fields. Wrong types raise EUpdateJsonError and nothing else. The
 // streaming reader must read every manifest exactly as the document tree does.
 // A file name that passes the path check stays below the update folder once
-// it is a path of this system: no component climbs above where it starts.
+// it is a path of this system: no component climbs above where it starts,
+// and none names a device or a name Windows would change.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -41,6 +42,21 @@ void CompareWithReader(const std::string& text, const TJsonValue& document, bool
 }
 
 
+// A component of a path that passed the check, looked at on its own: never
+// a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9 before any dot, in any case)
+// and never one whose trailing dots or blanks Windows would drop.
+bool NamesAFileOnWindows(const std::string& part) {
+  if (part.empty() || part == ".") return true;
+  if (part.back() == '.' || part.back() == ' ') return false;
+  std::string stem = part.substr(0, part.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  for (const char* device : {"CON", "PRN", "AUX", "NUL"})
+    if (stem == device) return false;
+  return !(stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) && stem[3] >= '1' &&
+           stem[3] <= '9');
+}
+
 void CheckStaysInside(const std::string& file) {
   if (!IsSafeRelativePath(file)) return;
   const std::string native = NativePath(file);
@@ -54,6 +70,7 @@ void CheckStaysInside(const std::string& file) {
     if (part == "..") --depth;
     else if (!part.empty() && part != ".") ++depth;
     if (depth < 0 || part.find('\0') != std::string::npos) std::abort();
+    if (!NamesAFileOnWindows(part)) std::abort();
     start = end + 1;
   }
 }

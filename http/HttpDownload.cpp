@@ -29,6 +29,9 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 // a double-byte character is no separator).
 bool IsPlainFileName(const std::string& name) {
   if (name.find_first_not_of('.') == std::string::npos) return false;
+  // A device name ("com1.bin") or one Windows changes ("a.bin."): the file,
+  // its ".!tmp" and its ".!dl" would be the device or another file.
+  if (IsReservedComponent(name)) return false;
   for (size_t i = 0; i < name.size(); i = NextCharIndex(name, i)) {
     const unsigned char c = static_cast<unsigned char>(name[i]);
     if (c < 0x20 || c == ':' || c == '/' || c == '\\') return false;

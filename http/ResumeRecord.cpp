@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/Format.h"
+#include "common/PathUtils.h"
 #include "platform/DebugOutput.h"
 #include "platform/File.h"
 
@@ -95,10 +96,18 @@ std::string TResumeRecord::Text() const {
   return text;
 }
 
+// Named after a device ("com1.bin.!dl"), the resume file and its temporary
+// one would be the device itself, and their delete would reach its target.
+bool TResumeRecord::NamesAFile() const { return !IsReservedComponent(ExtractFileName(FPath)); }
+
 bool TResumeRecord::Save() {
   {
     std::lock_guard<std::mutex> guard(FLock);
     FChanged = false;
+  }
+  if (!NamesAFile()) {
+    DebugOutput("resume file refused: " + FPath + " names a device or a name Windows changes");
+    return false;
   }
   const std::string text = Text();
   const std::string temporary = FPath + ".tmp";
@@ -119,6 +128,7 @@ bool TResumeRecord::Save() {
 }
 
 void TResumeRecord::Remove() {
+  if (!NamesAFile()) return;
   DeleteFileAt(FPath + ".tmp");
   DeleteFileAt(FPath);
 }

@@ -38,7 +38,8 @@ public:
   // MaxRanges the last ones are merged into one (fetched again, never lost).
   std::string Text() const;
   // Writes Text() through a temporary file and a rename. False (and the old
-  // file kept) when the disk refuses.
+  // file kept) when the disk refuses, or when the path's file name is
+  // reserved (IsReservedComponent), which Save and Remove never touch.
   bool Save();
   // Deletes the resume file and a temporary one left by an interrupted save.
   void Remove();
@@ -46,6 +47,7 @@ public:
 
 private:
   std::vector<TByteRange> MissingLocked() const;
+  bool NamesAFile() const;
 
   const std::string FPath;
   const int64_t FTotal;

@@ -10,6 +10,7 @@
 #include "install/InstallRegistry.h"
 #include "install/ShellShortcut.h"
 #include "install/logic/InstallLocation.h"
+#include "platform/CodePage.h"
 #include "platform/DebugOutput.h"
 #include "platform/File.h"
 
@@ -23,7 +24,9 @@ TInstallCheckInputs LauncherInstallCheckInputs(const std::string& launcherName,
   inputs.writeSecondKey = WriteSecondUninstallString;
   inputs.askPlayer = std::move(askPlayer);
   inputs.startCopy = [](const std::string& copy, const std::string& parameter) {
-    const HINSTANCE result = ShellExecuteA(nullptr, "open", copy.c_str(), parameter.c_str(), nullptr, SW_SHOWNORMAL);
+    const std::u16string file = Cp936ToUtf16(copy), text = Cp936ToUtf16(parameter);
+    const HINSTANCE result = ShellExecuteW(nullptr, L"open", reinterpret_cast<const wchar_t*>(file.c_str()),
+                                           reinterpret_cast<const wchar_t*>(text.c_str()), nullptr, SW_SHOWNORMAL);
     return reinterpret_cast<INT_PTR>(result) > 32;
   };
   return inputs;

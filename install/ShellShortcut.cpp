@@ -10,10 +10,10 @@
 
 namespace {
 
-// CLSID_ShellLink, IID_IShellLinkA and IID_IPersistFile, spelled out so the
+// CLSID_ShellLink, IID_IShellLinkW and IID_IPersistFile, spelled out so the
 // program needs no GUID library of the shell.
 const CLSID ShellLinkClass = {0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID ShellLinkAInterface = {0x000214EE, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID ShellLinkWInterface = {0x000214F9, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID PersistFileInterface = {0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 std::wstring Wide(const std::string& text) {
@@ -21,8 +21,8 @@ std::wstring Wide(const std::string& text) {
   return std::wstring(wide.begin(), wide.end());
 }
 
-bool CreateShellLink(TComPtr<IShellLinkA>& link) {
-  return SUCCEEDED(CoCreateInstance(ShellLinkClass, nullptr, CLSCTX_INPROC_SERVER, ShellLinkAInterface,
+bool CreateShellLink(TComPtr<IShellLinkW>& link) {
+  return SUCCEEDED(CoCreateInstance(ShellLinkClass, nullptr, CLSCTX_INPROC_SERVER, ShellLinkWInterface,
                                     link.ReceiveVoid()));
 }
 
@@ -31,27 +31,29 @@ bool CreateShellLink(TComPtr<IShellLinkA>& link) {
 bool CreateShellShortcut(const std::string& target, const std::string& arguments, const std::string& description,
                          const std::string& linkPath) {
   TOleSession ole;
-  TComPtr<IShellLinkA> link;
+  TComPtr<IShellLinkW> link;
   if (!CreateShellLink(link)) return false;
   TComPtr<IPersistFile> file;
   if (FAILED(link->QueryInterface(PersistFileInterface, file.ReceiveVoid()))) return false;
-  // IShellLinkA reads its texts in the system's ANSI code page, which is 936
-  // on the systems the launcher is made for; the file name goes wide.
-  const bool set = SUCCEEDED(link->SetPath(target.c_str())) && SUCCEEDED(link->SetArguments(arguments.c_str())) &&
-                   SUCCEEDED(link->SetWorkingDirectory(ExtractFilePath(target).c_str())) &&
-                   SUCCEEDED(link->SetDescription(description.c_str()));
+  // Every text goes wide: the system's ANSI code page need not be 936.
+  const bool set = SUCCEEDED(link->SetPath(Wide(target).c_str())) &&
+                   SUCCEEDED(link->SetArguments(Wide(arguments).c_str())) &&
+                   SUCCEEDED(link->SetWorkingDirectory(Wide(ExtractFilePath(target)).c_str())) &&
+                   SUCCEEDED(link->SetDescription(Wide(description).c_str()));
   if (!set) return false;
   return SUCCEEDED(file->Save(Wide(linkPath).c_str(), FALSE));
 }
 
 std::string ReadShellShortcutTarget(const std::string& linkPath) {
   TOleSession ole;
-  TComPtr<IShellLinkA> link;
+  TComPtr<IShellLinkW> link;
   if (!CreateShellLink(link)) return std::string();
   TComPtr<IPersistFile> file;
   if (FAILED(link->QueryInterface(PersistFileInterface, file.ReceiveVoid()))) return std::string();
   if (FAILED(file->Load(Wide(linkPath).c_str(), STGM_READ))) return std::string();
-  char path[MAX_PATH] = {};
+  wchar_t path[MAX_PATH] = {};
   if (FAILED(link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH))) return std::string();
-  return path;
+  std::u16string text;
+  for (const wchar_t* p = path; *p; ++p) text.push_back(static_cast<char16_t>(*p));
+  return Utf16ToCp936(text);
 }

@@ -61,6 +61,10 @@ bool ForceDirectories(const std::string& path);
 // Removes the folder when it is empty; false otherwise.
 bool RemoveEmptyDirectory(const std::string& path);
 
+// Bytes the caller may still write on the volume of `folder` (an existing
+// folder), or -1 when that cannot be found out.
+int64_t FreeDiskBytes(const std::string& folder);
+
 // Full path of the running program file.
 std::string GetModuleFilePath();
 

@@ -19,6 +19,7 @@ struct TArchiveResult {
   int filesExtracted = 0;
   int64_t archiveSize = 0;  // -1 when the archive cannot be examined
   bool writeFailed = false;  // an entry could not be written (a full disk)
+  std::string error;         // why the first entry failed, "" when none did
 };
 
 // Every entry into `folder`, stored folders dropped, existing files replaced.

@@ -3,9 +3,11 @@
 // table are those of a plain walk; files without a state entry are handed
 // ahead of it to TDigestAhead, whose helpers digest them meanwhile.
 #include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <exception>
 
+#include "common/PathUtils.h"
 #include "platform/File.h"
 #include "platform/FileTime.h"
 #include "update/DigestAhead.h"
@@ -27,6 +29,7 @@ struct TUpdateFiles::TCompareStep {
   TManifestEntry entry;
   std::string localName;
   bool safe = false;
+  size_t sameFileAs = SIZE_MAX;  // index of an earlier needed entry for the same file
   bool digestQueued = false;
   uint64_t ticket = 0;
   int64_t bytes = 0;
@@ -39,6 +42,8 @@ int TUpdateFiles::CompareFiles(TDownloadList& list) {
     ~TForgetLoadChecks() { valid = false; }
   } forget{FLoadChecksValid};
   FBytesDone = FBytesTotal = FBytesToDownload = 0;
+  FFirstEntryOf.clear();
+  FRefused.clear();
   const size_t count = FManifest.Count();
   TDigestAhead digests(FDigestThreads);
   std::deque<TCompareStep> ahead;
@@ -76,12 +81,26 @@ TUpdateFiles::TCompareStep TUpdateFiles::PlanStep(size_t index, TDigestAhead& di
   if (!step.entry.Need) return step;
   step.localName = LocalName(step.entry);
   step.safe = IsSafeRelativePath(step.entry.File);
-  if (step.safe && !FTable.Find(step.localName)) {
+  if (!step.safe) return step;
+  // The first entry for a file keeps it; on Windows a later one would
+  // overwrite the same file, and each run would fetch the other again.
+  const auto first = FFirstEntryOf.emplace(WindowsPathKey(step.localName), index);
+  if (!first.second) {
+    step.sameFileAs = first.first->second;
+    return step;
+  }
+  if (!FTable.Find(step.localName)) {
     step.ticket = digests.Add(FFolder + step.localName);
     step.digestQueued = true;
     step.bytes = std::max<int64_t>(step.entry.Size, 0) + 4096;
   }
   return step;
+}
+
+// A refused entry is a needed file the run cannot make right.
+void TUpdateFiles::Refuse(const TManifestEntry& entry, const std::string& why) {
+  Log(why);
+  FRefused.push_back(entry.File);
 }
 
 bool TUpdateFiles::FileExistsAsLoaded(const std::string& localName, const TStateEntry* recorded,
@@ -98,7 +117,12 @@ void TUpdateFiles::ApplyStep(TCompareStep& step, TDigestAhead& digests, TDownloa
   const TManifestEntry& entry = step.entry;
   if (!entry.Need) return;
   if (!step.safe) {
-    Log("unsafe file name rejected: " + entry.File);
+    Refuse(entry, "unsafe file name rejected: " + entry.File);
+    return;
+  }
+  if (step.sameFileAs != SIZE_MAX) {
+    Refuse(entry, "entry refused: \"" + entry.File + "\" names the same file as the earlier entry \"" +
+                      FManifest.Entry(step.sameFileAs).File + "\"");
     return;
   }
   if (step.index % 10 == 0) {

@@ -6,6 +6,7 @@
 
 #include "common/DelimitedText.h"
 #include "common/Log.h"
+#include "common/PathUtils.h"
 #include "platform/CodePage.h"
 
 namespace {
@@ -22,24 +23,6 @@ const TJsonValue* Member(const TJsonValue& object, const char* key) {
 
 [[noreturn]] void WrongType(const char* key, const char* wanted) {
   throw EUpdateJsonError(std::string("\"") + key + "\" is not a " + wanted);
-}
-
-// Components of a path split at "\" and "/", stepping over double-byte
-// characters whose second byte may be 0x5C.
-bool HasDotsOnlyComponent(const std::string& path) {
-  size_t start = 0;
-  for (size_t i = 0; i <= path.size(); i = i < path.size() ? NextCharIndex(path, i) : i + 1) {
-    if (i < path.size() && path[i] != '\\' && path[i] != '/') continue;
-    size_t dots = 0;
-    bool onlyDots = i > start;
-    for (size_t k = start; k < i && onlyDots; ++k) {
-      if (path[k] == '.') ++dots;
-      else if (path[k] != ' ') onlyDots = false;
-    }
-    if (onlyDots && dots >= 2) return true;
-    start = i + 1;
-  }
-  return false;
 }
 
 }  // namespace
@@ -162,5 +145,6 @@ bool IsSafeRelativePath(const std::string& path) {
   if (path.empty() || path[0] == '\\' || path[0] == '/') return false;
   for (size_t i = 0; i < path.size(); i = NextCharIndex(path, i))
     if (path[i] == ':' || path[i] == '\0') return false;
-  return !HasDotsOnlyComponent(path);
+  // "..", a component of dots only and a device name all count as reserved.
+  return !HasReservedComponent(path);
 }

@@ -80,7 +80,8 @@ bool ReadReleaseDocument(const std::string& body, TReleaseDocument& release);
 // The release document's MD5 is compared ignoring case.
 bool SameDigestIgnoringCase(const std::string& a, const std::string& b);
 
-// True for a relative path that stays inside the folder it is joined to: not
-// empty, no leading separator, no drive letter or other colon, and no ".."
-// component (nor one of dots only, which Windows would read as one).
+// True for a relative path that stays inside the folder it is joined to and
+// names a file there on every platform: not empty, no leading separator, no
+// drive letter or other colon, and no reserved component (HasReservedComponent:
+// "..", a component ending in a dot or a blank, a device name).
 bool IsSafeRelativePath(const std::string& path);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/Md5.h"
@@ -66,7 +67,12 @@ public:
   void LoadState();
   void SaveState();
   // Fills `list` with the needed files that are missing or differ; returns
-  // CompareNothingToDo, CompareFilesToFetch or CompareMostlyMissing.
+  // CompareNothingToDo, CompareFilesToFetch or CompareMostlyMissing. A
+  // needed entry whose File is not safe (IsSafeRelativePath), or that names
+  // the file of an earlier needed entry as Windows compares paths
+  // (WindowsPathKey), is refused: logged, never checked, fetched or recorded,
+  // and listed in Refused().
+
   int CompareFiles(TDownloadList& list);
   // Digests launcher folder + name, records the result and tells whether it
   // equals `expected`. False without touching the table when the file is missing.
@@ -77,6 +83,8 @@ public:
   // LoadState's look at a file for its own.
   void DiskChanged() { FLoadChecksValid = false; }
 
+  // The File of each needed entry the last compare refused, in manifest order.
+  const std::vector<std::string>& Refused() const { return FRefused; }
   const TManifest& Manifest() const { return FManifest; }
   TStateTable& StateTable() { return FTable; }
   bool StateChanged() const { return FStateChanged; }
@@ -106,6 +114,7 @@ private:
   TCompareStep PlanStep(size_t index, TDigestAhead& digests);
   void ApplyStep(TCompareStep& step, TDigestAhead& digests, TDownloadList& list);
   bool FileExistsAsLoaded(const std::string& localName, const TStateEntry* recorded, const std::string& path) const;
+  void Refuse(const TManifestEntry& entry, const std::string& why);
 
   std::string FFolder;
   std::string FBaseName;
@@ -119,4 +128,8 @@ private:
   int64_t FBytesTotal = 0;
   int64_t FBytesToDownload = 0;
   unsigned FDigestThreads = 2;
+  // The compare's needed entries by WindowsPathKey of their local name, to
+  // the index of the first entry with that key.
+  std::unordered_map<std::string, size_t> FFirstEntryOf;
+  std::vector<std::string> FRefused;
 };

@@ -92,6 +92,9 @@ std::string DownloadPath(const std::string& folder, const TDownloadItem& item) {
 // one; an archive is held to its size, and its entries to their CRC.
 std::string ExpectedDigest(const TDownloadItem& item) { return item.IsZip ? std::string() : item.Hash; }
 
+// Free space below a file's size and this much more counts as a full disk.
+constexpr int64_t DiskRoomMargin = 1 << 20;
+
 int EngineWorkers(const TDownloadItem& item) { return item.Size <= 4096 ? 1 : 5; }
 
 // The path below the launcher folder, as the player knows it.
@@ -284,10 +287,20 @@ int TUpdateThread::Run() {
   return 1;
 }
 
-// Data that could not be written (a full disk, a lost device): the status
-// line names the file, and the run's last status line repeats it.
-void TUpdateThread::ShowWriteFailure(const std::string& localPath) {
-  FWriteFailure = Format(UpdateText::WriteFailed, RelativeTo(FEnvironment.LauncherFolder, localPath).c_str());
+// Data that could not be written. Only a disk without room for the file
+// makes the status line name the file and ask for disk space (and the
+// run's last status line repeat it); any other cause (access denied, a name
+// the system refuses, a file held open) keeps the run's own lines, and the
+// log line names the cause as the system gave it.
+void TUpdateThread::ReportWriteFailure(const std::string& localPath, int64_t size) {
+  const std::string name = RelativeTo(FEnvironment.LauncherFolder, localPath);
+  const int64_t free = FreeDiskBytes(FEnvironment.LauncherFolder);
+  if (free < 0 || free >= std::max<int64_t>(size, 0) + DiskRoomMargin) {
+    Log(Format("%s not written; the disk has room (%lld bytes free), see the cause above", name.c_str(),
+               static_cast<long long>(free)));
+    return;
+  }
+  FWriteFailure = Format(UpdateText::WriteFailed, name.c_str());
   ShowStatus(FWriteFailure);
 }
 
@@ -295,14 +308,20 @@ void TUpdateThread::ShowWriteFailure(const std::string& localPath) {
 // and FilesStillWrong say what is left for the next start. The status line
 // must not stay on "downloading" or "verifying" for a file that failed: it
 // ends on the last write failure, which says most, or else names the first
-// file left.
+// file left. Entries the compare refused (an unsafe name, a second entry for
+// one file) are needed files that are not right either.
 void TUpdateThread::ReportStillWrong(const TDownloadList& list) {
-  FStillWrong = static_cast<int>(list.size());
-  if (list.empty()) return;
-  Log(Format("%d file(s) still missing or wrong after the update passes:", static_cast<int>(list.size())));
-  for (const TDownloadItem& item : list) Log("  " + item.File);
-  ShowStatus(FWriteFailure.empty() ? UpdateText::DownloadFileLead + list.front().File + UpdateText::FailedTryLater
-                                   : FWriteFailure);
+  const std::vector<std::string>& refused = FFiles.Refused();
+  FStillWrongFiles.clear();
+  for (const TDownloadItem& item : list) FStillWrongFiles.push_back(item.File);
+  for (const std::string& file : refused) FStillWrongFiles.push_back(file + " (refused)");
+  const int count = static_cast<int>(FStillWrongFiles.size());
+  FStillWrong = count;
+  if (count == 0) return;
+  Log(Format("%d file(s) still missing or wrong after the update passes:", count));
+  for (const std::string& file : FStillWrongFiles) Log("  " + file);
+  const std::string& first = list.empty() ? refused.front() : list.front().File;
+  ShowStatus(FWriteFailure.empty() ? UpdateText::DownloadFileLead + first + UpdateText::FailedTryLater : FWriteFailure);
 }
 
 // --- the manifest --------------------------------------------------------
@@ -409,7 +428,7 @@ bool TUpdateThread::Download(const std::string& url, const std::string& localPat
       RunDownload(download, url, folder, expectedSize, [this] { return !Cancelled(); }, FEnvironment.PollMs);
   if (outcome == TDownloadOutcome::Failed || outcome == TDownloadOutcome::NotStarted) {
     Log(download.ErrorText());
-    if (download.WriteFailed()) ShowWriteFailure(localPath);
+    if (download.WriteFailed()) ReportWriteFailure(localPath, expectedSize);
   }
   return outcome == TDownloadOutcome::Done;
 }
@@ -478,7 +497,7 @@ bool TUpdateThread::FetchedByBatch(int job, const std::string& url, const std::s
       return Download(url, localPath, EngineWorkers(item), item.Size, ExpectedDigest(item));
     case TBatchOutcome::WriteFailed:
       Log(result.ErrorText);
-      ShowWriteFailure(localPath);
+      ReportWriteFailure(localPath, item.Size);
       return false;
     default:
       if (!result.ErrorText.empty()) Log(result.ErrorText);
@@ -514,7 +533,8 @@ bool TUpdateThread::Unpacked(const TDownloadItem& item, const std::string& local
   }
   bool ok = true;
   const TArchiveResult extracted = ExtractFileArchive(localPath, ExtractFilePath(localPath), ArchiveHooks());
-  if (extracted.writeFailed) ShowWriteFailure(FEnvironment.LauncherFolder + item.File);
+  if (!extracted.error.empty()) Log(item.File + ": " + extracted.error);
+  if (extracted.writeFailed) ReportWriteFailure(FEnvironment.LauncherFolder + item.File, item.Size);
   if (extracted.filesExtracted == 0) {
     Log(item.File + UpdateText::UnpackFailed);
     ok = false;
@@ -533,8 +553,10 @@ bool TUpdateThread::Placed(const TDownloadItem& item, const std::string& placed)
   bool ok;
   if (item.isLauncher != 0) {
     const std::string update = FEnvironment.LauncherBaseName + ".update";
-    ok = MD5OfFile(placed) == item.Hash && RenameFileAt(placed, FEnvironment.LauncherFolder + update) &&
-         FFiles.VerifyFile(update, item.Hash);
+    const bool right = MD5OfFile(placed) == item.Hash;
+    const bool renamed = right && RenameFileAt(placed, FEnvironment.LauncherFolder + update);
+    if (right && !renamed) Log(item.File + ": not renamed to " + update + ": " + LastFileErrorText());
+    ok = renamed && FFiles.VerifyFile(update, item.Hash);
     DeleteFileAt(placed);  // a copy that is not right must not stay behind
   } else {
     ok = FFiles.VerifyFile(item.File, item.Hash);

@@ -65,6 +65,9 @@ public:
   // before). The window's messages keep their meaning: a run whose manifest
   // was read reports success even when this is not 0.
   int FilesStillWrong() const { return FStillWrong.load(); }
+  // Their File texts (refused entries end in " (refused)"); read once the
+  // thread has ended.
+  const std::vector<std::string>& StillWrongFiles() const { return FStillWrongFiles; }
   // Whether the run refused a document for its signature, and why; read
   // once the run has ended.
   bool Refused() const { return FRefused.load(); }
@@ -109,7 +112,7 @@ private:
   bool Unpacked(const TDownloadItem& item, const std::string& localPath, const std::string& name);
   bool Placed(const TDownloadItem& item, const std::string& placed);
   void ReportStillWrong(const TDownloadList& list);
-  void ShowWriteFailure(const std::string& localPath);
+  void ReportWriteFailure(const std::string& localPath, int64_t size);
   bool DownloadFullPackage();
   // With a key: fetches "<url>.sig" (bounded) and checks `bytes`, the
   // document as fetched, against it. A refusal is shown and logged here.
@@ -139,6 +142,7 @@ private:
   TUpdateEnvironment FEnvironment;
   int FPlan = 0;
   std::atomic<int> FStillWrong{-1};
+  std::vector<std::string> FStillWrongFiles;
   std::string FWriteFailure;  // the status text of the run's last write failure
   TUpdateFiles FFiles;
   std::optional<TPublicKey> FKey;

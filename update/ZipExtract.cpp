@@ -68,10 +68,12 @@ public:
       error = "cannot replace the file. " + LastFileErrorText();
     }
     DeleteFileAt(temporary);
+    if (FFirstError.empty()) FFirstError = ExtractFileName(job.target) + ": " + error;
     return false;
   }
 
   bool WriteFailed() const { return FWriteFailed; }
+  const std::string& FirstError() const { return FFirstError; }
 
   // Reads one entry through, checking its size and CRC, writing nothing.
   bool Test(const TZipEntry& entry, std::string& error) {
@@ -179,6 +181,7 @@ private:
   uLong FCrc = 0;
   int FPercent = -1;
   bool FWriteFailed = false;  // a target could not be created or written
+  std::string FFirstError;    // the first entry that failed, and why
 };
 
 // A second thread that writes one entry at a time while the calling thread
@@ -222,6 +225,7 @@ public:
   int Written() const { return FWritten.load(); }
   // Read only while the helper is idle.
   bool WriteFailed() const { return FWriter.WriteFailed(); }
+  const std::string& FirstError() const { return FWriter.FirstError(); }
   // The percent of the entry being written since the last call, or -1.
   int TakePercent() { return FPercent.exchange(-1); }
 
@@ -285,11 +289,13 @@ int TZipExtractor::Extract(const std::string& archive) {
   try {
     TZipFileSource source(archive);
     if (!ReadZipDirectory(source, directory, error)) {
+      FirstError = "cannot read the archive: " + error;
       LogError("cannot read archive " + archive + ": " + error);
       return 0;
     }
     writer = std::make_unique<TEntryWriter>(archive, directory, bytesDone);
   } catch (const EFileError& failure) {
+    FirstError = std::string("cannot read the archive: ") + failure.what();
     LogError("cannot read archive " + archive + ": " + failure.what());
     return 0;
   }
@@ -343,6 +349,7 @@ int TZipExtractor::Extract(const std::string& archive) {
     if (entry.IsDirectory()) name.pop_back();
     if (!IsSafeRelativePath(name)) {
       LogError("archive entry rejected: \"" + entry.Name + "\" would leave " + dest);
+      if (FirstError.empty()) FirstError = "entry \"" + entry.Name + "\" refused: its name is not safe";
       continue;
     }
     if (entry.IsDirectory()) {
@@ -374,6 +381,8 @@ int TZipExtractor::Extract(const std::string& archive) {
     written += helper->Written();
   }
   WriteFailed = writer->WriteFailed() || (helper && helper->WriteFailed());
+  if (FirstError.empty()) FirstError = writer->FirstError();
+  if (FirstError.empty() && helper) FirstError = helper->FirstError();
   reportTotal();
   return written;
 }

@@ -40,6 +40,9 @@ public:
   // Set by Extract when an entry could not be created or written (a full
   // disk, a lost device), as against a damaged archive.
   bool WriteFailed = false;
+  // Why the first entry that was not written failed (or why the archive
+  // could not be read), with the system's error text; empty when none failed.
+  std::string FirstError;
 };
 
 // Reads every entry through as extraction would, writing nothing: true when

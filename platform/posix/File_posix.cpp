@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,14 +55,15 @@ void TFileStream::WriteBuffer(const void* buffer, size_t count) {
   while (done < count) {
     const ssize_t n = ::pwrite(FHandle->fd, static_cast<const char*>(buffer) + done, count - done, FPosition);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw EFileError("Stream write error");
+    if (n < 0) throw EFileError("Stream write error. " + ErrnoText(errno));
+    if (n == 0) throw EFileError("Stream write error");
     done += static_cast<size_t>(n);
     FPosition += n;
   }
 }
 
 void TFileStream::Truncate(int64_t size) {
-  if (ftruncate(FHandle->fd, size) != 0) throw EFileError("Stream write error");
+  if (ftruncate(FHandle->fd, size) != 0) throw EFileError("Stream write error. " + ErrnoText(errno));
 }
 
 void TFileStream::Flush() { fsync(FHandle->fd); }
@@ -121,3 +123,9 @@ std::string GetModuleFilePath() {
 }
 
 std::string LastFileErrorText() { return ErrnoText(errno); }
+
+int64_t FreeDiskBytes(const std::string& folder) {
+  struct statvfs info;
+  if (statvfs(NativePath(folder).c_str(), &info) != 0) return -1;
+  return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
+}

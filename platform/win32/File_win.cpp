@@ -1,7 +1,10 @@
 #include <windows.h>
 
+#include <vector>
+
 #include "platform/CodePage.h"
 #include "platform/File.h"
+#include "platform/LongPath.h"
 #include "platform/win32/WidePath.h"
 
 struct TFileStream::THandle {
@@ -62,8 +65,9 @@ void TFileStream::WriteBuffer(const void* buffer, size_t count) {
     OVERLAPPED at = At(FPosition);
     DWORD n = 0;
     const DWORD want = static_cast<DWORD>(count - done > 0x40000000 ? 0x40000000 : count - done);
-    if (!WriteFile(FHandle->handle, static_cast<const char*>(buffer) + done, want, &n, &at) || n == 0)
-      throw EFileError("Stream write error");
+    if (!WriteFile(FHandle->handle, static_cast<const char*>(buffer) + done, want, &n, &at))
+      throw EFileError("Stream write error. " + WinErrorText(GetLastError()));
+    if (n == 0) throw EFileError("Stream write error");
     done += n;
     FPosition += n;
   }
@@ -73,7 +77,7 @@ void TFileStream::Truncate(int64_t size) {
   LARGE_INTEGER to;
   to.QuadPart = size;
   if (!SetFilePointerEx(FHandle->handle, to, nullptr, FILE_BEGIN) || !SetEndOfFile(FHandle->handle))
-    throw EFileError("Stream write error");
+    throw EFileError("Stream write error. " + WinErrorText(GetLastError()));
 }
 
 void TFileStream::Flush() { FlushFileBuffers(FHandle->handle); }
@@ -113,26 +117,49 @@ bool CopyFileAt(const std::string& from, const std::string& to) {
   return CopyFileW(WidePath(from).c_str(), WidePath(to).c_str(), FALSE) != 0;
 }
 
+namespace {
+
+// Folders are made in the converted text: a trail byte may be 0x5C, and a
+// long path is in its extended-length form from the start.
+bool ForceWideDirectories(const std::wstring& wide, size_t rootLength) {
+  const DWORD a = GetFileAttributesW(wide.c_str());
+  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  const size_t slash = wide.find_last_of(L"\\/");
+  if (slash != std::wstring::npos && slash >= rootLength && slash > 0 &&
+      !ForceWideDirectories(wide.substr(0, slash), rootLength))
+    return false;
+  return CreateDirectoryW(wide.c_str(), nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+}  // namespace
+
 bool ForceDirectories(const std::string& path) {
   std::string p = path;
   while (!p.empty() && (p.back() == '\\' || p.back() == '/')) p.pop_back();
   if (p.empty() || DirectoryExists(p)) return true;
-  // Separators are searched in the converted text: a trail byte may be 0x5C.
   const std::wstring wide = WidePath(p);
-  const size_t slash = wide.find_last_of(L"\\/");
-  if (slash != std::wstring::npos && slash > 0) {
-    const std::u16string parent(wide.begin(), wide.begin() + static_cast<long>(slash));
-    if (!ForceDirectories(Utf16ToCp936(parent))) return false;
-  }
-  return CreateDirectoryW(wide.c_str(), nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS;
+  const std::u16string text(wide.begin(), wide.end());
+  return ForceWideDirectories(wide, WindowsRootLength(text));
 }
 
 bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryW(WidePath(path).c_str()) != 0; }
 
+int64_t FreeDiskBytes(const std::string& folder) {
+  std::wstring wide = WidePath(folder);
+  if (!wide.empty() && wide.back() != L'\\' && wide.back() != L'/') wide += L'\\';
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExW(wide.c_str(), &available, nullptr, nullptr)) return -1;
+  return static_cast<int64_t>(available.QuadPart);
+}
+
 std::string GetModuleFilePath() {
-  wchar_t buffer[MAX_PATH * 4];
-  const DWORD n = GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(sizeof buffer / sizeof buffer[0]));
-  return Utf16ToCp936(std::u16string(buffer, buffer + n));
+  // The buffer grows until the whole path fits (a long install folder).
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n < buffer.size() || buffer.size() >= 32768) return Utf16ToCp936(std::u16string(buffer.data(), buffer.data() + n));
+    buffer.resize(buffer.size() * 2);
+  }
 }
 
 std::string LastFileErrorText() { return WinErrorText(GetLastError()); }

@@ -10,19 +10,19 @@
 std::string ReadIniString(const std::string& path, const std::string& section, const std::string& key,
                               const std::string& defaultValue) {
   std::vector<wchar_t> buffer(2048);
-  const DWORD n = GetPrivateProfileStringW(WidePath(section).c_str(), WidePath(key).c_str(),
-                                           WidePath(defaultValue).c_str(), buffer.data(),
+  const DWORD n = GetPrivateProfileStringW(WideText(section).c_str(), WideText(key).c_str(),
+                                           WideText(defaultValue).c_str(), buffer.data(),
                                            static_cast<DWORD>(buffer.size()), WidePath(path).c_str());
   return Utf16ToCp936(std::u16string(buffer.data(), buffer.data() + n));
 }
 
 void WriteIniString(const std::string& path, const std::string& section, const std::string& key,
                         const std::string& value) {
-  if (!WritePrivateProfileStringW(WidePath(section).c_str(), WidePath(key).c_str(), WidePath(value).c_str(),
+  if (!WritePrivateProfileStringW(WideText(section).c_str(), WideText(key).c_str(), WideText(value).c_str(),
                                   WidePath(path).c_str()))
     throw EIniFileError("Unable to write to " + path);
 }
 
 void EraseIniSection(const std::string& path, const std::string& section) {
-  WritePrivateProfileStringW(WidePath(section).c_str(), nullptr, nullptr, WidePath(path).c_str());
+  WritePrivateProfileStringW(WideText(section).c_str(), nullptr, nullptr, WidePath(path).c_str());
 }

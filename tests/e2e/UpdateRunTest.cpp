@@ -3,8 +3,10 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
@@ -373,6 +375,134 @@ TEST(UpdateRun, LauncherRunLeavesTheNewLauncherBesideTheRunningOne) {
   RunUpdate(again, folder.Path(), base, 1);
   EXPECT_EQ(again.result, 1u);
   EXPECT_FALSE(again.sink.StatusStartsWith(Cp936("正在下载 ")));
+}
+
+// --- names and paths of the install folder ---------------------------------
+
+namespace {
+
+// Adds hand-written entries to a published manifest (entries that
+// launcher-manifest refuses to publish).
+void AddEntries(const std::string& base, const std::vector<nlohmann::json>& entries) {
+  const std::string path = std::string(std::getenv("LAUNCHER_TEST_UPDATE_ROOT")) + "/" +
+                           base.substr(ServerUrl().size()) + "update.json";
+  nlohmann::json manifest = nlohmann::json::parse(ReadWholeFile(path));
+  for (const nlohmann::json& entry : entries) manifest.push_back(entry);
+  WriteWholeFile(path, manifest.dump(1));
+}
+
+nlohmann::json Element(const std::string& file, const std::string& bytes) {
+  return {{"File", file}, {"isLauncher", 0}, {"Need", true}, {"Hash", MD5OfMemory(bytes)},
+          {"Size", static_cast<int>(bytes.size())}, {"IsZip", false}};
+}
+
+int LinesContaining(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+}  // namespace
+
+// Entries refused for their names (device names, names Windows changes, a
+// drive's colon) never reach the disk and count as files still wrong.
+TEST(UpdatePaths, RefusedEntriesAreFilesStillWrong) {
+  const TFiles files = {{"good.bin", Bytes(5000, 41)}};
+  const std::string base = Publish("refused", files);
+  const std::vector<std::string> refused = {"com1.bin", "lpt1.pak", "aux.txt", "nul", "data\\con.dat",
+                                            "a:b.txt",  "b.txt.",   "c.txt "};
+  std::vector<nlohmann::json> entries;
+  for (const std::string& name : refused) entries.push_back(Element(name, "device data"));
+  AddEntries(base, entries);
+  TTempFolder folder;
+  TRun run;
+  RunUpdate(run, folder.Path(), base);
+  ASSERT_TRUE(run.posted);
+  EXPECT_EQ(run.result, 1u);  // the window hears success, as always
+  EXPECT_EQ(run.stillWrong, static_cast<int>(refused.size()));
+  ExpectInstalled(folder.Path(), files);
+  // What the folder holds (a device name would "exist" on Windows whatever
+  // was written, so the folder is listed instead).
+  std::set<std::string> held;
+  const std::filesystem::path root(Cp936ToUtf16(folder.Path()));
+  for (const auto& item : std::filesystem::recursive_directory_iterator(root))
+    held.insert(Utf16ToCp936(item.path().filename().u16string()));
+  EXPECT_EQ(held, (std::set<std::string>{"good.bin", "data", "update.json", "update0.local", "UpdateLog.txt",
+                                         "launcher.ini"}));
+  const std::string log = ReadWholeFile(folder / "UpdateLog.txt");
+  EXPECT_EQ(LinesContaining(log, " (refused)"), static_cast<int>(refused.size())) << log;
+  EXPECT_EQ(LinesContaining(log, "unsafe file name rejected: "), static_cast<int>(refused.size())) << log;
+  EXPECT_EQ(run.sink.Statuses().back(), Cp936("下载文件 com1.bin 失败，请稍后再试"));
+}
+
+// Two entries for one file as Windows compares paths: the first keeps it
+// over three runs, the second is refused each time and never fetched.
+TEST(UpdatePaths, ACaseCollidingPairNeverFlips) {
+  const TFiles files = {{"Data/A.bin", Bytes(70000, 42)}};
+  const std::string base = Publish("casepair", files);
+  AddEntries(base, {Element("data\\a.bin", Bytes(70000, 43))});
+  TTempFolder folder;
+  for (int round = 1; round <= 3; ++round) {
+    TRun run;
+    RunUpdate(run, folder.Path(), base);
+    ASSERT_TRUE(run.posted) << round;
+    EXPECT_EQ(run.result, 1u) << round;
+    EXPECT_EQ(run.stillWrong, 1) << round;
+    EXPECT_EQ(MD5OfFile(folder / "Data/A.bin"), MD5OfMemory(files.at("Data/A.bin"))) << round;
+    EXPECT_EQ(run.sink.StatusStartsWith(Cp936("正在下载 ")), round == 1) << round;
+    const std::string log = ReadWholeFile(folder / "UpdateLog.txt");
+    EXPECT_NE(log.find("entry refused: \"data\\a.bin\" names the same file as the earlier entry \"Data\\A.bin\""),
+              std::string::npos)
+        << log;
+    EXPECT_NE(ReadWholeFile(folder / "data/update0.local").find("Data\\A.bin=" + MD5OfMemory(files.at("Data/A.bin"))),
+              std::string::npos)
+        << round;
+  }
+}
+
+// A file whose full path passes 260 characters installs, is recorded and is
+// found right by the next run.
+TEST(UpdatePaths, AFileWithAPathPast300CharactersInstalls) {
+  const std::string name = "long/" + std::string(90, 'a') + "/" + std::string(90, 'b') + "/" + std::string(90, 'c') +
+                           ".bin";
+  const TFiles files = {{name, Bytes(300000, 44)}, {"short.bin", Bytes(100, 45)}};
+  const std::string base = Publish("longpath", files);
+  TTempFolder folder;
+  ASSERT_GT(folder.Path().size() + name.size(), 300u);
+  TRun run;
+  RunUpdate(run, folder.Path(), base);
+  ASSERT_TRUE(run.posted);
+  EXPECT_EQ(run.stillWrong, 0);
+  ExpectInstalled(folder.Path(), files);
+  TRun again;
+  RunUpdate(again, folder.Path(), base);
+  EXPECT_EQ(again.stillWrong, 0);
+  EXPECT_FALSE(again.sink.StatusStartsWith(Cp936("正在下载 ")));
+}
+
+// A write refused for another cause than a full disk (here a folder where
+// the temporary file goes) does not send the player to the disk space; the
+// log names the file and the system's reason.
+TEST(UpdatePaths, AWriteThatFailsForAnotherCauseNamesItInTheLog) {
+  const TFiles files = {{"blocked.bin", Bytes(3000, 46)}, {"ok.bin", Bytes(3000, 47)}};
+  const std::string base = Publish("blocked", files);
+  TTempFolder folder;
+  ASSERT_TRUE(ForceDirectories(folder / "blocked.bin.!tmp"));
+  TRun run;
+  RunUpdate(run, folder.Path(), base);
+  ASSERT_TRUE(run.posted);
+  EXPECT_EQ(run.stillWrong, 1);
+  EXPECT_EQ(MD5OfFile(folder / "ok.bin"), MD5OfMemory(files.at("ok.bin")));
+  for (const std::string& status : run.sink.Statuses())
+    EXPECT_EQ(status.find(Cp936("请检查磁盘空间")), std::string::npos) << Cp936ToUtf8(status);
+  EXPECT_EQ(run.sink.Statuses().back(), Cp936("下载文件 blocked.bin 失败，请稍后再试"));
+  const std::string log = ReadWholeFile(folder / "UpdateLog.txt");
+  const size_t line = log.find("blocked.bin.!tmp: write error: Cannot open file");
+  ASSERT_NE(line, std::string::npos) << log;
+  // The system's reason follows the file name: more than the bare phrase.
+  const std::string rest = log.substr(line, log.find('\n', line) - line);
+  EXPECT_GT(rest.size(), rest.find("\". ") + 4) << rest;
+  EXPECT_NE(log.find("blocked.bin not written; the disk has room"), std::string::npos) << log;
 }
 
 // --- a misbehaving update server -------------------------------------------

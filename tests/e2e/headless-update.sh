@@ -2,7 +2,9 @@
 # The operator's path: a release folder through launcher-manifest into the
 # update server's root, then launcher-update brings an empty folder, given
 # relative to the working directory, up to date; a second run finds nothing
-# to do; a release whose file no longer matches its manifest exits 3.
+# to do; a release whose file no longer matches its manifest exits 3. A
+# release holding a device name or two names that Windows takes for one file
+# is refused by launcher-manifest, which names them and publishes nothing.
 #   headless-update.sh TOOLS_DIR UPDATE_ROOT PORT_BASE
 set -u
 tools="$1" root="$2" base="$3"
@@ -43,4 +45,16 @@ printf 'changed\r\n' >"$work/changed.txt"
 status=$?
 rm -rf "${root:?}/headless$$"
 [ "$status" -eq 3 ] || { echo "FAIL: exit code $status with a wrong file, expected 3"; cat "$work/third.log"; exit 1; }
-echo "PASS: relative folder installed, the second run had nothing to do, a wrong file exits 3"
+# Releases that launchers would refuse are never published.
+mkdir -p "$work/bad/Data" "$work/bad/data" "$work/bad/sub"
+printf 'A' >"$work/bad/Data/A.bin"
+printf 'a' >"$work/bad/data/a.bin"
+printf 'x' >"$work/bad/sub/com1.bin"
+"$tools/launcher-manifest/launcher-manifest" "$work/bad" "$root/headless-bad$$" >/dev/null 2>"$work/bad.log"
+status=$?
+[ "$status" -eq 1 ] || { echo "FAIL: launcher-manifest exit $status on a release it must refuse"; exit 1; }
+[ ! -e "$root/headless-bad$$" ] || { echo "FAIL: the refused release was published"; exit 1; }
+grep -q '"sub\\com1.bin": ' "$work/bad.log" || { echo "FAIL: com1.bin not named"; cat "$work/bad.log"; exit 1; }
+grep -q '"Data\\A.bin" and "data\\a.bin" are the same file on Windows' "$work/bad.log" ||
+  { echo "FAIL: the colliding pair not named"; cat "$work/bad.log"; exit 1; }
+echo "PASS: relative folder installed, the second run had nothing to do, a wrong file exits 3, refused releases"

@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "common/PathUtils.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/FileTime.h"
+#include "platform/LongPath.h"
 #include "platform/MappedFile.h"
 #include "support/TestSupport.h"
 
@@ -99,4 +101,75 @@ TEST(File, RelativeFoldersCreateOnlyThemselvesAndEmptyOnesCanGo) {
   EXPECT_TRUE(DirectoryExists(folder / "game"));
   WriteWholeFile(folder / "game/keep.txt", "x");
   EXPECT_FALSE(RemoveEmptyDirectory(folder / "game"));  // not empty
+}
+
+TEST(LongPath, ExtendedLengthFormNamesTheSameFile) {
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"C:\\Game\\data\\a.bin", u"\\\\?\\C:\\Game\\data\\a.bin"},
+      {u"c:/Game/data//a.bin", u"\\\\?\\c:\\Game\\data\\a.bin"},
+      {u"C:\\Game\\.\\x\\..\\a.bin", u"\\\\?\\C:\\Game\\a.bin"},
+      {u"C:\\..\\..\\a.bin", u"\\\\?\\C:\\a.bin"},
+      {u"C:\\Game. \\a.bin", u"\\\\?\\C:\\Game\\a.bin"},  // Win32 drops trailing dots and blanks
+      {u"C:\\", u"\\\\?\\C:\\"},
+      {u"\\\\server\\share\\..\\..\\a.bin", u"\\\\?\\UNC\\server\\share\\a.bin"},
+      {u"\\\\?\\C:\\Game/a.bin", u"\\\\?\\C:\\Game\\a.bin"},
+      {u"Game\\a.bin", u"Game\\a.bin"},  // relative: the caller makes it full first
+      {u"\\Game\\a.bin", u"\\Game\\a.bin"},
+      {u"C:Game", u"C:Game"},
+      {u"Z:\\\u594e\u5170 \u5fae\u7aef\\a.bin", u"\\\\?\\Z:\\\u594e\u5170 \u5fae\u7aef\\a.bin"},
+  };
+  for (const auto& [plain, extended] : cases)
+    EXPECT_EQ(ExtendedLengthPath(plain), extended) << Utf16ToCp936(plain);
+  const std::pair<std::u16string, size_t> roots[] = {
+      {u"C:\\Game", 3},          {u"\\\\?\\C:\\Game", 7}, {u"\\\\server\\share\\Game", 15},
+      {u"\\\\?\\UNC\\server\\share\\Game", 21}, {u"Game\\a", 0},
+  };
+  for (const auto& [path, length] : roots) EXPECT_EQ(WindowsRootLength(path), length) << Utf16ToCp936(path);
+}
+
+// Past 260 characters (a folder past 248) every file operation still works,
+// for a full path and for one relative to the current folder.
+TEST(File, PathsPast260CharactersWork) {
+  TTempFolder folder;
+  const std::string tree = std::string(90, 'a') + "\\" + std::string(90, 'b') + "\\" + std::string(90, 'c');
+  const std::string name = tree + "\\\xB6\xAF" + std::string(40, 'd') + ".bin";
+  const std::string file = folder / name;
+  ASSERT_GT(file.size(), 300u);
+  ASSERT_TRUE(ForceDirectories(folder / tree));
+  EXPECT_TRUE(DirectoryExists(folder / tree));
+  WriteWholeFile(file, "long");
+  EXPECT_TRUE(FileExists(file));
+  EXPECT_EQ(GetFileSize(file), 4);
+  EXPECT_TRUE(SetFileDosDateTime(file, 0x4A6F6000));
+  uint32_t time = 0;
+  EXPECT_TRUE(GetFileDosDateTime(file, time));
+  EXPECT_EQ(time, 0x4A6F6000u);
+  {
+    TMappedFile mapped;
+    ASSERT_TRUE(mapped.Open(file));
+    const uint8_t* view = mapped.MapView(0, 4);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(view), 4), "long");
+  }
+  EXPECT_GT(FreeDiskBytes(folder / tree), 0);
+  ASSERT_TRUE(CopyFileAt(file, file + ".copy"));
+  ASSERT_TRUE(RenameFileAt(file + ".copy", file + ".moved"));
+  EXPECT_EQ(ReadWholeFile(file + ".moved"), "long");
+  EXPECT_TRUE(DeleteFileAt(file + ".moved"));
+  EXPECT_FALSE(FileExists(file + ".moved"));
+
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(std::filesystem::path(Cp936ToUtf16(folder.Path())));
+  const std::string relative = tree + "\\" + std::string(60, 'e') + "\\r.bin";
+  const bool made = ForceDirectories(ExtractFilePath(relative));
+  bool written = false;
+  try {
+    WriteWholeFile(relative, "relative");
+    written = ReadWholeFile(relative) == "relative" && DeleteFileAt(relative);
+  } catch (const EFileError&) {
+  }
+  std::filesystem::current_path(before);
+  EXPECT_TRUE(made);
+  EXPECT_TRUE(written);
+  EXPECT_TRUE(DirectoryExists(folder / (tree + "\\" + std::string(60, 'e'))));
 }

@@ -14,6 +14,7 @@
 #include "signing/ReleaseCheck.h"
 #include "signing/Signer.h"
 #include "support/TestSupport.h"
+#include "tools/launcher-manifest/ReleaseFiles.h"
 #include "update/uLaunchThread.h"
 
 namespace {
@@ -135,6 +136,30 @@ TEST_F(LauncherManifestTest, FullPackageExtractsIntoTheLauncherFolder) {
   TDownloadList list;
   EXPECT_EQ(files.CompareFiles(list), CompareNothingToDo);
   EXPECT_TRUE(list.empty());
+}
+
+// Files a launcher would refuse are never published: names Windows opens
+// as devices or stores otherwise, and two files that are one on Windows.
+TEST(ReleaseFiles, UnpublishableNamesAndCollisions) {
+  struct TCase {
+    std::vector<std::string> names;
+    std::vector<std::string> problems;  // the quoted names each message starts with
+  };
+  const TCase cases[] = {
+      {{"a.bin", "data\\b.bin", "\xC6\xF4.txt"}, {}},
+      {{"com1.bin", "data\\LPT9.pak", "aux.txt", "nul", "data\\con\\x.dat", "a.txt.", "b "},
+       {"\"com1.bin\"", "\"data\\LPT9.pak\"", "\"aux.txt\"", "\"nul\"", "\"data\\con\\x.dat\"", "\"a.txt.\"",
+        "\"b \""}},
+      {{"Data\\A.bin", "data\\a.bin", "data\\A.BIN", "data\\b.bin"},
+       {"\"Data\\A.bin\" and \"data\\a.bin\"", "\"Data\\A.bin\" and \"data\\A.BIN\""}},
+  };
+  for (const TCase& c : cases) {
+    std::vector<TReleaseFile> files;
+    for (const std::string& name : c.names) files.push_back({name, 1});
+    const std::vector<std::string> problems = UnpublishableFiles(files);
+    ASSERT_EQ(problems.size(), c.problems.size()) << c.names.front();
+    for (size_t i = 0; i < problems.size(); ++i) EXPECT_EQ(problems[i].rfind(c.problems[i], 0), 0u) << problems[i];
+  }
 }
 
 TEST_F(LauncherManifestTest, UsageAndFolderErrors) {

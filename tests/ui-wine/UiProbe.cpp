@@ -5,6 +5,8 @@
 //   ui-probe facts              facts of the "Client Launcher" window, one
 //                               "key=value" per line; exit 1 when none exists
 //   ui-probe minimize           minimises that window (system command)
+//   ui-probe acp                prints the ANSI code page the system gives
+//                               a program (GetACP)
 //   ui-probe render EXE OUT.ppm LOOK [LABEL TEXT_HEX]
 //                               composes the main window from EXE's package
 //                               in LOOK (updating, login or skiplink), with
@@ -183,7 +185,8 @@ int main(int argc, char** argv) {
   args.erase(args.begin());
   if (command == "facts") return Facts();
   if (command == "minimize") return Minimize();
+  if (command == "acp") return std::printf("%u\n", GetACP()) > 0 ? 0 : 1;
   if (command == "render") return Render(args);
-  std::fprintf(stderr, "usage: ui-probe facts|minimize|render EXE OUT.ppm LOOK [LABEL TEXT_HEX]\n");
+  std::fprintf(stderr, "usage: ui-probe facts|minimize|acp|render EXE OUT.ppm LOOK [LABEL TEXT_HEX]\n");
   return 2;
 }

@@ -137,6 +137,29 @@ TEST_F(ArchiveTest, NamesThatWouldLeaveTheFolderAreRejectedAndLogged) {
   }
 }
 
+// Names that Windows opens as devices or stores under another name never
+// reach the disk, on any platform; the first one is the run's reason.
+TEST_F(ArchiveTest, DeviceNamesAndNamesWindowsChangesAreRejected) {
+  const std::string archive = temp / "devices.zip";
+  const std::vector<std::string> refused = {"com1.bin", "data/lpt1.pak", "AUX.txt", "nul", "data/con.dat",
+                                            "a.txt.", "b.txt ", "maps. /c.txt"};
+  {
+    TZipWriter writer(archive);
+    for (const std::string& name : refused) writer.AddBytes(name, "device", 0x21);
+    writer.AddBytes("data/good.txt", "good", 0x21);
+    writer.Finish();
+  }
+  TTempFolder outer;
+  TLogCapture log;
+  TZipExtractor extractor;
+  extractor.Options.DestDir = outer.Path();
+  extractor.Options.RecreateDirs = true;
+  EXPECT_EQ(extractor.Extract(archive), 1);
+  EXPECT_EQ(FilesBelow(outer.Path()), std::vector<std::string>{"data/good.txt"});
+  EXPECT_EQ(log.CountContaining("archive entry rejected"), static_cast<int>(refused.size()));
+  EXPECT_NE(extractor.FirstError.find("\"com1.bin\""), std::string::npos) << extractor.FirstError;
+}
+
 TEST_F(ArchiveTest, InflatedDataIsBoundedByTheDeclaredSize) {
   TLogCapture log;
   TZipExtractor extractor;

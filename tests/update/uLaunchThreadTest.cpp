@@ -125,7 +125,8 @@ TEST(ManifestJson, PathsThatWouldLeaveTheLauncherFolder) {
   for (const char* good : {"a.dat", "data\\map\\a.dat", "data/map/a.dat", "a..b.dat", ".\\a.dat", "..a"})
     EXPECT_TRUE(IsSafeRelativePath(good)) << good;
   for (const char* bad : {"", "..", "..\\a.dat", "data/../../a.dat", "\\a.dat", "/etc/passwd", "C:\\a.dat",
-                          "C:a.dat", "a.dat:stream", "data\\...\\a.dat", "data\\.. \\a.dat"})
+                          "C:a.dat", "a.dat:stream", "data\\...\\a.dat", "data\\.. \\a.dat", "com1.bin",
+                          "lpt1.pak", "aux.txt", "nul", "data\\con.dat", "Data\\PRN\\a.dat", "a.dat.", "a.dat "})
     EXPECT_FALSE(IsSafeRelativePath(bad)) << bad;
   // The second byte of a double-byte character may be "\" but is no separator.
   EXPECT_TRUE(IsSafeRelativePath("\x95\x5C..txt"));
@@ -283,6 +284,31 @@ TEST(CompareFiles, UnsafeNamesAreRejectedAndNeverListed) {
   EXPECT_EQ(u.Files(list), std::vector<std::string>{"good.dat"});
   EXPECT_EQ(u.files.BytesTotal(), 10);
   EXPECT_EQ(u.logs.size(), 2u);
+}
+
+// One file, one entry: the first needed entry for a file (as Windows
+// compares paths) keeps it; a later one is refused, named with the first,
+// and never touches the file or its record. Refused entries are listed.
+TEST(CompareFiles, ASecondEntryForTheSameFileIsRefusedAndNeverFlipsTheFirst) {
+  TUpdateFolder u;
+  u.Put("Data/A.bin", "first");
+  u.Manifest("[" + Entry("Data\\\\A.bin", Md5("first"), 5) + "," + Entry("data/a.bin", Md5("second"), 6) + "," +
+             Entry("DATA\\\\\\\\.\\\\A.BIN", Md5("third"), 5) + "," + Entry("data\\\\a.bin", Md5("x"), 5, false) +
+             "," + Entry("com1.bin", Md5("c"), 7) + "," + Entry("b.dat", Md5("b"), 3) + "]");
+  for (int run = 0; run < 2; ++run) {
+    u.logs.clear();
+    TDownloadList list;
+    u.files.CompareFiles(list);
+    EXPECT_EQ(u.Files(list), std::vector<std::string>{"b.dat"}) << run;
+    EXPECT_EQ(u.files.Refused(), (std::vector<std::string>{"data/a.bin", "DATA\\\\.\\A.BIN", "com1.bin"})) << run;
+    EXPECT_EQ(u.files.BytesTotal(), 8) << run;
+    EXPECT_EQ(u.files.BytesDone(), 5) << run;
+    ASSERT_EQ(u.logs.size(), 3u) << run;
+    EXPECT_EQ(u.logs[0], "entry refused: \"data/a.bin\" names the same file as the earlier entry \"Data\\A.bin\"");
+    ASSERT_NE(u.files.StateTable().Find("Data\\A.bin"), nullptr);
+    EXPECT_EQ(u.files.StateTable().Find("Data\\A.bin")->digest, Md5("first")) << run;
+  }
+  EXPECT_EQ(ReadWholeFile(u.folder / "Data/A.bin"), "first");
 }
 
 TEST(CompareFiles, WrongTypeMidwayThrowsAfterEarlierEntriesWereApplied) {

@@ -13,10 +13,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/PathUtils.h"
 #include "http/HttpDownload.h"
 #include "http/RateLimiter.h"
+#include "platform/Arguments.h"
+#include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/Tick.h"
 #include "platform/Tls.h"
@@ -45,18 +48,19 @@ void PrintProgress(const THttpDownload& download, uint32_t elapsedMs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) return Usage();
-  const std::string url = argv[1];
-  std::string folder = argv[2];
+  const std::vector<std::string> args = ProgramArguments(argc, argv);
+  if (args.size() < 2) return Usage();
+  const std::string url = args[0];
+  std::string folder = Utf8ToCp936(args[1]);
   int workers = 5;
   long long expected = UnknownDownloadSize, limitRate = 0;
   std::string caFile;
-  for (int i = 3; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--workers") == 0 && i + 1 < argc) workers = std::atoi(argv[++i]);
-    else if (std::strcmp(argv[i], "--expect-size") == 0 && i + 1 < argc && argv[i + 1][0] != '-')
-      expected = std::atoll(argv[++i]);
-    else if (std::strcmp(argv[i], "--ca-file") == 0 && i + 1 < argc) caFile = argv[++i];
-    else if (std::strcmp(argv[i], "--limit-rate") == 0 && i + 1 < argc) limitRate = std::atoll(argv[++i]);
+  for (size_t i = 2; i < args.size(); ++i) {
+    if (args[i] == "--workers" && i + 1 < args.size()) workers = std::atoi(args[++i].c_str());
+    else if (args[i] == "--expect-size" && i + 1 < args.size() && args[i + 1][0] != '-')
+      expected = std::atoll(args[++i].c_str());
+    else if (args[i] == "--ca-file" && i + 1 < args.size()) caFile = args[++i];
+    else if (args[i] == "--limit-rate" && i + 1 < args.size()) limitRate = std::atoll(args[++i].c_str());
     else return Usage();
   }
   if (workers < 1 || workers > 32 || limitRate < 0) return Usage();
@@ -95,10 +99,10 @@ int main(int argc, char** argv) {
   }
   const std::string target = download.TargetPath();
   if (!FileExists(target)) {
-    std::printf("error: the engine finished but %s is missing\n", target.c_str());
+    std::printf("error: the engine finished but %s is missing\n", Cp936ToUtf8(target).c_str());
     return 1;
   }
-  std::printf("done: %s (%lld bytes, %lld resumed)\n", target.c_str(), static_cast<long long>(GetFileSize(target)),
+  std::printf("done: %s (%lld bytes, %lld resumed)\n", Cp936ToUtf8(target).c_str(), static_cast<long long>(GetFileSize(target)),
               static_cast<long long>(download.ResumedBytes()));
   return 0;
 }

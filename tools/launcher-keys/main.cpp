@@ -2,9 +2,10 @@
 // text that the launcher's package carries.
 #include <iostream>
 
+#include "platform/Arguments.h"
 #include "tools/launcher-keys/LauncherKeys.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = ProgramArguments(argc, argv);
   return RunLauncherKeys(args, std::cout, std::cerr);
 }

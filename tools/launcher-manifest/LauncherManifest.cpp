@@ -166,6 +166,10 @@ int RunLauncherManifest(const std::vector<std::string>& args, std::ostream& out,
     err << "launcher-manifest: the release folder holds no files\n";
     return 1;
   }
+  // Refused before anything is written: launchers would refuse these files.
+  const std::vector<std::string> problems = UnpublishableFiles(files);
+  for (const std::string& problem : problems) err << "launcher-manifest: " << problem << "\n";
+  if (!problems.empty()) return 1;
   std::unique_ptr<TSigning> signing;
   try {
     // The key is read first: a run that cannot sign changes nothing.

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 
+#include "common/PathUtils.h"
 #include "platform/CodePage.h"
+#include "update/Manifest.h"
 
 namespace fs = std::filesystem;
 
@@ -38,4 +41,23 @@ bool ListReleaseFiles(const std::string& folder, const std::string& excluded, st
   if (failure) return error = "cannot read the release folder " + folder + ": " + failure.message(), false;
   std::sort(files.begin(), files.end(), [](const TReleaseFile& a, const TReleaseFile& b) { return a.name < b.name; });
   return true;
+}
+
+std::vector<std::string> UnpublishableFiles(const std::vector<TReleaseFile>& files) {
+  std::vector<std::string> problems;
+  std::map<std::string, std::string> firstOf;
+  for (const TReleaseFile& file : files) {
+    const std::string name = Cp936ToUtf8(file.name);
+    if (!IsSafeRelativePath(file.name)) {
+      problems.push_back("\"" + name + "\": Windows opens this name as a device or stores it under another name "
+                         "(CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 with any extension, a name ending in a dot "
+                         "or a blank, a colon); rename it");
+      continue;
+    }
+    const auto first = firstOf.emplace(WindowsPathKey(file.name), name);
+    if (!first.second)
+      problems.push_back("\"" + first.first->second + "\" and \"" + name +
+                         "\" are the same file on Windows (letter case is ignored there); keep one of them");
+  }
+  return problems;
 }

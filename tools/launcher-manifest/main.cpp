@@ -3,9 +3,10 @@
 // as the update server.
 #include <iostream>
 
+#include "platform/Arguments.h"
 #include "tools/launcher-manifest/LauncherManifest.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = ProgramArguments(argc, argv);
   return RunLauncherManifest(args, std::cout, std::cerr);
 }

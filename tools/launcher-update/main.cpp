@@ -20,8 +20,10 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "common/WindowMessages.h"
+#include "platform/Arguments.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/Thread.h"
@@ -103,15 +105,16 @@ int main(int argc, char** argv) {
   std::string base, folder, baseName = "launcher", key, caFile;
   int mode = 0;
   long long limitRate = -1;
-  for (int i = 1; i < argc; ++i) {
-    const bool hasValue = i + 1 < argc;
-    if (std::strcmp(argv[i], "--base") == 0 && hasValue) base = argv[++i];
-    else if (std::strcmp(argv[i], "--dir") == 0 && hasValue) folder = Utf8ToCp936(argv[++i]);
-    else if (std::strcmp(argv[i], "--mode") == 0 && hasValue) mode = std::atoi(argv[++i]);
-    else if (std::strcmp(argv[i], "--name") == 0 && hasValue) baseName = argv[++i];
-    else if (std::strcmp(argv[i], "--key") == 0 && hasValue) key = argv[++i];
-    else if (std::strcmp(argv[i], "--ca-file") == 0 && hasValue) caFile = argv[++i];
-    else if (std::strcmp(argv[i], "--limit-rate") == 0 && hasValue) limitRate = std::atoll(argv[++i]);
+  const std::vector<std::string> args = ProgramArguments(argc, argv);
+  for (size_t i = 0; i < args.size(); ++i) {
+    const bool hasValue = i + 1 < args.size();
+    if (args[i] == "--base" && hasValue) base = args[++i];
+    else if (args[i] == "--dir" && hasValue) folder = Utf8ToCp936(args[++i]);
+    else if (args[i] == "--mode" && hasValue) mode = std::atoi(args[++i].c_str());
+    else if (args[i] == "--name" && hasValue) baseName = Utf8ToCp936(args[++i]);
+    else if (args[i] == "--key" && hasValue) key = args[++i];
+    else if (args[i] == "--ca-file" && hasValue) caFile = args[++i];
+    else if (args[i] == "--limit-rate" && hasValue) limitRate = std::atoll(args[++i].c_str());
     else return Usage();
   }
   if (base.empty() || folder.empty() || (mode != 0 && mode != 1) || limitRate < -1 ||
@@ -139,6 +142,7 @@ int main(int argc, char** argv) {
 
   TConsoleSink sink;
   int stillWrong = -1;
+  std::vector<std::string> stillWrongFiles;
   bool refused = false;
   TSignatureVerdict verdict = TSignatureVerdict::Accepted;
   TUpdateEnvironment environment;
@@ -155,6 +159,7 @@ int main(int argc, char** argv) {
     if (Interrupted) std::printf("cancelled; the next run continues from here\n");
     run.TerminateAndWait();
     stillWrong = run.FilesStillWrong();
+    stillWrongFiles = run.StillWrongFiles();
     refused = run.Refused();
     verdict = run.RefusedVerdict();
   }  // the run ends here and writes UpdateLog.txt
@@ -172,8 +177,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (stillWrong != 0) {
-    std::printf("the update run succeeded, but %d file(s) are still missing or wrong (see %sUpdateLog.txt)\n",
+    std::printf("the update run succeeded, but %d file(s) are still missing or wrong (see %sUpdateLog.txt):\n",
                 stillWrong, Cp936ToUtf8(folder).c_str());
+    for (const std::string& file : stillWrongFiles) std::printf("  %s\n", Cp936ToUtf8(file).c_str());
     return 3;
   }
   std::printf("the update run succeeded\n");
