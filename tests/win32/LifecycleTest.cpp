@@ -135,7 +135,7 @@ TEST(Lifecycle, UpdateMessagesReachTheProgressDisplayThroughTheWindow) {
   EXPECT_TRUE(form.LGStart.Enabled);
   EXPECT_FALSE(form.lbIngUpdate.Visible);
   PostMessageA(window, UM_UPDATE_ERROR, 100, 0);
-  Pump(100);
+  PumpFor(100);
   EXPECT_FALSE(form.lbIngUpdate.Visible);
   EXPECT_TRUE(form.LGStart.Enabled);
 
