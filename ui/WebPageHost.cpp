@@ -189,16 +189,18 @@ public:
   // error; every other command gets the control's own handling.
   STDMETHODIMP QueryStatus(const GUID*, ULONG, OLECMD*, OLECMDTEXT*) override { return OLECMDERR_E_UNKNOWNGROUP; }
   STDMETHODIMP Exec(const GUID* group, DWORD command, DWORD, VARIANT*, VARIANT* out) override {
-    if (!FEvents.ignoreScriptErrors || !group || *group != DocHostCommandGroup || command != OLECMDID_SHOWSCRIPTERROR)
-      return OLECMDERR_E_NOTSUPPORTED;
-    LogError("web page: script error ignored");
-    // VARIANT_TRUE: the page's scripts go on running.
-    if (out) {
-      VariantClear(out);
-      out->vt = VT_BOOL;
-      out->boolVal = VARIANT_TRUE;
-    }
-    return S_OK;
+    return CatchAll("web browser command", HRESULT(OLECMDERR_E_NOTSUPPORTED), [&]() -> HRESULT {
+      if (!FEvents.ignoreScriptErrors || !group || *group != DocHostCommandGroup || command != OLECMDID_SHOWSCRIPTERROR)
+        return OLECMDERR_E_NOTSUPPORTED;
+      LogError("web page: script error ignored");
+      // VARIANT_TRUE: the page's scripts go on running.
+      if (out) {
+        VariantClear(out);
+        out->vt = VT_BOOL;
+        out->boolVal = VARIANT_TRUE;
+      }
+      return S_OK;
+    });
   }
 
   // IDocHostUIHandler
