@@ -116,13 +116,16 @@ public:
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++FReferences; }
+  STDMETHODIMP_(ULONG) AddRef() override { return FDestroying ? 1 : ++FReferences; }
   STDMETHODIMP_(ULONG) Release() override {
+    // While the host holds the site, a control that gives back more
+    // references than it took cannot free it under the host; references
+    // taken and given back during the destruction free nothing.
+    if (FDestroying) return 0;
+    if (FHostHolds && FReferences <= 1) return 1;
     const ULONG left = --FReferences;
     if (left == 0) {
-      // A reference taken and given back during the destruction must not
-      // free the site a second time.
-      FReferences = 1;
+      FDestroying = true;
       delete this;
     }
     return left;
@@ -261,6 +264,8 @@ private:
   HWND FWindow;
   TWebBrowserHost::TEvents FEvents;
   ULONG FReferences = 1;
+  bool FHostHolds = true;  // until Disconnect: the host's reference is the floor
+  bool FDestroying = false;
   TComPtr<IWebBrowser2> FBrowser;
   TComPtr<IOleObject> FObject;
   TComPtr<IOleInPlaceObject> FInPlace;
@@ -298,21 +303,20 @@ bool TWebBrowserSite::Connect() {
 }
 
 void TWebBrowserSite::Disconnect() {
+  // The members are emptied before the control is called: a call back into
+  // the site meanwhile finds nothing left to let go of.
   FEvents = TWebBrowserHost::TEvents();
-  if (FEventsPoint) {
-    FEventsPoint->Unadvise(FCookie);
-    FEventsPoint.Reset();
-  }
-  if (FInPlace) {
-    FInPlace->InPlaceDeactivate();
-    FInPlace.Reset();
-  }
+  TComPtr<IConnectionPoint> eventsPoint = std::move(FEventsPoint);
+  TComPtr<IOleInPlaceObject> inPlace = std::move(FInPlace);
+  TComPtr<IOleObject> object = std::move(FObject);
   FBrowser.Reset();
-  if (FObject) {
-    FObject->Close(OLECLOSE_NOSAVE);
-    FObject->SetClientSite(nullptr);
-    FObject.Reset();
+  if (eventsPoint) eventsPoint->Unadvise(FCookie);
+  if (inPlace) inPlace->InPlaceDeactivate();
+  if (object) {
+    object->Close(OLECLOSE_NOSAVE);
+    object->SetClientSite(nullptr);
   }
+  FHostHolds = false;
 }
 
 // The control calls in through COM, which carries no exception: what a

@@ -28,6 +28,9 @@ public:
   ~TComPtr() { Reset(); }
   TComPtr(const TComPtr&) = delete;
   TComPtr& operator=(const TComPtr&) = delete;
+  // Moving hands the one reference over.
+  TComPtr(TComPtr&& other) noexcept : FPointer(other.FPointer) { other.FPointer = nullptr; }
+  TComPtr& operator=(TComPtr&&) = delete;
 
   T* Get() const { return FPointer; }
   T* operator->() const { return FPointer; }
