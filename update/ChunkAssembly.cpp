@@ -15,7 +15,7 @@ const char RecordHead[] = "chunks of index ";
 }  // namespace
 
 bool ScanChunks(const std::string& path, const TChunkParams& params, const std::function<bool()>& cancelled,
-                std::vector<TOldChunk>& chunks) {
+                std::vector<TOldChunk>& chunks, TMd5* md5) {
   chunks.clear();
   try {
     TFileStream file(path, TFileMode::ReadShared);
@@ -27,6 +27,7 @@ bool ScanChunks(const std::string& path, const TChunkParams& params, const std::
       if (cancelled && cancelled()) return false;
       const size_t count = file.Read(buffer.get(), ScanBuffer);
       if (count == 0) break;
+      if (md5) md5->Update(buffer.get(), count);
       size_t at = 0;
       while (at < count) {
         bool ended = false;
@@ -46,6 +47,21 @@ bool ScanChunks(const std::string& path, const TChunkParams& params, const std::
   } catch (const EFileError&) {
     return false;
   }
+}
+
+bool BuildChunkIndex(const std::string& path, TChunkIndex& index) {
+  index = TChunkIndex();
+  index.Params = DefaultChunkParams();
+  std::vector<TOldChunk> chunks;
+  TMd5 md5;
+  if (!ScanChunks(path, index.Params, nullptr, chunks, &md5)) return false;
+  md5.Final(index.FileMd5.data());
+  index.Chunks.reserve(chunks.size());
+  for (const TOldChunk& chunk : chunks) {
+    index.Chunks.push_back({chunk.Length, chunk.Digest});
+    index.FileSize += chunk.Length;
+  }
+  return true;
 }
 
 struct TChunkAssembly::TRangeState {

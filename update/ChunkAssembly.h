@@ -15,11 +15,14 @@
 #include "update/ChunkPlan.h"
 
 class TFileStream;
+class TMd5;
 
-// Cuts the file at `path` with `params`. False when it cannot be read or
-// the scan was cancelled.
+// Cuts the file at `path` with `params`, feeding `md5` (may be null) on the
+// way. False when it cannot be read or the scan was cancelled.
 bool ScanChunks(const std::string& path, const TChunkParams& params, const std::function<bool()>& cancelled,
-                std::vector<TOldChunk>& chunks);
+                std::vector<TOldChunk>& chunks, TMd5* md5 = nullptr);
+// The index of the file at `path` with the default parameters.
+bool BuildChunkIndex(const std::string& path, TChunkIndex& index);
 
 class TChunkAssembly {
 public:
