@@ -496,7 +496,9 @@ bool TUpdateThread::DownloadFile(const TDownloadItem& item, int k, int n, int jo
   ShowStatus(Format(UpdateText::DownloadingFile, name.c_str(), k, n));
   const std::string url = FBaseUrl + "/" + name;
   const bool fetched = job >= 0 ? FetchedByBatch(job, url, localPath, item)
-                                : Download(url, localPath, EngineWorkers(item), item.Size, ExpectedDigest(item));
+                                : ChunkedDownload(item, url, localPath) ||
+                                      (!Cancelled() &&
+                                       Download(url, localPath, EngineWorkers(item), item.Size, ExpectedDigest(item)));
   // A zipped "launcher.dll" stays on disk as the archive it was downloaded
   // as: nothing is extracted, verified, counted or recorded.
   if (fetched && item.IsZip && SameText(item.File, "launcher.dll")) return true;

@@ -7,6 +7,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,6 +21,7 @@
 #include "platform/Thread.h"
 #include "signing/ReleaseCheck.h"
 #include "update/AcceptedVersions.h"
+#include "update/ChunkFields.h"
 #include "update/SignedDocuments.h"
 #include "update/uLaunchThread.h"
 
@@ -103,6 +105,10 @@ private:
   // the data must have before it replaces `localPath`.
   bool Download(const std::string& url, const std::string& localPath, int workers, int64_t expectedSize,
                 const std::string& md5);
+  // A file with a chunk index and an older local copy: only the chunks that
+  // copy lacks travel (update/UpdateThreadChunks.cpp). False, with the
+  // reason logged, when the whole file must come instead.
+  bool ChunkedDownload(const TDownloadItem& item, const std::string& url, const std::string& localPath);
   bool Unpacked(const TDownloadItem& item, const std::string& localPath, const std::string& name);
   bool Placed(const TDownloadItem& item, const std::string& placed);
   void ReportStillWrong(const TDownloadList& list);
@@ -157,4 +163,6 @@ private:
   int64_t FTotalShown = 0, FTotalShownOf = -1;
   int64_t FBatchBytes = 0;
   uint32_t FBatchStartTick = 0;
+  // The chunk indexes the manifest names, read on first need.
+  std::optional<std::map<std::string, TChunkIndexRef>> FChunkRefs;
 };
