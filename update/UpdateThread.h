@@ -39,6 +39,10 @@ struct TUpdateEnvironment {
   int BatchConnections = ::BatchConnections;
   TBatchOptions Batch;
   uint32_t PollMs = 10;
+  // Compare the room the run needs with the free space of the folder's
+  // volume before the first download (off: a volume that reports its free
+  // space wrongly).
+  bool CheckSpace = true;
   // The package's public key text. Empty: documents are taken unsigned, as
   // always. Otherwise every document the run acts on needs a signature that
   // this key made; a text that is not a key refuses the whole run.
@@ -71,6 +75,9 @@ public:
   // The package's key text was given but is not a key: the run refused to
   // update at all.
   bool KeyInvalid() const { return FKeyInvalid; }
+  // The run ended before writing anything because the install folder's
+  // volume has less room than the run needs; read once the run has ended.
+  bool DiskShort() const { return FDiskShort.load(); }
 
   // A line of the run's log (also to the debug output); any thread.
   void Log(const std::string& text);
@@ -109,6 +116,11 @@ private:
   // copy lacks travel (update/UpdateThreadChunks.cpp). False, with the
   // reason logged, when the whole file must come instead.
   bool ChunkedDownload(const TDownloadItem& item, const std::string& url, const std::string& localPath);
+  // Whether the volume of the launcher folder has `needed` bytes free; if
+  // not, the status line says how much is needed and free
+  // (update/UpdateThreadSpace.cpp).
+  bool RoomFor(int64_t needed);
+  bool RoomForDownloads(const TDownloadList& list);
   bool Unpacked(const TDownloadItem& item, const std::string& localPath, const std::string& name);
   bool Placed(const TDownloadItem& item, const std::string& placed);
   void ReportStillWrong(const TDownloadList& list);
@@ -165,4 +177,5 @@ private:
   uint32_t FBatchStartTick = 0;
   // The chunk indexes the manifest names, read on first need.
   std::optional<std::map<std::string, TChunkIndexRef>> FChunkRefs;
+  std::atomic<bool> FDiskShort{false};
 };

@@ -83,17 +83,19 @@ private:
 int Usage() {
   std::fprintf(stderr,
                "usage: launcher-update --base URL --dir FOLDER [--mode 0|1] [--name LAUNCHER_BASE_NAME] "
-               "[--key PUBLIC_KEY]\n");
+               "[--key PUBLIC_KEY] [--no-space-check]\n");
   return 2;
 }
 
 constexpr int ExitRefused = 4;
+constexpr int ExitDiskShort = 5;
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string base, folder, baseName = "launcher", key;
   int mode = 0;
+  bool checkSpace = true;
   for (int i = 1; i < argc; ++i) {
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(argv[i], "--base") == 0 && hasValue) base = argv[++i];
@@ -101,6 +103,7 @@ int main(int argc, char** argv) {
     else if (std::strcmp(argv[i], "--mode") == 0 && hasValue) mode = std::atoi(argv[++i]);
     else if (std::strcmp(argv[i], "--name") == 0 && hasValue) baseName = argv[++i];
     else if (std::strcmp(argv[i], "--key") == 0 && hasValue) key = argv[++i];
+    else if (std::strcmp(argv[i], "--no-space-check") == 0) checkSpace = false;
     else return Usage();
   }
   if (base.empty() || folder.empty() || (mode != 0 && mode != 1)) return Usage();
@@ -121,11 +124,13 @@ int main(int argc, char** argv) {
   TConsoleSink sink;
   int stillWrong = -1;
   bool refused = false;
+  bool diskShort = false;
   TSignatureVerdict verdict = TSignatureVerdict::Accepted;
   TUpdateEnvironment environment;
   environment.LauncherFolder = folder;
   environment.LauncherBaseName = baseName;
   environment.PublicKey = key;
+  environment.CheckSpace = checkSpace;
   {
     TUpdateThread run(sink, mode, StateFileName(mode), mode == 0 ? ClientManifestName : LauncherManifestName, base,
                       environment);
@@ -136,12 +141,18 @@ int main(int argc, char** argv) {
     run.TerminateAndWait();
     stillWrong = run.FilesStillWrong();
     refused = run.Refused();
+    diskShort = run.DiskShort();
     verdict = run.RefusedVerdict();
   }  // the run ends here and writes UpdateLog.txt
   if (refused) {
     std::printf("the update run refused the release: its signature check says %s; nothing was changed\n",
                 VerdictName(verdict));
     return ExitRefused;
+  }
+  if (diskShort) {
+    std::printf("the update run stopped before writing anything: the folder's volume has too little room (see "
+                "%sUpdateLog.txt)\n", Cp936ToUtf8(folder).c_str());
+    return ExitDiskShort;
   }
   if (!sink.Succeeded) {
     std::printf("the update run failed (see %sUpdateLog.txt)\n", Cp936ToUtf8(folder).c_str());
