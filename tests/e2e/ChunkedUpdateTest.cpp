@@ -64,7 +64,7 @@ std::string Pseudo(size_t size, uint32_t seed) {
   return bytes;
 }
 
-constexpr size_t PackSize = 24 << 20;
+constexpr size_t PackSize = 16 << 20;
 const char* const PackPath = "data/pack.pak";
 
 // Bytes nginx sent for requests of the release's pack and its index since
