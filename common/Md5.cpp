@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/TextCase.h"
 #include "platform/MappedFile.h"
 
 namespace {
@@ -160,11 +161,14 @@ std::string MD5OfMemory(const void* data, size_t length) {
   return md5.FinalHex();
 }
 
-std::string MD5OfFile(const std::string& path) {
+std::string MD5OfFile(const std::string& path) { return MD5OfFile(path, nullptr); }
+
+std::string MD5OfFile(const std::string& path, const std::function<bool()>& stopped) {
   TMappedFile file;
   if (!file.Open(path)) return ZeroDigest;
   TMd5 md5;
   for (int64_t offset = 0; offset < file.Size();) {
+    if (stopped && stopped()) return std::string();
     const size_t length = static_cast<size_t>(std::min<int64_t>(MaxMappedView, file.Size() - offset));
     const uint8_t* view = file.MapView(offset, length);
     if (!view) return ZeroDigest;
@@ -172,4 +176,8 @@ std::string MD5OfFile(const std::string& path) {
     offset += static_cast<int64_t>(length);
   }
   return md5.FinalHex();
+}
+
+bool IsEmptyDigest(const std::string& digest) {
+  return digest == ZeroDigest || SameText(digest, EmptyInputMd5);
 }

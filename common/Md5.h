@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class TMd5 {
@@ -27,5 +28,12 @@ inline std::string MD5OfMemory(const std::string& data) { return MD5OfMemory(dat
 // The file is read through a read-only mapping in views of at most 4 MiB.
 // A file that cannot be opened or mapped, an empty one included, yields 32 "0".
 std::string MD5OfFile(const std::string& path);
+// The same, asking `stopped` between views: empty when it said to stop.
+std::string MD5OfFile(const std::string& path, const std::function<bool()>& stopped);
 
 constexpr const char* ZeroDigest = "00000000000000000000000000000000";
+constexpr const char* EmptyInputMd5 = "d41d8cd98f00b204e9800998ecf8427e";
+
+// The two spellings of the empty file's digest, in any letter case: 32 "0"
+// (the file digest of an empty file) and the MD5 of empty input.
+bool IsEmptyDigest(const std::string& digest);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # A misbehaving update server: the fault server's "/run/FAULT/" update runs,
 # whose one file (1.2 MB, ranged download) stalls, drops every ranged
-# answer half-way, answers 500, redirects to itself, sends an endless body
-# or a size other than the manifest's. The install folder holds an older
+# answer half-way, answers 500, redirects to itself, sends an endless body,
+# a size other than the manifest's, or drips 1 KiB per range and stalls. The install folder holds an older
 # version of that file. Each run must end within the bound with a status
 # line and a failure exit, leave the old file as it was (or whole and
 # right), and a run against nginx serving the right file afterwards must
@@ -36,6 +36,7 @@ faults=(
   "endless206|sends a ranged answer that claims 1 TiB and never ends"
   "longer|sends 1000 bytes more than the manifest's size"
   "shorter|sends 1000 bytes fewer than the manifest's size"
+  "drip|answers every range with its head and 1 KiB, then stalls"
 )
 if [ "$reduced" = 1 ]; then
   faults=("${faults[1]}" "${faults[2]}" "${faults[3]}" "${faults[4]}" "${faults[5]}" "${faults[7]}")

@@ -6,16 +6,12 @@
 #include "common/Format.h"
 #include "common/Md5.h"
 #include "common/PathUtils.h"
+#include "http/FetchedFile.h"
 #include "platform/File.h"
 #include "platform/FileTime.h"
 #include "platform/Tick.h"
 
 namespace {
-
-// The two spellings of the empty file's digest.
-bool IsEmptyDigest(const std::string& digest) {
-  return digest == ZeroDigest || SameText(digest, "d41d8cd98f00b204e9800998ecf8427e");
-}
 
 // An error answer's body up to this size is read and dropped so that the
 // connection serves the next file; a larger one costs a new connection.
@@ -219,21 +215,11 @@ void THttpBatch::TWorker::DrainOrClose() {
 // The data is checked in memory, written beside the target and only then
 // renamed over it; the target stays as it was on every failure.
 bool THttpBatch::TWorker::Place(const TBatchJob& job, const std::string& data, TBatchResult& result) {
-  const std::string name = ExtractFileName(job.TargetPath);
-  if (static_cast<int64_t>(data.size()) != job.ExpectedSize) {
-    result = Result(TBatchOutcome::Failed, Format("%s: %lld bytes, %lld expected", name.c_str(),
-                                                  static_cast<long long>(data.size()),
-                                                  static_cast<long long>(job.ExpectedSize)));
+  const std::string fault = FetchedFileFault(ExtractFileName(job.TargetPath), static_cast<int64_t>(data.size()),
+                                             job.ExpectedSize, job.Md5, [&data] { return MD5OfMemory(data); });
+  if (!fault.empty()) {
+    result = Result(TBatchOutcome::Failed, fault);
     return false;
-  }
-  if (!job.Md5.empty()) {
-    const std::string digest = MD5OfMemory(data);
-    const bool agrees = data.empty() ? IsEmptyDigest(job.Md5) : SameText(digest, job.Md5);
-    if (!agrees) {
-      result = Result(TBatchOutcome::Failed,
-                      Format("%s: MD5 %s, expected %s", name.c_str(), digest.c_str(), job.Md5.c_str()));
-      return false;
-    }
   }
   if (FBatch.Aborted()) {
     result = Result(TBatchOutcome::Stopped);
@@ -249,11 +235,8 @@ bool THttpBatch::TWorker::Place(const TBatchJob& job, const std::string& data, T
     result = Result(TBatchOutcome::WriteFailed, temporary + ": write error: " + e.what());
     return false;
   }
-  bool placed = false;
-  for (uint32_t attempt = 0;
-       !(placed = RenameFileAt(temporary, job.TargetPath)) && attempt < FBatch.FOptions.RenameRetries; ++attempt)
-    SleepMs(FBatch.FOptions.RenameRetryMs);
-  if (!placed) {
+  if (!RenameWithRetries(temporary, job.TargetPath, FBatch.FOptions.RenameRetries, FBatch.FOptions.RenameRetryMs,
+                         [this] { return FBatch.Aborted(); })) {
     result = Result(TBatchOutcome::Failed, job.TargetPath + ": cannot be replaced: " + LastFileErrorText());
     DeleteFileAt(temporary);
     return false;

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 
+#include "common/DelimitedText.h"
 #include "common/Format.h"
 #include "common/Md5.h"
 #include "common/PathUtils.h"
+#include "http/FetchedFile.h"
 #include "platform/DebugOutput.h"
 #include "platform/File.h"
 #include "platform/FileTime.h"
@@ -21,10 +23,16 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
   return text;
 }
 
-// The two spellings of the empty file's digest: 32 "0" (the file digest of
-// an empty file) and the MD5 of empty input.
-bool IsEmptyDigest(const std::string& digest) {
-  return digest == ZeroDigest || SameText(digest, "d41d8cd98f00b204e9800998ecf8427e");
+// One name inside the folder: not empty, not of dots only, and no
+// separator, drive or stream colon, or control character (the trail byte of
+// a double-byte character is no separator).
+bool IsPlainFileName(const std::string& name) {
+  if (name.find_first_not_of('.') == std::string::npos) return false;
+  for (size_t i = 0; i < name.size(); i = NextCharIndex(name, i)) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c < 0x20 || c == ':' || c == '/' || c == '\\') return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -125,8 +133,9 @@ void THttpDownload::WriterFailed(int64_t position, const std::string& reason) {
 
 bool THttpDownload::CountRestart() {
   if (++FRestarts <= FOptions.MaxRestartsWithoutProgress) return true;
-  Fail(Format("%s: gave up after %d restarts without a byte received", FileName().c_str(),
-              FOptions.MaxRestartsWithoutProgress));
+  Fail(Format("%s: gave up after %d restarts in a row whose answers brought less than %lld bytes each",
+              FileName().c_str(), FOptions.MaxRestartsWithoutProgress,
+              static_cast<long long>(FOptions.UsefulAnswerBytes)));
   return false;
 }
 
@@ -140,8 +149,16 @@ THttpWorker& THttpDownload::CreateWorker(int slot) {
 bool THttpDownload::Start(const std::string& url, const std::string& folder, int64_t expectedSize) {
   TState idle = Idle;
   if (!FState.compare_exchange_strong(idle, Started)) return false;
-  FExpectedSize = expectedSize;
+  FExpectedSize = expectedSize < 0 ? UnknownDownloadSize : expectedSize;
   FUrl = ReplaceAll(ReplaceAll(url, "\\\\", "/"), "\\", "/");
+  // The caller names the file, or else the URL it asked for; never a server.
+  const std::string name = FTargetName.empty() ? FileNameFromUrl(FUrl) : FTargetName;
+  if (!IsPlainFileName(name)) {
+    SetError("no plain file name to store " + FUrl + " under: \"" + name + "\"");
+    FState = Failed;
+    return false;
+  }
+  SetFileName(name);
   if (!folder.empty()) {
     FFolder = folder;
     ForceDirectories(folder);
@@ -212,8 +229,6 @@ int THttpDownload::HeaderOk(THttpWorker& worker) {
   }
   if (FState == Started) {
     THttpHeader& response = worker.Response();
-    const std::string url = response.Url().empty() ? worker.Request().Url() : response.Url();
-    SetFileName(FileNameFromUrl(url));
     {
       std::lock_guard<std::mutex> guard(FTextLock);
       FServerTime = response.HasField("Last-Modified") ? response.GetField("Last-Modified") : response.GetField("Date");
@@ -239,7 +254,7 @@ int THttpDownload::HeaderOk(THttpWorker& worker) {
 // differs fails at once, and a body without one stops at the expected size
 // (a compressed body may be a little larger than the file it inflates to).
 bool THttpDownload::BoundWholeBody(THttpWorker& worker) {
-  if (FExpectedSize <= 0) return true;
+  if (FExpectedSize < 0) return true;
   THttpHeader& response = worker.Response();
   if (FContentCoding != 0) {
     FBodyLimit = FExpectedSize + FExpectedSize / 8 + 65536;
@@ -258,7 +273,7 @@ bool THttpDownload::BoundWholeBody(THttpWorker& worker) {
 
 int THttpDownload::HeaderPartial(THttpWorker& worker) {
   THttpHeader& response = worker.Response();
-  if (FExpectedSize > 0 && response.RangeTotal() != FExpectedSize) {
+  if (FExpectedSize >= 0 && response.RangeTotal() != FExpectedSize) {
     SetError(Format("%s File (%s) Length Error: %lld <> %lld", worker.Socket().PeerText().c_str(),
                     worker.Request().Path().c_str(), static_cast<long long>(response.RangeTotal()),
                     static_cast<long long>(FExpectedSize)));
@@ -300,9 +315,9 @@ bool THttpDownload::InitFile(THttpWorker& worker, bool firstAnswer, bool withRan
   THttpHeader& response = worker.Response();
   const std::string url = response.Url().empty() ? worker.Request().Url() : response.Url();
   if (!firstAnswer) {
-    return response.RangeTotal() == FTotalSize && SameText(FileNameFromUrl(url), FileName());
+    return response.RangeTotal() == FTotalSize && SameText(FileNameFromUrl(url), FServedName);
   }
-  SetFileName(FileNameFromUrl(url));
+  FServedName = FileNameFromUrl(url);
   FTotalSize = response.RangeTotal() != 0 ? response.RangeTotal() : response.ContentLength();
   if (FTotalSize == 0) return false;
   {
@@ -457,12 +472,17 @@ bool THttpDownload::WorkerData(THttpWorker& worker, const char* data, size_t len
   if (rangeEnd > 0 && position + static_cast<int64_t>(length) > rangeEnd + 1)
     length = position > rangeEnd ? 0 : static_cast<size_t>(rangeEnd + 1 - position);
   const int64_t limit = FBodyLimit;
-  if (limit > 0 && position + static_cast<int64_t>(length) > limit) {
+  if (limit >= 0 && position + static_cast<int64_t>(length) > limit) {
     Fail(Format("%s: the body exceeds the expected %lld bytes", FileName().c_str(), static_cast<long long>(limit)));
     return false;
   }
   if (length > 0 && !writer->Queue(position, data, length)) return false;
-  if (length > 0) FRestarts = 0;
+  // Only an answer that brought a useful amount ends a run of restarts.
+  const THttpHeader& response = worker.Response();
+  const int64_t brought = position + static_cast<int64_t>(length) - response.RangeStart();
+  const int64_t wanted = rangeEnd > 0 ? std::min(FOptions.UsefulAnswerBytes, rangeEnd + 1 - response.RangeStart())
+                                      : FOptions.UsefulAnswerBytes;
+  if (length > 0 && brought >= wanted) FRestarts = 0;
   const int64_t received = FReceived += static_cast<int64_t>(length);
   DebugOutput(Format("%d# %lld/%lld", worker.Index(), static_cast<long long>(length), static_cast<long long>(received)));
   if (OnReceived) OnReceived(*this, Elapsed(), FTotalSize, received);
@@ -470,25 +490,32 @@ bool THttpDownload::WorkerData(THttpWorker& worker, const char* data, size_t len
 }
 
 void THttpDownload::WorkerDone(THttpWorker& worker) {
-  std::unique_lock<std::recursive_mutex> lock(FLock);
-  DebugOutput(Format("%d# \xCF\xDF\xB3\xCC--\xCD\xEA\xB3\xC9", worker.Index()));  // "%d# 线程--完成"
-  if (FTotalSize == 0) FTotalSize = worker.Response().Delivered();
-  if (FReceived >= FTotalSize) {
-    Finish(worker);
-    return;
-  }
-  if (FState == Stopping) return;
-  if (!GiveNextRange(worker, "%d# \xCF\xDF\xB3\xCC\xBF\xAA\xCA\xBC:%lld->%lld(%lld)")) {  // "%d# 线程开始:%lld->%lld(%lld)"
-    DebugOutput(Format("%d# \xCF\xDF\xB3\xCC\xCD\xA3\xD6\xB9. finish", worker.Index()));  // "%d# 线程停止. finish"
-    if (FIdleWorkers >= FWorkerCount) {
-      if (ErrorText().empty()) SetError("\xCF\xC2\xD4\xD8\xCA\xFD\xBE\xDD\xB2\xBB\xCD\xEA\xD5\xFB");  // "下载数据不完整"
-      RaiseError();
+  {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    DebugOutput(Format("%d# \xCF\xDF\xB3\xCC--\xCD\xEA\xB3\xC9", worker.Index()));  // "%d# 线程--完成"
+    if (FTotalSize == 0) FTotalSize = worker.Response().Delivered();
+    if (FReceived < FTotalSize) {
+      if (FState == Stopping) return;
+      if (!GiveNextRange(worker, "%d# \xCF\xDF\xB3\xCC\xBF\xAA\xCA\xBC:%lld->%lld(%lld)")) {  // "%d# 线程开始:%lld->%lld(%lld)"
+        DebugOutput(Format("%d# \xCF\xDF\xB3\xCC\xCD\xA3\xD6\xB9. finish", worker.Index()));  // "%d# 线程停止. finish"
+        if (FIdleWorkers >= FWorkerCount) {
+          if (ErrorText().empty()) SetError("\xCF\xC2\xD4\xD8\xCA\xFD\xBE\xDD\xB2\xBB\xCD\xEA\xD5\xFB");  // "下载数据不完整"
+          RaiseError();
+        }
+      }
+      return;
     }
   }
+  // Outside the lock: the finish step reads the whole file and may wait for
+  // the target, while the owner's Poll (the no-progress check) and a cancel
+  // need the lock.
+  Finish();
 }
 
 void THttpDownload::WorkerFailed(THttpWorker& worker) {
   std::lock_guard<std::recursive_mutex> guard(FLock);
+  // Every byte has arrived: the finish step decides how the download ends.
+  if (FFinished) return;
   // Without a range list (the probe, or a whole-file answer) a silent
   // failure is left to Poll; an answer that failed the download (an HTTP
   // error, a wrong length) is reported at once with its own text.
@@ -520,7 +547,7 @@ void THttpDownload::WorkerFailed(THttpWorker& worker) {
 bool THttpDownload::InflateTemporary(int windowBits, const std::string& target) {
   const std::string source = PathOf(".!tmp");
   // The inflated file is the file the run expects, never larger.
-  const uint64_t limit = FExpectedSize > 0 ? static_cast<uint64_t>(FExpectedSize) : FOptions.MaxInflatedSize;
+  const uint64_t limit = FExpectedSize >= 0 ? static_cast<uint64_t>(FExpectedSize) : FOptions.MaxInflatedSize;
   z_stream zs{};
   if (inflateInit2(&zs, windowBits) != Z_OK) return false;
   bool ok = true;
@@ -531,6 +558,10 @@ bool THttpDownload::InflateTemporary(int windowBits, const std::string& target) 
     uint64_t produced = 0;
     int status = Z_OK;
     while (status != Z_STREAM_END) {
+      if (FState == Stopping) {
+        ok = false;  // the data stays for the next start
+        break;
+      }
       const size_t n = in.Read(input.data(), input.size());
       if (n == 0) {
         ok = false;  // the stream ended early
@@ -554,7 +585,6 @@ bool THttpDownload::InflateTemporary(int windowBits, const std::string& target) 
     ok = false;
   }
   inflateEnd(&zs);
-  DeleteFileAt(source);
   return ok;
 }
 
@@ -581,27 +611,18 @@ std::string THttpDownload::VerifiedCandidate(std::string& failure) {
       return "";
     }
   }
-  const int64_t size = GetFileSize(candidate);
-  if (FExpectedSize > 0 && size != FExpectedSize) {
-    failure = Format("%s: %lld bytes, %lld expected", name.c_str(), static_cast<long long>(size),
-                     static_cast<long long>(FExpectedSize));
-    return "";
-  }
-  if (!FExpectedMd5.empty()) {
-    const std::string digest = MD5OfFile(candidate);
-    const bool agrees = size == 0 ? IsEmptyDigest(FExpectedMd5) : SameText(digest, FExpectedMd5);
-    if (!agrees) {
-      failure = Format("%s: MD5 %s, expected %s", name.c_str(), digest.c_str(), FExpectedMd5.c_str());
-      return "";
-    }
-  }
-  return candidate;
+  // A cancel does not wait for the whole file to be read.
+  failure = FetchedFileFault(name, GetFileSize(candidate), FExpectedSize, FExpectedMd5,
+                             [this, &candidate] { return MD5OfFile(candidate, [this] { return FState == Stopping; }); });
+  return failure.empty() ? candidate : "";
 }
 
 // The data is checked while it lies beside the target; only then is the
 // target replaced, by a rename that never deletes it first. A file that
-// fails the check is thrown away and the target stays as it was.
-void THttpDownload::Finish(THttpWorker&) {
+// fails the check is thrown away and the target stays as it was. Runs on the
+// worker that brought the last bytes, without the download's lock; a stop
+// meanwhile ends it early and keeps the data for the next start.
+void THttpDownload::Finish() {
   if (FFinished.exchange(true)) return;
   std::shared_ptr<TBGFileStream> writer;
   {
@@ -617,29 +638,34 @@ void THttpDownload::Finish(THttpWorker&) {
     DebugOutput(std::string("download writer: ") + e.what());
   }
   writer.reset();
-  std::lock_guard<std::mutex> checkpoint(FCheckpointLock);
   // A write error has failed the download already; what is on the disk stays
   // for a later start.
   if (FWriteFailed || FState == Failed || FState == Stopping) return;
   std::string failure;
   const std::string candidate = VerifiedCandidate(failure);
   const std::string target = TargetPath();
-  bool placed = false;
-  if (!candidate.empty()) {
-    for (uint32_t attempt = 0; !(placed = RenameFileAt(candidate, target)) && attempt < FOptions.RenameRetries;
-         ++attempt)
-      SleepMs(FOptions.RenameRetryMs);
-    if (!placed) failure = target + ": cannot be replaced: " + LastFileErrorText();
+  const bool placed = !candidate.empty() && RenameWithRetries(candidate, target, FOptions.RenameRetries,
+                                                                FOptions.RenameRetryMs,
+                                                                [this] { return FState == Stopping; });
+  if (!placed && FState == Stopping) {
+    DeleteFileAt(PathOf(".!inf"));
+    return;
   }
-  if (const std::shared_ptr<TResumeRecord> record = Record()) record->Remove();
+  if (!candidate.empty() && !placed) failure = target + ": cannot be replaced: " + LastFileErrorText();
   {
+    // A checkpoint that began before the finish has written its file by now.
+    std::lock_guard<std::mutex> checkpoint(FCheckpointLock);
+    if (const std::shared_ptr<TResumeRecord> record = Record()) record->Remove();
     std::lock_guard<std::mutex> guard(FWriterLock);
     FRecord.reset();
   }
-  FRanges.reset();
+  {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    FRanges.reset();
+  }
+  DeleteFileAt(PathOf(".!tmp"));
+  DeleteFileAt(PathOf(".!inf"));
   if (!placed) {
-    DeleteFileAt(PathOf(".!tmp"));
-    DeleteFileAt(PathOf(".!inf"));
     Fail(failure);
     return;
   }

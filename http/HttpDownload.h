@@ -23,6 +23,10 @@
 // passes then end in bounded time however the server misbehaves.
 constexpr uint32_t DownloadNoProgressMs = 60000;
 
+// The expected size of a download whose size the caller does not know; 0 is
+// an empty file.
+constexpr int64_t UnknownDownloadSize = -1;
+
 struct TDownloadOptions {
   // A worker silent for longer than this is replaced (Poll).
   uint32_t WatchdogMs = 10000;
@@ -34,8 +38,12 @@ struct TDownloadOptions {
   // No byte written for this long fails the download.
   uint32_t NoProgressMs = DownloadNoProgressMs;
   // Workers restarted (a failed range handed out again, a silent worker
-  // replaced) this many times in a row without a byte received fail it.
+  // replaced) this many times in a row, with no answer between them that
+  // brought UsefulAnswerBytes (or the whole rest of its range), fail it: a
+  // server that drips a few bytes on each connection and then stalls would
+  // otherwise keep the download going for ever.
   int MaxRestartsWithoutProgress = 25;
+  int64_t UsefulAnswerBytes = 64 << 10;
   // The resume file is written again after this long or this many bytes,
   // whichever comes first (but not more often than CheckpointMinMs), so a
   // killed process fetches at most about that much again.
@@ -63,8 +71,10 @@ public:
 
   // Server addresses handed to the workers round robin.
   void SetAddresses(const std::vector<std::string>& addresses);
-  // Accepted only when idle. `folder` ends with a separator; empty keeps the
-  // current folder. `expectedSize` 0 means unknown.
+  // Accepted only when idle and when the file has a plain name (false, with
+  // the reason as the error text, otherwise). `folder` ends with a
+  // separator; empty keeps the current folder. `expectedSize` bounds the
+  // file (0: an empty one); UnknownDownloadSize when not known.
   bool Start(const std::string& url, const std::string& folder, int64_t expectedSize);
   // The watchdog: the owner calls it about every 10 ms. It also fails a
   // download without progress and writes the resume checkpoints.
@@ -72,6 +82,10 @@ public:
   // The MD5 the finished file must have (32 hexadecimal digits, any case);
   // empty: only its size is checked. Set before Start.
   void SetExpectedDigest(const std::string& md5) { FExpectedMd5 = md5; }
+  // The name the file is stored under in the folder; set before Start.
+  // Empty: the file name of the request URL. What a server answers (a
+  // "Content-Location", a redirect) never names the stored file.
+  void SetTargetName(const std::string& name) { FTargetName = name; }
   // True when the download failed because its data could not be written.
   bool WriteFailed() const { return FWriteFailed.load(); }
 
@@ -108,7 +122,7 @@ private:
   bool OpenWriter(bool truncateToTotal);
   void StartRanges();
   bool GiveNextRange(THttpWorker& worker, const char* logFormat);
-  void Finish(THttpWorker& worker);
+  void Finish();
   // The checked file that may replace the target ("" and `failure` set when
   // it must not).
   std::string VerifiedCandidate(std::string& failure);
@@ -144,10 +158,15 @@ private:
   std::atomic<bool> FWriteFailed{false};
   std::atomic<int> FRestarts{0};
   std::atomic<uint32_t> FProgressTick{0};
-  int64_t FExpectedSize = 0;
-  // Body bytes a whole-file (200) answer may bring; 0: no bound of the run.
-  std::atomic<int64_t> FBodyLimit{0};
+  int64_t FExpectedSize = UnknownDownloadSize;
+  // Body bytes a whole-file (200) answer may bring; negative: no bound of
+  // the run.
+  std::atomic<int64_t> FBodyLimit{-1};
   std::string FExpectedMd5;
+  std::string FTargetName;
+  // The file name the first ranged answer came from; later ranges must come
+  // from a file of the same name. Guarded by FLock.
+  std::string FServedName;
   uint32_t FCheckpointTick = 0;
   int64_t FCheckpointWritten = 0;
   uint32_t FStartTick = 0;

@@ -24,19 +24,6 @@ int HexValue(char c) {
 
 }  // namespace
 
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (UpperChar(a[i]) != UpperChar(b[i])) return false;
-  }
-  return true;
-}
-
-std::string UpperCase(std::string text) {
-  for (char& c : text) c = UpperChar(c);
-  return text;
-}
-
 std::string TrimText(const std::string& text) {
   size_t first = 0;
   size_t last = text.size();

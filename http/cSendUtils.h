@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/TextCase.h"
+
 // Every parser of a server's answer works within these bounds. The defaults
 // fit the launcher's documents (manifests, release documents) with plenty of
 // room; tests and fuzz targets pass smaller ones.
@@ -30,9 +32,6 @@ public:
 constexpr int GzipWindowBits = 47;
 constexpr int RawDeflateWindowBits = -15;
 
-// ASCII helpers for header names and values.
-bool SameText(const std::string& a, const std::string& b);
-std::string UpperCase(std::string text);
 // Removes characters up to and including the blank from both ends.
 std::string TrimText(const std::string& text);
 

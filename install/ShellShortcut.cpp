@@ -5,8 +5,8 @@
 #include <shobjidl.h>
 
 #include "common/PathUtils.h"
-#include "install/ComObjects.h"
 #include "platform/CodePage.h"
+#include "platform/win32/ComObjects.h"
 
 namespace {
 

@@ -4,17 +4,18 @@
 
 #include <stdexcept>
 
-#include "install/ComObjects.h"
 #include "install/logic/InstallFolderPrompt.h"
 #include "install/logic/InstallLocation.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
+#include "platform/win32/ComObjects.h"
+#include "platform/win32/Window.h"
 
 LRESULT CALLBACK InstallFormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 namespace {
 
-constexpr const wchar_t* InstallFormClassName = L"TForm1";
+constexpr const char* InstallFormClassName = "TForm1";
 constexpr int ClientWidth = 313;
 constexpr int ClientHeight = 122;
 constexpr int ModalOk = 1;
@@ -51,27 +52,24 @@ private:
 };
 
 void RegisterFormClass(HINSTANCE instance) {
-  WNDCLASSEXW windowClass{};
-  if (GetClassInfoExW(instance, InstallFormClassName, &windowClass)) return;
-  windowClass.cbSize = sizeof windowClass;
-  windowClass.lpfnWndProc = InstallFormWindowProc;
-  windowClass.hInstance = instance;
-  windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  windowClass.lpszClassName = InstallFormClassName;
-  RegisterClassExW(&windowClass);
+  TWindowClass windowClass{InstallFormClassName, InstallFormWindowProc};
+  windowClass.Background = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.Unicode = true;
+  RegisterWindowClass(instance, windowClass);
 }
 
 }  // namespace
 
 LRESULT CALLBACK InstallFormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (form == nullptr || form->FHandle == nullptr) return DefWindowProcW(window, message, wParam, lParam);
-  return form->WindowProc(message, wParam, lParam);
+  return CatchAll("install folder dialog", LRESULT(0), [&] {
+    if (message == WM_NCCREATE) {
+      const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (form == nullptr || !form->FWindow) return DefWindowProcW(window, message, wParam, lParam);
+    return form->WindowProc(message, wParam, lParam);
+  });
 }
 
 TForm1::TForm1(HWND owner, HINSTANCE instance) : FOwner(owner) {
@@ -82,27 +80,25 @@ TForm1::TForm1(HWND owner, HINSTANCE instance) : FOwner(owner) {
   const int height = frame.bottom - frame.top;
   const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  HWND handle = CreateWindowExW(FormExStyle, InstallFormClassName, Wide(InstallDialogCaption).c_str(), FormStyle, left,
-                                top, width, height, owner, nullptr, instance, this);
-  if (!handle) throw std::runtime_error("install folder dialog not created");
-  FHandle = handle;
+  const std::wstring className = Wide(InstallFormClassName);
+  const std::wstring caption = Wide(InstallDialogCaption);
+  FWindow.Reset(CreateWindowExW(FormExStyle, className.c_str(), caption.c_str(), FormStyle, left, top, width, height,
+                                owner, nullptr, instance, this));
+  if (!FWindow) throw std::runtime_error("install folder dialog not created");
+  // From here a throw destroys the window, detached, on the way out.
   FEdit = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 32, 24,
-                          209, 21, FHandle, reinterpret_cast<HMENU>(Edit1Id), instance, nullptr);
+                          209, 21, Handle(), reinterpret_cast<HMENU>(Edit1Id), instance, nullptr);
   FBrowse = CreateWindowExW(0, L"BUTTON", L"...", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 248, 24, 49, 25,
-                            FHandle, reinterpret_cast<HMENU>(Button1Id), instance, nullptr);
+                            Handle(), reinterpret_cast<HMENU>(Button1Id), instance, nullptr);
   FInstall = CreateWindowExW(0, L"BUTTON", Wide(InstallButtonCaption).c_str(),
-                             WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 104, 64, 97, 41, FHandle,
+                             WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 104, 64, 97, 41, Handle(),
                              reinterpret_cast<HMENU>(Button2Id), instance, nullptr);
   const HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   for (HWND control : {FEdit, FBrowse, FInstall}) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
 }
 
-TForm1::~TForm1() {
-  if (FHandle && IsWindow(FHandle)) DestroyWindow(FHandle);
-}
-
-void TForm1::SetCaption(const std::string& text) { SetWindowTextW(FHandle, Wide(text).c_str()); }
-std::string TForm1::Caption() const { return WindowText(FHandle); }
+void TForm1::SetCaption(const std::string& text) { SetWindowTextW(Handle(), Wide(text).c_str()); }
+std::string TForm1::Caption() const { return WindowText(Handle()); }
 void TForm1::SetEditText(const std::string& text) { SetWindowTextW(FEdit, Wide(text).c_str()); }
 std::string TForm1::EditText() const { return WindowText(FEdit); }
 
@@ -111,8 +107,8 @@ int TForm1::ShowModal() {
   FShowing = true;
   const bool ownerWasEnabled = FOwner && IsWindowEnabled(FOwner);
   if (ownerWasEnabled) EnableWindow(FOwner, FALSE);
-  ShowWindow(FHandle, SW_SHOW);
-  SetForegroundWindow(FHandle);
+  ShowWindow(Handle(), SW_SHOW);
+  SetForegroundWindow(Handle());
   SetFocus(FEdit);
   MSG message;
   while (FModalResult == 0) {
@@ -127,12 +123,12 @@ int TForm1::ShowModal() {
       FModalResult = ModalCancel;
       break;
     }
-    if (IsDialogMessageW(FHandle, &message)) continue;
+    if (IsDialogMessageW(Handle(), &message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
   if (ownerWasEnabled) EnableWindow(FOwner, TRUE);
-  ShowWindow(FHandle, SW_HIDE);
+  ShowWindow(Handle(), SW_HIDE);
   FShowing = false;
   return FModalResult;
 }
@@ -148,7 +144,7 @@ void TForm1::Button1Click() {
   TOleSession ole;
   const std::wstring title = Wide(FolderBrowserTitle);
   BROWSEINFOW browse{};
-  browse.hwndOwner = FHandle;
+  browse.hwndOwner = Handle();
   browse.lpszTitle = title.c_str();
   browse.ulFlags = FolderBrowserFlags;
   TItemIdList picked(SHBrowseForFolderW(&browse));
@@ -172,12 +168,12 @@ LRESULT TForm1::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       CloseWith(ModalCancel);
       return 0;
     case WM_NCDESTROY: {
-      const HWND handle = FHandle;
-      FHandle = nullptr;
+      const HWND handle = FWindow.Get();
+      FWindow.Release();
       return DefWindowProcW(handle, message, wParam, lParam);
     }
   }
-  return DefWindowProcW(FHandle, message, wParam, lParam);
+  return DefWindowProcW(FWindow.Get(), message, wParam, lParam);
 }
 
 bool AskInstallFolderDialog(HWND owner, std::string& folder) {

@@ -6,12 +6,13 @@
 
 #include <string>
 
+#include "platform/win32/Window.h"
+
 class TForm1 {
 public:
   // Creates the hidden dialog, centred on the screen, owned by `owner`.
   // Throws std::runtime_error when the window cannot be created.
   explicit TForm1(HWND owner, HINSTANCE instance = GetModuleHandleA(nullptr));
-  ~TForm1();
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
 
@@ -22,7 +23,7 @@ public:
   std::string Caption() const;
   void SetEditText(const std::string& text);
   std::string EditText() const;
-  HWND Handle() const { return FHandle; }
+  HWND Handle() const { return FWindow.Get(); }
   HWND Edit1() const { return FEdit; }
   HWND Button1() const { return FBrowse; }
   HWND Button2() const { return FInstall; }
@@ -38,7 +39,7 @@ private:
   void CloseWith(int result);
 
   HWND FOwner;
-  HWND FHandle = nullptr;
+  TWindowHandle FWindow;
   HWND FEdit = nullptr;
   HWND FBrowse = nullptr;
   HWND FInstall = nullptr;

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,9 @@
 
 namespace {
 
-// How long the end of the program waits for a cancelled update thread to
-// write its log before the process ends without it.
-constexpr uint32_t RetiredWaitMs = 500;
+// After this long the end of the program logs that a cancelled update
+// thread is still ending, and goes on waiting for it.
+constexpr uint32_t RetiredWaitMs = 5000;
 
 // Argument 0 is the program file; the rest come from the wide command line.
 std::vector<std::string> CommandLineArguments() {
@@ -69,20 +70,26 @@ int RunLauncher(HINSTANCE instance) {
     main.Show();
     exitCode = RunMessageLoop();
   }
-  // A cancelled update thread may still be ending; it gets a moment to write
-  // its log. After that the process ends at once, without running the
-  // destructors of what the thread might still use.
+  // The window is gone. A cancelled update thread may still be ending: its
+  // blocked request was aborted with the cancel, so it ends soon, writes its
+  // log and keeps the state of its downloads; the process ends after it.
   if (!WaitForRetired(RetiredWaitMs)) {
-    LogError("update thread still ending; the launcher ends without it");
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
+    LogError("update thread still ending; the launcher waits for it");
+    WaitForRetired(UINT32_MAX);
   }
   return exitCode;
 }
 
-}  // namespace
+// A window that cannot be made (or anything else that escapes the modes
+// below) is logged and shown in the standard error box; the program then
+// ends with 1 instead of being aborted by the runtime.
+int ReportFailedStart(const char* what) {
+  LogError(std::string("launcher not started: ") + what);
+  MessageBoxA(nullptr, what, ApplicationTitle, MB_OK | MB_ICONSTOP);
+  return 1;
+}
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  SetThreadLocale(2052);
+int RunEntryMode(HINSTANCE instance) {
   const std::string program = GetModuleFilePath();
   const TEntryChoice choice = ChooseEntryMode(CommandLineArguments(), program);
   switch (choice.Mode) {
@@ -98,4 +105,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   if (!choice.HandOver.empty()) DeleteHandedOverFile(choice.HandOver);
   if (ActivateRunningInstance()) return 0;
   return RunLauncher(instance);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  SetThreadLocale(2052);
+  try {
+    return RunEntryMode(instance);
+  } catch (const std::exception& error) {
+    return ReportFailedStart(error.what());
+  } catch (...) {
+    return ReportFailedStart("unknown error");
+  }
 }

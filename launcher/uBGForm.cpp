@@ -34,10 +34,7 @@ public:
     return true;
   }
   void RefreshServerList() override { F.RefreshServerList(); }
-  void EnableStart() override {
-    F.LGStart.Enabled = true;
-    F.LGStart.Repaint();
-  }
+  void EnableStart() override { F.LGStart.SetEnabled(true); }
   void SetStatusLabel(const std::string& text) override { F.LBStatus.SetWideText(Cp936ToUtf16(text)); }
   void FillProgressBars() override {
     F.LGCurrent.SetPosition(F.LGCurrent.Max());
@@ -94,6 +91,7 @@ void TfrmMain::FormCreate() {
 void TfrmMain::CreateSteps() {
   CreateDirectorySocket();
   initconfig();
+  LinkSettings = LauncherConfig;
   LogError("form create initconfig end");
   RunTimer.SetEnabled(true);
   CreateGameList();
@@ -136,12 +134,12 @@ void TfrmMain::RunTimerTimer() {
 void TfrmMain::FirstRunTimerTick() {
   Initialized = true;
   LogError("initialize ResetComponentOffset begin");
-  ResetComponentOffset();
+  ResetComponentOffsetFrom(GetModuleFilePath(), PackageLocations);
   if (FNews) FNews->Host().SetBounds(NewsBrowserRect);
   LogError("initialize ResetComponentOffset end");
   ApplyUpdatingLook();
   LogError("initialize LoadImageresource begin");
-  LoadImageresource();
+  LoadImageresourceFrom(GetModuleFilePath(), PackageLocations);
   LogError("initialize LoadImageresource end");
   LogError("initialize PaintChilds begin");
   PaintChilds();

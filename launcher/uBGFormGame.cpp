@@ -48,10 +48,7 @@ void TfrmMain::GameWatchTick() {
   }
   FGameList->WatchOnce();
   const TWatchDecision decision = GameWatchDecision(FGameList->Empty(), Hidden, CurrentServer().id);
-  if (decision.enableStart) {
-    LGStart.Enabled = true;
-    LGStart.Repaint();
-  }
+  if (decision.enableStart) LGStart.SetEnabled(true);
   if (decision.stopTimer) RunTimer.SetEnabled(false);
   // Hidden and the last client gone: the launcher ends.
   if (decision.closeWindow) {

@@ -8,25 +8,20 @@ class TfrmMain::TServerView : public IDirectoryWindow, public ISelectionView {
 public:
   explicit TServerView(TfrmMain& form) : F(form) {}
   void ShowRefreshLabel(bool visible) override {
-    F.LGLabel1.Visible = visible;
-    F.LGLabel1.Repaint();
+    F.LGLabel1.SetVisible(visible);
   }
   void SetCurrentServerText(const std::u16string& text) override {
     F.lbCurSelSrv.SetWideText(text);
-    F.lbCurSelSrv.Repaint();
   }
   void SelectServer(const TServerInfo& record) override { F.FSelection->SelectServer(record); }
   void SetLastServerText(const std::u16string& text) override {
     F.lbLstSelSrv.SetWideText(text);
-    F.lbLstSelSrv.Repaint();
   }
   void SetMemberText(const std::string& text) override {
     F.lbMember.SetWideText(Cp936ToUtf16(text));
-    F.lbMember.Repaint();
   }
   void EnableStart() override {
-    F.LGStart.Enabled = true;
-    F.LGStart.Repaint();
+    F.LGStart.SetEnabled(true);
   }
 
 private:

@@ -44,7 +44,7 @@ void TfrmMain::CreateEchoService() { FEcho = std::make_unique<TUDPEchoServer>(0)
 void TfrmMain::CreateServerConfig() {
   FServerConfig = std::make_unique<TServerConfig>(FLauncherFolder, FEcho.get());
   FExchange = std::make_unique<TDirectoryExchange>(*FServerConfig, *FServerView, FTicks, *FDatagrams,
-                                                   FDirectorySocket.get(), LauncherDirectoryInputs(FLauncherFolder));
+                                                   FDirectorySocket.get(), LauncherDirectoryInputs(FLauncherFolder, LauncherConfig));
 }
 
 // The pop-up is made again when it is shown with other picker images (they

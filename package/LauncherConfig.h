@@ -22,7 +22,7 @@ struct TLauncherConfig {
   // documents ("p256:" + base64). Empty: the package carries none and the
   // runs take the documents unsigned, as launchers before it do.
   std::string _PublicKey;
-  std::string DownloadHost;      // consulted by the update thread; nothing sets it
+  std::string DownloadHost;      // handed to the update thread; nothing sets it
 };
 
 constexpr size_t ConfigFieldsRequired = 12;

@@ -127,11 +127,12 @@ bool ParseGameId(const std::string& text, int32_t& gameId) {
   return true;
 }
 
-TDirectoryInputs LauncherDirectoryInputs(const std::string& launcherFolder) {
+TDirectoryInputs LauncherDirectoryInputs(const std::string& launcherFolder, const TLauncherConfig& config) {
   TDirectoryInputs inputs;
-  inputs.gameId = LauncherConfig._GMID;
+  inputs.gameId = config._GMID;
   inputs.lastServer = [launcherFolder] { return static_cast<int32_t>(ReadLastServer(launcherFolder)); };
-  inputs.filter = [launcherFolder] { return LauncherServerFilter(launcherFolder); };
+  const std::string onlyAwake = config._OnlyAwake;
+  inputs.filter = [launcherFolder, onlyAwake] { return LauncherServerFilter(launcherFolder, onlyAwake); };
   return inputs;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "package/LauncherConfig.h"
 #include "servers/DirectoryFrame.h"
 #include "servers/uConfig.h"
 
@@ -90,9 +91,9 @@ struct TDirectoryInputs {
   std::function<int32_t()> lastServer;
   std::function<TServerFilter()> filter;
 };
-// The launcher's own inputs: the launcher configuration, and launcher.ini and
-// "showtest.txt" in `launcherFolder`.
-TDirectoryInputs LauncherDirectoryInputs(const std::string& launcherFolder);
+// The launcher's own inputs: its configuration's _GMID and _OnlyAwake, and
+// launcher.ini and "showtest.txt" in `launcherFolder`.
+TDirectoryInputs LauncherDirectoryInputs(const std::string& launcherFolder, const TLauncherConfig& config);
 
 class TDirectoryExchange {
 public:

@@ -23,7 +23,7 @@ void TServerSelection::SelectMember(const std::string& text, const TServerConfig
 bool TServerSelection::SelectByName(const std::string& name, const TServerConfig& config,
                                     const std::vector<TServerName>& names) {
   for (const TServerName& entry : names)
-    if (entry.record && SameTextIgnoringCase(entry.name, name)) {
+    if (entry.record && SameText(entry.name, name)) {
       SelectServer(config.CopyRecord(*entry.record));
       return true;
     }
@@ -44,7 +44,7 @@ std::vector<TPopupItem> MemberItems(const std::vector<TServerName>& names) {
     if (!entry.record) continue;
     const std::string& member = entry.record->member;
     bool present = false;
-    for (const TPopupItem& item : items) present = present || SameTextIgnoringCase(item.text, member);
+    for (const TPopupItem& item : items) present = present || SameText(item.text, member);
     if (!present) items.push_back({member, std::nullopt});
   }
   return items;

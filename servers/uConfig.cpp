@@ -99,10 +99,10 @@ std::shared_ptr<TServerInfo> ReadRecord(const TJson& server) {
 
 }  // namespace
 
-TServerFilter LauncherServerFilter(const std::string& launcherFolder) {
+TServerFilter LauncherServerFilter(const std::string& launcherFolder, const std::string& onlyAwakeSwitch) {
   TServerFilter filter;
   filter.showTest = FileExists(launcherFolder + ShowTestFileName);
-  filter.onlyAwake = IsSwitchOn(LauncherConfig._OnlyAwake);
+  filter.onlyAwake = IsSwitchOn(onlyAwakeSwitch);
   return filter;
 }
 

@@ -59,9 +59,9 @@ struct TServerFilter {
   bool showTest = false;
   bool onlyAwake = false;
 };
-// The launcher's own filter: "showtest.txt" in `launcherFolder` and the
-// _OnlyAwake switch of the launcher configuration, read now.
-TServerFilter LauncherServerFilter(const std::string& launcherFolder);
+// The launcher's own filter: "showtest.txt" in `launcherFolder`, read now,
+// and the _OnlyAwake switch text of the launcher configuration.
+TServerFilter LauncherServerFilter(const std::string& launcherFolder, const std::string& onlyAwakeSwitch);
 
 class TServerConfig {
 public:
@@ -79,9 +79,10 @@ public:
   // afterwards. Throws EServerListError on a mistyped document; the records
   // read before the error stay in the lists.
   bool LoadFromText(const std::string& document, const TServerFilter& filter);
-  // The same with the launcher's own filter for the folder given at creation.
+  // The same with the filter of the folder given at creation and
+  // _OnlyAwake off (the launcher's own switch comes with TDirectoryInputs).
   bool LoadFromText(const std::string& document) {
-    return LoadFromText(document, LauncherServerFilter(FLauncherFolder));
+    return LoadFromText(document, LauncherServerFilter(FLauncherFolder, ""));
   }
   // The record with `id` (an ordinary one wins over a priority one), else
   // the default server, else the first priority record, else the first

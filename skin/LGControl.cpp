@@ -4,6 +4,7 @@
 
 #include "common/WindowMessages.h"
 #include "skin/SkinFont.h"
+#include "skin/SkinRoot.h"
 
 namespace {
 
@@ -56,8 +57,25 @@ void TLGControl::Repaint() {
     return;
   }
   // Composed once: the parent composes the whole window again. Posted, so a
-  // change made during a composition cannot re-enter it.
+  // change made during a composition cannot re-enter it; the root posts one
+  // request for all the changes until the window composes.
+  if (FRoot) {
+    FRoot->RequestRedraw(*this);
+    return;
+  }
   PostMessageA(FParent, LGM_REDRAW, reinterpret_cast<WPARAM>(this), 0);
+}
+
+void TLGControl::SetVisible(bool visible) {
+  if (Visible == visible) return;
+  Visible = visible;
+  Repaint();
+}
+
+void TLGControl::SetEnabled(bool enabled) {
+  if (Enabled == enabled) return;
+  Enabled = enabled;
+  Repaint();
 }
 
 void TLGControl::MouseDown(TMouseButton button, int x, int y) {

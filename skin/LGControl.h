@@ -16,6 +16,7 @@
 #include "skin/logic/SkinGeometry.h"
 
 class TLGControl;
+class TSkinRoot;
 using TNotifyEvent = std::function<void(TLGControl& sender)>;
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 using TMouseEvent = std::function<void(TLGControl& sender, TMouseButton button, int x, int y)>;
@@ -42,7 +43,9 @@ public:
   // Draws at Left/Top in parent coordinates; nothing when not visible.
   virtual void DrawGraphics(GpGraphics* graphics) = 0;
   // Redraw request: before the first composition the parent's area of the
-  // control is invalidated; afterwards LGM_REDRAW is posted to the parent.
+  // control is invalidated; afterwards LGM_REDRAW is posted to the parent,
+  // through the control's root when it has one (the root posts once until
+  // the window composes). The setters below call it; callers do not.
   void Repaint();
 
   // Mouse notifications from the parent (TSkinRoot), in the control's own
@@ -55,10 +58,14 @@ public:
 
   TRectI BoundsRect() const { return {Left, Top, Width, Height}; }
   void SetBounds(int left, int top, int width, int height);
+  // Visibility and enabled state, with a redraw request when they change.
+  void SetVisible(bool visible);
+  void SetEnabled(bool enabled);
   bool ParentDrawn() const { return FParentDrawn; }
   HWND Parent() const { return FParent; }
 
-  // Plain state; changing these does not repaint (the next composition shows it).
+  // Plain state; assigning these does not repaint (the next composition
+  // shows it; SetVisible and SetEnabled ask for one).
   int Left = 0, Top = 0, Width = 0, Height = 0;
   bool Visible = true;
   bool Enabled = true;
@@ -84,7 +91,9 @@ protected:
 
 private:
   friend void ComposeChild(TLGControl& control, GpGraphics* graphics);
+  friend class TSkinRoot;
   HWND FParent;
+  TSkinRoot* FRoot = nullptr;  // set while the control is in a root
   bool FParentDrawn = false;
   void EnsureDrawObjects() const;
   mutable TGpStringFormatPtr FStringFormat;  // no wrap, ellipsis trimming, near

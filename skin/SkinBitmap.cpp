@@ -2,7 +2,6 @@
 
 #include "common/Log.h"
 #include "package/PackageReader.h"
-#include "platform/File.h"
 #include "skin/GlyphBitmap.h"
 
 // The record's bytes are decoded into a bitmap that holds its own pixels
@@ -22,8 +21,4 @@ TGpBitmapPtr ReadSkinBitmapFrom(const std::string& exePath, int32_t resoffset, i
     return bitmap != nullptr;
   });
   return bitmap;
-}
-
-TGpBitmapPtr ReadSkinBitmap(const std::string& label, int32_t& cursor) {
-  return ReadSkinBitmapFrom(GetModuleFilePath(), PackageLocations.resoffset, PackageLocations.ressize, label, cursor);
 }

@@ -2,7 +2,12 @@
 
 #include <algorithm>
 
-void TSkinRoot::Add(TLGControl& control) { FControls.push_back(&control); }
+#include "common/WindowMessages.h"
+
+void TSkinRoot::Add(TLGControl& control) {
+  FControls.push_back(&control);
+  control.FRoot = this;
+}
 
 void TSkinRoot::ComposeAll(GpGraphics* graphics) {
   for (TLGControl* control : FControls) ComposeChild(*control, graphics);
@@ -66,7 +71,13 @@ bool TSkinRoot::WantsHandCursor(int x, int y) const {
   return control && control->HandCursor;
 }
 
+void TSkinRoot::RequestRedraw(TLGControl& control) {
+  if (FRedrawPosted || !control.Parent()) return;
+  FRedrawPosted = PostMessageA(control.Parent(), LGM_REDRAW, reinterpret_cast<WPARAM>(&control), 0) != FALSE;
+}
+
 void TSkinRoot::Remove(TLGControl& control) {
+  if (control.FRoot == this) control.FRoot = nullptr;
   FControls.erase(std::remove(FControls.begin(), FControls.end(), &control), FControls.end());
   if (FHover == &control) FHover = nullptr;
   if (FCapture == &control) FCapture = nullptr;

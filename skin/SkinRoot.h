@@ -43,8 +43,17 @@ public:
   // Forgets a control that is about to go (hover and capture included).
   void Remove(TLGControl& control);
 
+  // A composed control's redraw request: LGM_REDRAW is posted to its window
+  // once; later requests wait for that one, so the changes of one click or
+  // one message are composed together.
+  void RequestRedraw(TLGControl& control);
+  // The window takes the posted LGM_REDRAW (and composes): the next request
+  // posts again.
+  void RedrawTaken() { FRedrawPosted = false; }
+
 private:
   std::vector<TLGControl*> FControls;
+  bool FRedrawPosted = false;
   TLGControl* FHover = nullptr;
   TLGControl* FCapture = nullptr;
 };

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "package/PackageReader.h"
+#include "platform/win32/Window.h"
 #include "skin/GdiplusObjects.h"
 #include "skin/LGButton.h"
 #include "skin/LGLabel.h"
@@ -35,15 +36,13 @@ public:
   // centred on the screen at the form's client size. Throws
   // std::runtime_error when the window cannot be created.
   TSkinWindow(HINSTANCE instance, int clientWidth, int clientHeight);
-  ~TSkinWindow();
-  TSkinWindow(const TSkinWindow&) = delete;
-  TSkinWindow& operator=(const TSkinWindow&) = delete;
-  HWND Handle() const { return FHandle; }
+  HWND Handle() const { return FHandle.Get(); }
   // Forgets the handle once the system has destroyed the window.
-  void Detach() { FHandle = nullptr; }
+  void Detach() { FHandle.Release(); }
 
 private:
-  HWND FHandle = nullptr;
+  // Detaches the window object before destroying the window.
+  TWindowHandle FHandle;
 };
 
 // A window timer with an interval and an enabled state; it may be switched
@@ -71,7 +70,7 @@ class TfrmMainSkin {
 public:
   // Creates the window (hidden; call Show) and the 21 controls with their
   // form defaults. No package is read here: the positions and images come
-  // from ResetComponentOffset and LoadImageresource.
+  // from ResetComponentOffsetFrom and LoadImageresourceFrom.
   explicit TfrmMainSkin(HINSTANCE instance = GetModuleHandleA(nullptr));
   virtual ~TfrmMainSkin();
   TfrmMainSkin(const TfrmMainSkin&) = delete;
@@ -98,10 +97,8 @@ public:
   // Composes into a caller's graphics (background, then every control).
   void ComposeInto(GpGraphics* graphics);
 
-  // Positions and images of the running program's package.
-  void ResetComponentOffset();
-  void LoadImageresource();
-  // The same for any program file with its verified block locations.
+  // Positions and images of a program file's package, with its verified
+  // block locations.
   void ResetComponentOffsetFrom(const std::string& exePath, const TPackageLocations& locations);
   void LoadImageresourceFrom(const std::string& exePath, const TPackageLocations& locations);
   // Frees the background image (the window's destruction does it too).
@@ -187,6 +184,10 @@ public:
   TWindowTimer UpdateTimer{UpdateTimerId, 500, false};
   TWindowTimer PaintTimer{PaintTimerId, 10, false};
   TWindowTimer Timer1{Timer1Id, 1000, true};
+
+  // The package settings the link buttons open (web, forum, payment and
+  // registration pages); the launcher gives its package's.
+  TLauncherConfig LinkSettings;
 
   // Set while the window is hidden (the lifecycle keeps it).
   bool Hidden = false;

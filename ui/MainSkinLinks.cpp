@@ -4,14 +4,13 @@
 #include <shellapi.h>
 
 #include "common/Log.h"
-#include "package/LauncherConfig.h"
 #include "platform/File.h"
 #include "platform/Process.h"
 #include "ui/MainSkin.h"
 #include "ui/logic/MainTexts.h"
 
 void TfrmMainSkin::LGBtn1Click(TLGControl& sender) {
-  const TLinkAction action = LinkActionForTag(sender.Tag, LauncherConfig);
+  const TLinkAction action = LinkActionForTag(sender.Tag, LinkSettings);
   switch (action.Kind) {
     case TLinkKind::OpenUrl:
       ShellExecuteA(Handle(), "open", action.Url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);

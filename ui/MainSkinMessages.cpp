@@ -94,6 +94,7 @@ LRESULT TfrmMainSkin::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       return DefWindowProcA(window, message, wParam, lParam);
     default:
       if (message == LGM_REDRAW) {
+        SkinRoot.RedrawTaken();
         PaintChilds();
         return 0;
       }

@@ -9,10 +9,6 @@
 #include "ui/logic/MainPositions.h"
 #include "ui/logic/MainTexts.h"
 
-void TfrmMainSkin::ResetComponentOffset() { ResetComponentOffsetFrom(GetModuleFilePath(), PackageLocations); }
-
-void TfrmMainSkin::LoadImageresource() { LoadImageresourceFrom(GetModuleFilePath(), PackageLocations); }
-
 void TfrmMainSkin::ResetComponentOffsetFrom(const std::string& exePath, const TPackageLocations& locations) {
   LBStatus.SetWideText(Cp936ToUtf16(VersionLabelText()));
   std::map<std::string, TRectI> bounds;

@@ -2,23 +2,19 @@
 #include "ui/ServerList.h"
 
 #include <cstring>
-#include <stdexcept>
 #include <utility>
 
 #include "common/Log.h"
+#include "platform/win32/Window.h"
 
 #include "skin/logic/SkinGeometry.h"
 
 LRESULT CALLBACK ServerListWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* form = reinterpret_cast<TfrmServerList*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-  if (!form) return DefWindowProcA(window, message, wParam, lParam);
-  return form->WindowProc(message, wParam, lParam);
+  return DispatchToObject("server pop-up", window, message, wParam, lParam, &TfrmServerList::WindowProc);
 }
 
 LRESULT CALLBACK ServerListListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* form = reinterpret_cast<TfrmServerList*>(GetWindowLongPtrA(list, GWLP_USERDATA));
-  if (!form) return DefWindowProcA(list, message, wParam, lParam);
-  return form->ListProc(message, wParam, lParam);
+  return DispatchToObject("server pop-up list", list, message, wParam, lParam, &TfrmServerList::ListProc);
 }
 
 namespace {
@@ -28,20 +24,6 @@ constexpr char FormFontName[] = "\xCB\xCE\xCC\xE5";
 constexpr int FormFontPoints = 11;
 constexpr int ListId = 1;
 constexpr UINT_PTR ServerListTimerId = 1;
-
-void RegisterServerListClass(HINSTANCE instance) {
-  WNDCLASSA windowClass = {};
-  if (GetClassInfoA(instance, ServerListClassName, &windowClass)) return;
-  windowClass.style = CS_DROPSHADOW;
-  windowClass.lpfnWndProc = ServerListWindowProc;
-  windowClass.hInstance = instance;
-  windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  // The frame is painted and the list covers the rest: nothing to erase.
-  windowClass.hbrBackground = nullptr;
-  windowClass.lpszClassName = ServerListClassName;
-  if (!RegisterClassA(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-    throw std::runtime_error("RegisterClass failed");
-}
 
 HFONT CreateFormFont() {
   LOGFONTA logFont;
@@ -56,7 +38,8 @@ HFONT CreateFormFont() {
 
 TfrmServerList::TfrmServerList(HWND owner, TServerListImages images, TCloseHandler onClose, HINSTANCE instance)
     : FOwner(owner), FInstance(instance), FImages(images), FOnClose(std::move(onClose)) {
-  RegisterServerListClass(instance);
+  // The frame is painted and the list covers the rest: nothing to erase.
+  RegisterWindowClass(instance, {ServerListClassName, ServerListWindowProc, CS_DROPSHADOW});
   FFont = CreateFormFont();
 }
 
@@ -69,12 +52,12 @@ TfrmServerList::~TfrmServerList() {
 
 bool TfrmServerList::CreateWindows() {
   // The popup style alone: no caption, no border, no system menu.
-  FHandle = CreateWindowExA(0, ServerListClassName, "", WS_POPUP, 0, 0, PopupWidth, PopupHeight(0), FOwner, nullptr,
-                            FInstance, nullptr);
-  if (!FHandle) return false;
+  FWindow.Reset(CreateWindowExA(0, ServerListClassName, "", WS_POPUP, 0, 0, PopupWidth, PopupHeight(0), FOwner,
+                                nullptr, FInstance, nullptr));
+  if (!FWindow) return false;
   FList = CreateWindowExA(0, "LISTBOX", "",
                           WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_OWNERDRAWFIXED | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
-                          1, 1, PopupWidth - 2, 0, FHandle, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ListId)),
+                          1, 1, PopupWidth - 2, 0, FWindow.Get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(ListId)),
                           FInstance, nullptr);
   if (!FList) {
     DestroyWindows();
@@ -87,23 +70,20 @@ bool TfrmServerList::CreateWindows() {
   SetWindowLongPtrA(FList, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   FListDefault = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrA(FList, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ServerListListProc)));
-  SetWindowLongPtrA(FHandle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  FWindow.Attach(this);
   return true;
 }
 
 void TfrmServerList::DestroyWindows() {
   FShown = false;
-  if (!FHandle) return;
+  if (!FWindow) return;
   // The list box gets its own procedure back, so its destruction frees
   // what it holds; the pop-up forgets the object before it goes.
   if (FList && FListDefault) SetWindowLongPtrA(FList, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FListDefault));
-  SetWindowLongPtrA(FHandle, GWLP_USERDATA, 0);
-  KillTimer(FHandle, ServerListTimerId);
-  const HWND handle = FHandle;
-  FHandle = nullptr;
+  KillTimer(FWindow.Get(), ServerListTimerId);
   FList = nullptr;
   FListDefault = nullptr;
-  DestroyWindow(handle);
+  FWindow.Reset();
 }
 
 bool TfrmServerList::Show(TServerPopup popup, POINT at, int current) {
@@ -120,17 +100,17 @@ bool TfrmServerList::Show(TServerPopup popup, POINT at, int current) {
   SendMessageA(FList, LB_SETCURSEL, static_cast<WPARAM>(highlighted), 0);
 
   const int height = FPopup.Height();
-  SetWindowPos(FHandle, HWND_TOP, at.x, at.y, PopupWidth, height, SWP_NOACTIVATE);
+  SetWindowPos(FWindow.Get(), HWND_TOP, at.x, at.y, PopupWidth, height, SWP_NOACTIVATE);
   // The list fills the pop-up inside its one-pixel frame.
   MoveWindow(FList, 1, 1, PopupWidth - 2, height > 2 ? height - 2 : 0, FALSE);
   FShown = true;
   // Shown first, then brought to the foreground: a window that is active
   // when it appears becomes a managed X window under Wine, whose
   // destruction then waits seconds for a window manager.
-  ShowWindow(FHandle, SW_SHOWNA);
-  SetForegroundWindow(FHandle);
+  ShowWindow(FWindow.Get(), SW_SHOWNA);
+  SetForegroundWindow(FWindow.Get());
   SetFocus(FList);
-  SetTimer(FHandle, ServerListTimerId, ServerListTimerInterval, nullptr);
+  SetTimer(FWindow.Get(), ServerListTimerId, ServerListTimerInterval, nullptr);
   return true;
 }
 
@@ -138,7 +118,7 @@ void TfrmServerList::Cancel() {
   if (FShown) Close(false);
 }
 
-bool TfrmServerList::Visible() const { return FShown && FHandle && IsWindowVisible(FHandle); }
+bool TfrmServerList::Visible() const { return FShown && FWindow.Get() && IsWindowVisible(FWindow.Get()); }
 
 void TfrmServerList::Close(bool commit) {
   if (!FShown) return;
@@ -174,14 +154,14 @@ LRESULT TfrmServerList::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_TIMER:
       // Timer1: another window in the foreground ends the showing.
-      if (wParam == ServerListTimerId && FShown && GetForegroundWindow() != FHandle) Close(false);
+      if (wParam == ServerListTimerId && FShown && GetForegroundWindow() != FWindow.Get()) Close(false);
       return 0;
     case WM_ACTIVATE:
       // Activated by a click on the frame: the keys still go to the list.
       if (LOWORD(wParam) != WA_INACTIVE && FShown) SetFocus(FList);
       return 0;
     default:
-      return DefWindowProcA(FHandle, message, wParam, lParam);
+      return DefWindowProcA(FWindow.Get(), message, wParam, lParam);
   }
 }
 
@@ -213,7 +193,7 @@ LRESULT TfrmServerList::ListProc(UINT message, WPARAM wParam, LPARAM lParam) {
       if (wParam == VK_RETURN || wParam == VK_ESCAPE) return 0;
       break;
     case WM_KILLFOCUS:
-      if (FShown && reinterpret_cast<HWND>(wParam) != FHandle) {
+      if (FShown && reinterpret_cast<HWND>(wParam) != FWindow.Get()) {
         const LRESULT result = CallWindowProcA(FListDefault, FList, message, wParam, lParam);
         Close(false);
         return result;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 
+#include "platform/win32/Window.h"
 #include "servers/ServerSelection.h"
 #include "skin/GdiplusObjects.h"
 
@@ -57,7 +58,7 @@ public:
   // Popup().Commit(...) applies the committed item.
   const TServerPopup& Popup() const { return FPopup; }
   // The pop-up and its list box while shown, else nullptr.
-  HWND Handle() const { return FHandle; }
+  HWND Handle() const { return FWindow.Get(); }
   HWND ListHandle() const { return FList; }
 
   // One item as the list draws it, `width` x 32 pixels: its background, the
@@ -81,7 +82,7 @@ private:
   TServerListImages FImages;
   TCloseHandler FOnClose;
   TServerPopup FPopup{TPopupMode::Servers, {}};
-  HWND FHandle = nullptr;
+  TWindowHandle FWindow;
   HWND FList = nullptr;
   WNDPROC FListDefault = nullptr;
   HFONT FFont = nullptr;

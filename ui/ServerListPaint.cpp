@@ -95,9 +95,9 @@ void TfrmServerList::DrawListItem(const DRAWITEMSTRUCT& item) {
 
 void TfrmServerList::PaintFrame() {
   PAINTSTRUCT paint;
-  HDC dc = BeginPaint(FHandle, &paint);
+  HDC dc = BeginPaint(FWindow.Get(), &paint);
   RECT client;
-  GetClientRect(FHandle, &client);
+  GetClientRect(FWindow.Get(), &client);
   HPEN pen = CreatePen(PS_SOLID, 1, PopupFrameColor);
   if (pen) {
     HGDIOBJ oldPen = SelectObject(dc, pen);
@@ -107,5 +107,5 @@ void TfrmServerList::PaintFrame() {
     SelectObject(dc, oldPen);
     DeleteObject(pen);
   }
-  EndPaint(FHandle, &paint);
+  EndPaint(FWindow.Get(), &paint);
 }

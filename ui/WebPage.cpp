@@ -4,34 +4,19 @@
 #include <stdexcept>
 
 #include "platform/CodePage.h"
+#include "platform/win32/Window.h"
 #include "ui/logic/WebLinks.h"
 
 LRESULT CALLBACK WebPageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* form = reinterpret_cast<TfrmWebPage*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (!form) return DefWindowProcW(window, message, wParam, lParam);
-  return form->WindowProc(message, wParam, lParam);
+  return DispatchToObject("web page window", window, message, wParam, lParam, &TfrmWebPage::WindowProc);
 }
 
 namespace {
 
-// A wide window: its caption holds any title a page gives.
-constexpr const wchar_t* WebPageClassName = L"TfrmWebPage";
+constexpr const char* WebPageClassName = "TfrmWebPage";
 // A dialog border: caption and close box, no resizing.
 constexpr DWORD WebPageStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD WebPageExStyle = WS_EX_DLGMODALFRAME;
-
-void RegisterWebPageClass(HINSTANCE instance) {
-  WNDCLASSW windowClass = {};
-  if (GetClassInfoW(instance, WebPageClassName, &windowClass)) return;
-  windowClass.lpfnWndProc = WebPageWindowProc;
-  windowClass.hInstance = instance;
-  windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  // The browser covers the client area; the system never erases it.
-  windowClass.hbrBackground = nullptr;
-  windowClass.lpszClassName = WebPageClassName;
-  if (!RegisterClassW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-    throw std::runtime_error("RegisterClass failed");
-}
 
 void SetCaption(HWND window, const std::string& text) {
   const std::u16string wide = Cp936ToUtf16(text);
@@ -44,24 +29,31 @@ bool Inside(HWND child, HWND form) { return child == form || (child && GetAncest
 }  // namespace
 
 TfrmWebPage::TfrmWebPage(const std::string& url, HINSTANCE instance) {
-  RegisterWebPageClass(instance);
+  // A wide window: its caption holds any title a page gives. The browser
+  // covers the client area; the system never erases it.
+  TWindowClass windowClass{WebPageClassName, WebPageWindowProc};
+  windowClass.Unicode = true;
+  RegisterWindowClass(instance, windowClass);
   RECT frame = {0, 0, WebPageClientWidth, WebPageClientHeight};
   AdjustWindowRectEx(&frame, WebPageStyle, FALSE, WebPageExStyle);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
   const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  FHandle = CreateWindowExW(WebPageExStyle, WebPageClassName, L"", WebPageStyle, left, top, width, height, nullptr,
-                            nullptr, instance, nullptr);
-  if (!FHandle) throw std::runtime_error("CreateWindowEx failed");
-  SetCaption(FHandle, WebPageCaption);
-  SetWindowLongPtrW(FHandle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  const std::string ascii(WebPageClassName);
+  const std::wstring className(ascii.begin(), ascii.end());
+  FWindow.Reset(CreateWindowExW(WebPageExStyle, className.c_str(), L"", WebPageStyle, left, top, width, height, nullptr,
+                                nullptr, instance, nullptr));
+  if (!FWindow) throw std::runtime_error("CreateWindowEx failed");
+  // From here a throw destroys the window, detached, on the way out.
+  SetCaption(Handle(), WebPageCaption);
+  FWindow.Attach(this);
 
   TWebBrowserHost::TEvents events;
   events.beforeNavigate = [this](const std::string& target) { return BeforeNavigate(target); };
   events.titleChange = [this](const std::string& title) { TitleChange(title); };
   // DocumentComplete does nothing here; NewWindow3 is left to the control.
-  FBrowser = std::make_unique<TWebBrowserHost>(FHandle, TRectI{0, 0, WebPageClientWidth, WebPageClientHeight},
+  FBrowser = std::make_unique<TWebBrowserHost>(Handle(), TRectI{0, 0, WebPageClientWidth, WebPageClientHeight},
                                                std::move(events));
   FBrowser->SetVisible(true);
   FBrowser->Navigate("about:blank");
@@ -72,8 +64,6 @@ TfrmWebPage::TfrmWebPage(const std::string& url, HINSTANCE instance) {
 TfrmWebPage::~TfrmWebPage() {
   // The browser goes while its parent still exists.
   FBrowser.reset();
-  SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
-  DestroyWindow(FHandle);
 }
 
 void TfrmWebPage::ShowModal() {
@@ -83,8 +73,8 @@ void TfrmWebPage::ShowModal() {
   // Shown, then brought to the foreground: a window that is active when it
   // appears becomes a managed X window under Wine, and hiding that one
   // waits seconds for a window manager.
-  ShowWindow(FHandle, SW_SHOWNA);
-  SetForegroundWindow(FHandle);
+  ShowWindow(Handle(), SW_SHOWNA);
+  SetForegroundWindow(Handle());
   SetFocus(FBrowser->Handle());
   MSG msg;
   while (!FClosed) {
@@ -96,7 +86,7 @@ void TfrmWebPage::ShowModal() {
     }
     if (got < 0) break;
     // Key preview: Escape anywhere in the window closes it.
-    if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE && Inside(msg.hwnd, FHandle)) {
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE && Inside(msg.hwnd, Handle())) {
       Close();
       continue;
     }
@@ -109,12 +99,12 @@ void TfrmWebPage::ShowModal() {
 void TfrmWebPage::Close() {
   if (FClosed) return;
   FClosed = true;
-  ShowWindow(FHandle, SW_HIDE);
+  ShowWindow(Handle(), SW_HIDE);
 }
 
 std::string TfrmWebPage::Caption() const {
   wchar_t text[512] = {};
-  const int length = GetWindowTextW(FHandle, text, 512);
+  const int length = GetWindowTextW(Handle(), text, 512);
   return Utf16ToCp936(std::u16string(text, text + length));
 }
 
@@ -124,7 +114,7 @@ bool TfrmWebPage::BeforeNavigate(const std::string& url) {
   return true;
 }
 
-void TfrmWebPage::TitleChange(const std::string& title) { SetCaption(FHandle, title); }
+void TfrmWebPage::TitleChange(const std::string& title) { SetCaption(Handle(), title); }
 
 LRESULT TfrmWebPage::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -142,7 +132,7 @@ LRESULT TfrmWebPage::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     default:
       break;
   }
-  return DefWindowProcW(FHandle, message, wParam, lParam);
+  return DefWindowProcW(Handle(), message, wParam, lParam);
 }
 
 void ShowWebPage(const std::string& url) {

@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/win32/ComObjects.h"
+#include "platform/win32/Window.h"
 #include "skin/logic/SkinGeometry.h"
 
 class TWebBrowserSite;
@@ -48,12 +50,13 @@ public:
   bool HasBrowser() const;
   // The control itself (borrowed), or nullptr.
   IWebBrowser2* Control() const;
-  HWND Handle() const { return FHandle; }
+  HWND Handle() const { return FWindow.Get(); }
 
 private:
-  HWND FHandle = nullptr;
-  bool FOle = false;  // OleInitialize succeeded: balanced at destruction
-  std::unique_ptr<TWebBrowserSite> FSite;
+  // OLE first: it outlasts the window and the site.
+  TOleSession FOle;
+  TWindowHandle FWindow;
+  TComPtr<TWebBrowserSite> FSite;
 };
 
 // The news browser of the main window: created hidden at the news rectangle,
@@ -97,7 +100,7 @@ public:
   // Shows the window and runs its message loop until it closes.
   void ShowModal();
   void Close();
-  HWND Handle() const { return FHandle; }
+  HWND Handle() const { return FWindow.Get(); }
   std::string Caption() const;
   TWebBrowserHost* Browser() { return FBrowser.get(); }
   // The close hook and the title change, as the control's events call them.
@@ -108,7 +111,8 @@ private:
   friend LRESULT CALLBACK WebPageWindowProc(HWND, UINT, WPARAM, LPARAM);
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
 
-  HWND FHandle = nullptr;
+  // The window outlives the browser inside it.
+  TWindowHandle FWindow;
   std::unique_ptr<TWebBrowserHost> FBrowser;
   bool FClosed = false;
 };

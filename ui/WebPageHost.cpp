@@ -1,7 +1,8 @@
 // TWebBrowserHost: the system's WebBrowser control in a child window, with
 // the client site, in-place site and frame, document-host handler and event
-// sink it needs. The site object lives exactly as long as the host: the
-// host disconnects the control from it before freeing it.
+// sink it needs. The site is a reference-counted COM object: the host holds
+// one reference and disconnects the control from it before letting go; a
+// reference the control still holds keeps it alive, never dangling.
 #include <exdisp.h>
 #include <exdispid.h>
 #include <mshtmhst.h>
@@ -13,6 +14,8 @@
 
 #include "common/Log.h"
 #include "platform/CodePage.h"
+#include "platform/win32/ComObjects.h"
+#include "platform/win32/Window.h"
 #include "ui/WebPage.h"
 #include "ui/logic/WebLinks.h"
 
@@ -57,49 +60,43 @@ void SetCancel(VARIANTARG& argument, bool cancel) {
 }
 
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_SIZE) {
-    // The browser fills its host window.
-    auto* object = reinterpret_cast<IOleInPlaceObject*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (object) {
-      RECT area = {0, 0, LOWORD(lParam), HIWORD(lParam)};
-      object->SetObjectRects(&area, &area);
+  return CatchAll("web browser host", LRESULT(0), [&]() -> LRESULT {
+    if (message == WM_SIZE) {
+      // The browser fills its host window.
+      auto* object = reinterpret_cast<IOleInPlaceObject*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+      if (object) {
+        RECT area = {0, 0, LOWORD(lParam), HIWORD(lParam)};
+        object->SetObjectRects(&area, &area);
+      }
+      return 0;
     }
-    return 0;
-  }
-  if (message == WM_ERASEBKGND) return 1;
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
-void RegisterHostClass() {
-  WNDCLASSA windowClass = {};
-  const HINSTANCE instance = GetModuleHandleA(nullptr);
-  if (GetClassInfoA(instance, HostClassName, &windowClass)) return;
-  windowClass.lpfnWndProc = HostWindowProc;
-  windowClass.hInstance = instance;
-  windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  windowClass.lpszClassName = HostClassName;
-  if (!RegisterClassA(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-    throw std::runtime_error("RegisterClass failed");
+    if (message == WM_ERASEBKGND) return 1;
+    return DefWindowProcA(window, message, wParam, lParam);
+  });
 }
 
 }  // namespace
 
 // The control's view of its container. One object answers for every
-// interface; its reference count is kept for the control's sake only.
-class TWebBrowserSite : public IOleClientSite,
+// interface and lives while anyone holds a reference: it starts with its
+// creator's and frees itself at the last Release.
+class TWebBrowserSite final : public IOleClientSite,
                         public IOleInPlaceSite,
                         public IOleInPlaceFrame,
                         public IDocHostUIHandler,
                         public IDispatch {
 public:
   TWebBrowserSite(HWND window, TWebBrowserHost::TEvents events) : FWindow(window), FEvents(std::move(events)) {}
-  ~TWebBrowserSite() { Disconnect(); }
+  TWebBrowserSite(const TWebBrowserSite&) = delete;
+  TWebBrowserSite& operator=(const TWebBrowserSite&) = delete;
 
   // Creates and in-place activates the control; false (logged) on failure.
   bool Connect();
+  // Lets go of the control and forgets the events: a reference the control
+  // keeps after this reaches nothing of the host.
   void Disconnect();
-  IWebBrowser2* Browser() const { return FBrowser; }
-  IOleInPlaceObject* InPlace() const { return FInPlace; }
+  IWebBrowser2* Browser() const { return FBrowser.Get(); }
+  IOleInPlaceObject* InPlace() const { return FInPlace.Get(); }
 
   // IUnknown
   STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
@@ -115,7 +112,16 @@ public:
     return S_OK;
   }
   STDMETHODIMP_(ULONG) AddRef() override { return ++FReferences; }
-  STDMETHODIMP_(ULONG) Release() override { return FReferences > 0 ? --FReferences : 0; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG left = --FReferences;
+    if (left == 0) {
+      // A reference taken and given back during the destruction must not
+      // free the site a second time.
+      FReferences = 1;
+      delete this;
+    }
+    return left;
+  }
 
   // IOleClientSite
   STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
@@ -225,42 +231,44 @@ public:
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override;
 
 private:
+  // Only Release frees the site.
+  ~TWebBrowserSite() { Disconnect(); }
+  HRESULT HandleEvent(DISPID id, DISPPARAMS* params);
+
   HWND FWindow;
   TWebBrowserHost::TEvents FEvents;
-  ULONG FReferences = 0;
-  IWebBrowser2* FBrowser = nullptr;
-  IOleObject* FObject = nullptr;
-  IOleInPlaceObject* FInPlace = nullptr;
-  IConnectionPoint* FEventsPoint = nullptr;
+  ULONG FReferences = 1;
+  TComPtr<IWebBrowser2> FBrowser;
+  TComPtr<IOleObject> FObject;
+  TComPtr<IOleInPlaceObject> FInPlace;
+  TComPtr<IConnectionPoint> FEventsPoint;
   DWORD FCookie = 0;
 };
 
 bool TWebBrowserSite::Connect() {
-  HRESULT result = CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                                    reinterpret_cast<void**>(&FObject));
+  HRESULT result =
+      CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject, FObject.ReceiveVoid());
   if (FAILED(result) || !FObject) {
     LogError("WebBrowser: control not created (" + std::to_string(static_cast<long>(result)) + ")");
-    FObject = nullptr;
+    FObject.Reset();
     return false;
   }
   FObject->SetClientSite(this);
   RECT area;
   GetClientRect(FWindow, &area);
   result = FObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, this, 0, FWindow, &area);
-  if (FAILED(result) || FAILED(FObject->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&FBrowser)))) {
+  if (FAILED(result) || FAILED(FObject->QueryInterface(IID_IWebBrowser2, FBrowser.ReceiveVoid()))) {
     LogError("WebBrowser: control not activated (" + std::to_string(static_cast<long>(result)) + ")");
     Disconnect();
     return false;
   }
-  FObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&FInPlace));
-  IConnectionPointContainer* container = nullptr;
-  if (SUCCEEDED(FObject->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)))) {
-    if (SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &FEventsPoint)) &&
+  FObject->QueryInterface(IID_IOleInPlaceObject, FInPlace.ReceiveVoid());
+  TComPtr<IConnectionPointContainer> container;
+  if (SUCCEEDED(FObject->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid()))) {
+    if (SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, FEventsPoint.Receive())) &&
         FAILED(FEventsPoint->Advise(static_cast<IDispatch*>(this), &FCookie))) {
-      FEventsPoint->Release();
-      FEventsPoint = nullptr;
+      FEventsPoint.Reset();
     }
-    container->Release();
   }
   if (!FEventsPoint) LogError("WebBrowser: no events");
   // Dialogs of the page (script errors among them) are never shown.
@@ -269,29 +277,30 @@ bool TWebBrowserSite::Connect() {
 }
 
 void TWebBrowserSite::Disconnect() {
+  FEvents = TWebBrowserHost::TEvents();
   if (FEventsPoint) {
     FEventsPoint->Unadvise(FCookie);
-    FEventsPoint->Release();
-    FEventsPoint = nullptr;
+    FEventsPoint.Reset();
   }
   if (FInPlace) {
     FInPlace->InPlaceDeactivate();
-    FInPlace->Release();
-    FInPlace = nullptr;
+    FInPlace.Reset();
   }
-  if (FBrowser) {
-    FBrowser->Release();
-    FBrowser = nullptr;
-  }
+  FBrowser.Reset();
   if (FObject) {
     FObject->Close(OLECLOSE_NOSAVE);
     FObject->SetClientSite(nullptr);
-    FObject->Release();
-    FObject = nullptr;
+    FObject.Reset();
   }
 }
 
+// The control calls in through COM, which carries no exception: what a
+// handler throws is logged here.
 STDMETHODIMP TWebBrowserSite::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) {
+  return CatchAll("web browser event", HRESULT(S_OK), [&] { return HandleEvent(id, params); });
+}
+
+HRESULT TWebBrowserSite::HandleEvent(DISPID id, DISPPARAMS* params) {
   if (!params) return S_OK;
   // Arguments arrive last one first.
   VARIANTARG* arguments = params->rgvarg;
@@ -318,30 +327,30 @@ STDMETHODIMP TWebBrowserSite::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* 
 }
 
 TWebBrowserHost::TWebBrowserHost(HWND parent, const TRectI& bounds, TEvents events) {
-  RegisterHostClass();
+  const HINSTANCE instance = GetModuleHandleA(nullptr);
+  RegisterWindowClass(instance, {HostClassName, HostWindowProc});
   // A child without tab stop: the browser takes no part in keyboard tab order.
-  FHandle = CreateWindowExA(0, HostClassName, "", WS_CHILD | WS_CLIPCHILDREN, bounds.X, bounds.Y, bounds.Width,
-                            bounds.Height, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
-  if (!FHandle) throw std::runtime_error("CreateWindowEx failed");
-  // Balanced by the destructor, which runs now that the constructor cannot throw.
-  FOle = SUCCEEDED(OleInitialize(nullptr));
-  if (!FOle) {
+  FWindow.Reset(CreateWindowExA(0, HostClassName, "", WS_CHILD | WS_CLIPCHILDREN, bounds.X, bounds.Y, bounds.Width,
+                                bounds.Height, parent, nullptr, instance, nullptr));
+  if (!FWindow) throw std::runtime_error("CreateWindowEx failed");
+  if (!FOle.Ok()) {
     LogError("WebBrowser: OLE not initialised");
     return;
   }
-  FSite = std::make_unique<TWebBrowserSite>(FHandle, std::move(events));
+  FSite.Attach(new TWebBrowserSite(FWindow.Get(), std::move(events)));
   if (!FSite->Connect()) {
-    FSite.reset();
+    FSite.Reset();
     return;
   }
-  SetWindowLongPtrA(FHandle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(FSite->InPlace()));
+  FWindow.Attach(FSite->InPlace());
 }
 
 TWebBrowserHost::~TWebBrowserHost() {
-  if (FHandle) SetWindowLongPtrA(FHandle, GWLP_USERDATA, 0);
-  FSite.reset();
-  if (FHandle && IsWindow(FHandle)) DestroyWindow(FHandle);
-  if (FOle) OleUninitialize();
+  // The window forgets the control before the site lets go of it.
+  FWindow.Attach(nullptr);
+  if (FSite) FSite->Disconnect();
+  FSite.Reset();
+  FWindow.Reset();
 }
 
 bool TWebBrowserHost::HasBrowser() const { return FSite && FSite->Browser(); }
@@ -362,12 +371,10 @@ bool TWebBrowserHost::Navigate(const std::string& url) {
 
 bool TWebBrowserHost::WriteLine(const std::string& text) {
   if (!HasBrowser()) return false;
-  IDispatch* document = nullptr;
-  if (FAILED(FSite->Browser()->get_Document(&document)) || !document) return false;
-  IHTMLDocument2* html = nullptr;
-  const HRESULT found = document->QueryInterface(IID_IHTMLDocument2, reinterpret_cast<void**>(&html));
-  document->Release();
-  if (FAILED(found) || !html) return false;
+  TComPtr<IDispatch> document;
+  if (FAILED(FSite->Browser()->get_Document(document.Receive())) || !document) return false;
+  TComPtr<IHTMLDocument2> html;
+  if (FAILED(document->QueryInterface(IID_IHTMLDocument2, html.ReceiveVoid())) || !html) return false;
   bool written = false;
   SAFEARRAY* lines = SafeArrayCreateVector(VT_VARIANT, 0, 1);
   if (lines) {
@@ -380,14 +387,13 @@ bool TWebBrowserHost::WriteLine(const std::string& text) {
     }
     SafeArrayDestroy(lines);  // frees the line's BSTR too
   }
-  html->Release();
   return written;
 }
 
 void TWebBrowserHost::SetBounds(const TRectI& bounds) {
-  MoveWindow(FHandle, bounds.X, bounds.Y, bounds.Width, bounds.Height, TRUE);
+  MoveWindow(FWindow.Get(), bounds.X, bounds.Y, bounds.Width, bounds.Height, TRUE);
 }
 
-void TWebBrowserHost::SetVisible(bool visible) { ShowWindow(FHandle, visible ? SW_SHOWNA : SW_HIDE); }
+void TWebBrowserHost::SetVisible(bool visible) { ShowWindow(FWindow.Get(), visible ? SW_SHOWNA : SW_HIDE); }
 
-bool TWebBrowserHost::Visible() const { return (GetWindowLongA(FHandle, GWL_STYLE) & WS_VISIBLE) != 0; }
+bool TWebBrowserHost::Visible() const { return (GetWindowLongA(FWindow.Get(), GWL_STYLE) & WS_VISIBLE) != 0; }

@@ -15,8 +15,6 @@ constexpr int64_t MaxManifestFileSize = 256 << 20;
 // The state file is read, and written, this much at a time.
 constexpr size_t StateReadChunk = 256 << 10;
 
-bool IsEmptyFileDigest(const std::string& digest) { return digest == ZeroDigest || digest == EmptyInputMd5; }
-
 }  // namespace
 
 std::string FileDigest(const std::string& path) { return MD5OfFile(path); }
@@ -24,10 +22,10 @@ std::string FileDigest(const std::string& path) { return MD5OfFile(path); }
 std::string BufferDigest(const void* data, size_t length) { return MD5OfMemory(data, length); }
 
 bool DigestAgrees(const std::string& digest, const std::string& expected, const std::string& path) {
-  if (!IsEmptyFileDigest(expected)) return digest == expected;
+  if (!IsEmptyDigest(expected)) return digest == expected;
   // 32 "0" is also what an unreadable file yields: it stands for the empty
   // file only when the file really is empty.
-  return IsEmptyFileDigest(digest) && GetFileSize(path) == 0;
+  return IsEmptyDigest(digest) && GetFileSize(path) == 0;
 }
 
 TUpdateFiles::TUpdateFiles(const std::string& launcherFolder, const std::string& launcherBaseName,

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Md5.h"
 #include "update/LocalState.h"
 #include "update/Manifest.h"
 #include "update/ManifestReader.h"
@@ -30,9 +31,9 @@ constexpr int CompareNothingToDo = 0;
 constexpr int CompareFilesToFetch = 1;
 constexpr int CompareMostlyMissing = 2;
 
-// MD5 of empty input. Digests of files say 32 "0" for an empty file; for a
-// zero-length file the two are taken as the same digest (see DigestAgrees).
-constexpr const char* EmptyInputMd5 = "d41d8cd98f00b204e9800998ecf8427e";
+// Digests of files say 32 "0" for an empty file; for a zero-length file that
+// and EmptyInputMd5 (common/Md5.h) are taken as the same digest (see
+// DigestAgrees).
 
 // The file digest: 32 lowercase hexadecimal digits, 32 "0" when the file
 // cannot be opened or mapped (an empty file included).

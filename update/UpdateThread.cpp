@@ -8,7 +8,6 @@
 #include "common/Md5.h"
 #include "common/PathUtils.h"
 #include "net/uDnsLookup.h"
-#include "package/LauncherConfig.h"
 #include "package/LauncherSettings.h"
 #include "platform/DebugOutput.h"
 #include "platform/File.h"
@@ -201,7 +200,6 @@ void TUpdateThread::WriteUpdateNow(int value) {
 
 std::string TUpdateThread::DownloadHostName() const {
   if (!FEnvironment.DownloadHost.empty()) return FEnvironment.DownloadHost;
-  if (!LauncherConfig.DownloadHost.empty()) return LauncherConfig.DownloadHost;
   THttpHeader base;
   base.SetRequest("GET", ReplaceBackslashes(FBaseUrl));
   return base.Host();
@@ -391,6 +389,8 @@ bool TUpdateThread::Download(const std::string& url, const std::string& localPat
                              const std::string& md5) {
   THttpDownload download(workers, FEnvironment.Download);
   download.SetExpectedDigest(md5);
+  // The manifest names the file, never the server's answer.
+  download.SetTargetName(ExtractFileName(localPath));
   if (!FServerAddress.empty()) download.SetAddresses({FServerAddress});
   const int64_t done = FFiles.BytesDone(), total = FFiles.BytesTotal();
   download.OnReceived = [this, done, total](THttpDownload&, uint32_t elapsedMs, int64_t, int64_t received) {
@@ -407,7 +407,7 @@ bool TUpdateThread::Download(const std::string& url, const std::string& localPat
   Log(UpdateText::DownloadLog + ReplaceBackslashes(url));
   const TDownloadOutcome outcome =
       RunDownload(download, url, folder, expectedSize, [this] { return !Cancelled(); }, FEnvironment.PollMs);
-  if (outcome == TDownloadOutcome::Failed) {
+  if (outcome == TDownloadOutcome::Failed || outcome == TDownloadOutcome::NotStarted) {
     Log(download.ErrorText());
     if (download.WriteFailed()) ShowWriteFailure(localPath);
   }
@@ -502,9 +502,6 @@ bool TUpdateThread::DownloadFile(const TDownloadItem& item, int k, int n, int jo
                                 : ChunkedDownload(item, url, localPath) ||
                                       (!Cancelled() &&
                                        Download(url, localPath, EngineWorkers(item), item.Size, ExpectedDigest(item)));
-  // A zipped "launcher.dll" stays on disk as the archive it was downloaded
-  // as: nothing is extracted, verified, counted or recorded.
-  if (fetched && item.IsZip && SameText(item.File, "launcher.dll")) return true;
   const bool ok = fetched && Unpacked(item, localPath, name) && Placed(item, placed);
   if (self) RemoveEmptyDirectory(staging);
   if (!ok) return false;

@@ -25,7 +25,7 @@ std::string GameFolderFromUninstall(const std::string& uninstallString) {
   return !folder.empty() && DirectoryExists(folder) ? folder : std::string();
 }
 
-bool SameFolder(const std::string& a, const std::string& b) { return SameTextIgnoringCase(a, b); }
+bool SameFolder(const std::string& a, const std::string& b) { return SameText(a, b); }
 
 TInstallDecision DecideInstallLocation(const std::string& launcherFolder,
                                        const std::function<std::string(int)>& readUninstall) {

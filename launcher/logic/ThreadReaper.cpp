@@ -1,62 +1,71 @@
 #include "launcher/logic/ThreadReaper.h"
 
-#include <chrono>
-#include <condition_variable>
+#include <algorithm>
 #include <exception>
+#include <iterator>
 #include <mutex>
-#include <system_error>
-#include <thread>
+#include <vector>
 
 #include "platform/DebugOutput.h"
+#include "platform/Thread.h"
+#include "platform/Tick.h"
 
 namespace {
 
 struct TReaperState {
   std::mutex Lock;
-  std::condition_variable AllGone;
-  int Pending = 0;
+  std::vector<std::unique_ptr<TRetired>> Waiting;
 };
 
-// Never destroyed: a reaper thread may still run while the process ends,
-// and it must not find its lock gone.
+// Never destroyed: an object still running when the process ends is left
+// alone rather than freed under its thread.
 TReaperState& State() {
   static TReaperState* state = new TReaperState;
   return *state;
 }
 
-void Release(std::unique_ptr<TRetired> retired) {
-  try {
-    retired.reset();
-  } catch (const std::exception& e) {
-    DebugOutput(std::string("retired object: ") + e.what());
-  } catch (...) {
-    DebugOutput("retired object: unknown exception");
-  }
+// Releases the objects that have ended, outside the lock (a release may
+// write a file); true when none is left.
+bool ReleaseEnded() {
   TReaperState& state = State();
-  std::lock_guard<std::mutex> guard(state.Lock);
-  if (--state.Pending == 0) state.AllGone.notify_all();
+  std::vector<std::unique_ptr<TRetired>> ended;
+  bool empty;
+  {
+    std::lock_guard<std::mutex> guard(state.Lock);
+    auto running = std::stable_partition(state.Waiting.begin(), state.Waiting.end(),
+                                         [](const std::unique_ptr<TRetired>& retired) { return !retired->Ended(); });
+    std::move(running, state.Waiting.end(), std::back_inserter(ended));
+    state.Waiting.erase(running, state.Waiting.end());
+    empty = state.Waiting.empty();
+  }
+  for (std::unique_ptr<TRetired>& retired : ended) {
+    try {
+      retired.reset();
+    } catch (const std::exception& e) {
+      DebugOutput(std::string("retired object: ") + e.what());
+    } catch (...) {
+      DebugOutput("retired object: unknown exception");
+    }
+  }
+  return empty;
 }
 
 }  // namespace
 
-void RetireInBackground(std::unique_ptr<TRetired> retired) {
-  if (!retired) return;
-  TReaperState& state = State();
-  {
+void Retire(std::unique_ptr<TRetired> retired) {
+  if (retired) {
+    TReaperState& state = State();
     std::lock_guard<std::mutex> guard(state.Lock);
-    ++state.Pending;
+    state.Waiting.push_back(std::move(retired));
   }
-  try {
-    std::thread(Release, std::move(retired)).detach();
-  } catch (const std::system_error&) {
-    // No thread to spare: the failed start has already destroyed the object
-    // here (waiting after all); only the count is left to settle.
-    Release(nullptr);
-  }
+  ReleaseEnded();
 }
 
 bool WaitForRetired(uint32_t timeoutMs) {
-  TReaperState& state = State();
-  std::unique_lock<std::mutex> lock(state.Lock);
-  return state.AllGone.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return state.Pending == 0; });
+  const uint32_t start = GetTickCount32();
+  while (!ReleaseEnded()) {
+    if (GetTickCount32() - start >= timeoutMs) return false;
+    SleepMs(10);
+  }
+  return true;
 }

@@ -1,7 +1,8 @@
-// Releasing objects whose release may wait (a cancelled worker thread that
-// still has to notice its flag) on threads of their own, so that the window
-// never waits for them. The process asks at its end how many are left and
-// ends without them when they take too long.
+// Objects whose release would wait (a cancelled worker thread that still has
+// to notice its flag), kept until they have ended so that the window never
+// waits for them. Nothing is freed on a thread of its own: the ended ones
+// are released by the next Retire or WaitForRetired call, on its thread, and
+// the program waits for the rest before it ends.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -9,10 +10,12 @@
 class TRetired {
 public:
   virtual ~TRetired() = default;
+  // True once destroying the object no longer waits for anything.
+  virtual bool Ended() const = 0;
 };
 
-// Destroys `retired` on a detached thread of its own.
-void RetireInBackground(std::unique_ptr<TRetired> retired);
-// Waits up to `timeoutMs` until every retired object has been destroyed;
+// Keeps `retired` until it has ended; releases those that already have.
+void Retire(std::unique_ptr<TRetired> retired);
+// Releases every retired object as it ends, waiting up to `timeoutMs`;
 // true when none is left.
 bool WaitForRetired(uint32_t timeoutMs);

@@ -7,12 +7,12 @@
 #include "common/WindowMessages.h"
 #include "update/uLaunchThread.h"
 
-TUpdateRunRequest UpdateRunRequest(int mode, const std::string& clientPatchUrl, const std::string& launcherPathUrl) {
+TUpdateRunRequest UpdateRunRequest(int mode, const std::string& baseUrl) {
   TUpdateRunRequest request;
   request.Mode = mode;
   request.StateFile = StateFileName(mode);
   request.ManifestName = mode == 0 ? ClientManifestName : LauncherManifestName;
-  request.BaseUrl = mode == 0 ? clientPatchUrl : launcherPathUrl;
+  request.BaseUrl = baseUrl;
   return request;
 }
 
@@ -34,8 +34,7 @@ void TUpdateRunControl::StartUpdate() {
   // when its object is replaced.
   StopRun();
   if (FClosed) return;
-  const std::string baseUrl = FBaseUrlOf(FPhase);
-  FRun = FFactory(UpdateRunRequest(FPhase, baseUrl, baseUrl));
+  FRun = FFactory(UpdateRunRequest(FPhase, FBaseUrlOf(FPhase)));
   if (FRun && FRun->UpdatePlan() != 0) FWindow.ApplyProgressLook();
 }
 

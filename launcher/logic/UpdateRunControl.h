@@ -41,8 +41,9 @@ struct TUpdateRunRequest {
   std::string BaseUrl;       // _ClientPatchUrl or _LauncherPathUrl
 };
 
-// The request of a mode: 0 the client run, 1 the launcher run.
-TUpdateRunRequest UpdateRunRequest(int mode, const std::string& clientPatchUrl, const std::string& launcherPathUrl);
+// The request of a mode (0 the client run, 1 the launcher run) with that
+// mode's base URL.
+TUpdateRunRequest UpdateRunRequest(int mode, const std::string& baseUrl);
 
 // A started update run.
 class TUpdateRun {

@@ -6,14 +6,14 @@
 
 namespace {
 
-// A cancelled thread and the sink it posts to, released together on a
-// thread of their own: the thread first (it waits for the run to end), the
-// sink after it.
+// A cancelled thread and the sink it posts to, released together once the
+// thread has ended: the thread first (it writes its log), the sink after it.
 class TRetiredRun : public TRetired {
 public:
   TRetiredRun(std::shared_ptr<TMessageSink> sink, std::unique_ptr<TUpdateThread> thread)
       : FSink(std::move(sink)), FThread(std::move(thread)) {}
   ~TRetiredRun() override { FThread.reset(); }
+  bool Ended() const override { return FThread->Finished(); }
 
 private:
   std::shared_ptr<TMessageSink> FSink;
@@ -35,7 +35,7 @@ int TUpdateThreadRun::UpdatePlan() const { return FThread ? FThread->UpdatePlan(
 void TUpdateThreadRun::Cancel() {
   if (!FThread) return;
   FThread->Terminate();
-  RetireInBackground(std::make_unique<TRetiredRun>(FSink, std::move(FThread)));
+  Retire(std::make_unique<TRetiredRun>(FSink, std::move(FThread)));
 }
 
 TUpdateRunFactory UpdateThreadRunFactory(std::shared_ptr<TMessageSink> sink, const TUpdateEnvironment& environment) {
@@ -47,5 +47,6 @@ TUpdateRunFactory UpdateThreadRunFactory(std::shared_ptr<TMessageSink> sink, con
 TUpdateEnvironment LauncherUpdateEnvironment(const TLauncherConfig& config) {
   TUpdateEnvironment environment;
   environment.PublicKey = config._PublicKey;
+  environment.DownloadHost = config.DownloadHost;
   return environment;
 }

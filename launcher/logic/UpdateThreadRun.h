@@ -19,8 +19,8 @@ public:
 
   int UpdatePlan() const override;
   // Sets the thread's terminate flag (which aborts its blocked request) and
-  // hands the thread to a background release: its log file is written when
-  // it has ended, and nothing it uses is freed before.
+  // retires the thread without waiting: it is released (its log file
+  // written) once it has ended, and nothing it uses is freed before.
   void Cancel() override;
 
 private:

@@ -12,6 +12,7 @@
 
 #include <cstring>
 
+#include "platform/SockaddrIn.h"
 #include "platform/Socket.h"
 
 namespace {
@@ -82,18 +83,6 @@ int FailTransfer(TSocketHandle socket, int error) {
     }
   }
   return Fail(error);
-}
-
-sockaddr_in ToSockaddr(const TSocketAddress& address) {
-  sockaddr_in result{};
-  result.sin_family = AF_INET;
-  result.sin_port = htons(address.Port);
-  result.sin_addr.s_addr = address.Address;
-  return result;
-}
-
-TSocketAddress FromSockaddr(const sockaddr_in& address) {
-  return TSocketAddress{address.sin_addr.s_addr, ntohs(address.sin_port)};
 }
 
 int Ok(int result) {

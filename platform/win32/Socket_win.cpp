@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/DebugOutput.h"
+#include "platform/SockaddrIn.h"
 #include "platform/Socket.h"
 
 namespace {
@@ -38,18 +39,6 @@ int Check(int result) {
   if (result == SOCKET_ERROR) return SocketErrorResult;
   WSASetLastError(0);
   return result;
-}
-
-sockaddr_in ToSockaddr(const TSocketAddress& address) {
-  sockaddr_in result{};
-  result.sin_family = AF_INET;
-  result.sin_port = htons(address.Port);
-  result.sin_addr.s_addr = address.Address;
-  return result;
-}
-
-TSocketAddress FromSockaddr(const sockaddr_in& address) {
-  return TSocketAddress{address.sin_addr.s_addr, ntohs(address.sin_port)};
 }
 
 TSocketHandle Create(int type, int protocol) {

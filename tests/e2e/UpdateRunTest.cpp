@@ -209,7 +209,8 @@ TEST(UpdateRun, ChangedAndDeletedFilesAreRepaired) {
 }
 
 TEST(UpdateRun, ZippedEntriesAreUnpackedAndTheArchivesGo) {
-  const TFiles files = SampleRelease();
+  TFiles files = SampleRelease();
+  files["launcher.dll"] = Bytes(5000, 5);  // unpacked like every other entry
   const std::string base = Publish("zipped", files, {"--zip"});
   TTempFolder folder;
   TRun run;
@@ -218,7 +219,13 @@ TEST(UpdateRun, ZippedEntriesAreUnpackedAndTheArchivesGo) {
   EXPECT_EQ(run.result, 1u);
   ExpectInstalled(folder.Path(), files);
   EXPECT_FALSE(FileExists(folder / "data/big.pak.zip"));
+  EXPECT_FALSE(FileExists(folder / "launcher.dll.zip"));
   EXPECT_TRUE(run.sink.StatusStartsWith(Cp936("正在下载 data\\big.pak.zip")));
+  // The next start finds every file right and fetches nothing.
+  TRun again;
+  RunUpdate(again, folder.Path(), base);
+  EXPECT_EQ(again.stillWrong, 0);
+  EXPECT_FALSE(again.sink.StatusStartsWith(Cp936("正在下载 ")));
 }
 
 TEST(UpdateRun, FullPackageFirstWhenThePlanSaysSo) {
@@ -376,11 +383,13 @@ std::string FaultRunUrl(const std::string& fault) {
   return "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/run/" + fault;
 }
 
-// Short watchdogs, so that stalls end within seconds.
+// Short watchdogs, so that stalls end within seconds. Every file goes
+// through the download engine, as after the resolver fallback.
 TUpdateEnvironment ImpatientEnvironment(const std::string& folder) {
   TUpdateEnvironment environment = Environment(folder);
   environment.Download.WatchdogMs = 800;
   environment.Download.NoProgressMs = 3000;
+  environment.BatchConnections = 0;
   return environment;
 }
 
@@ -391,7 +400,7 @@ TUpdateEnvironment ImpatientEnvironment(const std::string& folder) {
 // wrong, and never puts anything unverified in place of the old file.
 TEST(UpdateRunFaults, EachServerFaultEndsInBoundedTimeAndKeepsTheOldFile) {
   for (const char* fault : {"status500", "redirectloop", "longer", "shorter", "endless200", "stall200", "stall206",
-                            "ignorerange"}) {
+                            "ignorerange", "drip", "emptyendless"}) {
     TTempFolder folder;
     WriteWholeFile(folder / "a.bin", "the old file");
     TRun run;

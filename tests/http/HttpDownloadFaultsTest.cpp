@@ -22,13 +22,15 @@ struct TOutcome {
 };
 
 // A short watchdog, so stalls are noticed within a second.
-TOutcome FetchFault(int workers, const std::string& pathAndQuery, const std::string& folder, int64_t expected = 0,
-                    const std::string& md5 = "") {
+TOutcome FetchFault(int workers, const std::string& pathAndQuery, const std::string& folder,
+                    int64_t expected = UnknownDownloadSize,
+                    const std::string& md5 = "", const std::string& name = "") {
   TDownloadOptions options;
   options.WatchdogMs = 800;
   options.NoProgressMs = 2500;
   THttpDownload download(workers, options);
   download.SetExpectedDigest(md5);
+  download.SetTargetName(name);
   TOutcome outcome;
   const uint32_t start = GetTickCount32();
   const TDownloadOutcome result = RunDownload(download, FaultServerUrl() + pathAndQuery, folder, expected,
@@ -125,13 +127,51 @@ TEST(HttpDownloadFaults, AnEndlessWholeBodyStopsAtTheExpectedSize) {
   EXPECT_LT(run.elapsedMs, 5000u);
 }
 
-TEST(HttpDownloadFaults, PartialAnswersThatIgnoreTheRangeEndAfterBoundedRestarts) {
+// Answers that bring nothing (a wrong range) or only a drip (1 KiB, then
+// silence, on every connection) fail the download after bounded restarts.
+TEST(HttpDownloadFaults, PartialAnswersThatBringTooLittleFailAfterBoundedRestarts) {
+  for (const char* fault : {"ignorerange", "drip"}) {
+    TTempFolder folder;
+    const TOutcome run = FetchOverOldFile(fault, folder);
+    EXPECT_TRUE(run.failed) << fault;
+    EXPECT_NE(run.error.find("25 restarts in a row whose answers brought less than 65536 bytes each"),
+              std::string::npos)
+        << fault << ": " << run.error;
+    EXPECT_EQ(ReadWholeFile(folder / "a.bin"), "the old file") << fault;
+    EXPECT_LT(run.elapsedMs, 20000u) << fault;
+  }
+}
+
+// A manifest's Size 0 is an empty file, not an unknown size: an empty body
+// is stored, an endless one fails at its first byte.
+TEST(HttpDownloadFaults, AnEmptyFileIsBoundedToZeroBytes) {
   TTempFolder folder;
-  const TOutcome run = FetchOverOldFile("ignorerange", folder);
-  EXPECT_TRUE(run.failed);
-  EXPECT_NE(run.error.find("restarts without a byte received"), std::string::npos) << run.error;
-  EXPECT_EQ(ReadWholeFile(folder / "a.bin"), "the old file");
-  EXPECT_LT(run.elapsedMs, 20000u);
+  const TOutcome empty = FetchFault(5, "/run/empty/a.bin", folder.Path(), 0, EmptyInputMd5);
+  ASSERT_TRUE(empty.done) << empty.error;
+  EXPECT_EQ(GetFileSize(folder / "a.bin"), 0);
+  TTempFolder other;
+  const TOutcome endless = FetchFault(5, "/run/emptyendless/a.bin", other.Path(), 0, EmptyInputMd5);
+  EXPECT_TRUE(endless.failed);
+  EXPECT_NE(endless.error.find("the body exceeds the expected 0 bytes"), std::string::npos) << endless.error;
+  EXPECT_LE(GetFileSize(other / "a.bin.!tmp"), 0);
+  EXPECT_LT(endless.elapsedMs, 5000u);
+}
+
+// The stored file is the one the caller names, or else the one the URL
+// asked for names; an answer's "Content-Location" or a redirect naming
+// another file of the folder never replaces that file.
+TEST(HttpDownloadFaults, AnswersNeverNameTheStoredFile) {
+  for (const char* fault : {"renamed", "redirectname"}) {
+    for (const std::string name : {"", "b.bin"}) {
+      TTempFolder folder;
+      WriteWholeFile(folder / "victim.txt", "keep me");
+      const TOutcome run =
+          FetchFault(5, std::string("/run/") + fault + "/a.bin", folder.Path(), RunSize, PatternMd5(RunSize), name);
+      ASSERT_TRUE(run.done) << fault << " " << name << ": " << run.error;
+      EXPECT_EQ(ReadWholeFile(folder / "victim.txt"), "keep me") << fault << " " << name;
+      EXPECT_EQ(MD5OfFile(folder / (name.empty() ? "a.bin" : name)), PatternMd5(RunSize)) << fault << " " << name;
+    }
+  }
 }
 
 TEST(HttpDownloadFaults, AStalledPartialAnswerFailsWhenNothingIsWrittenForTheBound) {

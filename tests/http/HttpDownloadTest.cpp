@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 
 #include "common/Md5.h"
 #include "http/DownloadPattern.h"
@@ -25,7 +27,7 @@ struct TDownloadRun {
 };
 
 TDownloadRun RunToEnd(THttpDownload& download, const std::string& url, const std::string& folder,
-                      int64_t expected = 0, uint32_t limitMs = 120000) {
+                      int64_t expected = UnknownDownloadSize, uint32_t limitMs = 120000) {
   const uint32_t start = GetTickCount32();
   const TDownloadOutcome outcome =
       RunDownload(download, url, folder, expected, [&] { return GetTickCount32() - start < limitMs; });
@@ -38,7 +40,8 @@ TDownloadRun RunToEnd(THttpDownload& download, const std::string& url, const std
   return run;
 }
 
-TDownloadRun Fetch(int workers, const std::string& path, const std::string& folder, int64_t expected = 0) {
+TDownloadRun Fetch(int workers, const std::string& path, const std::string& folder,
+                   int64_t expected = UnknownDownloadSize) {
   THttpDownload download(workers);
   return RunToEnd(download, DownloadPeerUrl() + path, folder, expected);
 }
@@ -51,6 +54,50 @@ TEST(HttpDownload, FileNameFromUrl) {
   EXPECT_EQ(THttpDownload::FileNameFromUrl("http://h/get?a=1&b=2"), "get");
   EXPECT_EQ(THttpDownload::FileNameFromUrl("http://h/x&y?name.zip"), "name.zip");
   EXPECT_EQ(THttpDownload::FileNameFromUrl("http://h/&y?name.zip"), "&y");
+}
+
+// Without a plain name to store the file under, nothing starts.
+TEST(HttpDownload, OnlyPlainFileNamesAreStored) {
+  const struct {
+    const char* url;
+    const char* name;
+  } refused[] = {{"/dl/", ""}, {"/dl/..", ""}, {"/dl/a:b.bin", ""}, {"/dl/f4097.bin", "../f4097.bin"},
+                 {"/dl/f4097.bin", "sub\\f.bin"}, {"/dl/f4097.bin", ".."}};
+  for (const auto& c : refused) {
+    TTempFolder folder;
+    THttpDownload download(5);
+    download.SetTargetName(c.name);
+    EXPECT_FALSE(download.Start(DownloadPeerUrl() + c.url, folder.Path(), 4097)) << c.url << " " << c.name;
+    EXPECT_NE(download.ErrorText().find("no plain file name"), std::string::npos) << download.ErrorText();
+  }
+}
+
+// The finish step (the whole-file check, a target that another program
+// holds) runs without the lock that the owner's Poll and a cancel need.
+TEST(HttpDownload, PollAndCancelDoNotWaitForTheFinishStep) {
+  TTempFolder folder;
+  // A folder where the file should go: its rename is tried again and again.
+  ForceDirectories(folder / "f3m.bin");
+  WriteWholeFile(folder / "f3m.bin/inside", "x");
+  TLogCapture capture;
+  auto download = std::make_unique<THttpDownload>(5);
+  download->SetExpectedDigest(PatternMd5(3 * 1024 * 1024 + 17));
+  ASSERT_TRUE(download->Start(DownloadPeerUrl() + "/dl/f3m.bin", folder.Path(), 3 * 1024 * 1024 + 17));
+  const uint32_t start = GetTickCount32();
+  uint32_t longestPoll = 0;
+  int pollsWhileFinishing = 0;
+  while (pollsWhileFinishing < 20 && GetTickCount32() - start < 30000) {
+    const uint32_t before = GetTickCount32();
+    download->Poll();
+    longestPoll = std::max(longestPoll, GetTickCount32() - before);
+    if (capture.CountContaining("cannot be replaced yet") > 0) ++pollsWhileFinishing;
+    SleepMs(10);
+  }
+  ASSERT_EQ(pollsWhileFinishing, 20) << "the finish step never waited for the target";
+  const uint32_t before = GetTickCount32();
+  download.reset();
+  EXPECT_LT(GetTickCount32() - before, 2000u);
+  EXPECT_LT(longestPoll, 1000u);
 }
 
 TEST(HttpDownload, SizesAndWorkerCountsGiveTheServersBytesAndTime) {

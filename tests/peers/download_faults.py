@@ -54,24 +54,25 @@ def _head(status, fields):
     return "\r\n".join(lines).encode("latin-1")
 
 
-def _partial_head(start, end, size, length=None):
+def _partial_head(start, end, size, length=None, extra=()):
     return _head("206 Partial Content", [
         ("Content-Range", "bytes %d-%d/%d" % (start, end, size)),
         ("Content-Length", str(length if length is not None else end - start + 1)),
-        ("Last-Modified", "Tue, 02 Jan 2024 03:04:05 GMT")])
+        ("Last-Modified", "Tue, 02 Jan 2024 03:04:05 GMT")] + list(extra))
 
 
-def _serve(conn, req, size, body_fault=None):
+def _serve(conn, req, size, body_fault=None, extra=()):
     """Answers like a server with ranges; `body_fault(start, end)` may
-    replace the body of one ranged answer and returns True when it did."""
+    replace the body of one ranged answer and returns True when it did.
+    `extra` header fields go into every answer."""
     r = _range(req, size)
     if r is None:
-        conn.sendall(_head("200 OK", [("Content-Length", str(size))]) + _pattern(0, size))
+        conn.sendall(_head("200 OK", [("Content-Length", str(size))] + list(extra)) + _pattern(0, size))
         return
     start, end = r
     if body_fault and body_fault(start, end):
         return
-    conn.sendall(_partial_head(start, end, size) + _pattern(start, end - start + 1))
+    conn.sendall(_partial_head(start, end, size, extra=extra) + _pattern(start, end - start + 1))
 
 
 def drop_mid_range(conn, req):
@@ -145,9 +146,10 @@ def _hold(conn, seconds=60):
 # --- whole update runs against a misbehaving server ------------------------
 #
 # "/run/FAULT/update.json" is a manifest naming one file, "a.bin" of RUN_SIZE
-# bytes with the pattern; "/run/FAULT/a.bin" serves that file with FAULT.
-# Every fault ends by itself: endless bodies stop after STREAM_SECONDS or
-# STREAM_LIMIT bytes, stalls after 60 s or when the client goes away.
+# bytes with the pattern (an empty one for the faults "empty..."); "/run/
+# FAULT/a.bin" serves that file with FAULT. Every fault ends by itself:
+# endless bodies stop after STREAM_SECONDS or STREAM_LIMIT bytes, stalls
+# after 60 s or when the client goes away.
 
 RUN_SIZE = 1200000
 STREAM_SECONDS = 20
@@ -155,14 +157,15 @@ STREAM_LIMIT = 256 << 20
 _run_md5 = None
 
 
-def _manifest():
+def _manifest(fault):
     global _run_md5
     import hashlib
     import json
     if _run_md5 is None:
         _run_md5 = hashlib.md5(_pattern(0, RUN_SIZE)).hexdigest()
-    return json.dumps([{"File": "a.bin", "isLauncher": 0, "Need": True, "Hash": _run_md5,
-                        "Size": RUN_SIZE, "IsZip": False}]).encode()
+    size, md5 = (0, hashlib.md5(b"").hexdigest()) if fault.startswith("empty") else (RUN_SIZE, _run_md5)
+    return json.dumps([{"File": "a.bin", "isLauncher": 0, "Need": True, "Hash": md5,
+                        "Size": size, "IsZip": False}]).encode()
 
 
 def _stream(conn, start):
@@ -179,11 +182,28 @@ def _stream(conn, start):
         pass
 
 
-def _run_file(conn, req, fault):
+def _run_file(conn, req, fault, name):
     size = RUN_SIZE
     r = _range(req, size)
     probe = r == (0, 0)
-    if fault == "status500":
+    if fault == "empty":
+        conn.sendall(_head("200 OK", [("Content-Length", "0")]))
+    elif fault == "emptyendless":
+        conn.sendall(_head("200 OK", []))
+        _stream(conn, 0)
+    elif fault == "drip" and not probe and r is not None:
+        # A slow-retrieval attack: the head and 1 KiB of every range, then
+        # silence.
+        start, end = r
+        conn.sendall(_partial_head(start, end, size) + _pattern(start, min(1024, end - start + 1)))
+        _hold(conn)
+    elif fault == "renamed":
+        # Every answer names another file of the folder as its location.
+        _serve(conn, req, size, extra=[("Content-Location", req.base_url() + "/run/renamed/victim.txt")])
+    elif fault == "redirectname" and name == "a.bin":
+        conn.sendall(_head("302 Found", [("Location", req.base_url() + "/run/redirectname/victim.txt"),
+                                         ("Content-Length", "0")]))
+    elif fault == "status500":
         conn.sendall(_head("500 Internal Server Error", [("Content-Length", "0")]))
     elif fault == "redirectloop":
         conn.sendall(_head("302 Found", [("Location", req.base_url() + req.path), ("Content-Length", "0")]))
@@ -220,10 +240,10 @@ def update_run(conn, req):
     if len(parts) != 4:
         conn.sendall(_head("404 Not Found", [("Content-Length", "0")]))
     elif parts[3] == "update.json":
-        body = _manifest()
+        body = _manifest(parts[2])
         conn.sendall(_head("200 OK", [("Content-Length", str(len(body)))]) + body)
-    elif parts[3] == "a.bin":
-        _run_file(conn, req, parts[2])
+    elif parts[3] in ("a.bin", "victim.txt"):
+        _run_file(conn, req, parts[2], parts[3])
     else:
         conn.sendall(_head("404 Not Found", [("Content-Length", "0")]))
 

@@ -62,7 +62,7 @@ protected:
   DirectoryExchange() : config(folder.Path()), exchange(config, window, ticks, queue, nullptr, Inputs("12")) {}
   // The game id as given, "lastserver" and the filter read from the folder.
   TDirectoryInputs Inputs(const std::string& gameId) {
-    TDirectoryInputs inputs = LauncherDirectoryInputs(folder.Path());
+    TDirectoryInputs inputs = LauncherDirectoryInputs(folder.Path(), TLauncherConfig());
     inputs.gameId = gameId;
     return inputs;
   }

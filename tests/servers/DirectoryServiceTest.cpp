@@ -44,7 +44,7 @@ public:
 // directory service peer of this build.
 class DirectoryServicePeer : public ::testing::Test {
 protected:
-  DirectoryServicePeer() : config(folder.Path()), exchange(config, window, ticks, queue, &socket, LauncherDirectoryInputs(folder.Path())) {
+  DirectoryServicePeer() : config(folder.Path()), exchange(config, window, ticks, queue, &socket, LauncherDirectoryInputs(folder.Path(), TLauncherConfig())) {
     SetupDirectorySocket(socket, {}, "127.0.0.1", exchange, static_cast<uint16_t>(TestPortBase() + 20));
   }
   // Runs the user-interface side until the reply is applied.

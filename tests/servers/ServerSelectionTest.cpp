@@ -94,9 +94,9 @@ TEST_F(ServerSelection, LastServerLabelSelectsByNameIgnoringCase) {
   EXPECT_EQ(selection.CurrentServer().id, 2);
   // Case is ignored for A to Z only: the trail bytes 0x41 and 0x61 make two
   // different double-byte characters.
-  EXPECT_TRUE(SameTextIgnoringCase("ab\xB5\xE7x", "AB\xB5\xE7X"));
-  EXPECT_FALSE(SameTextIgnoringCase("\x81\x41", "\x81\x61"));
-  EXPECT_FALSE(SameTextIgnoringCase("a", "ab"));
+  EXPECT_TRUE(SameText("ab\xB5\xE7x", "AB\xB5\xE7X"));
+  EXPECT_FALSE(SameText("\x81\x41", "\x81\x61"));
+  EXPECT_FALSE(SameText("a", "ab"));
 }
 
 TEST_F(ServerSelection, GroupListHoldsDistinctTextsInOrderOfFirstAppearance) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/Window.h"
 #include "skin/GdiplusObjects.h"
 #include "skin/GlyphBitmap.h"
 #include "support/PngEncoder.h"
@@ -116,43 +117,33 @@ inline bool SavePng(GpBitmap* bitmap, const std::string& path) {
 class THiddenWindow {
 public:
   THiddenWindow() {
-    static const char* const className = RegisterOnce();
-    FHandle = CreateWindowExA(0, className, "", WS_POPUP, 0, 0, 300, 200, nullptr, nullptr,
-                              GetModuleHandleA(nullptr), nullptr);
-  }
-  ~THiddenWindow() {
-    if (FHandle) DestroyWindow(FHandle);
+    const HINSTANCE instance = GetModuleHandleA(nullptr);
+    RegisterWindowClass(instance, {"SkinTestParent", DefWindowProcA});
+    FWindow.Reset(CreateWindowExA(0, "SkinTestParent", "", WS_POPUP, 0, 0, 300, 200, nullptr, nullptr, instance,
+                                  nullptr));
   }
   THiddenWindow(const THiddenWindow&) = delete;
   THiddenWindow& operator=(const THiddenWindow&) = delete;
-  HWND Handle() const { return FHandle; }
+  HWND Handle() const { return FWindow.Get(); }
   // Windows need a display: run the Windows suite under xvfb-run.
-  bool Ok() const { return FHandle != nullptr; }
+  bool Ok() const { return FWindow.Get() != nullptr; }
   // Shows the window without activating it (a hidden window keeps no
   // update region) and lets it paint once.
   void Show() const {
-    ShowWindow(FHandle, SW_SHOWNOACTIVATE);
-    UpdateWindow(FHandle);
-    ValidateRect(FHandle, nullptr);
+    ShowWindow(FWindow.Get(), SW_SHOWNOACTIVATE);
+    UpdateWindow(FWindow.Get());
+    ValidateRect(FWindow.Get(), nullptr);
   }
   // Removes and returns the posted messages `message` of this window.
   std::vector<MSG> Take(UINT message) const {
     std::vector<MSG> taken;
     MSG msg;
-    while (PeekMessageA(&msg, FHandle, message, message, PM_REMOVE)) taken.push_back(msg);
+    while (PeekMessageA(&msg, FWindow.Get(), message, message, PM_REMOVE)) taken.push_back(msg);
     return taken;
   }
 
 private:
-  static const char* RegisterOnce() {
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "SkinTestParent";
-    RegisterClassA(&windowClass);
-    return windowClass.lpszClassName;
-  }
-  HWND FHandle = nullptr;
+  TWindowHandle FWindow;
 };
 
 }  // namespace skintest

@@ -11,29 +11,10 @@
 #include "launcher/logic/ThreadReaper.h"
 #include "package/LauncherConfig.h"
 #include "platform/Socket.h"
+#include "support/MessagePump.h"
 #include "support/TestSupport.h"
 
 namespace {
-
-// Dispatches the thread's messages for `ms` milliseconds, or until `done`.
-template <typename TDone>
-bool PumpUntil(DWORD ms, TDone done) {
-  const DWORD start = GetTickCount();
-  do {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
-    }
-    if (done()) return true;
-    Sleep(5);
-  } while (GetTickCount() - start < ms);
-  return done();
-}
-
-void Pump(DWORD ms) {
-  PumpUntil(ms, [] { return false; });
-}
 
 // The position of each line among the captured ones, in the order given;
 // -1 for a missing one.
@@ -140,7 +121,7 @@ TEST(Lifecycle, UpdateMessagesReachTheProgressDisplayThroughTheWindow) {
   PostMessageA(window, UM_DOWNLOAD_SPEED, 1024000, 1000);
   PostMessageA(window, UM_STATUS_TEXT, NewPostedText("abc"), 3);
   PostMessageA(window, UM_UPDATE_ERROR, 100, 0);
-  Pump(100);
+  PumpFor(100);
   EXPECT_EQ(form.CurPos, 5);
   EXPECT_EQ(form.CurMax, 50);
   EXPECT_EQ(form.TotalPos, 7);
@@ -152,7 +133,7 @@ TEST(Lifecycle, UpdateMessagesReachTheProgressDisplayThroughTheWindow) {
   // The launcher run ended failed: no self-update check, the ready state.
   form.LGStart.Enabled = false;
   PostMessageA(window, UM_UPDATE_DONE, 0, 1);
-  Pump(100);
+  PumpFor(100);
   EXPECT_TRUE(form.LGStart.Enabled);
   EXPECT_EQ(form.LBStatus.WideText(), u"\u66F4\u65B0\u5B8C\u6210");  // "更新完成"
   EXPECT_EQ(form.LGCurrent.Position(), form.LGCurrent.Max());
@@ -167,9 +148,9 @@ TEST(Lifecycle, HidingTakesTheWindowOffTheTaskbarAndActivationBringsItBack) {
   form.EndsApplication = false;
   const HWND window = form.Handle();
   form.Show();
-  Pump(50);
+  PumpFor(50);
   ShowWindow(window, SW_HIDE);
-  Pump(50);
+  PumpFor(50);
   EXPECT_TRUE(form.Hidden);
   EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(window, GWL_EXSTYLE)), static_cast<DWORD>(WS_EX_TOOLWINDOW));
 
@@ -178,7 +159,7 @@ TEST(Lifecycle, HidingTakesTheWindowOffTheTaskbarAndActivationBringsItBack) {
   EXPECT_FALSE(form.Hidden);
 
   ShowWindow(window, SW_MINIMIZE);
-  Pump(50);
+  PumpFor(50);
   ASSERT_TRUE(IsIconic(window));
   PostMessageA(window, UM_ACTIVATE, 0, 0);
   EXPECT_TRUE(PumpUntil(2000, [&] { return !IsIconic(window); }));
@@ -198,7 +179,7 @@ TEST(Lifecycle, ClosingDuringAHangingRequestDoesNotWaitForIt) {
   ASSERT_TRUE(form.UpdateRunning());
   // The run shows its first status and then waits on the silent server.
   EXPECT_TRUE(PumpUntil(5000, [&] { return !form.StatusText.empty(); }));
-  Pump(300);
+  PumpFor(300);
   ASSERT_FALSE(form.lbIngUpdate.Visible) << "the request failed instead of hanging";
 
   // Handled at once, whatever paints are still queued.

@@ -12,6 +12,7 @@
 #include "package/SkinLayout.h"
 #include "platform/CodePage.h"
 #include "skin/SkinCanvas.h"
+#include "support/MessagePump.h"
 #include "support/TestSupport.h"
 #include "ui/logic/MainTexts.h"
 
@@ -112,16 +113,6 @@ protected:
   }
   void FormDestroy() override { ++Destroys; }
 };
-
-// Runs the thread's messages for `ms` milliseconds.
-void Pump(int ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-    Sleep(1);
-  }
-}
 
 }  // namespace
 
@@ -285,7 +276,7 @@ TEST_F(MainSkinTest, PaintsComposeThroughThePaintTimerAndCloseAsksFirst) {
   hidden.Hidden = true;
   for (TTestForm* form : {&shown, &hidden}) form->Show(SW_SHOWNOACTIVATE);
   minimized.Show(SW_SHOWMINNOACTIVE);
-  Pump(150);
+  PumpFor(150);
   EXPECT_TRUE(shown.LGBtn1.ParentDrawn());
   EXPECT_FALSE(shown.PaintTimer.Enabled());
   EXPECT_FALSE(hidden.LGBtn1.ParentDrawn());
@@ -293,19 +284,19 @@ TEST_F(MainSkinTest, PaintsComposeThroughThePaintTimerAndCloseAsksFirst) {
   EXPECT_FALSE(minimized.LGBtn1.ParentDrawn());
   // Restoring paints, and the paint composes about 10 ms later.
   ShowWindow(minimized.Handle(), SW_RESTORE);
-  Pump(60);
+  PumpFor(60);
   EXPECT_TRUE(minimized.LGBtn1.ParentDrawn());
   shown.LGminClick();
-  Pump(50);
+  PumpFor(50);
   EXPECT_TRUE(IsIconic(shown.Handle()));
 
   shown.LGCloseClick();
-  Pump(50);
+  PumpFor(50);
   EXPECT_EQ(shown.Closes, 1);
   EXPECT_TRUE(IsWindow(shown.Handle()));
   shown.MayClose = true;
   shown.LGCloseClick();
-  Pump(50);
+  PumpFor(50);
   EXPECT_EQ(shown.Destroys, 1);
   EXPECT_EQ(shown.Handle(), nullptr);
 }

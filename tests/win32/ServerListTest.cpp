@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 #include "skin/SkinCanvas.h"
+#include "support/MessagePump.h"
+#include "support/TestSupport.h"
 
 using namespace skintest;
 
@@ -15,24 +18,6 @@ constexpr uint32_t NormalColour = 0xFF203040;
 constexpr uint32_t ActiveColour = 0xFF406080;
 constexpr uint32_t MarkColour = 0xFF10C020;
 constexpr int MarkWidth = 24;
-
-void Pump() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-}
-
-// Pumps messages until `done` holds or about two seconds have passed.
-template <typename TDone>
-bool PumpUntil(TDone done) {
-  for (int round = 0; round < 200 && !done(); ++round) {
-    Pump();
-    Sleep(10);
-  }
-  return done();
-}
 
 TPopupItem ServerItem(const std::string& text, int recommend) {
   TServerInfo record;
@@ -67,15 +52,15 @@ protected:
   void ShowAt(std::vector<TPopupItem> items, int current = -1, TPopupMode mode = TPopupMode::Servers) {
     ShowWindow(owner.Handle(), SW_SHOWNA);
     list->Show(TServerPopup(mode, std::move(items)), POINT{100, 120}, current);
-    Pump();
+    PumpMessages();
   }
   void Key(int key) {
     PostMessageA(list->ListHandle(), WM_KEYDOWN, static_cast<WPARAM>(key), 0);
-    Pump();
+    PumpMessages();
   }
   void MouseAt(UINT message, int y) {
     PostMessageA(list->ListHandle(), message, 0, MAKELPARAM(20, y));
-    Pump();
+    PumpMessages();
   }
 
   THiddenWindow owner;
@@ -186,7 +171,7 @@ TEST_F(ServerListTest, FocusLossAndAnotherForegroundWindowCloseWithoutCommit) {
   ASSERT_TRUE(list->Visible());
   // Focus moved to another window of the thread.
   SetFocus(owner.Handle());
-  Pump();
+  PumpMessages();
   ASSERT_EQ(1u, closes.size());
   EXPECT_EQ(std::nullopt, closes[0]);
   EXPECT_FALSE(list->Visible());
@@ -197,7 +182,7 @@ TEST_F(ServerListTest, FocusLossAndAnotherForegroundWindowCloseWithoutCommit) {
   ASSERT_TRUE(list->Visible());
   ShowWindow(other.Handle(), SW_SHOWNA);
   SetForegroundWindow(other.Handle());
-  EXPECT_TRUE(PumpUntil([&] { return closes.size() == 2; }));
+  EXPECT_TRUE(PumpUntil(2000, [&] { return closes.size() == 2; }));
   ASSERT_EQ(2u, closes.size());
   EXPECT_EQ(std::nullopt, closes[1]);
 }
@@ -215,7 +200,7 @@ TEST_F(ServerListTest, HandlerMayShowTheNextList) {
                                           });
   ShowAt(Servers(3), 0, TPopupMode::Members);
   Key(VK_RETURN);
-  Pump();
+  PumpMessages();
   EXPECT_TRUE(list->Visible());
   EXPECT_EQ(TPopupMode::Servers, list->Popup().Mode());
   EXPECT_EQ((std::vector<std::optional<int>>{0}), closes);
@@ -323,3 +308,17 @@ TEST_F(ServerListTest, FrameIsOrangeAroundTheList) {
 }
 
 }  // namespace
+
+// A close handler that throws ends in the pop-up's window procedure, which
+// logs it; the pop-up is closed and can be shown again.
+TEST_F(ServerListTest, AThrowingHandlerIsLoggedByTheWindowProcedure) {
+  TLogCapture log;
+  list = std::make_unique<TfrmServerList>(owner.Handle(), TServerListImages{active.get(), normal.get(), mark.get()},
+                                          [](std::optional<int>) { throw std::runtime_error("handler failed"); });
+  ShowAt(Servers(3), 0);
+  Key(VK_RETURN);
+  EXPECT_EQ(1, log.CountContaining("server pop-up list: handler failed"));
+  EXPECT_FALSE(list->Visible());
+  ShowAt(Servers(2));
+  EXPECT_TRUE(list->Visible());
+}

@@ -172,3 +172,18 @@ TEST_F(SkinRootTest, RemovedControlIsForgottenEvenWhileHoveredAndPressed) {
   EXPECT_EQ(root.ControlAt(20, 20, true), nullptr);
   ReleaseCapture();
 }
+
+// One click whose handler changes another control asks for one composition;
+// the next change after the window took it asks again.
+TEST_F(SkinRootTest, AClickAndItsHandlersChangesPostOneRedraw) {
+  TCanvas canvas(200, 100);
+  root.ComposeAll(canvas.Graphics());
+  start.OnClick = [this](TLGControl&) { link.SetWideText(u"clicked"); };
+  root.MouseDown(mbLeft, 20, 20);
+  root.MouseUp(mbLeft, 20, 20);
+  EXPECT_EQ(parent.Take(LGM_REDRAW).size(), 1u);
+  root.RedrawTaken();
+  start.SetEnabled(false);
+  start.SetEnabled(false);
+  EXPECT_EQ(parent.Take(LGM_REDRAW).size(), 1u);
+}

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "skin/SkinCanvas.h"
+#include "support/MessagePump.h"
 #include "support/TestSupport.h"
 #include "ui/AdapterMac.h"
 #include "ui/logic/WebLinks.h"
@@ -19,24 +20,6 @@
 using namespace skintest;
 
 namespace {
-
-void Pump() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-}
-
-// Pumps messages for `milliseconds`: the control's work without an HTML
-// engine happens here, if anywhere.
-void PumpFor(DWORD milliseconds) {
-  const DWORD start = GetTickCount();
-  while (GetTickCount() - start < milliseconds) {
-    Pump();
-    Sleep(10);
-  }
-}
 
 RECT ClientRect(HWND window) {
   RECT area{};

@@ -19,24 +19,10 @@
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "servers/DirectoryFrame.h"
+#include "support/MessagePump.h"
 #include "support/TestSupport.h"
 
 namespace {
-
-// Dispatches the thread's messages until `done` or `ms` have passed.
-bool PumpUntil(DWORD ms, const std::function<bool()>& done) {
-  const DWORD start = GetTickCount();
-  do {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
-    }
-    if (done()) return true;
-    Sleep(5);
-  } while (GetTickCount() - start < ms);
-  return done();
-}
 
 // The window with its message boxes recorded instead of shown.
 class TTestMain : public TfrmMain {

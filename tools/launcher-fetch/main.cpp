@@ -1,6 +1,7 @@
 // launcher-fetch URL FOLDER [--workers N] [--expect-size BYTES]
 // Downloads one file with the launcher's download engine, printing progress
-// twice a second. Exits 0 only when the engine reported done and the file is
+// twice a second. The file is stored under the URL's own file name, whatever
+// the server answers. Exits 0 only when the engine reported done and the file is
 // in FOLDER. Ctrl-C stops the download and keeps its resume information.
 #include <atomic>
 #include <csignal>
@@ -41,10 +42,11 @@ int main(int argc, char** argv) {
   const std::string url = argv[1];
   std::string folder = argv[2];
   int workers = 5;
-  long long expected = 0;
+  long long expected = UnknownDownloadSize;
   for (int i = 3; i < argc; ++i) {
     if (std::strcmp(argv[i], "--workers") == 0 && i + 1 < argc) workers = std::atoi(argv[++i]);
-    else if (std::strcmp(argv[i], "--expect-size") == 0 && i + 1 < argc) expected = std::atoll(argv[++i]);
+    else if (std::strcmp(argv[i], "--expect-size") == 0 && i + 1 < argc && argv[i + 1][0] != '-')
+      expected = std::atoll(argv[++i]);
     else return Usage();
   }
   if (workers < 1 || workers > 32) return Usage();

@@ -1,6 +1,6 @@
-// Owners of COM objects and of the calling thread's OLE session: each
-// interface pointer has one owner that releases it; nothing owning crosses
-// an interface raw.
+// Owners of COM objects and of the calling thread's OLE session, for every
+// part of the shell that hosts or calls COM: each interface pointer has one
+// owner that releases it; nothing owning crosses an interface raw.
 #pragma once
 #include <objbase.h>
 #include <ole2.h>
@@ -38,6 +38,11 @@ public:
     return &FPointer;
   }
   void** ReceiveVoid() { return reinterpret_cast<void**>(Receive()); }
+  // Takes over a reference the caller already holds (a new object's first).
+  void Attach(T* pointer) {
+    Reset();
+    FPointer = pointer;
+  }
   void Reset() {
     if (FPointer != nullptr) FPointer->Release();
     FPointer = nullptr;
