@@ -189,7 +189,7 @@ int RunLauncherManifest(const std::vector<std::string>& args, std::ostream& out,
       for (const TReleaseFile& file : files)
         if (file.size >= parsed.chunkIndexFrom)
           for (const TReleaseFile& other : files)
-            if (SameTextIgnoringCase(other.name, file.name + ChunkIndexSuffix))
+            if (SameText(other.name, file.name + ChunkIndexSuffix))
               throw TToolFailure{Cp936ToUtf8(other.name) + " would be overwritten by the chunk index of " +
                                  Cp936ToUtf8(file.name) + " (use --chunk-index 0 or rename it)"};
     TJson manifest = TJson::array();
