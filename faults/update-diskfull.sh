@@ -49,7 +49,9 @@ for case in download extraction; do
   fi
   snapshot "$game" "$www/$case-1/update.json" "$www/$case-2/update.json" >"$work/$case.snapshot"
   started=$(now_ms)
-  timeout -s KILL $((bound + 30)) "$update_tool" --base "$update_url/$case-2" --dir "$game" >"$work/$case.log" 2>&1
+  # The run's own space check would refuse release 2 before writing (its
+  # 12 MB file cannot fit): the disk must fill in the middle of the run here.
+  timeout -s KILL $((bound + 30)) "$update_tool" --base "$update_url/$case-2" --dir "$game" --no-space-check >"$work/$case.log" 2>&1
   status=$?
   seconds=$(seconds_since "$started")
   status_line="$(grep -v '^  total\|^update plan\|^the update run\|^manifest attempt' "$work/$case.log" | tail -n 1)"

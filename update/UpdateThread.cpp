@@ -260,12 +260,15 @@ int TUpdateThread::Run() {
   }
   if (Cancelled()) return 0;
   if (plan == 2 && !DownloadFullPackage()) {
-    if (Cancelled() || Refused()) return 0;
+    if (Cancelled() || Refused() || DiskShort()) return 0;
     plan = 1;
     FFiles.DiskChanged();
     FFiles.CompareFiles(list);
     if (Cancelled()) return 0;
   }
+
+  // Nothing is written when the files cannot all fit.
+  if (plan == 1 && !list.empty() && !RoomForDownloads(list)) return 0;
 
   // Items of a plan that downloads nothing leave the list without being
   // fetched: they are still wrong all the same.
@@ -518,7 +521,9 @@ bool TUpdateThread::DownloadFile(const TDownloadItem& item, int k, int n, int jo
   ShowStatus(Format(UpdateText::DownloadingFile, name.c_str(), k, n));
   const std::string url = FBaseUrl + "/" + name;
   const bool fetched = job >= 0 ? FetchedByBatch(job, url, localPath, item)
-                                : Download(url, localPath, EngineWorkers(item), item.Size, ExpectedDigest(item));
+                                : ChunkedDownload(item, url, localPath) ||
+                                      (!Cancelled() &&
+                                       Download(url, localPath, EngineWorkers(item), item.Size, ExpectedDigest(item)));
   const bool ok = fetched && Unpacked(item, localPath, name) && Placed(item, placed);
   if (self) RemoveEmptyDirectory(staging);
   if (!ok) return false;
@@ -584,6 +589,9 @@ bool TUpdateThread::DownloadFullPackage() {
   const std::string localName =
       release.isLauncher != 0 ? FEnvironment.LauncherBaseName + ".update" : release.File;
   const std::string localPath = FEnvironment.LauncherFolder + localName;
+  // Room for the package itself; what unpacking it takes is not known
+  // before it is here (it replaces files in place).
+  if (!RoomFor(release.Size - std::max<int64_t>(GetFileSize(localPath), 0))) return false;
   FFiles.SetByteCounts(0, release.Size);
   PostProgress(UM_TOTAL_PROGRESS, 0, release.Size);
   // A package already on disk is unpacked, and the compare then fetches

@@ -7,6 +7,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,6 +21,7 @@
 #include "platform/Thread.h"
 #include "signing/ReleaseCheck.h"
 #include "update/AcceptedVersions.h"
+#include "update/ChunkFields.h"
 #include "update/SignedDocuments.h"
 #include "update/uLaunchThread.h"
 
@@ -37,6 +39,10 @@ struct TUpdateEnvironment {
   int BatchConnections = ::BatchConnections;
   TBatchOptions Batch;
   uint32_t PollMs = 10;
+  // Compare the room the run needs with the free space of the folder's
+  // volume before the first download (off: a volume that reports its free
+  // space wrongly).
+  bool CheckSpace = true;
   // The package's public key text. Empty: documents are taken unsigned, as
   // always. Otherwise every document the run acts on needs a signature that
   // this key made; a text that is not a key refuses the whole run.
@@ -75,6 +81,9 @@ public:
   // The package's key text was given but is not a key: the run refused to
   // update at all.
   bool KeyInvalid() const { return FKeyInvalid; }
+  // The run ended before writing anything because the install folder's
+  // volume has less room than the run needs; read once the run has ended.
+  bool DiskShort() const { return FDiskShort.load(); }
 
   // A line of the run's log (also to the debug output); any thread.
   void Log(const std::string& text);
@@ -109,6 +118,15 @@ private:
   // the data must have before it replaces `localPath`.
   bool Download(const std::string& url, const std::string& localPath, int workers, int64_t expectedSize,
                 const std::string& md5);
+  // A file with a chunk index and an older local copy: only the chunks that
+  // copy lacks travel (update/UpdateThreadChunks.cpp). False, with the
+  // reason logged, when the whole file must come instead.
+  bool ChunkedDownload(const TDownloadItem& item, const std::string& url, const std::string& localPath);
+  // Whether the volume of the launcher folder has `needed` bytes free; if
+  // not, the status line says how much is needed and free
+  // (update/UpdateThreadSpace.cpp).
+  bool RoomFor(int64_t needed);
+  bool RoomForDownloads(const TDownloadList& list);
   bool Unpacked(const TDownloadItem& item, const std::string& localPath, const std::string& name);
   bool Placed(const TDownloadItem& item, const std::string& placed);
   void ReportStillWrong(const TDownloadList& list);
@@ -164,4 +182,7 @@ private:
   int64_t FTotalShown = 0, FTotalShownOf = -1;
   int64_t FBatchBytes = 0;
   uint32_t FBatchStartTick = 0;
+  // The chunk indexes the manifest names, read on first need.
+  std::optional<std::map<std::string, TChunkIndexRef>> FChunkRefs;
+  std::atomic<bool> FDiskShort{false};
 };

@@ -15,6 +15,8 @@
 #include "signing/Signer.h"
 #include "support/TestSupport.h"
 #include "tools/launcher-manifest/ReleaseFiles.h"
+#include "update/ChunkAssembly.h"
+#include "update/ChunkFields.h"
 #include "update/uLaunchThread.h"
 
 namespace {
@@ -290,4 +292,64 @@ TEST_F(LauncherManifestTest, WindowsBuildSaysItCannotSign) {
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("cannot sign"), std::string::npos) << run.err;
   EXPECT_FALSE(FileExists(temp / "server/update.json"));
+}
+
+// Files from the threshold on get FILE.chunks, named by three scalar keys of
+// their element; the launcher's manifest reader reads every element exactly
+// as without them, and the chunk index reader finds the index by its size
+// and digest.
+TEST_F(LauncherManifestTest, ChunkIndexBesideLargeFilesLeavesTheManifestReadAsBefore) {
+  std::string pack(5 << 20, '\0');
+  for (size_t i = 0; i < pack.size(); ++i) pack[i] = static_cast<char>((i * 2654435761u) >> 13);
+  WriteWholeFile(temp / "release/data/pack.pak", pack);
+  struct TCase {
+    std::vector<std::string> options;
+    bool indexed;
+  };
+  const TCase cases[] = {{{}, true}, {{"--chunk-index", "5"}, true}, {{"--chunk-index", "6"}, false},
+                         {{"--chunk-index", "0"}, false}, {{"--zip"}, false}};
+  std::vector<std::string> plainEntries;
+  for (size_t c = 0; c < std::size(cases); ++c) {
+    const std::string out = temp / ("server" + std::to_string(c));
+    std::vector<std::string> args{temp / "release", out};
+    args.insert(args.end(), cases[c].options.begin(), cases[c].options.end());
+    const TRun run = RunTool(args);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string text = ReadWholeFile(out + "/update.json");
+    EXPECT_EQ(FileExists(out + "/data/pack.pak.chunks"), cases[c].indexed) << c;
+    // The launcher's reader: the same six fields whatever else the element holds.
+    TManifest manifest;
+    ASSERT_TRUE(manifest.Read(StringSource(text))) << c;
+    const nlohmann::json document = nlohmann::json::parse(text);
+    std::vector<std::string> entries;
+    for (size_t i = 0; i < manifest.Count(); ++i) {
+      const TManifestEntry entry = manifest.Entry(i);
+      const TManifestEntry tree = ReadManifestEntry(document[i]);
+      EXPECT_EQ(entry.File + entry.Hash + std::to_string(entry.Size), tree.File + tree.Hash + std::to_string(tree.Size));
+      entries.push_back(entry.File + "|" + entry.Hash + "|" + std::to_string(entry.Size) + "|" +
+                        std::to_string(entry.Need) + std::to_string(entry.isLauncher));
+    }
+    if (c == 0) plainEntries = entries;
+    if (!cases[c].options.empty() && cases[c].options[0] != "--zip") EXPECT_EQ(entries, plainEntries) << c;
+    std::map<std::string, TChunkIndexRef> refs;
+    ASSERT_TRUE(ReadChunkIndexRefs(StringSource(text), refs));
+    ASSERT_EQ(refs.size(), cases[c].indexed ? 1u : 0u) << c;
+    if (!cases[c].indexed) continue;
+    const TChunkIndexRef& ref = refs.at("data\\pack.pak");
+    EXPECT_EQ(ref.Name, "data\\pack.pak.chunks");
+    const std::string bytes = ReadWholeFile(out + "/data/pack.pak.chunks");
+    EXPECT_EQ(ref.Size, static_cast<int64_t>(bytes.size()));
+    EXPECT_EQ(ref.Md5, MD5OfMemory(bytes));
+    TChunkIndex index;
+    std::string error;
+    ASSERT_TRUE(ParseChunkIndex(bytes.data(), bytes.size(), TChunkIndexLimits(), index, error)) << error;
+    EXPECT_EQ(index.FileSize, static_cast<int64_t>(pack.size()));
+    EXPECT_EQ(DigestToHex(index.FileMd5.data()), MD5OfMemory(pack));
+  }
+  // A release file where an index would go is not overwritten.
+  WriteWholeFile(temp / "release/data/pack.pak.chunks", "mine");
+  const TRun clash = RunTool({temp / "release", temp / "server-clash"});
+  EXPECT_EQ(clash.exitCode, 1);
+  EXPECT_NE(clash.err.find("chunk index"), std::string::npos) << clash.err;
+  EXPECT_EQ(RunTool({temp / "release", temp / "server-x", "--chunk-index", "x"}).exitCode, 2);
 }

@@ -8,9 +8,12 @@
 #include "common/DelimitedText.h"
 #include "common/Md5.h"
 #include "common/PathUtils.h"
+#include "common/TextCase.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "signing/Signer.h"
+#include "update/ChunkAssembly.h"
+#include "update/ChunkFields.h"
 #include "tools/launcher-manifest/ManifestArguments.h"
 #include "tools/launcher-manifest/ReleaseFiles.h"
 #include "update/ZipWriter.h"
@@ -116,6 +119,17 @@ TJson PublishFile(const TManifestArguments& args, const TReleaseFile& file) {
   element["Hash"] = hash;
   element["Size"] = ManifestSize(file.name, size);
   element["IsZip"] = args.zip;
+  // A large file gets its chunk index beside it: launchers that know it fetch
+  // only the chunks they lack; the others skip its scalar keys.
+  if (!args.zip && args.chunkIndexFrom > 0 && file.size >= args.chunkIndexFrom) {
+    TChunkIndex index;
+    if (!BuildChunkIndex(source, index)) throw TToolFailure{"cannot read " + Cp936ToUtf8(file.name)};
+    const std::string bytes = WriteChunkIndex(index);
+    WriteReplacing(target + ChunkIndexSuffix, bytes);
+    element[ChunkIndexKey] = Cp936ToUtf8(file.name + ChunkIndexSuffix);
+    element[ChunkIndexSizeKey] = bytes.size();
+    element[ChunkIndexMd5Key] = MD5OfMemory(bytes);
+  }
   return element;
 }
 
@@ -175,6 +189,13 @@ int RunLauncherManifest(const std::vector<std::string>& args, std::ostream& out,
     // The key is read first: a run that cannot sign changes nothing.
     signing = LoadSigning(parsed);
     if (!ForceDirectories(parsed.outDir)) throw TToolFailure{"cannot create " + Cp936ToUtf8(parsed.outDir)};
+    if (parsed.chunkIndexFrom > 0 && !parsed.zip)
+      for (const TReleaseFile& file : files)
+        if (file.size >= parsed.chunkIndexFrom)
+          for (const TReleaseFile& other : files)
+            if (SameText(other.name, file.name + ChunkIndexSuffix))
+              throw TToolFailure{Cp936ToUtf8(other.name) + " would be overwritten by the chunk index of " +
+                                 Cp936ToUtf8(file.name) + " (use --chunk-index 0 or rename it)"};
     TJson manifest = TJson::array();
     for (const TReleaseFile& file : files) manifest.push_back(PublishFile(parsed, file));
     if (parsed.fullPackage) PublishFullPackage(parsed, files, signing.get());

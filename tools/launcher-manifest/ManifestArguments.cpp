@@ -7,11 +7,13 @@
 
 const char* const ManifestUsage =
     "usage: launcher-manifest RELEASE_DIR OUT_DIR [--name update.json|updateL.json] [--zip] [--full-package]\n"
-    "                         [--sign PRIVATE_KEY_FILE [--release-version N] [--expires DAYS]]\n"
+    "                         [--chunk-index MIB] [--sign PRIVATE_KEY_FILE [--release-version N] [--expires DAYS]]\n"
     "  Writes into OUT_DIR a copy of every file of RELEASE_DIR and the manifest NAME\n"
     "  (default update.json) listing them with their MD5 and size.\n"
     "  --zip           also writes FILE.zip beside each file; the manifest then names the archives\n"
     "  --full-package  also writes complete/release.json and the full package it names\n"
+    "  --chunk-index MIB  files of at least MIB MiB (default 4) also get FILE.chunks, the chunk\n"
+    "                  index with which launchers fetch only the changed parts; 0 writes none\n"
     "  --sign KEY      also writes NAME.sig (and complete/release.json.sig) signed with the\n"
     "                  private key file KEY of launcher-keys\n"
     "  --release-version N  the release version in the signatures (default: the current Unix\n"
@@ -33,6 +35,11 @@ bool ParseManifestArguments(const std::vector<std::string>& args, TManifestArgum
       parsed.name = args[i];
       if (parsed.name != "update.json" && parsed.name != "updateL.json")
         return error = "--name is update.json or updateL.json, not " + parsed.name, false;
+    } else if (arg == "--chunk-index") {
+      uint64_t mib = 0;
+      if (++i == args.size() || !ParseCanonicalDecimal(args[i], MaxChunkIndexMiB, mib))
+        return error = "--chunk-index needs a number of MiB from 0 to " + std::to_string(MaxChunkIndexMiB), false;
+      parsed.chunkIndexFrom = static_cast<int64_t>(mib) << 20;
     } else if (arg == "--sign") {
       if (++i == args.size()) return error = "--sign needs a private key file", false;
       parsed.signKey = Utf8ToCp936(args[i]);

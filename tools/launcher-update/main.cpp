@@ -92,12 +92,13 @@ private:
 int Usage() {
   std::fprintf(stderr,
                "usage: launcher-update --base URL --dir FOLDER [--mode 0|1] [--name LAUNCHER_BASE_NAME] "
-               "[--key PUBLIC_KEY] [--ca-file PEM] [--limit-rate KBPS]\n");
+               "[--key PUBLIC_KEY] [--ca-file PEM] [--limit-rate KBPS] [--no-space-check]\n");
   return 2;
 }
 
 constexpr int ExitRefused = 4;
 constexpr int ExitCertificateRefused = 5;
+constexpr int ExitDiskShort = 6;
 
 }  // namespace
 
@@ -105,6 +106,7 @@ int main(int argc, char** argv) {
   std::string base, folder, baseName = "launcher", key, caFile;
   int mode = 0;
   long long limitRate = -1;
+  bool checkSpace = true;
   const std::vector<std::string> args = ProgramArguments(argc, argv);
   for (size_t i = 0; i < args.size(); ++i) {
     const bool hasValue = i + 1 < args.size();
@@ -115,6 +117,7 @@ int main(int argc, char** argv) {
     else if (args[i] == "--key" && hasValue) key = args[++i];
     else if (args[i] == "--ca-file" && hasValue) caFile = args[++i];
     else if (args[i] == "--limit-rate" && hasValue) limitRate = std::atoll(args[++i].c_str());
+    else if (args[i] == "--no-space-check") checkSpace = false;
     else return Usage();
   }
   if (base.empty() || folder.empty() || (mode != 0 && mode != 1) || limitRate < -1 ||
@@ -144,12 +147,14 @@ int main(int argc, char** argv) {
   int stillWrong = -1;
   std::vector<std::string> stillWrongFiles;
   bool refused = false;
+  bool diskShort = false;
   TSignatureVerdict verdict = TSignatureVerdict::Accepted;
   TUpdateEnvironment environment;
   environment.LauncherFolder = folder;
   environment.LauncherBaseName = baseName;
   environment.PublicKey = key;
   environment.MaxSpeed = static_cast<int>(limitRate);
+  environment.CheckSpace = checkSpace;
   {
     TUpdateThread run(sink, mode, StateFileName(mode), mode == 0 ? ClientManifestName : LauncherManifestName, base,
                       environment);
@@ -161,12 +166,18 @@ int main(int argc, char** argv) {
     stillWrong = run.FilesStillWrong();
     stillWrongFiles = run.StillWrongFiles();
     refused = run.Refused();
+    diskShort = run.DiskShort();
     verdict = run.RefusedVerdict();
   }  // the run ends here and writes UpdateLog.txt
   if (refused) {
     std::printf("the update run refused the release: its signature check says %s; nothing was changed\n",
                 VerdictName(verdict));
     return ExitRefused;
+  }
+  if (diskShort) {
+    std::printf("the update run stopped before writing anything: the folder's volume has too little room (see "
+                "%sUpdateLog.txt)\n", Cp936ToUtf8(folder).c_str());
+    return ExitDiskShort;
   }
   if (!sink.Succeeded) {
     std::printf("the update run failed (see %sUpdateLog.txt)\n", Cp936ToUtf8(folder).c_str());

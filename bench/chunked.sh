@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# Chunked updates of one large pack, side by side in one run: the launcher's
+# update (launcher-update, the chunk index of launcher-manifest) against
+# zsync (zsyncmake, zsync -i OLD) and casync (casync make, casync extract
+# --seed OLD) and the whole file (launcher-fetch, 5 connections), for the
+# four kinds of change of a game patch. Each is measured on loopback and
+# through bench/delayproxy.py (RTT_MS added, RATE bytes/s per connection).
+# Bytes are what nginx sent (control files and indexes included), from its
+# access log; the time is the wall time of the client. Every result is
+# checked byte for byte. Prints one table and the launcher's ratios.
+#   bench/chunked.sh BUILD_DIR [SIZE_MB]        (SIZE_MB default 1024)
+#   LINKS="loopback proxy"   the links to measure
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+build="$(cd "$1" && pwd)" size_mb="${2:-1024}"
+rtt="${RTT_MS:-50}" rate="${RATE:-10000000}" links="${LINKS:-loopback proxy}"
+port="${PORT:-29996}" proxy_port=$((port + 1))
+work="$build/bench-data/chunked"
+export LAUNCHER_QUIET=1
+for tool in zsync zsyncmake casync curl nginx; do
+  command -v "$tool" >/dev/null || { echo "bench/chunked.sh needs $tool (scripts/setup installs it)" >&2; exit 2; }
+done
+update="$build/tools/launcher-update/launcher-update"
+manifest="$build/tools/launcher-manifest/launcher-manifest"
+fetch="$build/tools/launcher-fetch/launcher-fetch"
+mkdir -p "$work/www" "$work/tmp"
+
+# The old pack and the four new ones (python writes them in one pass each).
+size=$((size_mb * 1024 * 1024))
+[ -f "$work/old.pak" ] && [ "$(stat -c %s "$work/old.pak")" = "$size" ] || head -c "$size" /dev/urandom >"$work/old.pak"
+cases="overwrite20 insert20 scatter200 deletetail"
+python3 - "$work" "$size" $cases <<'PY'
+import os, sys
+work, size, cases = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+def edits(case):
+    """(offset in the old file, bytes removed, bytes put in) in ascending order."""
+    rnd = lambda n, k: os.urandom(n)
+    if case == "overwrite20":  # 1 % overwritten in 20 places
+        each = size // 100 // 20
+        return [(k * (size // 20) + 4099, each, os.urandom(each)) for k in range(20)]
+    if case == "insert20":     # 20 blocks of 128 KiB inserted
+        return [(k * (size // 20) + 777, 0, os.urandom(128 << 10)) for k in range(20)]
+    if case == "scatter200":   # 200 scattered 4 KiB overwrites
+        return [(k * (size // 200) + 999, 4096, os.urandom(4096)) for k in range(200)]
+    if case == "deletetail":   # 10 deletions of 64 KiB and a new 1 MiB tail
+        return [(k * (size // 10) + 5000, 64 << 10, b"") for k in range(10)] + [(size, 0, os.urandom(1 << 20))]
+for case in cases:
+    folder = os.path.join(work, "release-" + case)
+    os.makedirs(folder, exist_ok=True)
+    target = os.path.join(folder, "pack.pak")
+    if os.path.exists(target + ".done"):
+        continue
+    with open(os.path.join(work, "old.pak"), "rb") as old, open(target, "wb") as out:
+        at = 0
+        for offset, removed, data in edits(case):
+            out.write(old.read(offset - at)); old.seek(offset + removed); at = offset + removed
+            out.write(data)
+        while True:
+            block = old.read(1 << 22)
+            if not block: break
+            out.write(block)
+    open(target + ".done", "w").close()
+PY
+
+# What each tool serves, made once per case (the time to make it is not measured).
+for case in $cases; do
+  dir="$work/www/$case"
+  [ -f "$dir/made" ] && continue
+  rm -rf "$dir"; mkdir -p "$dir"
+  "$manifest" "$work/release-$case" "$dir/launcher" --name update.json >/dev/null
+  (cd "$dir" && zsyncmake -u pack.pak -o pack.pak.zsync "$work/release-$case/pack.pak" && ln "$dir/launcher/pack.pak" pack.pak)
+  casync make --store="$dir/default.castr" "$dir/pack.caibx" "$work/release-$case/pack.pak" >/dev/null
+  touch "$dir/made"
+done
+
+user_line=""
+[ "$(id -u)" = 0 ] && user_line="user root;"
+cat >"$work/nginx.conf" <<CONF
+$user_line
+worker_processes 2;
+daemon on;
+pid $work/nginx.pid;
+error_log $work/error.log;
+events { worker_connections 256; }
+http {
+  log_format sent '\$request_uri \$body_bytes_sent';
+  access_log $work/access.log sent;
+  client_body_temp_path $work/tmp/body;
+  proxy_temp_path $work/tmp/proxy;
+  fastcgi_temp_path $work/tmp/fastcgi;
+  uwsgi_temp_path $work/tmp/uwsgi;
+  scgi_temp_path $work/tmp/scgi;
+  sendfile on;
+  keepalive_requests 100000;
+  server { listen 127.0.0.1:$port; root $work/www; }
+}
+CONF
+rm -f "$work/access.log"
+nginx -c "$work/nginx.conf" -p "$work" -e "$work/error.log"
+python3 "$here/delayproxy.py" "$proxy_port" "$port" --rtt-ms "$rtt" --rate "$rate" >"$work/proxy.out" 2>&1 &
+proxy_pid=$!
+trap 'kill -QUIT "$(cat "$work/nginx.pid")" 2>/dev/null || true; kill "$proxy_pid" 2>/dev/null || true' EXIT
+for _ in $(seq 1 50); do grep -q ready "$work/proxy.out" 2>/dev/null && break; sleep 0.1; done
+
+sent_since() {  # log offset, URL prefix
+  tail -c +"$(($1 + 1))" "$work/access.log" | awk -v p="$2" 'index($1, p) == 1 { s += $2 } END { print s + 0 }'
+}
+
+results="$work/results.tsv"
+: >"$results"
+measure() {  # link, case, tool, prefix of its URLs, output file, command...
+  local link="$1" case="$2" tool="$3" prefix="$4" output="$5"; shift 5
+  sync
+  local offset start end
+  offset=$(stat -c %s "$work/access.log" 2>/dev/null || echo 0)
+  start=$(date +%s.%N)
+  "$@" >"$work/$tool.log" 2>&1 || { echo "$tool failed on $case ($link):" >&2; tail -n 5 "$work/$tool.log" >&2; exit 1; }
+  end=$(date +%s.%N)
+  cmp -s "$output" "$work/release-$case/pack.pak" || { echo "$tool: wrong result on $case ($link)" >&2; exit 1; }
+  printf '%s\t%s\t%s\t%s\t%s\n' "$link" "$case" "$tool" "$(sent_since "$offset" "$prefix")" \
+    "$(python3 -c "print(round($end - $start, 2))")" >>"$results"
+}
+
+for link in $links; do
+  p=$port
+  [ "$link" = proxy ] && p=$proxy_port
+  base="http://127.0.0.1:$p"
+  for case in $cases; do
+    rm -rf "$work/player" "$work/out"; mkdir -p "$work/player" "$work/out"
+    cp "$work/old.pak" "$work/player/pack.pak"
+    measure "$link" "$case" launcher "/$case/launcher/" "$work/player/pack.pak" \
+      "$update" --base "$base/$case/launcher/" --dir "$work/player"
+    grep -q 'bytes reused' "$work/player/UpdateLog.txt" || { echo "launcher: no chunked update on $case" >&2; exit 1; }
+    measure "$link" "$case" zsync "/$case/pack.pak" "$work/out/zsync.pak" \
+      zsync -q -i "$work/old.pak" -o "$work/out/zsync.pak" "$base/$case/pack.pak.zsync"
+    measure "$link" "$case" casync "/$case/" "$work/out/casync.pak" \
+      casync extract --seed="$work/old.pak" --store="$base/$case/default.castr" "$base/$case/pack.caibx" "$work/out/casync.pak"
+    if [ "$case" = overwrite20 ]; then
+      measure "$link" "$case" whole "/$case/launcher/pack.pak" "$work/out/pack.pak" \
+        "$fetch" "$base/$case/launcher/pack.pak" "$work/out" --workers 5
+    fi
+    rm -f "$work/out/"*.pak
+  done
+done
+
+# The local scan alone: the launcher's chunker and hashes against zsync's
+# rolling checksums over the same old file (zsync -i with the file itself
+# as its target reads and matches it all and fetches nothing).
+scan_start=$(date +%s.%N)
+"$build/bench/chunkscan" "$work/old.pak" >"$work/chunkscan.txt"
+scan_end=$(date +%s.%N)
+zs_start=$(date +%s.%N)
+(cd "$work/out" && zsync -q -i "$work/release-overwrite20/pack.pak" -o "$work/out/self.pak" "http://127.0.0.1:$port/overwrite20/pack.pak.zsync") >/dev/null 2>&1 || true
+zs_end=$(date +%s.%N)
+rm -f "$work/out/self.pak"
+
+python3 - "$results" "$size" "$scan_start" "$scan_end" "$zs_start" "$zs_end" "$work/chunkscan.txt" <<'PY'
+import collections, sys
+rows = [l.rstrip("\n").split("\t") for l in open(sys.argv[1]) if l.strip()]
+size = int(sys.argv[2])
+table = collections.OrderedDict()
+for link, case, tool, sent, secs in rows:
+    table.setdefault((link, case), {})[tool] = (int(sent), float(secs))
+mib = lambda b: b / 1048576
+print("%-9s %-11s %22s %22s %22s %16s" % ("link", "change", "launcher MiB / s", "zsync MiB / s", "casync MiB / s", "whole MiB / s"))
+for (link, case), tools in table.items():
+    cell = lambda t: ("%10.1f / %6.2f" % (mib(tools[t][0]), tools[t][1])) if t in tools else "-"
+    print("%-9s %-11s %22s %22s %22s %16s" % (link, case, cell("launcher"), cell("zsync"), cell("casync"), cell("whole")))
+print()
+for (link, case), tools in table.items():
+    l = tools["launcher"]
+    parts = ["%s: bytes x%.2f time x%.2f" % (t, l[0] / tools[t][0], l[1] / tools[t][1]) for t in ("zsync", "casync", "whole") if t in tools]
+    print("%-9s %-11s launcher against %s" % (link, case, "; ".join(parts)))
+scan = float(sys.argv[4]) - float(sys.argv[3])
+zs = float(sys.argv[6]) - float(sys.argv[5])
+print()
+print("local scan of the %d MiB old file: launcher %.0f MB/s (%s), zsync %.0f MB/s" %
+      (size >> 20, size / scan / 1e6, open(sys.argv[7]).read().strip(), size / zs / 1e6))
+PY

@@ -1,0 +1,186 @@
+#include "http/RangeFetch.h"
+
+#include <algorithm>
+
+#include "common/Format.h"
+#include "http/cSendUtils.h"
+#include "platform/Tick.h"
+
+namespace {
+
+// "bytes START-END/TOTAL" with every number present.
+bool ParseContentRange(const std::string& value, int64_t& start, int64_t& end, int64_t& total) {
+  const std::string text = TrimText(value);
+  if (text.size() < 6 || !SameText(text.substr(0, 6), "bytes ")) return false;
+  const size_t dash = text.find('-', 6), slash = text.find('/', 6);
+  if (dash == std::string::npos || slash == std::string::npos || dash > slash) return false;
+  return ParseDecimal(TrimText(text.substr(6, dash - 6)), start) &&
+         ParseDecimal(TrimText(text.substr(dash + 1, slash - dash - 1)), end) &&
+         ParseDecimal(TrimText(text.substr(slash + 1)), total);
+}
+
+}  // namespace
+
+TRangeFetch::TRangeFetch(std::string url, std::string address, int64_t fileSize, std::vector<TRange> ranges,
+                         TRangeSink& sink, const TRangeFetchOptions& options)
+    : FUrl(std::move(url)), FAddress(std::move(address)), FFileSize(fileSize), FRanges(std::move(ranges)),
+      FSink(sink), FOptions(options), FAttempts(FRanges.size(), 0) {}
+
+TRangeFetch::~TRangeFetch() { Stop(); }
+
+void TRangeFetch::Start(const std::vector<uint8_t>& wanted) {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    for (size_t r = FRanges.size(); r-- > 0;)
+      if (wanted.empty() || wanted[r]) FQueue.push_back(r);
+    FLeft = FQueue.size();
+  }
+  const size_t count = std::min(FQueue.size(), static_cast<size_t>(std::max(1, FOptions.Connections)));
+  FWorkerRange.assign(count, SIZE_MAX);
+  for (size_t i = 0; i < count; ++i)
+    FWorkers.push_back(std::make_unique<THttpWorker>(static_cast<int>(i) + 1, FAddress, static_cast<THttpWorkerEvents&>(*this), FOptions.Worker));
+  for (auto& worker : FWorkers) GiveNext(*worker);
+}
+
+void TRangeFetch::Stop() {
+  FStopping = true;
+  FWorkers.clear();
+}
+
+TRangeFetchState TRangeFetch::Poll() {
+  if (FFailed) return TRangeFetchState::Failed;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (FLeft == 0) return TRangeFetchState::Done;
+  }
+  const uint32_t now = GetTickCount32();
+  for (const auto& worker : FWorkers) {
+    const uint32_t last = worker->LastActivity();
+    if (last > 1 && now - last > FOptions.SilenceMs && static_cast<int32_t>(now - last) > 0) {
+      Fail(Format("no data for %u ms", static_cast<unsigned>(now - last)));
+      return TRangeFetchState::Failed;
+    }
+  }
+  return TRangeFetchState::Running;
+}
+
+std::string TRangeFetch::ErrorText() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FError;
+}
+
+void TRangeFetch::Fail(const std::string& text) {
+  std::lock_guard<std::mutex> guard(FLock);
+  if (FError.empty()) FError = text;
+  FFailed = true;
+}
+
+bool TRangeFetch::GiveNext(THttpWorker& worker) {
+  size_t range;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FWorkerRange[static_cast<size_t>(worker.Index() - 1)] = SIZE_MAX;
+    if (FQueue.empty() || FFailed || FStopping) return false;
+    range = FQueue.back();
+    FQueue.pop_back();
+  }
+  Give(worker, range);
+  return true;
+}
+
+void TRangeFetch::Give(THttpWorker& worker, size_t range) {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FWorkerRange[static_cast<size_t>(worker.Index() - 1)] = range;
+  }
+  FSink.RangeBegin(range);
+  auto request = std::make_unique<THttpHeader>();
+  request->SetRequest("GET", FUrl);
+  request->SetRange(FRanges[range].Offset, FRanges[range].Offset + FRanges[range].Length - 1);
+  request->SetField("Connection", "keep-alive");
+  ++FRequests;
+  worker.GiveRequest(std::move(request));
+}
+
+int TRangeFetch::WorkerHeader(THttpWorker& worker) {
+  if (FFailed || FStopping) return 0;
+  const THttpHeader& response = worker.Response();
+  size_t range;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    range = FWorkerRange[static_cast<size_t>(worker.Index() - 1)];
+  }
+  if (range == SIZE_MAX) return 0;
+  const TRange& asked = FRanges[range];
+  if (response.Status() == 200) {
+    Fail("the server ignores byte ranges (200 to a range request)");
+    return 0;
+  }
+  if (response.Status() != 206) {
+    Fail(Format("%d %s to a range request", response.Status(), response.Reason().c_str()));
+    return 0;
+  }
+  int64_t start = -1, end = -1, total = -1;
+  if (!ParseContentRange(response.GetField("Content-Range"), start, end, total) || start != asked.Offset ||
+      end != asked.Offset + asked.Length - 1 || total != FFileSize ||
+      (response.HasField("Content-Length") && response.ContentLength() != asked.Length)) {
+    Fail("wrong Content-Range \"" + response.GetField("Content-Range") + "\" for " + std::to_string(asked.Offset) +
+         "-" + std::to_string(asked.Offset + asked.Length - 1) + "/" + std::to_string(FFileSize));
+    return 0;
+  }
+  return 1;
+}
+
+bool TRangeFetch::WorkerData(THttpWorker& worker, const char* data, size_t length, int64_t position) {
+  if (FFailed || FStopping) return false;
+  size_t range;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    range = FWorkerRange[static_cast<size_t>(worker.Index() - 1)];
+  }
+  if (range == SIZE_MAX) return false;
+  FReceived += static_cast<int64_t>(length);
+  if (!FSink.RangeData(range, position, data, length)) {
+    Fail("range data refused");
+    return false;
+  }
+  return true;
+}
+
+void TRangeFetch::WorkerDone(THttpWorker& worker) {
+  if (FFailed || FStopping) return;
+  size_t range;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    range = FWorkerRange[static_cast<size_t>(worker.Index() - 1)];
+  }
+  if (range == SIZE_MAX) return;
+  if (!FSink.RangeEnd(range)) {
+    Fail("range " + std::to_string(range) + " ended short");
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    --FLeft;
+  }
+  GiveNext(worker);
+}
+
+void TRangeFetch::WorkerFailed(THttpWorker& worker) {
+  if (FFailed || FStopping) return;
+  size_t range;
+  int attempts;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    range = FWorkerRange[static_cast<size_t>(worker.Index() - 1)];
+    if (range == SIZE_MAX) return;
+    attempts = ++FAttempts[range];
+  }
+  if (attempts > FOptions.Retries) {
+    const std::string reason = worker.Response().ErrorText();
+    Fail("range " + std::to_string(range) + " failed " + std::to_string(attempts) + " times" +
+         (reason.empty() ? std::string() : ": " + reason));
+    return;
+  }
+  Give(worker, range);
+}

@@ -1,0 +1,273 @@
+// Chunked updates against nginx: a large file changed in the ways game
+// patches change packs is rebuilt from the old copy and only about the
+// changed bytes travel (counted in nginx's access log); whenever the index
+// or the server is not right, the whole file comes and the result is the same.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "common/Md5.h"
+#include "common/WindowMessages.h"
+#include "package/LauncherSettings.h"
+#include "platform/File.h"
+#include "support/TestSupport.h"
+#include "tools/launcher-manifest/LauncherManifest.h"
+#include "update/ChunkIndex.h"
+#include "update/ChunkedUpdate.h"
+#include "update/UpdateThread.h"
+
+namespace {
+
+int Base() {
+  const char* base = std::getenv("LAUNCHER_TEST_PORT_BASE");
+  return base ? std::atoi(base) : 21000;
+}
+
+std::string Root() {
+  const char* root = std::getenv("LAUNCHER_TEST_UPDATE_ROOT");
+  return root ? root : "/nonexistent";
+}
+
+class TChunkSink : public TMessageSink {
+public:
+  void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+    if (message == UM_STATUS_TEXT) {
+      TakePostedText(wParam);
+      return;
+    }
+    std::lock_guard<std::mutex> guard(FLock);
+    if (message == UM_CURRENT_PROGRESS && wParam == static_cast<uintptr_t>(lParam) && lParam > 0) FileBarFull = true;
+    if (message == UM_UPDATE_DONE) {
+      Result = static_cast<int>(wParam);
+      Done.SetEvent();
+    }
+  }
+  std::mutex FLock;
+  bool FileBarFull = false;
+  int Result = -1;
+  TEvent Done;
+};
+
+std::string Pseudo(size_t size, uint32_t seed) {
+  std::string bytes(size, '\0');
+  uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
+  for (size_t i = 0; i + 8 <= size; i += 8) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    std::memcpy(&bytes[i], &x, 8);
+  }
+  return bytes;
+}
+
+constexpr size_t PackSize = 16 << 20;
+const char* const PackPath = "data/pack.pak";
+
+// Bytes nginx sent for requests of the release's pack and its index since
+// `offset` of the access log ("combined" format: ... "REQUEST" STATUS BYTES ...).
+int64_t ServedBytes(size_t offset, const std::string& release, int* requests = nullptr) {
+  const std::string log = ReadWholeFile(Root() + "/../access.log");
+  std::istringstream lines(log.substr(std::min(offset, log.size())));
+  int64_t bytes = 0;
+  int count = 0;
+  for (std::string line; std::getline(lines, line);) {
+    // The base URL ends in "/", so the launcher asks for "/release//data/...".
+    if (line.find("/" + release + "/") == std::string::npos || line.find("/" + std::string(PackPath)) == std::string::npos)
+      continue;
+    const size_t quote = line.find("\" ", line.find("\"GET"));
+    if (quote == std::string::npos) continue;
+    std::istringstream rest(line.substr(quote + 2));
+    int status = 0;
+    int64_t sent = 0;
+    rest >> status >> sent;
+    bytes += sent;
+    ++count;
+  }
+  if (requests) *requests = count;
+  return bytes;
+}
+
+size_t AccessLogSize() { return ReadWholeFile(Root() + "/../access.log").size(); }
+
+std::string Publish(const std::string& release, const std::string& pack) {
+  TTempFolder folder;
+  ForceDirectories(folder / "data");
+  WriteWholeFile(folder / PackPath, pack);
+  WriteWholeFile(folder / "data/small.txt", "small");
+  std::ostringstream out, err;
+  EXPECT_EQ(RunLauncherManifest({folder.Path(), Root() + "/" + release}, out, err), 0) << err.str();
+  return "http://127.0.0.1:" + std::to_string(Base() + 5) + "/" + release + "/";
+}
+
+struct TOutcome {
+  int result = -1;
+  bool fileRight = false;
+  bool barFull = false;
+  std::string log;
+};
+
+TOutcome Update(const std::string& baseUrl, const std::string& oldPack, const std::string& newPack) {
+  TTempFolder player;
+  ForceDirectories(player / "data");
+  WriteWholeFile(player / PackPath, oldPack);
+  WriteWholeFile(player / "data/small.txt", "small");
+  TUpdateEnvironment environment;
+  environment.LauncherFolder = player.Path();
+  environment.LauncherBaseName = "launcher";
+  TChunkSink sink;
+  {
+    TUpdateThread thread(sink, 0, StateFileName(0), ClientManifestName, baseUrl, environment);
+    EXPECT_TRUE(sink.Done.WaitFor(180000));
+    thread.TerminateAndWait();
+  }
+  TOutcome outcome;
+  outcome.result = sink.Result;
+  outcome.fileRight = ReadWholeFile(player / PackPath) == newPack;
+  outcome.barFull = sink.FileBarFull;
+  outcome.log = ReadWholeFile(player / "UpdateLog.txt");
+  EXPECT_FALSE(FileExists(ChunkedOutputPath(player / PackPath)));
+  EXPECT_FALSE(FileExists(ChunkedRecordPath(player / PackPath)));
+  return outcome;
+}
+
+struct TChange {
+  const char* name;
+  std::function<std::string(const std::string&)> apply;
+  int64_t changedBytes;
+  int sites;
+};
+
+const TChange Changes[] = {
+    {"1% in 20 places",
+     [](const std::string& old) {
+       std::string s = old;
+       const size_t each = PackSize / 100 / 20;
+       for (size_t k = 0; k < 20; ++k) {
+         const size_t at = k * (PackSize / 20) + 12345;
+         for (size_t i = 0; i < each; ++i) s[at + i] = static_cast<char>(~s[at + i]);
+       }
+       return s;
+     },
+     static_cast<int64_t>(PackSize / 100), 20},
+    {"20 blocks of 128 KiB inserted",
+     [](const std::string& old) {
+       std::string s = old;
+       for (size_t k = 20; k-- > 0;) s.insert(k * (PackSize / 20) + 777, Pseudo(128 << 10, 100 + static_cast<uint32_t>(k)));
+       return s;
+     },
+     20 * (128 << 10), 20},
+    {"200 scattered 4 KiB overwrites",
+     [](const std::string& old) {
+       std::string s = old;
+       for (size_t k = 0; k < 200; ++k) {
+         const size_t at = k * (PackSize / 200) + 999;
+         for (size_t i = 0; i < 4096; ++i) s[at + i] = static_cast<char>(s[at + i] + 1);
+       }
+       return s;
+     },
+     200 * 4096, 200},
+    {"deletions and a new tail",
+     [](const std::string& old) {
+       std::string s = old;
+       for (size_t k = 10; k-- > 0;) s.erase(k * (PackSize / 10) + 5000, 64 << 10);
+       return s + Pseudo(1 << 20, 7);
+     },
+     1 << 20, 11},
+};
+
+}  // namespace
+
+// Each kind of change: the file ends byte for byte right, the file bar
+// reaches its end, and what nginx sent for the pack (its index included) is
+// the changed bytes plus about two chunks around each changed place.
+TEST(ChunkedUpdate, OnlyAboutTheChangedBytesTravelForEachKindOfChange) {
+  const std::string old = Pseudo(PackSize, 1);
+  int number = 0;
+  for (const TChange& change : Changes) {
+    const std::string fresh = change.apply(old);
+    const std::string release = "chunked" + std::to_string(number++);
+    const std::string url = Publish(release, fresh);
+    const int64_t indexSize = GetFileSize(Root() + "/" + release + "/" + PackPath + ".chunks");
+    const size_t offset = AccessLogSize();
+    const TOutcome outcome = Update(url, old, fresh);
+    EXPECT_EQ(outcome.result, 1) << change.name;
+    EXPECT_TRUE(outcome.fileRight) << change.name;
+    EXPECT_TRUE(outcome.barFull) << change.name;
+    EXPECT_NE(outcome.log.find("bytes reused"), std::string::npos) << change.name << "\n" << outcome.log;
+    int requests = 0;
+    const int64_t served = ServedBytes(offset, release, &requests);
+    const int64_t bound = change.changedBytes + change.sites * (96 << 10) + indexSize;
+    EXPECT_GT(served, change.changedBytes) << change.name;
+    EXPECT_LE(served, bound) << change.name << ": " << served << " bytes in " << requests << " requests";
+    std::printf("[ chunked  ] %-32s %lld bytes served in %d requests (changed %lld, index %lld)\n", change.name,
+                static_cast<long long>(served), requests, static_cast<long long>(change.changedBytes),
+                static_cast<long long>(indexSize));
+  }
+}
+
+// Whatever is off, the whole file comes and the run ends right; the log
+// names the reason.
+TEST(ChunkedUpdate, EveryFaultFallsBackToTheWholeFile) {
+  const std::string old = Pseudo(PackSize, 2);
+  const std::string fresh = Changes[0].apply(old);
+  struct TCase {
+    const char* name;
+    std::function<void(const std::string& release)> spoil;
+    std::string prefix;  // of the base URL's path
+    std::string newPack;
+    const char* reason;
+  };
+  const auto indexPath = [](const std::string& release) { return Root() + "/" + release + "/" + PackPath + ".chunks"; };
+  const TCase cases[] = {
+      {"damaged index",
+       [&](const std::string& release) {
+         std::string index = ReadWholeFile(indexPath(release));
+         index[index.size() - 3] ^= 1;
+         WriteWholeFile(indexPath(release), index);
+       },
+       "", fresh, "does not match its size and digest"},
+      {"server ignores ranges", nullptr, "noranges/", fresh, "ignores byte ranges"},
+      // The index (and the manifest's digest of it) says another hash for a
+      // changed chunk than the bytes the server sends.
+      {"chunk served wrong",
+       [&](const std::string& release) {
+         const std::string bytes = ReadWholeFile(indexPath(release));
+         TChunkIndex index;
+         std::string error;
+         ASSERT_TRUE(ParseChunkIndex(bytes.data(), bytes.size(), TChunkIndexLimits(), index, error)) << error;
+         int64_t at = 0;
+         for (TIndexChunk& chunk : index.Chunks) {
+           if (at + chunk.Length > 12345) {
+             chunk.Digest[0] ^= 1;
+             break;
+           }
+           at += chunk.Length;
+         }
+         const std::string spoiled = WriteChunkIndex(index);
+         WriteWholeFile(indexPath(release), spoiled);
+         const std::string manifestPath = Root() + "/" + release + "/update.json";
+         nlohmann::json manifest = nlohmann::json::parse(ReadWholeFile(manifestPath));
+         for (auto& element : manifest)
+           if (element.contains("ChunkIndexMD5")) element["ChunkIndexMD5"] = MD5OfMemory(spoiled);
+         WriteWholeFile(manifestPath, manifest.dump());
+       },
+       "", fresh, "does not match its hash"},
+      {"most of the file new", nullptr, "", Pseudo(PackSize, 3), "the whole file is cheaper"},
+  };
+  int number = 0;
+  for (const TCase& test : cases) {
+    const std::string release = "chunkfault" + std::to_string(number++);
+    Publish(release, test.newPack);
+    if (test.spoil) test.spoil(release);
+    const std::string url = "http://127.0.0.1:" + std::to_string(Base() + 5) + "/" + test.prefix + release + "/";
+    const TOutcome outcome = Update(url, old, test.newPack);
+    EXPECT_EQ(outcome.result, 1) << test.name;
+    EXPECT_TRUE(outcome.fileRight) << test.name;
+    EXPECT_NE(outcome.log.find("chunked update not used"), std::string::npos) << test.name << "\n" << outcome.log;
+    EXPECT_NE(outcome.log.find(test.reason), std::string::npos) << test.name << "\n" << outcome.log;
+  }
+}

@@ -1,0 +1,89 @@
+// The update run's chunked path: a file that must be replaced, that the
+// manifest gives a chunk index for and that has an older copy on disk is
+// rebuilt from that copy and the changed chunks (update/ChunkedUpdate.h).
+#include "common/Format.h"
+#include "common/Md5.h"
+#include "platform/File.h"
+#include "update/ChunkedUpdate.h"
+#include "update/UpdateTexts.h"
+#include "update/UpdateThread.h"
+
+namespace {
+
+std::string UrlPath(std::string text) {
+  for (char& c : text)
+    if (c == '\\') c = '/';
+  return text;
+}
+
+}  // namespace
+
+bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string& url, const std::string& localPath) {
+  if (item.IsZip || item.isLauncher != 0 || item.Size <= 0) return false;
+  if (!FChunkRefs) {
+    FChunkRefs.emplace();
+    try {
+      TFileStream manifest(FEnvironment.LauncherFolder + "data\\" + FManifestName, TFileMode::ReadShared);
+      ReadChunkIndexRefs([&manifest](char* buffer, size_t capacity) { return manifest.Read(buffer, capacity); },
+                         *FChunkRefs);
+    } catch (const EFileError&) {
+      FChunkRefs->clear();
+    }
+  }
+  const auto found = FChunkRefs->find(item.File);
+  if (found == FChunkRefs->end()) return false;
+  const TChunkIndexRef& ref = found->second;
+  const std::string name = item.File;
+  const auto fallBack = [&](const std::string& why) {
+    Log(Format("%s: chunked update not used (%s); the whole file follows", name.c_str(), why.c_str()));
+    return false;
+  };
+  if (GetFileSize(localPath) <= 0) return fallBack("no local copy");
+  if (ref.Size > (64 << 20)) return fallBack("the chunk index is larger than 64 MiB");
+
+  // The index, bounded by the size the manifest gives and checked by its digest.
+  const std::string indexUrl = FBaseUrl + "/" + ref.Name;
+  THttpDocumentOptions options = FEnvironment.Document;
+  options.Limits.MaxBodySize = static_cast<uint64_t>(ref.Size);
+  options.Limits.MaxInflatedSize = static_cast<uint64_t>(ref.Size);
+  THttpGetDocument document(options);
+  Log(UpdateText::DownloadLog + UrlPath(indexUrl));
+  if (!GetDocument(document, UrlPath(indexUrl), FServerAddress)) {
+    if (Cancelled()) return false;
+    return fallBack("the chunk index cannot be fetched: " + document.ErrorText());
+  }
+  if (static_cast<int64_t>(document.Body().size()) != ref.Size || MD5OfMemory(document.Body()) != ref.Md5)
+    return fallBack("the chunk index does not match its size and digest in the manifest");
+
+  TChunkedJob job;
+  job.FileUrl = UrlPath(url);
+  job.Address = FServerAddress;
+  job.FileSize = item.Size;
+  job.FileMd5 = item.Hash;
+  job.IndexBytes = document.Body();
+  job.IndexMd5 = ref.Md5;
+  job.TargetPath = localPath;
+  job.Fetch.Worker = FEnvironment.Download.Worker;
+  job.Fetch.SilenceMs = FEnvironment.Download.WatchdogMs;
+  job.PollMs = FEnvironment.PollMs;
+  const int64_t done = FFiles.BytesDone(), total = FFiles.BytesTotal();
+  TChunkedHooks hooks;
+  hooks.IsCancelled = [this] { return Cancelled(); };
+  hooks.OnFileProgress = [this, done, total](int64_t fileDone, int64_t fileTotal) {
+    PostProgress(UM_CURRENT_PROGRESS, fileDone, fileTotal);
+    PostTotalBytes(done + fileDone, total);
+  };
+  hooks.OnNetwork = [this](int64_t received, uint32_t elapsedMs) { PostSpeed(received, elapsedMs); };
+  PostTotalBytes(done, total);
+  PostSpeed(0, 0);
+  Log(UpdateText::DownloadLog + job.FileUrl);
+  TChunkedFigures figures;
+  std::string reason;
+  const TChunkedOutcome outcome = RunChunkedUpdate(job, hooks, figures, reason);
+  if (outcome == TChunkedOutcome::Cancelled) return false;
+  if (outcome == TChunkedOutcome::Fallback) return fallBack(reason);
+  Log(Format("%s: %lld bytes reused, %lld fetched in %d requests (%d ranges), chunk index %lld bytes", name.c_str(),
+             static_cast<long long>(figures.Reused), static_cast<long long>(figures.Fetched), figures.Requests,
+             static_cast<int>(figures.Ranges), static_cast<long long>(ref.Size)));
+  return true;
+}
