@@ -54,7 +54,7 @@ for case in download extraction; do
   timeout -s KILL $((bound + 30)) "$update_tool" --base "$update_url/$case-2" --dir "$game" --no-space-check >"$work/$case.log" 2>&1
   status=$?
   seconds=$(seconds_since "$started")
-  status_line="$(grep -v '^  total\|^update plan\|^the update run\|^manifest attempt' "$work/$case.log" | tail -n 1)"
+  status_line="$(sed '/^the update run/,$d' "$work/$case.log" | grep -v '^  total\|^update plan\|^manifest attempt' | tail -n 1)"
   verdict="$(check_kill "$game" "$work/$case.snapshot" "$www/$case-2/update.json")"
   free_kb=$(df -k --output=avail "$disk" | tail -n 1 | tr -d ' ')
   mount -o remount,size=64m "$disk"

@@ -54,7 +54,7 @@ for entry in "${faults[@]}"; do
   seconds=$(seconds_since "$started")
   verdict="$(check_kill "$game" "$work/snapshot" "$manifest")"
   # The last status line the run showed before its summary.
-  status_line="$(grep -v '^  total\|^update plan\|^the update run\|^manifest attempt' "$work/$route.log" | tail -n 1)"
+  status_line="$(sed '/^the update run/,$d' "$work/$route.log" | grep -v '^  total\|^update plan\|^manifest attempt' | tail -n 1)"
   "$update_tool" --base "$update_url/good" --dir "$game" >"$work/$route.good.log" 2>&1
   good=$?
   result="$(complete "$game" "$manifest")"
