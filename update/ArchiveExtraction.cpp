@@ -28,6 +28,7 @@ TArchiveResult ExtractFileArchive(const std::string& archive, const std::string&
   TArchiveResult result;
   result.filesExtracted = extractor.Extract(archive);
   result.writeFailed = extractor.WriteFailed;
+  result.unpackedSize = static_cast<int64_t>(extractor.UnpackedBytes);
   result.error = extractor.FirstError;
   result.archiveSize = GetFileSize(archive);
   return result;

@@ -19,6 +19,7 @@ struct TArchiveResult {
   int filesExtracted = 0;
   int64_t archiveSize = 0;  // -1 when the archive cannot be examined
   bool writeFailed = false;  // an entry could not be written (a full disk)
+  int64_t unpackedSize = 0;  // what the entries hold once unpacked
   std::string error;         // why the first entry failed, "" when none did
 };
 

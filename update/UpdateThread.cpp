@@ -539,7 +539,9 @@ bool TUpdateThread::Unpacked(const TDownloadItem& item, const std::string& local
   bool ok = true;
   const TArchiveResult extracted = ExtractFileArchive(localPath, ExtractFilePath(localPath), ArchiveHooks());
   if (!extracted.error.empty()) Log(item.File + ": " + extracted.error);
-  if (extracted.writeFailed) ReportWriteFailure(FEnvironment.LauncherFolder + item.File, item.Size);
+  // The room an unpacked file needs is its own size, not the archive's.
+  if (extracted.writeFailed)
+    ReportWriteFailure(FEnvironment.LauncherFolder + item.File, std::max<int64_t>(item.Size, extracted.unpackedSize));
   if (extracted.filesExtracted == 0) {
     Log(item.File + UpdateText::UnpackFailed);
     ok = false;

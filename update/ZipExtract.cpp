@@ -307,6 +307,7 @@ int TZipExtractor::Extract(const std::string& archive) {
       totalBytes += entry.UncompressedSize;
       ++files;
     }
+  UnpackedBytes = totalBytes;
   std::unique_ptr<THelper> helper;
   if (Threads > 1 && files > 1) {
     try {

@@ -40,6 +40,8 @@ public:
   // Set by Extract when an entry could not be created or written (a full
   // disk, a lost device), as against a damaged archive.
   bool WriteFailed = false;
+  // The bytes the archive's files hold once unpacked (set when it was read).
+  uint64_t UnpackedBytes = 0;
   // Why the first entry that was not written failed (or why the archive
   // could not be read), with the system's error text; empty when none failed.
   std::string FirstError;
