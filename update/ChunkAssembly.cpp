@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/Md5.h"
+#include "common/Md5Behind.h"
 #include "platform/File.h"
 
 namespace {
@@ -209,8 +210,11 @@ bool TChunkAssembly::Finish(const std::string& oldPath, const std::function<bool
       return false;
     }
   std::lock_guard<std::mutex> guard(FLock);
-  TMd5 md5;
-  std::vector<char> buffer(static_cast<size_t>(CopyBlock) + 65536);
+  // Two buffers: the MD5 thread hashes one while the other is filled.
+  std::vector<char> buffers[2];
+  for (std::vector<char>& buffer : buffers) buffer.resize(static_cast<size_t>(CopyBlock) + 65536);
+  int current = 0;
+  TMd5Behind md5;  // after the buffers: it lets go of them before they go
   try {
     TFileStream old(oldPath, TFileMode::ReadShared);
     const std::vector<TChunkStep>& steps = FPlan.Steps;
@@ -229,7 +233,7 @@ bool TChunkAssembly::Finish(const std::string& oldPath, const std::function<bool
         length += steps[end].Length;
         ++end;
       }
-      char* data = buffer.data();
+      char* data = buffers[current].data();
       if (copied) {
         old.Seek(steps[i].OldOffset);
         old.ReadBuffer(data, static_cast<size_t>(length));
@@ -249,7 +253,8 @@ bool TChunkAssembly::Finish(const std::string& oldPath, const std::function<bool
         FOutput->Seek(steps[i].Offset);
         FOutput->ReadBuffer(data, static_cast<size_t>(length));
       }
-      md5.Update(data, static_cast<size_t>(length));
+      md5.Add(data, static_cast<size_t>(length));
+      current ^= 1;
       i = end;
     }
     FOutput->Truncate(FIndex.FileSize);
@@ -258,9 +263,7 @@ bool TChunkAssembly::Finish(const std::string& oldPath, const std::function<bool
     error = failure.what();
     return false;
   }
-  uint8_t digest[16];
-  md5.Final(digest);
-  if (std::memcmp(digest, FIndex.FileMd5.data(), 16) != 0) {
+  if (md5.FinalHex() != DigestToHex(FIndex.FileMd5.data())) {
     error = "the assembled file does not match its MD5";
     return false;
   }

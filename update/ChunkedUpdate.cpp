@@ -5,6 +5,7 @@
 #include "platform/Thread.h"
 #include "platform/Tick.h"
 #include "update/ChunkAssembly.h"
+#include "update/Manifest.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ TChunkedOutcome RunChunkedUpdate(const TChunkedJob& job, const TChunkedHooks& ho
   std::string error;
   if (!ParseChunkIndex(job.IndexBytes.data(), job.IndexBytes.size(), limits, index, error))
     return Fallback(reason, "the chunk index does not parse: " + error);
-  if (index.FileSize != job.FileSize || DigestToHex(index.FileMd5.data()) != job.FileMd5)
+  if (index.FileSize != job.FileSize || !SameDigestIgnoringCase(DigestToHex(index.FileMd5.data()), job.FileMd5))
     return Fallback(reason, "the chunk index describes another file than the manifest");
 
   std::vector<TOldChunk> old;

@@ -76,7 +76,9 @@ public:
   int CompareFiles(TDownloadList& list);
   // Digests launcher folder + name, records the result and tells whether it
   // equals `expected`. False without touching the table when the file is missing.
-  bool VerifyFile(const std::string& name, const std::string& expected);
+  // `written` is the digest of the file's bytes when the caller took it as it
+  // wrote them (empty: the file is read).
+  bool VerifyFile(const std::string& name, const std::string& expected, const std::string& written = std::string());
   // The next compare must look at the disk itself: files may have changed
   // since LoadState looked at them (the full package was unpacked). Only the
   // first compare after LoadState, with nothing else in between, takes

@@ -92,6 +92,17 @@ std::string DownloadPath(const std::string& folder, const TDownloadItem& item) {
 // one; an archive is held to its size, and its entries to their CRC.
 std::string ExpectedDigest(const TDownloadItem& item) { return item.IsZip ? std::string() : item.Hash; }
 
+// A manifest's MD5 as the file digest spells it (32 lowercase hex digits), or
+// empty when it is no MD5 at all.
+std::string DigestText(std::string hash) {
+  if (hash.size() != 32) return std::string();
+  for (char& c : hash) {
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return std::string();
+  }
+  return hash;
+}
+
 // Free space below a file's size and this much more counts as a full disk.
 constexpr int64_t DiskRoomMargin = 1 << 20;
 
@@ -524,7 +535,10 @@ bool TUpdateThread::DownloadFile(const TDownloadItem& item, int k, int n, int jo
                                 : ChunkedDownload(item, url, localPath) ||
                                       (!Cancelled() &&
                                        Download(url, localPath, EngineWorkers(item), item.Size, ExpectedDigest(item)));
-  const bool ok = fetched && Unpacked(item, localPath, name) && Placed(item, placed);
+  // Every transport compares a plain file's MD5 with the manifest's before
+  // the file replaces its target: the verify need not read it once more.
+  const bool ok = fetched && Unpacked(item, localPath, name) &&
+                  Placed(item, placed, item.IsZip || self || item.Size <= 0 ? std::string() : DigestText(item.Hash));
   if (self) RemoveEmptyDirectory(staging);
   if (!ok) return false;
   FFiles.AddBytesDone(item.Size);
@@ -556,7 +570,7 @@ bool TUpdateThread::Unpacked(const TDownloadItem& item, const std::string& local
 
 // Verifies the file where it ended up and, for the launcher's own entry,
 // renames it over <base>.update (never deleting that first).
-bool TUpdateThread::Placed(const TDownloadItem& item, const std::string& placed) {
+bool TUpdateThread::Placed(const TDownloadItem& item, const std::string& placed, const std::string& written) {
   bool ok;
   if (item.isLauncher != 0) {
     const std::string update = FEnvironment.LauncherBaseName + ".update";
@@ -566,7 +580,7 @@ bool TUpdateThread::Placed(const TDownloadItem& item, const std::string& placed)
     ok = renamed && FFiles.VerifyFile(update, item.Hash);
     DeleteFileAt(placed);  // a copy that is not right must not stay behind
   } else {
-    ok = FFiles.VerifyFile(item.File, item.Hash);
+    ok = FFiles.VerifyFile(item.File, item.Hash, written);
   }
   if (!ok) Log(Format("%s %s md5=%s", item.File.c_str(), UpdateText::WrongMd5, item.Hash.c_str()));
   return ok;

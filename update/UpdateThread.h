@@ -128,7 +128,7 @@ private:
   bool RoomFor(int64_t needed);
   bool RoomForDownloads(const TDownloadList& list);
   bool Unpacked(const TDownloadItem& item, const std::string& localPath, const std::string& name);
-  bool Placed(const TDownloadItem& item, const std::string& placed);
+  bool Placed(const TDownloadItem& item, const std::string& placed, const std::string& written);
   void ReportStillWrong(const TDownloadList& list);
   void ReportWriteFailure(const std::string& localPath, int64_t size);
   bool DownloadFullPackage();
