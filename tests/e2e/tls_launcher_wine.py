@@ -4,8 +4,9 @@ update URLs on the TLS peer (tests/peers/tlsserver.peer): with the test CA in
 the prefix's Root store (trust-test-ca.exe) SChannel carries the whole run
 and the release installs; a package naming the server whose certificate is
 for another name shows the manifest's failure status line, logs the
-refusal's reason and installs nothing. Each check is one testcase in the
-results file.
+refusal's reason and installs nothing; a later release that changes a few
+bytes of a large pack updates it in place from its chunk index. Each check is
+one testcase in the results file.
 
   tls_launcher_wine.py --build WIN32_BUILD --update-root WWW --ca PEM --port-base N --results FILE.xml
 """
@@ -23,6 +24,10 @@ import harness  # noqa: E402
 
 CLIENT_FILE = os.urandom(1500000)
 SMALL_FILE = os.urandom(20000)
+# Large enough for launcher-manifest to publish a chunk index beside it; the
+# next release changes 64 KiB of it.
+PACK_FILE = os.urandom(6 << 20)
+PACK_NEXT = PACK_FILE[:3 << 20] + os.urandom(64 << 10) + PACK_FILE[(3 << 20) + (64 << 10):]
 
 
 class Context:
@@ -76,16 +81,21 @@ def pack(ctx, name, offset):
     return out
 
 
-def run_launcher(ctx, name, exe, until, timeout=120):
-    """Runs a copy of the packed launcher in a game folder of its own until
-    `until(debug lines)` holds or the time is up; its folder and debug lines."""
-    folder = harness.fresh_dir(ctx.path("cases", name))
-    shutil.copyfile(exe, os.path.join(folder, "launcher.exe"))
-    for marker in ("Korblib.dll", "d3dx9_43.dll"):
-        with open(os.path.join(folder, marker), "wb") as f:
-            f.write(b"x")
-    os.makedirs(os.path.join(folder, "data"))
+def run_launcher(ctx, name, exe, until, timeout=120, again=False):
+    """Runs a copy of the packed launcher in a game folder of its own (the
+    one of the last run of `name` when `again`) until `until(debug lines)`
+    holds or the time is up; its folder and debug lines."""
+    folder = ctx.path("cases", name)
+    if not again:
+        harness.fresh_dir(folder)
+        shutil.copyfile(exe, os.path.join(folder, "launcher.exe"))
+        for marker in ("Korblib.dll", "d3dx9_43.dll"):
+            with open(os.path.join(folder, marker), "wb") as f:
+                f.write(b"x")
+        os.makedirs(os.path.join(folder, "data"))
     log = os.path.join(folder, "wine.log")
+    if os.path.exists(log):
+        os.remove(log)
     proc = ctx.wine.start([os.path.join(folder, "launcher.exe")], folder, log)
     try:
         harness.wait_for(lambda: until(harness.debug_lines(log)), timeout, step=0.5)
@@ -121,7 +131,8 @@ def main():
     try:
         ctx.wine.prepare(ctx.work)
         ctx.wine.run([ctx.trust_exe, harness.winpath(ctx.ca)], timeout=120)
-        publish(ctx, {"data/tls.pak": CLIENT_FILE, "data/small.txt": SMALL_FILE}, ctx.tag + "/client", "update.json")
+        client = {"data/tls.pak": CLIENT_FILE, "data/small.txt": SMALL_FILE, "data/big.pak": PACK_FILE}
+        publish(ctx, client, ctx.tag + "/client", "update.json")
         publish(ctx, {"readme.txt": b"launcher files over https\r\n"}, ctx.tag + "/launcher", "updateL.json")
 
         good = pack(ctx, "good", 40)
@@ -134,6 +145,19 @@ def main():
         ctx.results.check(group, "SmallFileInstalledOverHttps",
                           md5(os.path.join(folder, "data", "small.txt")) == hashlib.md5(SMALL_FILE).hexdigest())
         ctx.results.check(group, "NoCertificateRefused", not has(lines, "certificate refused"))
+
+        # The next release: the pack is rebuilt from the installed copy and
+        # the changed chunks, fetched as byte ranges over SChannel.
+        client["data/big.pak"] = PACK_NEXT
+        publish(ctx, client, ctx.tag + "/client", "update.json")
+        pack_path = os.path.join(ctx.path("cases", "good"), "data", "big.pak")
+        updated = lambda lines: md5(pack_path) == hashlib.md5(PACK_NEXT).hexdigest()  # noqa: E731
+        folder, lines = run_launcher(ctx, "good", good, updated, again=True)
+        ctx.results.check(group, "ChangedPackUpdatedFromItsChunks", updated(lines), "debug output: %s" % lines[-20:])
+        reused = [l for l in lines if "big.pak: " in l and "bytes reused" in l]
+        ctx.results.check(group, "OnlyTheChangedChunksTravelled",
+                          reused and int(reused[0].split(" fetched")[0].split()[-1]) < (1 << 20),
+                          "debug output: %s" % [l for l in lines if "big.pak" in l])
 
         wrong = pack(ctx, "wrongname", 41)
         refused = lambda lines: has(lines, "#100 : 下载配置文件失败，请检查网络。")  # noqa: E731
