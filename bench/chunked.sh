@@ -10,6 +10,11 @@
 # checked byte for byte. Prints one table and the launcher's ratios.
 #   bench/chunked.sh BUILD_DIR [SIZE_MB]        (SIZE_MB default 1024)
 #   LINKS="loopback proxy"   the links to measure
+#   CASES="overwrite20 ..."  the changes to measure (default all four)
+#   TOOLS="launcher fresh zsync casync whole"  the clients to measure
+# "launcher" is a player of the previous release: an earlier run recorded
+# the old pack, so the compare does not read it again. "fresh" is any other
+# older copy (no record: the compare reads it once before the update).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "$1" && pwd)" size_mb="${2:-1024}"
@@ -28,7 +33,9 @@ mkdir -p "$work/www" "$work/tmp"
 # The old pack and the four new ones (python writes them in one pass each).
 size=$((size_mb * 1024 * 1024))
 [ -f "$work/old.pak" ] && [ "$(stat -c %s "$work/old.pak")" = "$size" ] || head -c "$size" /dev/urandom >"$work/old.pak"
-cases="overwrite20 insert20 scatter200 deletetail"
+cases="${CASES:-overwrite20 insert20 scatter200 deletetail}"
+tools="${TOOLS:-launcher fresh zsync casync whole}"
+wants() { case " $tools " in *" $1 "*) return 0;; esac; return 1; }
 python3 - "$work" "$size" $cases <<'PY'
 import os, sys
 work, size, cases = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
@@ -48,7 +55,7 @@ for case in cases:
     folder = os.path.join(work, "release-" + case)
     os.makedirs(folder, exist_ok=True)
     target = os.path.join(folder, "pack.pak")
-    if os.path.exists(target + ".done"):
+    if os.path.exists(folder + ".done"):
         continue
     with open(os.path.join(work, "old.pak"), "rb") as old, open(target, "wb") as out:
         at = 0
@@ -59,18 +66,29 @@ for case in cases:
             block = old.read(1 << 22)
             if not block: break
             out.write(block)
-    open(target + ".done", "w").close()
+    open(folder + ".done", "w").close()
 PY
 
-# What each tool serves, made once per case (the time to make it is not measured).
+# What each tool serves, made once per case (the time to make it is not
+# measured); "old" is the release the player has.
+mkdir -p "$work/release-old"
+ln -f "$work/old.pak" "$work/release-old/pack.pak"
+[ -f "$work/www/old/made" ] || { mkdir -p "$work/www/old"; "$manifest" "$work/release-old" "$work/www/old/launcher" --name update.json >/dev/null; touch "$work/www/old/made"; }
 for case in $cases; do
   dir="$work/www/$case"
-  [ -f "$dir/made" ] && continue
-  rm -rf "$dir"; mkdir -p "$dir"
-  "$manifest" "$work/release-$case" "$dir/launcher" --name update.json >/dev/null
-  (cd "$dir" && zsyncmake -u pack.pak -o pack.pak.zsync "$work/release-$case/pack.pak" && ln "$dir/launcher/pack.pak" pack.pak)
-  casync make --store="$dir/default.castr" "$dir/pack.caibx" "$work/release-$case/pack.pak" >/dev/null
-  touch "$dir/made"
+  if [ ! -f "$dir/made" ]; then
+    rm -rf "$dir"; mkdir -p "$dir"
+    "$manifest" "$work/release-$case" "$dir/launcher" --name update.json >/dev/null
+    ln "$dir/launcher/pack.pak" "$dir/pack.pak"
+    touch "$dir/made"
+  fi
+  if wants zsync && [ ! -f "$dir/pack.pak.zsync" ]; then
+    (cd "$dir" && zsyncmake -u pack.pak -o pack.pak.zsync.new "$work/release-$case/pack.pak" && mv pack.pak.zsync.new pack.pak.zsync)
+  fi
+  if wants casync && [ ! -f "$dir/pack.caibx" ]; then
+    casync make --store="$dir/default.castr" "$dir/pack.caibx.new" "$work/release-$case/pack.pak" >/dev/null
+    mv "$dir/pack.caibx.new" "$dir/pack.caibx"
+  fi
 done
 
 user_line=""
@@ -114,11 +132,12 @@ measure() {  # link, case, tool, prefix of its URLs, output file, command...
   local offset start end
   offset=$(stat -c %s "$work/access.log" 2>/dev/null || echo 0)
   start=$(date +%s.%N)
-  "$@" >"$work/$tool.log" 2>&1 || { echo "$tool failed on $case ($link):" >&2; tail -n 5 "$work/$tool.log" >&2; exit 1; }
+  /usr/bin/time -f %M -o "$work/rss.txt" "$@" >"$work/$tool.log" 2>&1 ||
+    { echo "$tool failed on $case ($link):" >&2; tail -n 5 "$work/$tool.log" >&2; exit 1; }
   end=$(date +%s.%N)
   cmp -s "$output" "$work/release-$case/pack.pak" || { echo "$tool: wrong result on $case ($link)" >&2; exit 1; }
-  printf '%s\t%s\t%s\t%s\t%s\n' "$link" "$case" "$tool" "$(sent_since "$offset" "$prefix")" \
-    "$(python3 -c "print(round($end - $start, 2))")" >>"$results"
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$link" "$case" "$tool" "$(sent_since "$offset" "$prefix")" \
+    "$(python3 -c "print(round($end - $start, 2))")" "$(tail -n 1 "$work/rss.txt")" >>"$results"
 }
 
 for link in $links; do
@@ -126,16 +145,21 @@ for link in $links; do
   [ "$link" = proxy ] && p=$proxy_port
   base="http://127.0.0.1:$p"
   for case in $cases; do
-    rm -rf "$work/player" "$work/out"; mkdir -p "$work/player" "$work/out"
-    cp "$work/old.pak" "$work/player/pack.pak"
-    measure "$link" "$case" launcher "/$case/launcher/" "$work/player/pack.pak" \
-      "$update" --base "$base/$case/launcher/" --dir "$work/player"
-    grep -q 'bytes reused' "$work/player/UpdateLog.txt" || { echo "launcher: no chunked update on $case" >&2; exit 1; }
-    measure "$link" "$case" zsync "/$case/pack.pak" "$work/out/zsync.pak" \
+    for kind in launcher fresh; do
+      wants "$kind" || continue
+      rm -rf "$work/player" "$work/out"; mkdir -p "$work/player" "$work/out"
+      cp "$work/old.pak" "$work/player/pack.pak"
+      [ "$kind" = launcher ] && "$update" --base "http://127.0.0.1:$port/old/launcher/" --dir "$work/player" >/dev/null
+      measure "$link" "$case" "$kind" "/$case/launcher/" "$work/player/pack.pak" \
+        "$update" --base "$base/$case/launcher/" --dir "$work/player"
+      grep -q 'bytes reused' "$work/player/UpdateLog.txt" || { echo "launcher: no chunked update on $case" >&2; exit 1; }
+    done
+    mkdir -p "$work/out"
+    wants zsync && measure "$link" "$case" zsync "/$case/pack.pak" "$work/out/zsync.pak" \
       zsync -q -i "$work/old.pak" -o "$work/out/zsync.pak" "$base/$case/pack.pak.zsync"
-    measure "$link" "$case" casync "/$case/" "$work/out/casync.pak" \
+    wants casync && measure "$link" "$case" casync "/$case/" "$work/out/casync.pak" \
       casync extract --seed="$work/old.pak" --store="$base/$case/default.castr" "$base/$case/pack.caibx" "$work/out/casync.pak"
-    if [ "$case" = overwrite20 ]; then
+    if [ "$case" = overwrite20 ] && wants whole; then
       measure "$link" "$case" whole "/$case/launcher/pack.pak" "$work/out/pack.pak" \
         "$fetch" "$base/$case/launcher/pack.pak" "$work/out" --workers 5
     fi
@@ -149,31 +173,41 @@ done
 scan_start=$(date +%s.%N)
 "$build/bench/chunkscan" "$work/old.pak" >"$work/chunkscan.txt"
 scan_end=$(date +%s.%N)
-zs_start=$(date +%s.%N)
-(cd "$work/out" && zsync -q -i "$work/release-overwrite20/pack.pak" -o "$work/out/self.pak" "http://127.0.0.1:$port/overwrite20/pack.pak.zsync") >/dev/null 2>&1 || true
-zs_end=$(date +%s.%N)
-rm -f "$work/out/self.pak"
+# The assembly of the new file against a plain copy (printed as it is).
+"$build/bench/chunkscan" "$work/old.pak" "$work/release-${cases%% *}/pack.pak" | tail -n 1 >"$work/assembly.txt"
+zs_start=$(date +%s.%N) zs_end=$zs_start
+if wants zsync; then
+  case1="${cases%% *}"
+  (cd "$work/out" && zsync -q -i "$work/release-$case1/pack.pak" -o "$work/out/self.pak" "http://127.0.0.1:$port/$case1/pack.pak.zsync") >/dev/null 2>&1 || true
+  zs_end=$(date +%s.%N)
+  rm -f "$work/out/self.pak"
+fi
 
 python3 - "$results" "$size" "$scan_start" "$scan_end" "$zs_start" "$zs_end" "$work/chunkscan.txt" <<'PY'
 import collections, sys
 rows = [l.rstrip("\n").split("\t") for l in open(sys.argv[1]) if l.strip()]
 size = int(sys.argv[2])
 table = collections.OrderedDict()
-for link, case, tool, sent, secs in rows:
-    table.setdefault((link, case), {})[tool] = (int(sent), float(secs))
+for link, case, tool, sent, secs, rss in rows:
+    table.setdefault((link, case), {})[tool] = (int(sent), float(secs), int(rss))
 mib = lambda b: b / 1048576
-print("%-9s %-11s %22s %22s %22s %16s" % ("link", "change", "launcher MiB / s", "zsync MiB / s", "casync MiB / s", "whole MiB / s"))
+names = ("launcher", "fresh", "zsync", "casync", "whole")
+print("%-9s %-11s" % ("link", "change") + "".join("%20s" % (n + " MiB / s") for n in names))
 for (link, case), tools in table.items():
-    cell = lambda t: ("%10.1f / %6.2f" % (mib(tools[t][0]), tools[t][1])) if t in tools else "-"
-    print("%-9s %-11s %22s %22s %22s %16s" % (link, case, cell("launcher"), cell("zsync"), cell("casync"), cell("whole")))
+    cell = lambda t: ("%9.1f / %6.2f" % (mib(tools[t][0]), tools[t][1])) if t in tools else "-"
+    print("%-9s %-11s" % (link, case) + "".join("%20s" % cell(n) for n in names))
 print()
 for (link, case), tools in table.items():
-    l = tools["launcher"]
-    parts = ["%s: bytes x%.2f time x%.2f" % (t, l[0] / tools[t][0], l[1] / tools[t][1]) for t in ("zsync", "casync", "whole") if t in tools]
-    print("%-9s %-11s launcher against %s" % (link, case, "; ".join(parts)))
+    for mine in ("launcher", "fresh"):
+        if mine not in tools: continue
+        l = tools[mine]
+        parts = ["%s: bytes x%.2f time x%.2f" % (t, l[0] / tools[t][0], l[1] / tools[t][1])
+                 for t in ("zsync", "casync", "whole") if t in tools]
+        print("%-9s %-11s %-8s against %s; peak RSS %.1f MiB" % (link, case, mine, "; ".join(parts), l[2] / 1024))
 scan = float(sys.argv[4]) - float(sys.argv[3])
 zs = float(sys.argv[6]) - float(sys.argv[5])
 print()
-print("local scan of the %d MiB old file: launcher %.0f MB/s (%s), zsync %.0f MB/s" %
-      (size >> 20, size / scan / 1e6, open(sys.argv[7]).read().strip(), size / zs / 1e6))
+print("local scan of the %d MiB old file: launcher %.0f MB/s (%s)" % (size >> 20, size / scan / 1e6, open(sys.argv[7]).read().strip()) +
+      (", zsync %.0f MB/s" % (size / zs / 1e6) if zs > 0 else ""))
 PY
+echo "${cases%% *}: $(cat "$work/assembly.txt")"

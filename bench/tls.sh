@@ -7,9 +7,10 @@
 #      RTT_MS (default 50) round trip: launcher-update against
 #      curl -Z --parallel-max 5;
 #   3. the rate cap: launcher-fetch --limit-rate at 1, 10 and 100 MB/s
-#      (1000 KB/s, ...) on a file of 4 s at its cap, the rate reached (with
+#      (1000 KB/s, ...) on a file of 10 s at its cap, the rate reached (with
 #      the connection's set-up inside the time) against the cap.
 #   bench/tls.sh BUILD_DIR [SIZE_MIB] [COUNT]
+# PARTS="big many cap" chooses the parts to run.
 # OUT_DIR=DIR puts the downloads there (a tmpfs takes the disk out).
 # WIN32_BUILD=DIR adds launcher-fetch.exe of that build under Wine (SChannel)
 # to part 1, the CA put in the Wine prefix's Root store by trust-test-ca.exe.
@@ -17,7 +18,7 @@ set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/static-nginx.sh"
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "$1" && pwd)" size="${2:-1024}" count="${3:-300}"
-runs="${RUNS:-3}" rtt="${RTT_MS:-50}" port="${PORT:-29970}" proxy_port=$((${PORT:-29970} + 1))
+parts="${PARTS:-big many cap}" runs="${RUNS:-3}" rtt="${RTT_MS:-50}" port="${PORT:-29970}" proxy_port=$((${PORT:-29970} + 1))
 work="$build/bench-data/tls"
 out="${OUT_DIR:-$work}/tls-out"
 fetch="$build/tools/launcher-fetch/launcher-fetch" update="$build/tools/launcher-update/launcher-update"
@@ -35,6 +36,7 @@ openssl x509 -req -in "$work/ca/server.csr" -CA "$ca" -CAkey "$work/ca/ca.key" -
   -extfile "$work/ca/server.ext" -out "$work/ca/server.crt" 2>/dev/null
 
 file="$work/www/big.bin"
+case " $parts " in *" big "*) ;; *) size=1 ;; esac  # the 1 GiB file only for part 1
 [ -f "$file" ] && [ "$(stat -c %s "$file")" = $((size * 1024 * 1024)) ] || head -c $((size * 1024 * 1024)) /dev/urandom >"$file"
 rm -rf "$work/src" "$work/www/rel"
 mkdir -p "$work/src/data"
@@ -80,21 +82,27 @@ if [ -n "$win32" ]; then
   win32="$(cd "$win32" && pwd)"
   "$here/../scripts/wine-run" "$win32/tests/trust-test-ca.exe" "Z:$ca" >/dev/null
 fi
+part() { case " $parts " in *" $1 "*) return 0;; esac; return 1; }
 for _ in $(seq 1 "$runs"); do
+  part big || continue
   [ -z "$win32" ] || measure big wine "$big_ok" env LAUNCHER_QUIET=1 "$here/../scripts/wine-run" \
     "$win32/tools/launcher-fetch/launcher-fetch.exe" "$url" "Z:$out" --workers 5
   measure big launcher "$big_ok" env LAUNCHER_QUIET=1 "$fetch" "$url" "$out" --workers 5 --ca-file "$ca"
   measure big curl "$big_ok" curl -s --cacert "$ca" -o "$out/big.bin" "$url"
   measure big aria2c "$big_ok" aria2c -q -x5 -s5 --ca-certificate="$ca" --file-allocation=none \
     --allow-overwrite=true -d "$out" -o big.bin "$url"
+done
+for _ in $(seq 1 "$runs"); do
+  part many || continue
   measure many launcher "$many_ok" env LAUNCHER_QUIET=1 "$update" --base "https://localhost:$proxy_port/rel" \
     --dir "$out" --ca-file "$ca"
   measure many curl "$many_ok" curl -s -Z --parallel-max 5 --cacert "$ca" --create-dirs -K "$work/curl.cfg"
 done
-# The cap: about 4 s of data at each rate.
+# The cap: 10 s of data at each rate.
 for cap in 1000 10000 100000; do
+  part cap || continue
   capfile="$work/www/cap$cap.bin"
-  head -c $((cap * 1024 * 4)) /dev/urandom >"$capfile"
+  head -c $((cap * 1024 * 10)) /dev/urandom >"$capfile"
   measure "cap$cap" launcher '[ -f "$out/cap'"$cap"'.bin" ]' env LAUNCHER_QUIET=1 "$fetch" \
     "https://localhost:$port/cap$cap.bin" "$out" --workers 5 --ca-file "$ca" --limit-rate "$cap"
 done
@@ -108,20 +116,25 @@ for part, name, ms, rss in rows:
     res.setdefault((part, name), []).append((int(ms) / 1000, int(rss)))
 med = {k: statistics.median(s for s, _ in v) for k, v in res.items()}
 rss = {k: max(r for _, r in v) / 1024 for k, v in res.items()}
-print(f"1. {size} MiB over TLS on loopback")
+part = lambda p: any(k[0] == p for k in med)
+if part("big"):
+  print(f"1. {size} MiB over TLS on loopback")
 for n in [n for n in ("launcher", "curl", "aria2c", "wine") if ("big", n) in med]:
     print(f"   {n:9s} median {med[('big', n)]:.2f} s  {size / med[('big', n)]:.0f} MiB/s  peak RSS {rss[('big', n)]:.1f} MiB")
-for peer in ("curl", "aria2c"):
+for peer in [p for p in ("curl", "aria2c") if ("big", p) in med]:
     print(f"   launcher throughput / {peer}: {med[('big', peer)] / med[('big', 'launcher')]:.2f}")
 if ("big", "wine") in med:
     print(f"   Windows build under Wine (5 connections) / curl: {med[('big', 'curl')] / med[('big', 'wine')]:.2f}")
-print(f"2. {count} files of 16 KiB over TLS, {rtt} ms round trip")
-for n in ("launcher", "curl"):
+if part("many"):
+  print(f"2. {count} files of 16 KiB over TLS, {rtt} ms round trip")
+for n in [n for n in ("launcher", "curl") if ("many", n) in med]:
     print(f"   {n:9s} median {med[('many', n)]:.3f} s  peak RSS {rss[('many', n)]:.1f} MiB")
-print(f"   launcher time / curl time: {med[('many', 'launcher')] / med[('many', 'curl')]:.2f}")
-print("3. rate cap (launcher-fetch --limit-rate, 5 workers, TLS)")
-for cap in (1000, 10000, 100000):
+if part("many"):
+  print(f"   launcher time / curl time: {med[('many', 'launcher')] / med[('many', 'curl')]:.2f}")
+if part("cap1000"):
+  print("3. rate cap (launcher-fetch --limit-rate, 5 workers, TLS)")
+for cap in [c for c in (1000, 10000, 100000) if (f"cap{c}", "launcher") in med]:
     seconds = med[(f"cap{cap}", "launcher")]
-    rate = cap * 4 / seconds  # each file holds 4 s of data at its cap
+    rate = cap * 10 / seconds  # each file holds 10 s of data at its cap
     print(f"   cap {cap} KB/s: {rate:.0f} KB/s in {seconds:.2f} s ({rate / cap:.3f} of the cap)")
 PY
