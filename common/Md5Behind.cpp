@@ -20,10 +20,19 @@ void TMd5Behind::Add(const void* data, size_t length) {
   FChanged.notify_all();
 }
 
-std::string TMd5Behind::FinalHex() {
+void TMd5Behind::Wait() {
   std::unique_lock<std::mutex> guard(FLock);
   FChanged.wait(guard, [this] { return !FPending; });
+}
+
+std::string TMd5Behind::FinalHex() {
+  Wait();
   return FMd5.FinalHex();
+}
+
+void TMd5Behind::Final(uint8_t digest[16]) {
+  Wait();
+  FMd5.Final(digest);
 }
 
 void TMd5Behind::Run() {

@@ -22,8 +22,12 @@ public:
   // Hands a block over. Returns once the block handed over before it is
   // hashed: the caller alternates two buffers and may refill the older one.
   void Add(const void* data, size_t length);
-  // Waits for the last block and finishes the digest (32 lowercase hex).
-  std::string FinalHex();
+  // Waits until every block handed over is hashed: the caller may then
+  // free or refill its buffers.
+  void Wait();
+  // Waits for the last block and finishes the digest.
+  std::string FinalHex();  // 32 lowercase hexadecimal digits
+  void Final(uint8_t digest[16]);
 
 private:
   void Run();

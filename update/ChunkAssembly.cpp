@@ -16,24 +16,33 @@ const char RecordHead[] = "chunks of index ";
 }  // namespace
 
 bool ScanChunks(const std::string& path, const TChunkParams& params, const std::function<bool()>& cancelled,
-                std::vector<TOldChunk>& chunks, TMd5* md5) {
+                std::vector<TOldChunk>& chunks, TMd5Behind* md5) {
   chunks.clear();
+  // Two buffers: the MD5 thread hashes one while the other is read and cut.
+  std::unique_ptr<uint8_t[]> buffers[2] = {std::make_unique<uint8_t[]>(ScanBuffer),
+                                           std::make_unique<uint8_t[]>(md5 ? ScanBuffer : 0)};
+  struct THashedBeforeFreed {
+    TMd5Behind* md5;
+    ~THashedBeforeFreed() {
+      if (md5) md5->Wait();
+    }
+  } hashed{md5};
   try {
     TFileStream file(path, TFileMode::ReadShared);
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[ScanBuffer]);
     TChunker chunker(params);
     TChunkHasher hasher;
     int64_t offset = 0, start = 0;
-    for (;;) {
+    for (int current = 0;; current = md5 ? current ^ 1 : 0) {
       if (cancelled && cancelled()) return false;
-      const size_t count = file.Read(buffer.get(), ScanBuffer);
+      uint8_t* buffer = buffers[current].get();
+      const size_t count = file.Read(buffer, ScanBuffer);
       if (count == 0) break;
-      if (md5) md5->Update(buffer.get(), count);
+      if (md5) md5->Add(buffer, count);
       size_t at = 0;
       while (at < count) {
         bool ended = false;
-        const size_t taken = chunker.Feed(buffer.get() + at, count - at, ended);
-        hasher.Update(buffer.get() + at, taken);
+        const size_t taken = chunker.Feed(buffer + at, count - at, ended);
+        hasher.Update(buffer + at, taken);
         at += taken;
         offset += static_cast<int64_t>(taken);
         if (ended) {
@@ -54,7 +63,7 @@ bool BuildChunkIndex(const std::string& path, TChunkIndex& index) {
   index = TChunkIndex();
   index.Params = DefaultChunkParams();
   std::vector<TOldChunk> chunks;
-  TMd5 md5;
+  TMd5Behind md5;
   if (!ScanChunks(path, index.Params, nullptr, chunks, &md5)) return false;
   md5.Final(index.FileMd5.data());
   index.Chunks.reserve(chunks.size());

@@ -15,12 +15,13 @@
 #include "update/ChunkPlan.h"
 
 class TFileStream;
-class TMd5;
+class TMd5Behind;
 
-// Cuts the file at `path` with `params`, feeding `md5` (may be null) on the
-// way. False when it cannot be read or the scan was cancelled.
+// Cuts the file at `path` with `params`, feeding `md5` (may be null; it
+// hashes on its own thread while the next block is cut) on the way. False
+// when it cannot be read or the scan was cancelled.
 bool ScanChunks(const std::string& path, const TChunkParams& params, const std::function<bool()>& cancelled,
-                std::vector<TOldChunk>& chunks, TMd5* md5 = nullptr);
+                std::vector<TOldChunk>& chunks, TMd5Behind* md5 = nullptr);
 // The index of the file at `path` with the default parameters.
 bool BuildChunkIndex(const std::string& path, TChunkIndex& index);
 

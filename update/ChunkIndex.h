@@ -35,6 +35,7 @@ struct TChunkParams {
   uint64_t MaskSmall = 0;
   uint64_t MaskLarge = 0;
   std::array<uint64_t, 256> Gear{};
+  bool operator==(const TChunkParams&) const = default;
 };
 
 // 4 KiB minimum, 16 KiB normal, 64 KiB maximum; 16 and 12 mask bits taken

@@ -33,7 +33,7 @@ TChunkedOutcome Fallback(std::string& reason, const std::string& text) {
 std::string ChunkedOutputPath(const std::string& targetPath) { return targetPath + ".!new"; }
 std::string ChunkedRecordPath(const std::string& targetPath) { return targetPath + ".!chunks"; }
 
-TChunkedOutcome RunChunkedUpdate(const TChunkedJob& job, const TChunkedHooks& hooks, TChunkedFigures& figures,
+TChunkedOutcome RunChunkedUpdate(TChunkedJob& job, const TChunkedHooks& hooks, TChunkedFigures& figures,
                                  std::string& reason) {
   const auto cancelled = [&hooks] { return hooks.IsCancelled && hooks.IsCancelled(); };
   // The index must describe the very file the manifest names.
@@ -48,7 +48,9 @@ TChunkedOutcome RunChunkedUpdate(const TChunkedJob& job, const TChunkedHooks& ho
     return Fallback(reason, "the chunk index describes another file than the manifest");
 
   std::vector<TOldChunk> old;
-  if (!ScanChunks(job.TargetPath, index.Params, cancelled, old)) {
+  if (job.HaveScanned && index.Params == DefaultChunkParams()) {
+    old = std::move(job.Scanned);
+  } else if (!ScanChunks(job.TargetPath, index.Params, cancelled, old)) {
     if (cancelled()) return TChunkedOutcome::Cancelled;
     return Fallback(reason, "the local copy cannot be read");
   }

@@ -20,6 +20,11 @@ struct TChunkedJob {
   std::string IndexBytes;  // the index as fetched, its size and digest already checked
   std::string IndexMd5;
   std::string TargetPath;  // the old copy, replaced at the end
+  // The old copy's chunks when the caller already cut it with
+  // DefaultChunkParams() (it digested the copy on the way); used when the
+  // index has those parameters.
+  std::vector<TOldChunk> Scanned;
+  bool HaveScanned = false;
   TPlanOptions Plan;
   TRangeFetchOptions Fetch;
   uint32_t PollMs = 10;
@@ -47,5 +52,5 @@ struct TChunkedFigures {
 std::string ChunkedOutputPath(const std::string& targetPath);
 std::string ChunkedRecordPath(const std::string& targetPath);
 
-TChunkedOutcome RunChunkedUpdate(const TChunkedJob& job, const TChunkedHooks& hooks, TChunkedFigures& figures,
+TChunkedOutcome RunChunkedUpdate(TChunkedJob& job, const TChunkedHooks& hooks, TChunkedFigures& figures,
                                  std::string& reason);

@@ -31,6 +31,7 @@ struct TUpdateFiles::TCompareStep {
   bool safe = false;
   size_t sameFileAs = SIZE_MAX;  // index of an earlier needed entry for the same file
   bool digestQueued = false;
+  bool digestLater = false;
   uint64_t ticket = 0;
   int64_t bytes = 0;
 };
@@ -41,7 +42,7 @@ int TUpdateFiles::CompareFiles(TDownloadList& list) {
     bool& valid;
     ~TForgetLoadChecks() { valid = false; }
   } forget{FLoadChecksValid};
-  FBytesDone = FBytesTotal = FBytesToDownload = 0;
+  FBytesDone = FBytesTotal = FBytesToDownload = FBytesUnchecked = 0;
   FFirstEntryOf.clear();
   FRefused.clear();
   const size_t count = FManifest.Count();
@@ -65,7 +66,9 @@ int TUpdateFiles::CompareFiles(TDownloadList& list) {
     ApplyStep(step, digests, list);
   }
   TotalProgress(FBytesDone, FBytesTotal);
-  if (10 * FBytesDone < FBytesTotal) return CompareMostlyMissing;
+  // Copies left undigested may be right: they never make the folder look
+  // mostly missing (the full package would replace them all).
+  if (10 * (FBytesDone + FBytesUnchecked) < FBytesTotal) return CompareMostlyMissing;
   return FBytesToDownload > 0 ? CompareFilesToFetch : CompareNothingToDo;
 }
 
@@ -90,6 +93,9 @@ TUpdateFiles::TCompareStep TUpdateFiles::PlanStep(size_t index, TDigestAhead& di
     return step;
   }
   if (!FTable.Find(step.localName)) {
+    step.digestLater = DigestLater && !step.entry.IsZip && step.entry.isLauncher == 0 &&
+                       step.entry.Size >= DigestLaterFloor && DigestLater(step.entry);
+    if (step.digestLater) return step;
     step.ticket = digests.Add(FFolder + step.localName);
     step.digestQueued = true;
     step.bytes = std::max<int64_t>(step.entry.Size, 0) + 4096;
@@ -146,6 +152,9 @@ void TUpdateFiles::ApplyStep(TCompareStep& step, TDigestAhead& digests, TDownloa
       FTable.Remove(step.localName);
       FStateChanged = true;
     }
+  } else if (step.digestLater) {
+    // Listed as it is; the one who fetches it digests it first.
+    FBytesUnchecked += entry.Size;
   } else {
     const std::string digest = ahead.done ? ahead.digest : FileDigest(path);
     valid = DigestAgrees(digest, entry.Hash, path);
@@ -164,7 +173,7 @@ void TUpdateFiles::ApplyStep(TCompareStep& step, TDigestAhead& digests, TDownloa
   if (valid) {
     FBytesDone += entry.Size;
   } else {
-    list.push_back({entry.File, entry.isLauncher, entry.Hash, entry.Size, entry.IsZip});
+    list.push_back({entry.File, entry.isLauncher, entry.Hash, entry.Size, entry.IsZip, exists && step.digestLater});
     FBytesToDownload += entry.Size;
   }
 }

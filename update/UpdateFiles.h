@@ -24,8 +24,14 @@ struct TDownloadItem {
   std::string Hash;
   int32_t Size = 0;
   bool IsZip = false;
+  // The compare left the local copy undigested (TUpdateFiles::DigestLater):
+  // it may be right already.
+  bool CheckFirst = false;
 };
 using TDownloadList = std::vector<TDownloadItem>;
+
+// Below this size a file is digested by the compare as usual.
+constexpr int32_t DigestLaterFloor = 4 << 20;
 
 // Results of CompareFiles.
 constexpr int CompareNothingToDo = 0;
@@ -60,6 +66,11 @@ public:
   std::function<void(const std::string&)> OnStatus;
   std::function<void(uint32_t position, uint32_t maximum)> OnTotalProgress;
   std::function<void(const std::string&)> OnLog;
+  // Whether the compare may leave an existing local copy without a state
+  // entry undigested and list it with CheckFirst: the caller digests it
+  // while it reads it anyway (the chunked path cuts it into chunks). Asked
+  // only for plain entries of at least DigestLaterFloor bytes.
+  std::function<bool(const TManifestEntry&)> DigestLater;
 
   // Reads the local manifest copy into compact records, a chunk of the file
   // at a time (no document tree).
@@ -129,6 +140,7 @@ private:
   int64_t FBytesDone = 0;
   int64_t FBytesTotal = 0;
   int64_t FBytesToDownload = 0;
+  int64_t FBytesUnchecked = 0;  // of copies listed with CheckFirst
   unsigned FDigestThreads = 2;
   // The compare's needed entries by WindowsPathKey of their local name, to
   // the index of the first entry with that key.

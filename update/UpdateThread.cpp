@@ -137,6 +137,9 @@ TUpdateThread::TUpdateThread(TMessageSink& window, int mode, const std::string& 
   FFiles.OnTotalProgress = [this](uint32_t position, uint32_t maximum) {
     Post(UM_TOTAL_PROGRESS, position, static_cast<intptr_t>(maximum));
   };
+  // An older copy of a file with a chunk index is read once, by the
+  // chunked path, which digests it while it cuts it.
+  FFiles.DigestLater = [this](const TManifestEntry& entry) { return ChunkRef(entry.File) != nullptr; };
   FPlan = ReadUpdateNow();
   const int maxSpeed = FEnvironment.MaxSpeed >= 0 ? FEnvironment.MaxSpeed : ReadMaxSpeed(FEnvironment.LauncherFolder);
   TRateLimiter::Download().SetRate(static_cast<int64_t>(maxSpeed) * 1024);

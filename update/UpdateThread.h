@@ -122,6 +122,9 @@ private:
   // copy lacks travel (update/UpdateThreadChunks.cpp). False, with the
   // reason logged, when the whole file must come instead.
   bool ChunkedDownload(const TDownloadItem& item, const std::string& url, const std::string& localPath);
+  // The chunk index the manifest names for `file`, or null (read from the
+  // manifest copy at the first call).
+  const TChunkIndexRef* ChunkRef(const std::string& file);
   // Whether the volume of the launcher folder has `needed` bytes free; if
   // not, the status line says how much is needed and free
   // (update/UpdateThreadSpace.cpp).

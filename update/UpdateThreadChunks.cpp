@@ -3,8 +3,11 @@
 // rebuilt from that copy and the changed chunks (update/ChunkedUpdate.h).
 #include "common/Format.h"
 #include "common/Md5.h"
+#include "common/Md5Behind.h"
 #include "platform/File.h"
+#include "update/ChunkAssembly.h"
 #include "update/ChunkedUpdate.h"
+#include "update/Manifest.h"
 #include "update/UpdateTexts.h"
 #include "update/UpdateThread.h"
 
@@ -18,8 +21,7 @@ std::string UrlPath(std::string text) {
 
 }  // namespace
 
-bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string& url, const std::string& localPath) {
-  if (item.IsZip || item.isLauncher != 0 || item.Size <= 0) return false;
+const TChunkIndexRef* TUpdateThread::ChunkRef(const std::string& file) {
   if (!FChunkRefs) {
     FChunkRefs.emplace();
     try {
@@ -30,15 +32,38 @@ bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string
       FChunkRefs->clear();
     }
   }
-  const auto found = FChunkRefs->find(item.File);
-  if (found == FChunkRefs->end()) return false;
-  const TChunkIndexRef& ref = found->second;
+  const auto found = FChunkRefs->find(file);
+  return found == FChunkRefs->end() ? nullptr : &found->second;
+}
+
+bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string& url, const std::string& localPath) {
+  if (item.IsZip || item.isLauncher != 0 || item.Size <= 0) return false;
+  const TChunkIndexRef* found = ChunkRef(item.File);
+  if (!found) return false;
+  const TChunkIndexRef& ref = *found;
   const std::string name = item.File;
   const auto fallBack = [&](const std::string& why) {
     Log(Format("%s: chunked update not used (%s); the whole file follows", name.c_str(), why.c_str()));
     return false;
   };
-  if (GetFileSize(localPath) <= 0) return fallBack("no local copy");
+  const int64_t localSize = GetFileSize(localPath);
+  if (localSize <= 0) return fallBack("no local copy");
+
+  // A copy the compare left undigested may be right: it is digested while
+  // it is cut into chunks, both in one read. A copy of another size is not.
+  TChunkedJob job;
+  if (item.CheckFirst && localSize == item.Size) {
+    TMd5Behind md5;
+    if (!ScanChunks(localPath, DefaultChunkParams(), [this] { return Cancelled(); }, job.Scanned, &md5)) {
+      if (Cancelled()) return false;
+      return fallBack("the local copy cannot be read");
+    }
+    if (SameDigestIgnoringCase(md5.FinalHex(), item.Hash)) {
+      Log(name + ": the local copy is right");
+      return true;
+    }
+    job.HaveScanned = true;
+  }
   if (ref.Size > (64 << 20)) return fallBack("the chunk index is larger than 64 MiB");
 
   // The index, bounded by the size the manifest gives and checked by its digest.
@@ -55,7 +80,6 @@ bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string
   if (static_cast<int64_t>(document.Body().size()) != ref.Size || MD5OfMemory(document.Body()) != ref.Md5)
     return fallBack("the chunk index does not match its size and digest in the manifest");
 
-  TChunkedJob job;
   job.FileUrl = UrlPath(url);
   job.Address = FServerAddress;
   job.FileSize = item.Size;

@@ -209,6 +209,21 @@ TEST(ChunkedUpdate, OnlyAboutTheChangedBytesTravelForEachKindOfChange) {
   }
 }
 
+// A copy without a state entry is digested while it is cut into chunks, not
+// before: when it is right already, nothing of it travels.
+TEST(ChunkedUpdate, AnUnrecordedCopyThatIsRightStaysWithoutAFetch) {
+  const std::string pack = Pseudo(PackSize, 4);
+  const std::string release = "chunkright";
+  const std::string url = Publish(release, pack);
+  const size_t offset = AccessLogSize();
+  const TOutcome outcome = Update(url, pack, pack);
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_TRUE(outcome.fileRight);
+  EXPECT_NE(outcome.log.find("the local copy is right"), std::string::npos) << outcome.log;
+  int requests = 0;
+  EXPECT_EQ(ServedBytes(offset, release, &requests), 0) << requests << " requests";
+}
+
 // Whatever is off, the whole file comes and the run ends right; the log
 // names the reason.
 TEST(ChunkedUpdate, EveryFaultFallsBackToTheWholeFile) {
