@@ -339,6 +339,14 @@ def check_progress(ctx, launch, shot1, shot2, seconds):
                           "fill %d then %d of %d pixels %.1f s later" % (first, second, rect[2], seconds))
 
 
+def region_when(ctx, launch, rect, expected, timeout=10):
+    """The region's picture once it matches `expected`, or after `timeout`
+    seconds (the check then reports what it shows): a loaded machine may
+    take a while to repaint."""
+    wait_for(lambda: matches(launch.region(ctx.screen.shot(), rect), expected)[0], timeout)
+    return launch.region(ctx.screen.shot(), rect)
+
+
 def check_hover_and_press(ctx, launch):
     group = "LinkButton"
     rect = ctx.positions["LGBtn1"]
@@ -347,17 +355,14 @@ def check_hover_and_press(ctx, launch):
     down = layered(ctx, [("btn_gw_down", "LGBtn1")], rect)
     x, y = launch.point("LGBtn1")
     ctx.screen.move(x, y)
-    time.sleep(0.4)
-    check_region(ctx, group, "HoverShowsTheActiveImage", launch.region(ctx.screen.shot(), rect), active, wrong=normal)
+    check_region(ctx, group, "HoverShowsTheActiveImage", region_when(ctx, launch, rect, active), active, wrong=normal)
     ctx.screen.button("mousedown")
-    time.sleep(0.4)
-    check_region(ctx, group, "PressShowsTheDownImage", launch.region(ctx.screen.shot(), rect), down, wrong=active)
+    check_region(ctx, group, "PressShowsTheDownImage", region_when(ctx, launch, rect, down), down, wrong=active)
     # Released away from the button: no click, and the button is normal again.
     bx, by, _, _ = ctx.positions["wb"]
     ctx.screen.move(int(launch.facts["left"]) + bx + 200, int(launch.facts["top"]) + by + 200)
     ctx.screen.button("mouseup")
-    time.sleep(0.4)
-    check_region(ctx, group, "LeaveShowsTheNormalImage", launch.region(ctx.screen.shot(), rect), normal, wrong=active)
+    check_region(ctx, group, "LeaveShowsTheNormalImage", region_when(ctx, launch, rect, normal), normal, wrong=active)
 
 
 def drag(ctx, start, by):
@@ -488,7 +493,14 @@ def case_skip_link(ctx):
         ok, detail = matches(before, layered(ctx, LOGIN_LAYERS, panel))
         ctx.results.check(group, "NoLoginLookBeforeTheClick", not ok and launch.downloading(), detail)
         ctx.screen.click(*launch.point("lbIngUpdate"))
-        time.sleep(0.6)
+        # The login look is one repaint: the panel, both bars and the link.
+        looks = [(panel, layered(ctx, LOGIN_LAYERS, panel)), (p["lbIngUpdate"], hidden)]
+        looks += [(p[bar], layered(ctx, [], p[bar])) for bar in ("LGPTotal", "LGCurrent")]
+
+        def login_look():
+            shot = ctx.screen.shot()
+            return all(matches(launch.region(shot, rect), look)[0] for rect, look in looks)
+        wait_for(login_look, 10)
         shot = ctx.screen.shot()
         check_region(ctx, group, "ClickGivesTheLoginPanel", launch.region(shot, panel),
                      layered(ctx, LOGIN_LAYERS, panel), wrong=layered(ctx, [], panel))
