@@ -20,7 +20,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "$1" && pwd)" size_mb="${2:-1024}"
 rtt="${RTT_MS:-50}" rate="${RATE:-10000000}" links="${LINKS:-loopback proxy}"
 port="${PORT:-29996}" proxy_port=$((port + 1))
-work="$build/bench-data/chunked"
+work="$build/bench-data/chunked-$size_mb"  # one folder per size: its files derive from its old pack
 export LAUNCHER_QUIET=1
 for tool in zsync zsyncmake casync curl nginx; do
   command -v "$tool" >/dev/null || { echo "bench/chunked.sh needs $tool (scripts/setup installs it)" >&2; exit 2; }
@@ -86,8 +86,8 @@ for case in $cases; do
     (cd "$dir" && zsyncmake -u pack.pak -o pack.pak.zsync.new "$work/release-$case/pack.pak" && mv pack.pak.zsync.new pack.pak.zsync)
   fi
   if wants casync && [ ! -f "$dir/pack.caibx" ]; then
-    casync make --store="$dir/default.castr" "$dir/pack.caibx.new" "$work/release-$case/pack.pak" >/dev/null
-    mv "$dir/pack.caibx.new" "$dir/pack.caibx"
+    casync make --store="$dir/default.castr" "$dir/pack.new.caibx" "$work/release-$case/pack.pak" >/dev/null
+    mv "$dir/pack.new.caibx" "$dir/pack.caibx"
   fi
 done
 
@@ -174,7 +174,7 @@ scan_start=$(date +%s.%N)
 "$build/bench/chunkscan" "$work/old.pak" >"$work/chunkscan.txt"
 scan_end=$(date +%s.%N)
 # The assembly of the new file against a plain copy (printed as it is).
-"$build/bench/chunkscan" "$work/old.pak" "$work/release-${cases%% *}/pack.pak" | tail -n 1 >"$work/assembly.txt"
+"$build/bench/chunkscan" "$work/old.pak" "$work/release-${cases%% *}/pack.pak" | grep '^assembly' >"$work/assembly.txt"
 zs_start=$(date +%s.%N) zs_end=$zs_start
 if wants zsync; then
   case1="${cases%% *}"
@@ -207,7 +207,7 @@ for (link, case), tools in table.items():
 scan = float(sys.argv[4]) - float(sys.argv[3])
 zs = float(sys.argv[6]) - float(sys.argv[5])
 print()
-print("local scan of the %d MiB old file: launcher %.0f MB/s (%s)" % (size >> 20, size / scan / 1e6, open(sys.argv[7]).read().strip()) +
+print("local scan of the %d MiB old file: launcher %.0f MB/s (%s)" % (size >> 20, size / scan / 1e6, "; ".join(open(sys.argv[7]).read().split("\n")).strip("; ")) +
       (", zsync %.0f MB/s" % (size / zs / 1e6) if zs > 0 else ""))
 PY
 echo "${cases%% *}: $(cat "$work/assembly.txt")"
