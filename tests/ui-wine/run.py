@@ -29,7 +29,12 @@ STATUS_DOWNLOADING = "正在下载 big.bin 1/1"
 STATUS_OTHER = "跳过更新 big.bin 1/1"
 SKIP_TEXT = "跳过更新"
 ODD_BUTTON_COLOUR = "#cc3333"  # the solid LGBtn1 image of another size
-CLOSE_LIMIT = 1.0              # seconds from the click on LGClose to the end of the process
+# Seconds from the click on LGClose to the end of the process: a cancelled
+# run ends in well under a second, but the click's own tool and Wine's
+# teardown of the process take more than that on a loaded machine. A close
+# that waited for the download, or for an update thread that does not end,
+# takes far longer.
+CLOSE_LIMIT = 3.0
 
 
 class Context:
@@ -469,7 +474,7 @@ def check_close_during_download(ctx, group, launch):
         pass
     elapsed = time.time() - clicked
     ended = launch.proc.poll() is not None
-    ctx.results.check(group, "CloseDuringDownloadEndsWithinASecond", ended and elapsed <= CLOSE_LIMIT,
+    ctx.results.check(group, "CloseDuringDownloadEndsWithinSeconds", ended and elapsed <= CLOSE_LIMIT,
                       "ended=%s after %.2f s" % (ended, elapsed))
 
 
