@@ -87,14 +87,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: chunkscan OLD [NEW]\n");
     return 2;
   }
-  const auto seconds = Since;
   std::vector<TOldChunk> chunks;
   const auto scanStart = Clock::now();
   if (!ScanChunks(argv[1], DefaultChunkParams(), nullptr, chunks)) {
     std::fprintf(stderr, "chunkscan: cannot read %s\n", argv[1]);
     return 1;
   }
-  const double scan = seconds(scanStart);
+  const double scan = Since(scanStart);
   const int64_t size = GetFileSize(argv[1]);
   std::printf("scan %.0f MB/s (%zu chunks, average %.0f bytes)\n", static_cast<double>(size) / scan / 1e6,
               chunks.size(), static_cast<double>(size) / static_cast<double>(chunks.size() ? chunks.size() : 1));
@@ -109,6 +108,6 @@ int main(int argc, char** argv) {
     at += chunker.Feed(data.data() + at, data.size() - at, ended);
     cuts += ended;
   }
-  std::printf("chunker alone %.0f MB/s (%zu cuts)\n", static_cast<double>(data.size()) / seconds(cutStart) / 1e6, cuts);
+  std::printf("chunker alone %.0f MB/s (%zu cuts)\n", static_cast<double>(data.size()) / Since(cutStart) / 1e6, cuts);
   return 0;
 }
