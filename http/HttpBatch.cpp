@@ -26,7 +26,11 @@ TBatchResult Result(TBatchOutcome outcome, const std::string& text = std::string
 
 }  // namespace
 
-// One connection and its buffers, kept from file to file.
+// One connection and its buffers, kept from file to file. Once the
+// connection has kept alive after an answer, the requests for the next few
+// files go out before their answers come back (HTTP/1.1 pipelining): a
+// player far from the server then waits one round trip for several files
+// instead of one for each. Answers come in the order of the requests.
 class THttpBatch::TWorker : public TThread {
 public:
   explicit TWorker(THttpBatch& batch) : FBatch(batch) {
@@ -38,29 +42,59 @@ public:
 
 protected:
   void Execute() override {
-    int job = 0;
-    TBatchJob taken;
-    while (!Terminated() && FBatch.TakeJob(job, taken, *this)) {
-      TBatchResult result = Fetch(taken);
+    while (!Terminated()) {
+      if (FTaken.empty()) {
+        TTaken next;
+        if (!FBatch.TakeJob(next.id, next.job, true)) break;
+        FTaken.push_back(Prepared(std::move(next)));
+      }
+      TakeMore();
+      TBatchResult result = Fetch(FTaken.front());
       if (FBatch.Aborted() && result.Outcome != TBatchOutcome::Done) result = Result(TBatchOutcome::Stopped);
-      FBatch.Finish(job, result);
+      FBatch.Finish(FTaken.front().id, result);
+      FTaken.pop_front();
     }
+    for (const TTaken& left : FTaken) FBatch.Finish(left.id, Result(TBatchOutcome::Stopped));
+    FTaken.clear();
   }
   void TerminatedSet() override { FSocket.Close(); }
   std::string ThreadName() const override { return "THttpBatch"; }
 
 private:
-  TBatchResult Fetch(const TBatchJob& job);
-  // Sends the request and reads the answer's header, on the kept
-  // connection when there is one; a kept connection that the server has
-  // dropped meanwhile is replaced once.
-  bool Exchange(const THttpHeader& request, std::string& failure);
+  // A job this worker took, in the order its answer will come.
+  struct TTaken {
+    int id = 0;
+    TBatchJob job;
+    THttpHeader request;
+    bool valid = false;  // an http or https URL
+    bool sent = false;   // on the open connection, its answer not read yet
+    bool ahead = false;  // sent while an earlier answer was still to come
+  };
+
+  static TTaken Prepared(TTaken taken) {
+    taken.valid = taken.request.SetRequest("GET", taken.job.Url);
+    taken.request.SetField("Connection", "keep-alive");
+    return taken;
+  }
+  // Jobs to send ahead, while the open connection has proved it keeps alive.
+  void TakeMore();
+  TBatchResult Fetch(TTaken& taken);
+  // Sends the requests not yet sent (only the first while the connection
+  // has not kept alive yet) and reads the first one's answer header, on the
+  // kept connection when there is one; a kept connection that the server
+  // has dropped meanwhile is replaced once.
+  bool Exchange(TTaken& taken, std::string& failure);
+  bool SendTaken();
   bool ReadBody(int64_t limit, std::string& failure, bool& keep);
   void DrainOrClose();
   bool Place(const TBatchJob& job, const std::string& data, TBatchResult& result);
+  // Closes the connection: requests sent on it and not answered go again
+  // on the next one.
   void Disconnect() {
     FSocket.Close();
     FServer.clear();
+    FProven = false;
+    for (TTaken& taken : FTaken) taken.sent = taken.ahead = false;
   }
   bool Stopping() const {
     return FBatch.Aborted() || Terminated() || GetTickCount32() - FStartTick > FBatch.FOptions.FileDeadlineMs;
@@ -69,13 +103,50 @@ private:
   THttpBatch& FBatch;
   TBlockSocket FSocket;
   std::string FServer;  // scheme, host and port of the open connection; empty when none
+  // The open connection kept alive after an HTTP/1.1 answer: requests may
+  // go out ahead of their answers.
+  bool FProven = false;
+  std::deque<TTaken> FTaken;
   THttpHeader FResponse;
   std::string FBody;
   std::string FInflated;
   uint32_t FStartTick = 0;
 };
 
-bool THttpBatch::TWorker::Exchange(const THttpHeader& request, std::string& failure) {
+void THttpBatch::TWorker::TakeMore() {
+  const size_t depth = static_cast<size_t>(std::max(FBatch.FOptions.PipelineDepth, 1));
+  while (FProven && FBatch.Pipelining() && FTaken.size() < depth) {
+    TTaken next;
+    if (!FBatch.TakeJob(next.id, next.job, false)) break;
+    FTaken.push_back(Prepared(std::move(next)));
+  }
+}
+
+// Answers come in the order of the requests: the requests go out in the
+// order the jobs were taken, up to the first one for another server.
+bool THttpBatch::TWorker::SendTaken() {
+  const size_t allowed = FProven && FBatch.Pipelining() ? FTaken.size() : 1;
+  std::string requests;
+  bool pending = false;  // an answer on this connection comes before the next request's
+  int ahead = 0;
+  for (size_t i = 0; i < FTaken.size() && i < allowed; ++i) {
+    TTaken& taken = FTaken[i];
+    if (!taken.valid) continue;
+    if (ConnectionKey(taken.request, std::string()) != FServer) break;
+    if (!taken.sent) {
+      requests += taken.request.BuildRequest();
+      taken.sent = true;
+      taken.ahead = pending;
+      if (pending) ++ahead;
+    }
+    pending = true;
+  }
+  FBatch.FSentAhead += ahead;
+  return requests.empty() || SendAll(FSocket, requests);
+}
+
+bool THttpBatch::TWorker::Exchange(TTaken& taken, std::string& failure) {
+  const THttpHeader& request = taken.request;
   const std::string server = request.Host() + ":" + std::to_string(request.Port());
   const std::string key = ConnectionKey(request, std::string());
   for (int attempt = 0; attempt < 2; ++attempt) {
@@ -97,8 +168,9 @@ bool THttpBatch::TWorker::Exchange(const THttpHeader& request, std::string& fail
         return false;
       }
     }
+    const bool sent = SendTaken() && taken.sent;
+    const bool ahead = std::any_of(FTaken.begin(), FTaken.end(), [](const TTaken& t) { return t.sent && t.ahead; });
     FResponse.PrepareResponse(request);
-    const bool sent = SendHttpRequest(FSocket, request);
     const THeaderRead header = sent ? ReadHttpResponseHeader(FSocket, FResponse, FBatch.FOptions.Limits)
                                     : THeaderRead::ReadFailed;
     if (header == THeaderRead::Ok) return true;
@@ -108,6 +180,9 @@ bool THttpBatch::TWorker::Exchange(const THttpHeader& request, std::string& fail
       return false;
     }
     failure = server + ": the connection ended before an answer " + FSocket.ErrorText();
+    // A server that loses requests sent ahead gets them one at a time from
+    // now on.
+    if (ahead) FBatch.StopPipelining();
     // Only a connection that had served a file before is tried again: a
     // fresh one that fails says something about the server.
     if (!kept) return false;
@@ -115,13 +190,13 @@ bool THttpBatch::TWorker::Exchange(const THttpHeader& request, std::string& fail
   return false;
 }
 
-TBatchResult THttpBatch::TWorker::Fetch(const TBatchJob& job) {
+TBatchResult THttpBatch::TWorker::Fetch(TTaken& taken) {
   FStartTick = GetTickCount32();
-  THttpHeader request;
-  if (!request.SetRequest("GET", job.Url)) return Result(TBatchOutcome::Failed, "not an http URL: " + job.Url);
-  request.SetField("Connection", "keep-alive");
+  const TBatchJob& job = taken.job;
+  const THttpHeader& request = taken.request;
+  if (!taken.valid) return Result(TBatchOutcome::Failed, "not an http URL: " + job.Url);
   std::string failure;
-  if (!Exchange(request, failure)) return Result(TBatchOutcome::Failed, failure);
+  if (!Exchange(taken, failure)) return Result(TBatchOutcome::Failed, failure);
 
   const int status = FResponse.Status();
   const std::string peer = FSocket.PeerText();
@@ -151,7 +226,12 @@ TBatchResult THttpBatch::TWorker::Fetch(const TBatchJob& job) {
     Disconnect();
     return Result(TBatchOutcome::Failed, peer + " " + request.Path() + ": " + failure);
   }
-  if (!keep) Disconnect();
+  taken.sent = false;
+  if (keep) {
+    FProven = FResponse.Version() != "HTTP/1.0";
+  } else {
+    Disconnect();
+  }
 
   const std::string* data = &FBody;
   if (coding != 0) {
@@ -253,7 +333,8 @@ bool THttpBatch::TWorker::Place(const TBatchJob& job, const std::string& data, T
 
 // --- the batch -----------------------------------------------------------
 
-THttpBatch::THttpBatch(int connections, const TBatchOptions& options) : FOptions(options) {
+THttpBatch::THttpBatch(int connections, const TBatchOptions& options)
+    : FOptions(options), FPipelining(options.PipelineDepth > 1) {
   const int count = std::max(connections, 1);
   std::lock_guard<std::mutex> guard(FLock);
   for (int i = 0; i < count; ++i) FWorkers.push_back(std::make_unique<TWorker>(*this));
@@ -285,10 +366,10 @@ int THttpBatch::Add(const TBatchJob& job) {
   return id;
 }
 
-bool THttpBatch::TakeJob(int& job, TBatchJob& taken, TWorker&) {
+bool THttpBatch::TakeJob(int& job, TBatchJob& taken, bool wait) {
   std::unique_lock<std::mutex> lock(FLock);
-  FChanged.wait(lock, [this] { return FEnding || FAborted || !FQueue.empty(); });
-  if (FEnding || FAborted) return false;
+  if (wait) FChanged.wait(lock, [this] { return FEnding || FAborted || !FQueue.empty(); });
+  if (FEnding || FAborted || FQueue.empty()) return false;
   job = FQueue.front();
   FQueue.pop_front();
   taken = FJobs[static_cast<size_t>(job)];

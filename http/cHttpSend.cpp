@@ -261,8 +261,6 @@ std::string THttpHeader::HeaderLines() const {
 // ---------------------------------------------------------------------------
 // One request over a socket
 
-namespace {
-
 bool SendAll(TBlockSocket& socket, const std::string& data) {
   // SendBuffer takes at most 65535 bytes per call and may send less; a
   // short send fails the request.
@@ -274,8 +272,6 @@ bool SendAll(TBlockSocket& socket, const std::string& data) {
   }
   return true;
 }
-
-}  // namespace
 
 bool ConnectForRequest(TBlockSocket& socket, const THttpHeader& request, const std::string& address, int timeoutMs) {
   return socket.Connect(address.empty() ? request.Host() : address, request.Port(), timeoutMs,

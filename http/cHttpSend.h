@@ -140,6 +140,9 @@ std::string ConnectionKey(const THttpHeader& request, const std::string& address
 // A redirect from an "https://" URL to a plain one: refused.
 bool IsDowngrade(const THttpHeader& from, const THttpHeader& to);
 
+// Every byte of `data` (several requests sent ahead of their answers, say);
+// false on a short send.
+bool SendAll(TBlockSocket& socket, const std::string& data);
 // Sends the request text and then the body; false on a short send.
 bool SendHttpRequest(TBlockSocket& socket, const THttpHeader& request);
 

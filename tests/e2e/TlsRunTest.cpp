@@ -242,7 +242,7 @@ TEST_F(TTlsRun, FileRedirectsGoUpButNeverDown) {
 }
 
 // Over TLS the kept-alive batch serves many small files on at most its five
-// connections, and the range workers carry their next range on the
+// connections, sending requests ahead of the answers, and the range workers carry their next range on the
 // connection of the last one: handshakes per connection, not per file.
 TEST_F(TTlsRun, ConnectionsAreKeptAcrossFilesAndRanges) {
   TFiles small;
@@ -268,6 +268,7 @@ TEST_F(TTlsRun, ConnectionsAreKeptAcrossFilesAndRanges) {
     }
     for (const int job : jobs) EXPECT_EQ(batch.Wait(job, 30000).Outcome, TBatchOutcome::Done);
     EXPECT_LE(batch.ConnectionsOpened(), BatchConnections);
+    EXPECT_GT(batch.RequestsSentAhead(), 0);
   }
   TServed served = ServedSince(offset, "GET /tlskept/s");
   EXPECT_EQ(served.requests, 30);

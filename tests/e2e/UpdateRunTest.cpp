@@ -645,6 +645,34 @@ std::string FaultBatchUrl(const std::string& fault) {
   return "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/batch/" + fault;
 }
 
+// Requests whose line starts with `prefix` ("GET /x") that nginx logged
+// after `offset` of its connection log ("CONNECTION REQUEST PIPE"), the
+// connections that served them and how many of them nginx found already
+// waiting behind an earlier request of their connection.
+struct TServed {
+  int requests = 0;
+  int connections = 0;
+  int pipelined = 0;
+};
+
+std::string ConnectionLogPath() { return std::string(std::getenv("LAUNCHER_TEST_UPDATE_ROOT")) + "/../connections.log"; }
+
+TServed ServedSince(size_t offset, const std::string& prefix) {
+  const std::string log = ReadWholeFile(ConnectionLogPath());
+  std::istringstream lines(log.substr(std::min(offset, log.size())));
+  std::set<std::string> connections;
+  TServed served;
+  for (std::string line; std::getline(lines, line);) {
+    const size_t blank = line.find(' ');
+    if (blank == std::string::npos || line.compare(blank + 1, prefix.size(), prefix) != 0) continue;
+    ++served.requests;
+    if (line.size() > 2 && line.compare(line.size() - 2, 2, " p") == 0) ++served.pipelined;
+    connections.insert(line.substr(0, blank));
+  }
+  served.connections = static_cast<int>(connections.size());
+  return served;
+}
+
 constexpr int FaultBatchFiles = 8;
 
 std::string BatchFileName(int index) { return Format("f%02d.bin", index); }
@@ -670,14 +698,16 @@ void ExpectNoTemporaries(const std::string& folder, int count) {
 
 }  // namespace
 
-// Small files travel over few connections when the server keeps them, and
-// over one each when it does not; either way every file is right.
+// Small files travel over few connections when the server keeps them, the
+// requests for later files going out ahead of the earlier answers, and over
+// one connection each when it does not; either way every file is right.
 TEST(UpdateBatch, KeptConnectionsServeManyFilesAndClosedOnesStillWork) {
   const TFiles files = SmallFiles(40, 16384);
   const std::string base = Publish("batchplain", files);
   for (const bool keepAlive : {true, false}) {
     TTempFolder folder;
     const std::string url = keepAlive ? base : ServerUrl() + "nokeep/batchplain/";
+    const size_t offset = ReadWholeFile(ConnectionLogPath()).size();
     THttpBatch batch;
     std::vector<int> jobs;
     for (const auto& [path, bytes] : files) {
@@ -690,17 +720,20 @@ TEST(UpdateBatch, KeptConnectionsServeManyFilesAndClosedOnesStillWork) {
     }
     for (const int job : jobs) EXPECT_EQ(batch.Wait(job, 30000).Outcome, TBatchOutcome::Done) << keepAlive;
     ExpectInstalled(folder.Path(), files);
+    const std::string prefix = "GET /" + std::string(keepAlive ? "" : "nokeep/") + "batchplain/";
+    const TServed served = ServedSince(offset, prefix);
+    EXPECT_EQ(served.requests, 40) << keepAlive;
     if (keepAlive) {
       EXPECT_LE(batch.ConnectionsOpened(), BatchConnections);
+      EXPECT_GT(batch.RequestsSentAhead(), 0);
+      EXPECT_GT(served.pipelined, 0);  // nginx found them waiting behind an answer
     } else {
       EXPECT_GE(batch.ConnectionsOpened(), 40);
+      EXPECT_EQ(batch.RequestsSentAhead(), 0);
     }
   }
 }
 
-// A whole run of small files and one large one: the window hears one
-// "downloading" line per file in the order of the run, the total bar never
-// goes back, and a second run finds nothing to do.
 TEST(UpdateBatch, ARunOfSmallFilesKeepsItsLinesAndProgress) {
   TFiles files = SmallFiles(30, 16384);
   files["data/large.pak"] = Bytes(600000, 7);
@@ -728,10 +761,11 @@ TEST(UpdateBatch, ARunOfSmallFilesKeepsItsLinesAndProgress) {
   EXPECT_TRUE(DownloadLines(again.sink).empty());
 }
 
-// A server that closes after each answer, or drops a kept connection
-// between two files without a word: the run reconnects and goes on.
+// A server that closes after each answer, drops a kept connection between
+// two files without a word, or loses requests sent ahead of an answer: the
+// run reconnects and goes on.
 TEST(UpdateBatch, ClosedAndDroppedConnectionsAreReplaced) {
-  for (const char* fault : {"keep", "close", "drop"}) {
+  for (const char* fault : {"keep", "close", "drop", "nopipe"}) {
     TTempFolder folder;
     TRun run;
     RunUpdate(run, folder.Path(), FaultBatchUrl(fault), 0, 60000);
@@ -814,34 +848,6 @@ TEST(UpdateBatch, RedirectsGoBackToTheEngineAndAnAbortEndsTheBatch) {
 
 // --- ranges over kept connections ------------------------------------------
 
-namespace {
-
-// Requests for `request` ("GET /x HTTP/1.1") that nginx logged after
-// `offset` of its connection log, and the connections that served them.
-struct TServed {
-  int requests = 0;
-  int connections = 0;
-};
-
-std::string ConnectionLogPath() { return std::string(std::getenv("LAUNCHER_TEST_UPDATE_ROOT")) + "/../connections.log"; }
-
-TServed ServedSince(size_t offset, const std::string& request) {
-  const std::string log = ReadWholeFile(ConnectionLogPath());
-  std::istringstream lines(log.substr(std::min(offset, log.size())));
-  std::set<std::string> connections;
-  TServed served;
-  for (std::string line; std::getline(lines, line);) {
-    const size_t blank = line.find(' ');
-    if (blank == std::string::npos || line.substr(blank + 1) != request) continue;
-    ++served.requests;
-    connections.insert(line.substr(0, blank));
-  }
-  served.connections = static_cast<int>(connections.size());
-  return served;
-}
-
-}  // namespace
-
 // An 8 MiB file in more ranges than five workers: where the server keeps
 // connections each worker sends its next range on its own one; where it
 // does not, every range gets a new connection. The file is right either way.
@@ -864,7 +870,7 @@ TEST(DownloadConnections, WorkersKeepTheirConnectionsFromRangeToRange) {
       EXPECT_EQ(outcome, TDownloadOutcome::Done) << keepAlive;
     }
     EXPECT_EQ(MD5OfFile(folder / "big.bin"), MD5OfMemory(content)) << keepAlive;
-    const TServed served = ServedSince(offset, "GET " + path + " HTTP/1.1");
+    const TServed served = ServedSince(offset, "GET " + path + " HTTP/1.1 ");
     EXPECT_GE(served.requests, 12) << keepAlive;  // the probe and the ranges
     if (keepAlive) {
       const int cuts = capture.CountContaining("# -> ");

@@ -13,6 +13,10 @@ for as long as FAULT allows:
     mixed   f03.bin is a 404 and f05.bin comes 100 bytes short (its length
             field agrees with the short body); the others are right
     slow    each body arrives in 8 pieces 0.15 s apart
+    nopipe  like keep, but what arrives with a request beyond it is lost:
+            requests sent ahead of an answer never get one
+
+Requests sent ahead of earlier answers are answered in order.
 """
 import hashlib
 import json
@@ -74,22 +78,31 @@ def _answer(conn, req, fault, served):
     return True
 
 
-def _next_request(conn, request_type):
-    raw = b""
-    while b"\r\n\r\n" not in raw and len(raw) < 65536:
-        data = conn.recv(4096)
-        if not data:
-            return None
-        raw += data
-    return request_type(raw)
+class _Requests:
+    """The requests of one connection, in the order they arrived."""
+
+    def __init__(self, conn, request_type, first, keep_extra):
+        self.conn, self.request_type, self.keep_extra = conn, request_type, keep_extra
+        self.pending = first.raw.split(b"\r\n\r\n", 1)[1] if keep_extra and b"\r\n\r\n" in first.raw else b""
+
+    def next(self):
+        raw = self.pending if self.keep_extra else b""
+        while b"\r\n\r\n" not in raw and len(raw) < 65536:
+            data = self.conn.recv(4096)
+            if not data:
+                return None
+            raw += data
+        head, _, self.pending = raw.partition(b"\r\n\r\n")
+        return self.request_type(head + b"\r\n\r\n")
 
 
 def batch_run(conn, req):
     fault = req.path.split("/")[2] if req.path.count("/") >= 3 else ""
+    requests = _Requests(conn, type(req), req, fault != "nopipe")
     served = 0
     while req is not None and _answer(conn, req, fault, served):
         served += 1
-        req = _next_request(conn, type(req))
+        req = requests.next()
 
 
 PREFIX_ROUTES = {
