@@ -33,8 +33,9 @@ void THttpWorker::Touch() {
   FLastActivity = now > 1 ? now : 2;  // 0 and 1 have meanings of their own
 }
 
-void THttpWorker::GiveRequest(std::unique_ptr<THttpHeader> request) {
+void THttpWorker::GiveRequest(std::unique_ptr<THttpHeader> request, std::vector<std::string> ahead) {
   FRequest = std::move(request);
+  FAheadWanted = std::move(ahead);
   FResponse.PrepareResponse(*FRequest);
   FResponse.SetDelivered(0);
   {
@@ -59,7 +60,7 @@ void THttpWorker::Execute() {
     if (ok) ok = ReadBody();
     SettleCut();
     if (!ok || FKeptServer.empty()) {
-      FSocket.Close();
+      CloseConnection();
       FKeptServer.clear();
     }
     if (ok) {
@@ -91,18 +92,30 @@ bool THttpWorker::RunRequest() {
     Touch();
     FResponse.PrepareResponse(*FRequest);
     // The connection of the previous range serves the next one when the
-    // server kept it: no new handshake, and its window is already open.
-    const bool kept = FKeptServer == server && FSocket.Connected();
+    // server kept it: no new handshake, and its window is already open. A
+    // request sent ahead with an earlier one is not sent again; a request
+    // that was not needs a connection without answers on their way.
+    const std::string text = round == 0 && !FSentAhead.empty() ? FRequest->BuildRequest() : std::string();
+    bool kept = FKeptServer == server && FSocket.Connected();
+    const bool sentBefore = kept && !text.empty() && FSentAhead.front() == text;
+    if (!FSentAhead.empty() && !sentBefore) kept = false;
     FKeptServer.clear();
     if (!kept) {
-      FSocket.Close();
+      CloseConnection();
       if (!ConnectForRequest(FSocket, *FRequest, address, static_cast<int>(FOptions.ConnectTimeoutMs))) return false;
     }
-    const bool sent = SendHttpRequest(FSocket, *FRequest);
+    if (sentBefore) FSentAhead.pop_front();
+    // The request and those that follow it leave in one send.
+    const bool ahead = kept && round == 0 && !FAheadLost && FRequest->Body().empty();
+    const bool sent = ahead ? SendAhead(sentBefore ? std::string() : FRequest->BuildRequest())
+                            : sentBefore || SendHttpRequest(FSocket, *FRequest);
+    const bool hadAhead = sentBefore || !FSentAhead.empty();
     const THeaderRead read = sent ? ReadHttpResponseHeader(FSocket, FResponse, FOptions.Limits) : THeaderRead::ReadFailed;
     if (kept && read == THeaderRead::ReadFailed) {
-      // The server dropped the idle connection: a fresh one, same round.
-      FSocket.Close();
+      // The server dropped the idle connection, or lost what was sent
+      // ahead: a fresh one, same round.
+      if (hadAhead) FAheadLost = true;
+      CloseConnection();
       --round;
       continue;
     }
@@ -119,9 +132,22 @@ bool THttpWorker::RunRequest() {
       return true;
     }
     if (next != 2) return false;
-    FSocket.Close();
+    CloseConnection();
   }
   return false;
+}
+
+bool THttpWorker::SendAhead(std::string texts) {
+  // What went out already must be where the owner's list starts.
+  if (FAheadWanted.size() > FSentAhead.size() &&
+      std::equal(FSentAhead.begin(), FSentAhead.end(), FAheadWanted.begin())) {
+    for (size_t i = FSentAhead.size(); i < FAheadWanted.size(); ++i) {
+      texts += FAheadWanted[i];
+      FSentAhead.push_back(FAheadWanted[i]);
+      ++FAheadCount;
+    }
+  }
+  return texts.empty() || SendAll(FSocket, texts);
 }
 
 // Hands the buffered bytes on at the response's range start plus what was

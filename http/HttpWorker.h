@@ -5,9 +5,11 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "http/cBlockSocket.h"
 #include "http/cHttpSend.h"
@@ -51,7 +53,11 @@ public:
   int Round() const { return FRound; }
 
   // Takes the request, prepares the response for it and wakes the worker.
-  void GiveRequest(std::unique_ptr<THttpHeader> request);
+  // `ahead` are the requests (as BuildRequest makes them) the owner will
+  // give next, in order: on a connection that has kept alive they go out
+  // right after this one, before its answer comes back (HTTP/1.1
+  // pipelining), and a later GiveRequest of one of them sends nothing.
+  void GiveRequest(std::unique_ptr<THttpHeader> request, std::vector<std::string> ahead = {});
 
   // Replaces the request without waking the worker (a redirect answered
   // from the header callback; the next round uses it).
@@ -74,6 +80,9 @@ public:
   // [start, end] (inclusive) is left for another worker.
   bool CutRemainder(int64_t minimum, int64_t& start, int64_t& end);
 
+  // Requests this worker sent before the answer ahead of them came.
+  int RequestsSentAhead() const { return FAheadCount.load(); }
+
   // Tick of the last sign of life; 0 while idle, 1 after a broken header
   // read (the watchdog then reclaims the worker at once).
   uint32_t LastActivity() const { return FLastActivity.load(); }
@@ -85,6 +94,13 @@ protected:
 
 private:
   bool RunRequest();
+  // Sends `texts` and the requests of FAheadWanted that have not gone out
+  // yet, in one send.
+  bool SendAhead(std::string texts);
+  void CloseConnection() {
+    FSocket.Close();
+    FSentAhead.clear();
+  }
   bool ReadBody();
   bool Deliver();
   void SettleCut();
@@ -109,6 +125,13 @@ private:
   // host:port of a connection kept open for the next request; empty when
   // the socket is closed after each request.
   std::string FKeptServer;
+  std::vector<std::string> FAheadWanted;
+  // Requests sent on the open connection after the current one, oldest first.
+  std::deque<std::string> FSentAhead;
+  // A kept connection failed with requests sent ahead: this worker sends
+  // one request at a time from then on.
+  bool FAheadLost = false;
+  std::atomic<int> FAheadCount{0};
   std::atomic<uint32_t> FLastActivity{0};
   TEvent FWake;
 };

@@ -36,7 +36,7 @@ void TRangeFetch::Start(const std::vector<uint8_t>& wanted) {
     FLeft = FQueue.size();
   }
   const size_t count = std::min(FQueue.size(), static_cast<size_t>(std::max(1, FOptions.Connections)));
-  FWorkerRange.assign(count, SIZE_MAX);
+  FAssigned.assign(count, {});
   for (size_t i = 0; i < count; ++i)
     FWorkers.push_back(std::make_unique<THttpWorker>(static_cast<int>(i) + 1, FAddress, static_cast<THttpWorkerEvents&>(*this), FOptions.Worker));
   for (auto& worker : FWorkers) GiveNext(*worker);
@@ -64,6 +64,12 @@ TRangeFetchState TRangeFetch::Poll() {
   return TRangeFetchState::Running;
 }
 
+int TRangeFetch::RequestsSentAhead() const {
+  int count = 0;
+  for (const auto& worker : FWorkers) count += worker->RequestsSentAhead();
+  return count;
+}
+
 std::string TRangeFetch::ErrorText() const {
   std::lock_guard<std::mutex> guard(FLock);
   return FError;
@@ -76,40 +82,65 @@ void TRangeFetch::Fail(const std::string& text) {
 }
 
 bool TRangeFetch::GiveNext(THttpWorker& worker) {
-  size_t range;
   {
     std::lock_guard<std::mutex> guard(FLock);
-    FWorkerRange[static_cast<size_t>(worker.Index() - 1)] = SIZE_MAX;
-    if (FQueue.empty() || FFailed || FStopping) return false;
-    range = FQueue.back();
-    FQueue.pop_back();
+    std::deque<size_t>& assigned = FAssigned[static_cast<size_t>(worker.Index() - 1)];
+    if (!assigned.empty()) assigned.pop_front();
+    if (FFailed || FStopping) {
+      assigned.clear();
+      return false;
+    }
+    // Each connection gets its share of what is left, at most the depth
+    // and the bytes that may be on their way to it.
+    const size_t share = (FQueue.size() + assigned.size() + FAssigned.size() - 1) / FAssigned.size();
+    const size_t most = std::max<size_t>(1, std::min<size_t>(share, static_cast<size_t>(FOptions.PipelineDepth)));
+    int64_t bytes = 0;
+    for (const size_t range : assigned) bytes += FRanges[range].Length;
+    while (!FQueue.empty() &&
+           (assigned.empty() ||
+            (assigned.size() < most && bytes + FRanges[FQueue.back()].Length <= FOptions.AheadBytes))) {
+      assigned.push_back(FQueue.back());
+      bytes += FRanges[FQueue.back()].Length;
+      FQueue.pop_back();
+    }
+    if (assigned.empty()) return false;
   }
-  Give(worker, range);
+  Give(worker);
   return true;
 }
 
-void TRangeFetch::Give(THttpWorker& worker, size_t range) {
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    FWorkerRange[static_cast<size_t>(worker.Index() - 1)] = range;
-  }
-  FSink.RangeBegin(range);
+std::unique_ptr<THttpHeader> TRangeFetch::RangeRequest(size_t range) const {
   auto request = std::make_unique<THttpHeader>();
   request->SetRequest("GET", FUrl);
   request->SetRange(FRanges[range].Offset, FRanges[range].Offset + FRanges[range].Length - 1);
   request->SetField("Connection", "keep-alive");
+  return request;
+}
+
+void TRangeFetch::Give(THttpWorker& worker) {
+  size_t range;
+  std::vector<std::string> ahead;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    const std::deque<size_t>& assigned = FAssigned[static_cast<size_t>(worker.Index() - 1)];
+    range = assigned.front();
+    for (size_t i = 1; i < assigned.size(); ++i) ahead.push_back(RangeRequest(assigned[i])->BuildRequest());
+  }
+  FSink.RangeBegin(range);
   ++FRequests;
-  worker.GiveRequest(std::move(request));
+  worker.GiveRequest(RangeRequest(range), std::move(ahead));
+}
+
+size_t TRangeFetch::Current(THttpWorker& worker) const {
+  std::lock_guard<std::mutex> guard(FLock);
+  const std::deque<size_t>& assigned = FAssigned[static_cast<size_t>(worker.Index() - 1)];
+  return assigned.empty() ? SIZE_MAX : assigned.front();
 }
 
 int TRangeFetch::WorkerHeader(THttpWorker& worker) {
   if (FFailed || FStopping) return 0;
   const THttpHeader& response = worker.Response();
-  size_t range;
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    range = FWorkerRange[static_cast<size_t>(worker.Index() - 1)];
-  }
+  const size_t range = Current(worker);
   if (range == SIZE_MAX) return 0;
   const TRange& asked = FRanges[range];
   if (response.Status() == 200) {
@@ -133,11 +164,7 @@ int TRangeFetch::WorkerHeader(THttpWorker& worker) {
 
 bool TRangeFetch::WorkerData(THttpWorker& worker, const char* data, size_t length, int64_t position) {
   if (FFailed || FStopping) return false;
-  size_t range;
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    range = FWorkerRange[static_cast<size_t>(worker.Index() - 1)];
-  }
+  const size_t range = Current(worker);
   if (range == SIZE_MAX) return false;
   FReceived += static_cast<int64_t>(length);
   if (!FSink.RangeData(range, position, data, length)) {
@@ -149,11 +176,7 @@ bool TRangeFetch::WorkerData(THttpWorker& worker, const char* data, size_t lengt
 
 void TRangeFetch::WorkerDone(THttpWorker& worker) {
   if (FFailed || FStopping) return;
-  size_t range;
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    range = FWorkerRange[static_cast<size_t>(worker.Index() - 1)];
-  }
+  const size_t range = Current(worker);
   if (range == SIZE_MAX) return;
   if (!FSink.RangeEnd(range)) {
     Fail("range " + std::to_string(range) + " ended short");
@@ -172,8 +195,9 @@ void TRangeFetch::WorkerFailed(THttpWorker& worker) {
   int attempts;
   {
     std::lock_guard<std::mutex> guard(FLock);
-    range = FWorkerRange[static_cast<size_t>(worker.Index() - 1)];
-    if (range == SIZE_MAX) return;
+    const std::deque<size_t>& assigned = FAssigned[static_cast<size_t>(worker.Index() - 1)];
+    if (assigned.empty()) return;
+    range = assigned.front();
     attempts = ++FAttempts[range];
   }
   if (attempts > FOptions.Retries) {
@@ -182,5 +206,5 @@ void TRangeFetch::WorkerFailed(THttpWorker& worker) {
          (reason.empty() ? std::string() : ": " + reason));
     return;
   }
-  Give(worker, range);
+  Give(worker);
 }

@@ -1,13 +1,16 @@
 // TRangeFetch: given byte ranges of one file, fetched with single-range GETs
 // over kept-alive connections, a few in flight, by the download engine's
 // workers (THttpWorker). Many hosts answer multi-range requests wrongly, so
-// each request names one range. Every answer must be a 206 whose
+// each request names one range; once a connection has kept alive, the
+// requests for its next few ranges go out before the answers come back, so
+// that many small ranges cost a few round trips, not one each. Every answer must be a 206 whose
 // Content-Range is exactly the range asked for, of a file of the expected
 // size; anything else ends the fetch, so that the caller can fall back to
 // the whole file.
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,6 +38,10 @@ struct TRangeFetchOptions {
   int Retries = 3;
   // No byte on any connection for this long ends the fetch.
   uint32_t SilenceMs = 10000;
+  // Ranges given to one connection at once (the first and those sent
+  // ahead of its answer), while together they stay within AheadBytes.
+  int PipelineDepth = 8;
+  int64_t AheadBytes = 1 << 20;
   THttpWorkerOptions Worker;
 };
 
@@ -65,15 +72,22 @@ public:
   // Body bytes received so far, and connections opened.
   int64_t Received() const { return FReceived.load(); }
   int Requests() const { return FRequests.load(); }
+  // Requests sent before the answer ahead of them on their connection came.
+  int RequestsSentAhead() const;
 
 private:
   int WorkerHeader(THttpWorker& worker) override;
   bool WorkerData(THttpWorker& worker, const char* data, size_t length, int64_t position) override;
   void WorkerDone(THttpWorker& worker) override;
   void WorkerFailed(THttpWorker& worker) override;
-  // Gives the worker the next range; false when none is left.
+  // Gives the worker its next range (and more to send ahead); false when
+  // none is left.
   bool GiveNext(THttpWorker& worker);
-  void Give(THttpWorker& worker, size_t range);
+  // Gives the worker the first of its ranges, the others as sent ahead.
+  void Give(THttpWorker& worker);
+  std::unique_ptr<THttpHeader> RangeRequest(size_t range) const;
+  // The range the worker is reading now, or SIZE_MAX.
+  size_t Current(THttpWorker& worker) const;
   void Fail(const std::string& text);
 
   const std::string FUrl;
@@ -84,7 +98,8 @@ private:
   const TRangeFetchOptions FOptions;
   mutable std::mutex FLock;
   std::vector<size_t> FQueue;         // ranges still to give, last one next
-  std::vector<size_t> FWorkerRange;   // by worker slot: its range, or SIZE_MAX
+  // By worker slot: its ranges, the one it reads now first.
+  std::vector<std::deque<size_t>> FAssigned;
   std::vector<int> FAttempts;         // by range
   size_t FLeft = 0;                   // ranges not yet ended
   std::string FError;

@@ -96,6 +96,7 @@ TChunkedOutcome RunChunkedUpdate(TChunkedJob& job, const TChunkedHooks& hooks, T
       SleepMs(job.PollMs);
     }
     figures.Requests = fetch.Requests();
+    figures.SentAhead = fetch.RequestsSentAhead();
     fetch.Stop();
     if (state == TRangeFetchState::Running) {
       assembly.Close();

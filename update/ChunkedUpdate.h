@@ -46,6 +46,7 @@ struct TChunkedFigures {
   int64_t Fetched = 0;
   size_t Ranges = 0;
   int Requests = 0;
+  int SentAhead = 0;  // requests sent before the answer ahead of them came
 };
 
 // The files a chunked update keeps beside its target while it works.

@@ -106,8 +106,9 @@ bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string
   const TChunkedOutcome outcome = RunChunkedUpdate(job, hooks, figures, reason);
   if (outcome == TChunkedOutcome::Cancelled) return false;
   if (outcome == TChunkedOutcome::Fallback) return fallBack(reason);
-  Log(Format("%s: %lld bytes reused, %lld fetched in %d requests (%d ranges), chunk index %lld bytes", name.c_str(),
-             static_cast<long long>(figures.Reused), static_cast<long long>(figures.Fetched), figures.Requests,
-             static_cast<int>(figures.Ranges), static_cast<long long>(ref.Size)));
+  Log(Format("%s: %lld bytes reused, %lld fetched in %d requests (%d ranges, %d sent ahead of an answer), chunk "
+             "index %lld bytes",
+             name.c_str(), static_cast<long long>(figures.Reused), static_cast<long long>(figures.Fetched),
+             figures.Requests, static_cast<int>(figures.Ranges), figures.SentAhead, static_cast<long long>(ref.Size)));
   return true;
 }
