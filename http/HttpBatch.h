@@ -30,10 +30,6 @@ constexpr int64_t BatchSizeLimit = 262144;
 // a round trip of some tens of milliseconds behind the other transfers,
 // few enough that a server does not see a flood from one player.
 constexpr int BatchConnections = 5;
-// Requests out on one connection before their answers come: at 16 KiB a
-// file and some megabytes a second per connection, about what one round
-// trip of 50 ms can carry.
-constexpr int BatchPipelineDepth = 8;
 
 struct TBatchOptions {
   uint32_t ConnectTimeoutMs = 10000;
@@ -43,7 +39,7 @@ struct TBatchOptions {
   uint32_t RenameRetries = 100;
   uint32_t RenameRetryMs = 100;
   // 1 sends each request after the previous answer.
-  int PipelineDepth = BatchPipelineDepth;
+  int PipelineDepth = ::PipelineDepth;
   THttpLimits Limits;
 };
 

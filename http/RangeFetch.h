@@ -3,10 +3,10 @@
 // workers (THttpWorker). Many hosts answer multi-range requests wrongly, so
 // each request names one range; once a connection has kept alive, the
 // requests for its next few ranges go out before the answers come back, so
-// that many small ranges cost a few round trips, not one each. Every answer must be a 206 whose
-// Content-Range is exactly the range asked for, of a file of the expected
-// size; anything else ends the fetch, so that the caller can fall back to
-// the whole file.
+// that many small ranges cost a few round trips, not one each. Every answer
+// must be a 206 whose Content-Range is exactly the range asked for, of a
+// file of the expected size; anything else ends the fetch, so that the
+// caller can fall back to the whole file.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -40,7 +40,7 @@ struct TRangeFetchOptions {
   uint32_t SilenceMs = 10000;
   // Ranges given to one connection at once (the first and those sent
   // ahead of its answer), while together they stay within AheadBytes.
-  int PipelineDepth = 8;
+  int PipelineDepth = ::PipelineDepth;
   int64_t AheadBytes = 1 << 20;
   THttpWorkerOptions Worker;
 };

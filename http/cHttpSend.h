@@ -140,6 +140,11 @@ std::string ConnectionKey(const THttpHeader& request, const std::string& address
 // A redirect from an "https://" URL to a plain one: refused.
 bool IsDowngrade(const THttpHeader& from, const THttpHeader& to);
 
+// Requests out on one kept-alive connection before their answers come: at
+// 16 KiB a file and some megabytes a second per connection, about what one
+// round trip of 50 ms carries.
+constexpr int PipelineDepth = 8;
+
 // Every byte of `data` (several requests sent ahead of their answers, say);
 // false on a short send.
 bool SendAll(TBlockSocket& socket, const std::string& data);
