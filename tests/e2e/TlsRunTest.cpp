@@ -130,26 +130,9 @@ int RunUpdate(TSink& sink, const std::string& folder, const std::string& base, i
   return sink.Result();
 }
 
-struct TServed {
-  int requests = 0;
-  int connections = 0;
-};
-
-// Requests whose line starts with `prefix` in the TLS peer's connection log
-// after `offset`, and the connections that carried them.
+// Requests of the TLS peer's connection log after `offset`.
 TServed ServedSince(size_t offset, const std::string& prefix) {
-  const std::string log = ReadWholeFile(TlsState() + "connections.log");
-  std::istringstream lines(log.substr(std::min(offset, log.size())));
-  std::set<std::string> connections;
-  TServed served;
-  for (std::string line; std::getline(lines, line);) {
-    const size_t blank = line.find(' ');
-    if (blank == std::string::npos || line.compare(blank + 1, prefix.size(), prefix) != 0) continue;
-    ++served.requests;
-    connections.insert(line.substr(0, blank));
-  }
-  served.connections = static_cast<int>(connections.size());
-  return served;
+  return ::ServedSince(TlsState() + "connections.log", offset, prefix);
 }
 
 size_t ConnectionLogSize() { return ReadWholeFile(TlsState() + "connections.log").size(); }

@@ -645,33 +645,9 @@ std::string FaultBatchUrl(const std::string& fault) {
   return "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/batch/" + fault;
 }
 
-// Requests whose line starts with `prefix` ("GET /x") that nginx logged
-// after `offset` of its connection log ("CONNECTION REQUEST PIPE"), the
-// connections that served them and how many of them nginx found already
-// waiting behind an earlier request of their connection.
-struct TServed {
-  int requests = 0;
-  int connections = 0;
-  int pipelined = 0;
-};
-
 std::string ConnectionLogPath() { return std::string(std::getenv("LAUNCHER_TEST_UPDATE_ROOT")) + "/../connections.log"; }
 
-TServed ServedSince(size_t offset, const std::string& prefix) {
-  const std::string log = ReadWholeFile(ConnectionLogPath());
-  std::istringstream lines(log.substr(std::min(offset, log.size())));
-  std::set<std::string> connections;
-  TServed served;
-  for (std::string line; std::getline(lines, line);) {
-    const size_t blank = line.find(' ');
-    if (blank == std::string::npos || line.compare(blank + 1, prefix.size(), prefix) != 0) continue;
-    ++served.requests;
-    if (line.size() > 2 && line.compare(line.size() - 2, 2, " p") == 0) ++served.pipelined;
-    connections.insert(line.substr(0, blank));
-  }
-  served.connections = static_cast<int>(connections.size());
-  return served;
-}
+TServed ServedSince(size_t offset, const std::string& prefix) { return ::ServedSince(ConnectionLogPath(), offset, prefix); }
 
 constexpr int FaultBatchFiles = 8;
 

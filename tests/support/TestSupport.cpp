@@ -4,6 +4,8 @@
 #include <atomic>
 #include <filesystem>
 #include <random>
+#include <set>
+#include <sstream>
 
 #include "platform/CodePage.h"
 #include "platform/DebugOutput.h"
@@ -63,4 +65,20 @@ std::string ReadWholeFile(const std::string& path) {
   std::string bytes(static_cast<size_t>(file.Size()), '\0');
   file.ReadBuffer(bytes.data(), bytes.size());
   return bytes;
+}
+
+TServed ServedSince(const std::string& logPath, size_t offset, const std::string& prefix) {
+  const std::string log = ReadWholeFile(logPath);
+  std::istringstream lines(log.substr(std::min(offset, log.size())));
+  std::set<std::string> connections;
+  TServed served;
+  for (std::string line; std::getline(lines, line);) {
+    const size_t blank = line.find(' ');
+    if (blank == std::string::npos || line.compare(blank + 1, prefix.size(), prefix) != 0) continue;
+    ++served.requests;
+    if (line.size() > 2 && line.compare(line.size() - 2, 2, " p") == 0) ++served.pipelined;
+    connections.insert(line.substr(0, blank));
+  }
+  served.connections = static_cast<int>(connections.size());
+  return served;
 }

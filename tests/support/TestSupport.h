@@ -35,3 +35,14 @@ private:
 
 void WriteWholeFile(const std::string& path, const std::string& bytes);
 std::string ReadWholeFile(const std::string& path);
+
+// What an nginx connection log (a line a request: "CONNECTION REQUEST
+// PIPE") says of the requests after `offset` whose request line starts with
+// `prefix` ("GET /x"): how many, on how many connections, and how many nginx
+// found already waiting behind an earlier request of their connection.
+struct TServed {
+  int requests = 0;
+  int connections = 0;
+  int pipelined = 0;
+};
+TServed ServedSince(const std::string& logPath, size_t offset, const std::string& prefix);
