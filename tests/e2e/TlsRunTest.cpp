@@ -225,8 +225,9 @@ TEST_F(TTlsRun, FileRedirectsGoUpButNeverDown) {
 }
 
 // Over TLS the kept-alive batch serves many small files on at most its five
-// connections, sending requests ahead of the answers, and the range workers carry their next range on the
-// connection of the last one: handshakes per connection, not per file.
+// connections, sending requests ahead of the answers, and the range workers
+// carry their next range on the connection of the last one: handshakes per
+// connection, not per file.
 TEST_F(TTlsRun, ConnectionsAreKeptAcrossFilesAndRanges) {
   TFiles small;
   for (int i = 0; i < 30; ++i) small["s" + std::to_string(i) + ".bin"] = Bytes(16384, 100 + i);

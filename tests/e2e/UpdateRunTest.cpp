@@ -645,9 +645,13 @@ std::string FaultBatchUrl(const std::string& fault) {
   return "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/batch/" + fault;
 }
 
-std::string ConnectionLogPath() { return std::string(std::getenv("LAUNCHER_TEST_UPDATE_ROOT")) + "/../connections.log"; }
+std::string ConnectionLogPath() {
+  return std::string(std::getenv("LAUNCHER_TEST_UPDATE_ROOT")) + "/../connections.log";
+}
 
-TServed ServedSince(size_t offset, const std::string& prefix) { return ::ServedSince(ConnectionLogPath(), offset, prefix); }
+TServed ServedSince(size_t offset, const std::string& prefix) {
+  return ::ServedSince(ConnectionLogPath(), offset, prefix);
+}
 
 constexpr int FaultBatchFiles = 8;
 
