@@ -23,16 +23,33 @@ void TBGFileStream::TerminatedSet() {
   FWritten.notify_all();
 }
 
-bool TBGFileStream::Queue(int64_t position, const void* data, size_t length) {
+bool TBGFileStream::Queue(int64_t position, std::vector<char>&& block) {
+  const size_t length = block.size();
   std::unique_lock<std::mutex> lock(FLock);
   // A block larger than the whole limit is taken once the queue is empty.
   FWritten.wait(lock, [&] { return FClosing || FQueuedBytes == 0 || FQueuedBytes + length <= FQueueLimit; });
   if (FClosing || FFailed) return false;
-  const char* bytes = static_cast<const char*>(data);
-  FBlocks.emplace_hint(FBlocks.upper_bound(position), position, std::vector<char>(bytes, bytes + length));
+  FBlocks.emplace_hint(FBlocks.upper_bound(position), position, std::move(block));
+  block.clear();
   FQueuedBytes += length;
   FQueued.notify_one();
   return true;
+}
+
+bool TBGFileStream::Queue(int64_t position, const void* data, size_t length) {
+  std::vector<char> block = Spare();
+  const char* bytes = static_cast<const char*>(data);
+  block.assign(bytes, bytes + length);
+  return Queue(position, std::move(block));
+}
+
+std::vector<char> TBGFileStream::Spare() {
+  std::lock_guard<std::mutex> guard(FLock);
+  if (FSpares.empty()) return {};
+  std::vector<char> block = std::move(FSpares.back());
+  FSpares.pop_back();
+  FSpareBytes -= block.capacity();
+  return block;
 }
 
 bool TBGFileStream::Failed() const {
@@ -84,6 +101,11 @@ bool TBGFileStream::WriteNext() {
     std::lock_guard<std::mutex> guard(FLock);
     FQueuedBytes -= data.size();
     FWriting = false;
+    if (FSpareBytes + data.capacity() <= FQueueLimit / 2) {
+      FSpareBytes += data.capacity();
+      data.clear();
+      FSpares.push_back(std::move(data));
+    }
   }
   FWritten.notify_all();
   return true;

@@ -34,9 +34,16 @@ public:
   // with a gap must not go on as if it were whole.
   std::function<void(int64_t position, const std::string& reason)> OnWriteError;
 
-  // Copies the block into the queue; waits while the queue is full. False
-  // when the writer is closing or has failed.
+  // Takes the block (it is left empty) into the queue at `position`; waits
+  // while the queue is full. False, and the block untouched, when the writer
+  // is closing or has failed.
+  bool Queue(int64_t position, std::vector<char>&& block);
+  // The same with a copy of the bytes.
   bool Queue(int64_t position, const void* data, size_t length);
+  // The storage of a written block, emptied, to be filled and queued again
+  // (an empty vector when none is spare): the network threads then reuse
+  // the same memory instead of faulting in fresh pages for every block.
+  std::vector<char> Spare();
   // Writes what is queued, then flushes the file to the disk.
   void Drain();
   // Takes no further block, ends the writer thread (so every written or
@@ -63,6 +70,9 @@ private:
   // Ordered by position; equal positions keep their order of arrival.
   std::multimap<int64_t, std::vector<char>> FBlocks;
   size_t FQueuedBytes = 0;
+  // Written blocks' storage, at most half the queue limit of it.
+  std::vector<std::vector<char>> FSpares;
+  size_t FSpareBytes = 0;
   bool FWriting = false;
   bool FClosing = false;
   bool FFailed = false;

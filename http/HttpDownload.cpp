@@ -476,11 +476,12 @@ bool THttpDownload::TakeFromBusiest(THttpWorker& idle, TByteRange& range) {
 
 // --- data and completion -------------------------------------------------
 
-bool THttpDownload::WorkerData(THttpWorker& worker, const char* data, size_t length, int64_t position) {
+bool THttpDownload::WorkerData(THttpWorker& worker, std::vector<char>& block, int64_t position) {
   if (FState == Stopping || FState == Failed) return false;
   const std::shared_ptr<TBGFileStream> writer = Writer();
   if (!writer) return false;
   // A server sending more than the range asked for never writes past it.
+  size_t length = block.size();
   const int64_t rangeEnd = worker.Response().RangeEnd();
   if (rangeEnd > 0 && position + static_cast<int64_t>(length) > rangeEnd + 1)
     length = position > rangeEnd ? 0 : static_cast<size_t>(rangeEnd + 1 - position);
@@ -489,7 +490,12 @@ bool THttpDownload::WorkerData(THttpWorker& worker, const char* data, size_t len
     Fail(Format("%s: the body exceeds the expected %lld bytes", FileName().c_str(), static_cast<long long>(limit)));
     return false;
   }
-  if (length > 0 && !writer->Queue(position, data, length)) return false;
+  if (length > 0) {
+    // The block itself goes to the writer; the worker fills a spare one.
+    block.resize(length);
+    if (!writer->Queue(position, std::move(block))) return false;
+    block = writer->Spare();
+  }
   // Only an answer that brought a useful amount counts as progress: a server
   // that drips a few bytes on each connection does not keep the download
   // alive.

@@ -109,7 +109,7 @@ public:
 
 private:
   int WorkerHeader(THttpWorker& worker) override;
-  bool WorkerData(THttpWorker& worker, const char* data, size_t length, int64_t position) override;
+  bool WorkerData(THttpWorker& worker, std::vector<char>& block, int64_t position) override;
   void WorkerDone(THttpWorker& worker) override;
   void WorkerFailed(THttpWorker& worker) override;
 

@@ -7,7 +7,8 @@
 #include "platform/Tick.h"
 
 THttpWorker::THttpWorker(int index, std::string address, THttpWorkerEvents& events, const THttpWorkerOptions& options)
-    : FIndex(index), FAddress(std::move(address)), FEvents(events), FOptions(options), FBuffer(new char[BufferSize]) {
+    : FIndex(index), FAddress(std::move(address)), FEvents(events), FOptions(options) {
+  FBlock.reserve(BufferSize);
   Start();
 }
 
@@ -153,11 +154,13 @@ bool THttpWorker::SendAhead(std::string texts) {
 // Hands the buffered bytes on at the response's range start plus what was
 // already delivered.
 bool THttpWorker::Deliver() {
-  if (FBuffered == 0) return true;
+  if (FBlock.empty()) return true;
   const int64_t position = FResponse.RangeStart() + FResponse.Delivered();
-  if (!FEvents.WorkerData(*this, FBuffer.get(), FBuffered, position)) return false;
-  FResponse.SetDelivered(FResponse.Delivered() + static_cast<int64_t>(FBuffered));
-  FBuffered = 0;
+  const auto length = static_cast<int64_t>(FBlock.size());
+  if (!FEvents.WorkerData(*this, FBlock, position)) return false;
+  FResponse.SetDelivered(FResponse.Delivered() + length);
+  FBlock.clear();
+  if (FBlock.capacity() < BufferSize) FBlock.reserve(BufferSize);
   return true;
 }
 
@@ -177,7 +180,7 @@ bool THttpWorker::CutRemainder(int64_t minimum, int64_t& start, int64_t& end) {
 }
 
 bool THttpWorker::ReadBody() {
-  FBuffered = 0;
+  FBlock.clear();
   // A partial answer brings at most the range asked for: once that is in,
   // the rest (a longer or endless body) is not read.
   const bool ranged = FResponse.Status() == 206 && FResponse.HasBoundedRange();
@@ -209,10 +212,9 @@ bool THttpWorker::ReadBody() {
       FNext += static_cast<int64_t>(length);
     }
     while (length > 0) {
-      if (FBuffered == BufferSize && !Deliver()) return false;
-      const size_t take = std::min(length, BufferSize - FBuffered);
-      std::memcpy(FBuffer.get() + FBuffered, data, take);
-      FBuffered += take;
+      if (FBlock.size() == BufferSize && !Deliver()) return false;
+      const size_t take = std::min(length, BufferSize - FBlock.size());
+      FBlock.insert(FBlock.end(), data, data + take);
       data += take;
       length -= take;
     }

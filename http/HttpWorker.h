@@ -1,6 +1,6 @@
 // THttpWorker: one connection of a download. It waits for a request, runs
 // it (up to five rounds: redirects and retries), reads the body into a
-// 1 MiB buffer and hands the data on at its file position. What to do with
+// 1 MiB block and hands the block on at its file position. What to do with
 // each answer is its owner's decision, through THttpWorkerEvents.
 #pragma once
 #include <atomic>
@@ -24,8 +24,10 @@ public:
   // After the response header: 1 read the body, 2 run another round with
   // the (possibly replaced) request, anything else fails the request.
   virtual int WorkerHeader(THttpWorker& worker) = 0;
-  // Body data at its file position; false stops the read as failed.
-  virtual bool WorkerData(THttpWorker& worker, const char* data, size_t length, int64_t position) = 0;
+  // A block of body data at its file position; false stops the read as
+  // failed. The owner may take the block's storage (and leave an empty or
+  // spare vector in its place) instead of copying the bytes.
+  virtual bool WorkerData(THttpWorker& worker, std::vector<char>& block, int64_t position) = 0;
   virtual void WorkerDone(THttpWorker& worker) = 0;
   virtual void WorkerFailed(THttpWorker& worker) = 0;
 };
@@ -115,8 +117,7 @@ private:
   TBlockSocket FSocket;
   std::unique_ptr<THttpHeader> FRequest;
   THttpHeader FResponse;
-  std::unique_ptr<char[]> FBuffer;
-  size_t FBuffered = 0;
+  std::vector<char> FBlock;  // body bytes not yet handed on, up to BufferSize
   // Guards the two positions below between this worker's body reader and a
   // worker that cuts its range.
   mutable std::mutex FCutLock;

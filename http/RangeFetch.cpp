@@ -162,12 +162,12 @@ int TRangeFetch::WorkerHeader(THttpWorker& worker) {
   return 1;
 }
 
-bool TRangeFetch::WorkerData(THttpWorker& worker, const char* data, size_t length, int64_t position) {
+bool TRangeFetch::WorkerData(THttpWorker& worker, std::vector<char>& block, int64_t position) {
   if (FFailed || FStopping) return false;
   const size_t range = Current(worker);
   if (range == SIZE_MAX) return false;
-  FReceived += static_cast<int64_t>(length);
-  if (!FSink.RangeData(range, position, data, length)) {
+  FReceived += static_cast<int64_t>(block.size());
+  if (!FSink.RangeData(range, position, block.data(), block.size())) {
     Fail("range data refused");
     return false;
   }
