@@ -14,6 +14,8 @@
 # OUT_DIR=DIR puts the downloads there (a tmpfs takes the disk out).
 # WIN32_BUILD=DIR adds launcher-fetch.exe of that build under Wine (SChannel)
 # to part 1, the CA put in the Wine prefix's Root store by trust-test-ca.exe.
+# BASELINE=OTHER_BUILD_DIR adds that build's launcher-fetch to part 1, so two
+# builds are compared in one run.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/static-nginx.sh"
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -88,6 +90,8 @@ for _ in $(seq 1 "$runs"); do
   [ -z "$win32" ] || measure big wine "$big_ok" env LAUNCHER_QUIET=1 "$here/../scripts/wine-run" \
     "$win32/tools/launcher-fetch/launcher-fetch.exe" "$url" "Z:$out" --workers 5
   measure big launcher "$big_ok" env LAUNCHER_QUIET=1 "$fetch" "$url" "$out" --workers 5 --ca-file "$ca"
+  [ -z "${BASELINE:-}" ] || measure big baseline "$big_ok" env LAUNCHER_QUIET=1 \
+    "$BASELINE/tools/launcher-fetch/launcher-fetch" "$url" "$out" --workers 5 --ca-file "$ca"
   measure big curl "$big_ok" curl -s --cacert "$ca" -o "$out/big.bin" "$url"
   measure big aria2c "$big_ok" aria2c -q -x5 -s5 --ca-certificate="$ca" --file-allocation=none \
     --allow-overwrite=true -d "$out" -o big.bin "$url"
@@ -119,10 +123,11 @@ rss = {k: max(r for _, r in v) / 1024 for k, v in res.items()}
 part = lambda p: any(k[0] == p for k in med)
 if part("big"):
   print(f"1. {size} MiB over TLS on loopback")
-for n in [n for n in ("launcher", "curl", "aria2c", "wine") if ("big", n) in med]:
+for n in [n for n in ("launcher", "baseline", "curl", "aria2c", "wine") if ("big", n) in med]:
     print(f"   {n:9s} median {med[('big', n)]:.2f} s  {size / med[('big', n)]:.0f} MiB/s  peak RSS {rss[('big', n)]:.1f} MiB")
-for peer in [p for p in ("curl", "aria2c") if ("big", p) in med]:
-    print(f"   launcher throughput / {peer}: {med[('big', peer)] / med[('big', 'launcher')]:.2f}")
+for build in [b for b in ("launcher", "baseline") if ("big", b) in med]:
+  for peer in [p for p in ("curl", "aria2c") if ("big", p) in med]:
+    print(f"   {build} throughput / {peer}: {med[('big', peer)] / med[('big', build)]:.2f}")
 if ("big", "wine") in med:
     print(f"   Windows build under Wine (5 connections) / curl: {med[('big', 'curl')] / med[('big', 'wine')]:.2f}")
 if part("many"):
