@@ -1,7 +1,6 @@
 #include "http/HttpWorker.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "platform/DebugOutput.h"
 #include "platform/Tick.h"

@@ -78,6 +78,8 @@ private:
     SSL_CTX_set_options(FContext, SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_COMPRESSION);
     SSL_CTX_set_default_verify_paths(FContext);
     SSL_CTX_set_verify(FContext, SSL_VERIFY_NONE, nullptr);
+    // Several records per socket read on large bodies; HasBuffered counts
+    // what was read ahead, so no wait blocks on bytes already here.
     SSL_CTX_set_read_ahead(FContext, 1);
     SSL_CTX_set_default_read_buffer_len(FContext, 64 * 1024);
     SSL_CTX_set_session_cache_mode(FContext, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
