@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "fuzz/FuzzStreamServer.h"
 #include "fuzz/FuzzTempFolder.h"
@@ -84,10 +85,10 @@ public:
     const int status = worker.Response().Status();
     return status == 200 || status == 206 ? 1 : 0;
   }
-  bool WorkerData(THttpWorker& worker, const char*, size_t length, int64_t position) override {
+  bool WorkerData(THttpWorker& worker, std::vector<char>& block, int64_t position) override {
     const THttpHeader& request = worker.Request();
     if (worker.Response().Status() == 206 &&
-        (position < request.RangeStart() || position + static_cast<int64_t>(length) > request.RangeEnd() + 1))
+        (position < request.RangeStart() || position + static_cast<int64_t>(block.size()) > request.RangeEnd() + 1))
       std::abort();
     return true;
   }
