@@ -8,40 +8,19 @@
 #include <unistd.h>
 
 #include <ctime>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <map>
-#include <mutex>
 #include <sstream>
 
 #include "common/Format.h"
 #include "common/Md5.h"
-#include "common/WindowMessages.h"
+#include "e2e/RunFixture.h"
 #include "package/LauncherSettings.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "signing/Signer.h"
-#include "support/TestSupport.h"
-#include "tools/launcher-manifest/LauncherManifest.h"
-#include "update/SignedDocuments.h"
-#include "update/UpdateThread.h"
 
 namespace {
-
-int PortBase() {
-  const char* base = std::getenv("LAUNCHER_TEST_PORT_BASE");
-  return base ? std::atoi(base) : 21000;
-}
-
-std::string UpdateRoot() {
-  const char* root = std::getenv("LAUNCHER_TEST_UPDATE_ROOT");
-  return root ? root : "/nonexistent";
-}
-
-std::string ServerUrl(const std::string& path) {
-  return "http://127.0.0.1:" + std::to_string(PortBase() + 5) + "/" + path + "/";
-}
 
 // A new key in `pemPath`; its public key text.
 std::string NewKey(const std::string& pemPath) {
@@ -66,83 +45,11 @@ void Sign(const std::string& pem, const std::string& path, const std::string& na
   WriteWholeFile(path + ".sig", FormatSignatureFile(signature));
 }
 
-class TSink : public TMessageSink {
-public:
-  void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
-    std::lock_guard<std::mutex> guard(FLock);
-    if (message == UM_STATUS_TEXT) FStatuses.push_back(TakePostedText(wParam));
-    if (message == UM_UPDATE_DONE) {
-      Result = static_cast<int>(wParam);
-      Done.SetEvent();
-    }
-  }
-  bool Showed(const std::string& status) {
-    std::lock_guard<std::mutex> guard(FLock);
-    for (const std::string& s : FStatuses)
-      if (s == status) return true;
-    return false;
-  }
-  std::string Last() {
-    std::lock_guard<std::mutex> guard(FLock);
-    return FStatuses.empty() ? std::string() : FStatuses.back();
-  }
-  TEvent Done;
-  int Result = -1;
-
-private:
-  std::mutex FLock;
-  std::vector<std::string> FStatuses;
-};
-
-struct TSignedRun {
-  TSink sink;
-  bool refused = false;
-  TSignatureVerdict verdict = TSignatureVerdict::Accepted;
-  std::string log;
-};
-
-void RunSigned(TSignedRun& run, const std::string& folder, const std::string& baseUrl, const std::string& key,
-               int mode = 0) {
-  TUpdateEnvironment environment;
-  environment.LauncherFolder = folder;
-  environment.LauncherBaseName = "launcher";
+// A client run of `folder` by a launcher whose package holds `key`.
+void RunSigned(TRun& run, const std::string& folder, const std::string& baseUrl, const std::string& key) {
+  TUpdateEnvironment environment = Environment(folder);
   environment.PublicKey = key;
-  {
-    TUpdateThread thread(run.sink, mode, StateFileName(mode), mode == 0 ? ClientManifestName : LauncherManifestName,
-                         baseUrl, environment);
-    EXPECT_TRUE(run.sink.Done.WaitFor(120000));
-    thread.TerminateAndWait();
-    run.refused = thread.Refused();
-    run.verdict = thread.RefusedVerdict();
-  }
-  run.log = ReadWholeFile(folder + "UpdateLog.txt");
-}
-
-using TFiles = std::map<std::string, std::string>;
-
-std::string Bytes(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (char& c : bytes) {
-    x = x * 1664525u + 1013904223u;
-    c = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
-
-// Puts the release under the server's root with the manifest tool, signed
-// when `flags` ask for it.
-void Publish(const std::string& name, const TFiles& files, std::vector<std::string> flags = {}) {
-  TTempFolder release;
-  for (const auto& [path, bytes] : files) {
-    const std::string full = release.Path() + path;
-    ForceDirectories(full.substr(0, full.find_last_of('/')));
-    WriteWholeFile(full, bytes);
-  }
-  std::vector<std::string> args = {release.Path(), UpdateRoot() + "/" + name};
-  args.insert(args.end(), flags.begin(), flags.end());
-  std::ostringstream out, err;
-  ASSERT_EQ(RunLauncherManifest(args, out, err), 0) << err.str();
+  RunUpdate(run, folder, baseUrl, 0, 120000, environment);
 }
 
 // Every file below `folder` with its digest, the run's own log left out: a
@@ -173,7 +80,7 @@ protected:
   }
   void TearDown() override { std::filesystem::remove_all(served); }
 
-  std::string Url() const { return ServerUrl(release); }
+  std::string Url() const { return ServerUrl() + release + "/"; }
   // The published manifest and its signature as they are now.
   std::string Manifest() const { return served + "update.json"; }
 
@@ -190,17 +97,17 @@ const TFiles SecondFiles = {{"Client.bin", Bytes(70000, 3)}, {"data/ui/a.txt", B
 TEST_F(SignedRunTest, ASignedReleaseInstallsAndRaisesTheMark) {
   Publish(release, FirstFiles, {"--sign", pem, "--release-version", "200"});
   TTempFolder folder;
-  TSignedRun run;
+  TRun run;
   RunSigned(run, folder.Path(), Url(), key);
-  EXPECT_EQ(run.sink.Result, 1);
+  EXPECT_EQ(run.result, 1u);
   EXPECT_FALSE(run.refused);
   for (const auto& [path, bytes] : FirstFiles) EXPECT_EQ(MD5OfFile(folder / path), MD5OfMemory(bytes)) << path;
   EXPECT_EQ(ReadWholeFile(folder / "data/update0.versions"), "update.json=200\r\n");
   EXPECT_NE(run.log.find("signature of update.json accepted: version 200"), std::string::npos) << run.log;
   // The same release again is no rollback.
-  TSignedRun again;
+  TRun again;
   RunSigned(again, folder.Path(), Url(), key);
-  EXPECT_EQ(again.sink.Result, 1);
+  EXPECT_EQ(again.result, 1u);
 }
 
 // Each attack on the installed release is refused with its own status line,
@@ -208,13 +115,17 @@ TEST_F(SignedRunTest, ASignedReleaseInstallsAndRaisesTheMark) {
 TEST_F(SignedRunTest, EveryForgeryAndReplayIsRefusedAndChangesNothing) {
   // An older signed release (version 100) and the launcher's own signed
   // manifest, kept for the replays.
-  Publish(release, FirstFiles, {"--sign", pem, "--release-version", "100"});
+  Publish(release, FirstFiles, {"--full-package", "--sign", pem, "--release-version", "100"});
   TTempFolder old;
   CopyFileAt(Manifest(), old / "update.json");
   CopyFileAt(Manifest() + ".sig", old / "update.json.sig");
+  const std::string complete = served + "complete/";
+  for (const char* name : {"release.json", "release.json.sig", "update-full.zip"})
+    CopyFileAt(complete + name, old / name);
   Publish(release + "-launcher", {{"launcher.exe", Bytes(5000, 9)}},
-          {"--name", "updateL.json", "--sign", pem, "--release-version", "300"});
+          {"--name", "updateL.json", "--full-package", "--sign", pem, "--release-version", "300"});
   const std::string launcherManifest = UpdateRoot() + "/" + release + "-launcher/updateL.json";
+  const std::string launcherComplete = UpdateRoot() + "/" + release + "-launcher/complete/";
 
   // The current release, version 200, installed.
   Publish(release, SecondFiles, {"--sign", pem, "--release-version", "200"});
@@ -222,9 +133,9 @@ TEST_F(SignedRunTest, EveryForgeryAndReplayIsRefusedAndChangesNothing) {
   const std::string goodSignature = ReadWholeFile(Manifest() + ".sig");
   TTempFolder folder;
   {
-    TSignedRun install;
+    TRun install;
     RunSigned(install, folder.Path(), Url(), key);
-    ASSERT_EQ(install.sink.Result, 1);
+    ASSERT_EQ(install.result, 1u);
   }
   const auto installed = Snapshot(folder.Path());
   ASSERT_EQ(ReadWholeFile(folder / "data/update0.versions"), "update.json=200\r\n");
@@ -233,6 +144,9 @@ TEST_F(SignedRunTest, EveryForgeryAndReplayIsRefusedAndChangesNothing) {
     const char* what;
     TSignatureVerdict verdict;
     std::function<void()> serve;
+    // The document refused, and the plan of the run (2: the full package).
+    std::string document = "update.json";
+    int plan = 0;
   };
   const std::string manifest = Manifest();
   const std::string signature = Manifest() + ".sig";
@@ -268,18 +182,36 @@ TEST_F(SignedRunTest, EveryForgeryAndReplayIsRefusedAndChangesNothing) {
          CopyFileAt(launcherManifest, manifest);
          CopyFileAt(launcherManifest + ".sig", signature);
        }},
+      // Never accepted before, the full package is still no older than the
+      // manifest the same run took.
+      {"the older signed full package with the current manifest", TSignatureVerdict::Rollback,
+       [&] {
+         for (const char* name : {"release.json", "release.json.sig", "update-full.zip"})
+           CopyFileAt(old / name, complete + name);
+       },
+       "complete/release.json", 2},
+      {"the launcher run's signed full package served to the client run", TSignatureVerdict::WrongDocument,
+       [&] {
+         for (const char* name : {"release.json", "release.json.sig", "updateL-full.zip"})
+           CopyFileAt(launcherComplete + name, complete + name);
+       },
+       "complete/release.json", 2},
   };
   for (const TAttack& attack : attacks) {
     attack.serve();
-    TSignedRun run;
+    WriteUpdateNow(folder.Path(), attack.plan);
+    TRun run;
     RunSigned(run, folder.Path(), Url(), key);
-    EXPECT_EQ(run.sink.Result, 0) << attack.what;
+    EXPECT_EQ(run.result, 0u) << attack.what;
     EXPECT_TRUE(run.refused) << attack.what;
     EXPECT_EQ(VerdictName(run.verdict), std::string(VerdictName(attack.verdict))) << attack.what;
-    EXPECT_EQ(run.sink.Last(), RefusedStatus(attack.verdict, "update.json")) << attack.what;
-    EXPECT_NE(run.log.find(std::string("signature of update.json refused: ") + VerdictName(attack.verdict)),
+    EXPECT_EQ(run.sink.Last(), RefusedStatus(attack.verdict, attack.document)) << attack.what;
+    EXPECT_NE(run.log.find("signature of " + attack.document + " refused: " + VerdictName(attack.verdict)),
               std::string::npos)
         << attack.what;
+    // A refused run leaves the plan for the next start as it was.
+    EXPECT_EQ(ReadUpdateNow(folder.Path()), attack.plan) << attack.what;
+    WriteUpdateNow(folder.Path(), 0);
     EXPECT_EQ(Snapshot(folder.Path()), installed) << attack.what;
     WriteWholeFile(manifest, goodManifest);
     WriteWholeFile(signature, goodSignature);
@@ -302,9 +234,9 @@ TEST_F(SignedRunTest, AnUnsignedReleaseDocumentIsRefused) {
   TTempFolder folder;
   WriteUpdateNow(folder.Path(), 2);
   const auto before = Snapshot(folder.Path());
-  TSignedRun run;
+  TRun run;
   RunSigned(run, folder.Path(), Url(), key);
-  EXPECT_EQ(run.sink.Result, 0);
+  EXPECT_EQ(run.result, 0u);
   EXPECT_TRUE(run.refused);
   EXPECT_EQ(VerdictName(run.verdict), std::string("Missing"));
   EXPECT_EQ(run.sink.Last(), RefusedStatus(TSignatureVerdict::Missing, "complete/release.json"));
@@ -314,11 +246,28 @@ TEST_F(SignedRunTest, AnUnsignedReleaseDocumentIsRefused) {
   // Signed, it installs, and both documents have their marks.
   Sign(pem, served + "complete/release.json", "complete/release.json", 50);
   ASSERT_TRUE(FileExists(served + "complete/release.json.sig"));
-  TSignedRun signedRun;
+  TRun signedRun;
   RunSigned(signedRun, folder.Path(), Url(), key);
-  EXPECT_EQ(signedRun.sink.Result, 1);
+  EXPECT_EQ(signedRun.result, 1u);
   for (const auto& [path, bytes] : FirstFiles) EXPECT_EQ(MD5OfFile(folder / path), MD5OfMemory(bytes)) << path;
   EXPECT_EQ(ReadWholeFile(folder / "data/update0.versions"), "complete/release.json=50\r\nupdate.json=50\r\n");
+}
+
+// An unpacked full package is compared with the manifest like any other
+// files: one that does not match it (here the package of another release)
+// leaves wrong files that the same run finds and fetches.
+TEST_F(SignedRunTest, AFullPackageIsComparedWithTheManifest) {
+  Publish(release, SecondFiles, {"--full-package", "--sign", pem, "--release-version", "70"});
+  Publish(release, FirstFiles, {"--sign", pem, "--release-version", "70"});
+  TTempFolder folder;
+  WriteUpdateNow(folder.Path(), 2);
+  TRun run;
+  RunSigned(run, folder.Path(), Url(), key);
+  EXPECT_EQ(run.result, 1u);
+  EXPECT_FALSE(run.refused);
+  for (const auto& [path, bytes] : FirstFiles) EXPECT_EQ(MD5OfFile(folder / path), MD5OfMemory(bytes)) << path;
+  EXPECT_NE(run.log.find("/Client.bin"), std::string::npos) << run.log;
+  EXPECT_EQ(ReadUpdateNow(folder.Path()), 0);
 }
 
 // A key text that is not a key refuses the run before anything is fetched;
@@ -326,20 +275,20 @@ TEST_F(SignedRunTest, AnUnsignedReleaseDocumentIsRefused) {
 TEST_F(SignedRunTest, AnUnreadableKeyRefusesAndNoKeyFetchesNoSignature) {
   Publish(release, FirstFiles);
   TTempFolder folder;
-  TSignedRun run;
+  TRun run;
   RunSigned(run, folder.Path(), Url(), "p256:BGsX0fLhLEJH");
-  EXPECT_EQ(run.sink.Result, 0);
+  EXPECT_EQ(run.result, 0u);
   EXPECT_TRUE(run.sink.Showed(Utf8ToCp936("#109 : 启动器的公钥无效，已拒绝更新。")));
   EXPECT_EQ(run.log.find("=>"), std::string::npos) << run.log;
   EXPECT_FALSE(DirectoryExists(folder / "data"));
 
-  TSignedRun plain;
+  TRun plain;
   RunSigned(plain, folder.Path(), Url(), "");
-  EXPECT_EQ(plain.sink.Result, 1);
+  EXPECT_EQ(plain.result, 1u);
   for (const auto& [path, bytes] : FirstFiles) EXPECT_EQ(MD5OfFile(folder / path), MD5OfMemory(bytes)) << path;
   EXPECT_FALSE(FileExists(folder / "data/update0.versions"));
   // The server's own record of what was asked for this release.
-  std::istringstream access(ReadWholeFile(UpdateRoot() + "/../access.log"));
+  std::istringstream access(ReadWholeFile(AccessLogPath()));
   int manifests = 0, signatures = 0;
   for (std::string line; std::getline(access, line);) {
     if (line.find("/" + release + "/") == std::string::npos) continue;
