@@ -210,7 +210,14 @@ int THttpDownload::WorkerHeader(THttpWorker& worker) {
                  worker.Request().GetField("Range"));
         return 2;
       }
-      worker.Request().SetField("Range", "");
+      if (!worker.Request().HasField("Range")) {
+        // The plain request after a refused probe is refused as well.
+        FState = Failed;
+        SetError(worker.Socket().PeerText() + " 416 " + response.Reason() + " " + worker.Request().Path());
+        return 0;
+      }
+      // "No ranges here": one plain request for the whole file follows.
+      worker.Request().ClearRange();
       SetError(worker.Socket().PeerText() + ":\xB7\xFE\xCE\xF1\xC6\xF7\xB2\xBB\xD6\xA7\xB3\xD6\xD0\xF8\xB4\xAB");  // ":服务器不支持续传"
       return HeaderMoved(worker, false);
     default:
@@ -304,7 +311,7 @@ int THttpDownload::HeaderMoved(THttpWorker& worker, bool redirect) {
     return 0;
   }
   if (redirect) {
-    const std::string range = worker.Request().GetField("Range");
+    const THttpHeader& asked = worker.Request();
     auto moved = std::make_unique<THttpHeader>();
     moved->SetRequest("GET", response.GetField("Location"));
     if (IsDowngrade(worker.Request(), *moved)) {
@@ -315,7 +322,7 @@ int THttpDownload::HeaderMoved(THttpWorker& worker, bool redirect) {
       FState = Failed;
       return 0;
     }
-    if (!range.empty()) moved->SetField("Range", range);
+    if (asked.HasField("Range")) moved->SetRange(asked.RangeStart(), asked.RangeEnd());
     worker.ReplaceRequest(std::move(moved));
   }
   if (response.HasField("Set-Cookie")) worker.Request().SetField("Cookie", response.GetField("Set-Cookie"));

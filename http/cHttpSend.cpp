@@ -101,6 +101,14 @@ void THttpHeader::ParseUrl(const std::string& url) {
       FPort = static_cast<int>(port);
     }
   }
+  if (FSecure && FHost.empty()) {
+    // TLS checks the certificate against the host: without one the request
+    // would go out in the clear to whatever address the caller gives.
+    FErrorText = "an https:// URL without a host: " + url;
+    FPort = 0;
+    FFields.clear();
+    return;
+  }
   SetField("Host", FPort == defaultPort ? FHost : FHost + ":" + std::to_string(FPort));
   SetField("User-Agent", UserAgent);
   SetField("Accept-Language", "zh-cn");
@@ -164,9 +172,22 @@ bool THttpHeader::HasField(const std::string& name) const {
 }
 
 void THttpHeader::SetRange(int64_t start, int64_t end) {
-  std::string value = "Bytes=" + std::to_string(start) + "-";
+  // Several servers read the unit in lower case only; a server that
+  // compresses what it sends would answer a range with the whole file.
+  std::string value = "bytes=" + std::to_string(start) + "-";
   if (end >= 0) value += std::to_string(end);
   SetField("Range", value);
+  SetField("Accept-Encoding", "identity");
+}
+
+void THttpHeader::ClearRange() {
+  // No empty "Range:" line: some servers refuse it with 416 as well.
+  FFields.erase(std::remove_if(FFields.begin(), FFields.end(),
+                               [](const TField& f) { return SameText(f.first, "Range"); }),
+                FFields.end());
+  FLastField = SIZE_MAX;
+  FRangeStart = 0;
+  FRangeEnd = 0;
 }
 
 std::string THttpHeader::BuildRequest() const {
@@ -274,6 +295,7 @@ bool SendAll(TBlockSocket& socket, const std::string& data) {
 }
 
 bool ConnectForRequest(TBlockSocket& socket, const THttpHeader& request, const std::string& address, int timeoutMs) {
+  if (request.Secure() && request.Host().empty()) return false;  // never TLS without a name to check
   return socket.Connect(address.empty() ? request.Host() : address, request.Port(), timeoutMs,
                         request.Secure() ? request.Host() : std::string());
 }
@@ -411,7 +433,10 @@ bool THttpGetDocument::Fetch(const THttpHeader& request, const std::string& addr
   FResponse.Clear();
   std::string host = address.empty() ? FRequest.Host() : address;
   for (int redirects = 0;; ++redirects) {
-    if (FRequest.Port() == 0) return false;
+    if (FRequest.Port() == 0) {
+      Fail(FRequest.ErrorText());
+      return false;
+    }
     const TRound round = RunRound(host);
     if (round == TRound::Failed) return false;
     if (round == TRound::Done) break;

@@ -43,8 +43,11 @@ public:
   bool HasField(const std::string& name) const;
   const std::vector<TField>& Fields() const { return FFields; }
 
-  // "Range: Bytes=start-end", or "Bytes=start-" when end is negative.
+  // "Range: bytes=start-end", or "bytes=start-" when end is negative, and
+  // "Accept-Encoding: identity": a range is of the file's own bytes.
   void SetRange(int64_t start, int64_t end);
+  // Drops the "Range" line and the range; "Accept-Encoding" stays.
+  void ClearRange();
 
   // The request line, the fields in their order and the empty line.
   std::string BuildRequest() const;
@@ -85,7 +88,7 @@ public:
   void SetContentLength(int64_t length) { FContentLength = length; }
   int64_t RangeTotal() const { return FRangeTotal; }
   int64_t RangeStart() const { return FRangeStart; }
-  // -1 for an open range ("Bytes=start-").
+  // -1 for an open range ("bytes=start-").
   int64_t RangeEnd() const { return FRangeEnd; }
   // A range with a known last byte (not "start-").
   bool HasBoundedRange() const { return FRangeEnd > 0 && FRangeEnd >= FRangeStart; }

@@ -87,6 +87,52 @@ TEST(HttpDownloadFaults, RefusedProbeRangeFallsBackToOneWholeFile) {
   EXPECT_EQ(MD5OfFile(folder / "dl-416"), PatternMd5(100000));
 }
 
+// The requests as a strict server reads them: every range in lower case with
+// identity bodies, no "Range" line at all on a plain request, and after a 416
+// to the probe exactly one plain request.
+TEST(HttpDownloadFaults, RequestsEveryServerReads) {
+  const struct {
+    const char* route;
+    int64_t size;
+    bool done;
+    int minRanged, maxRanged, plain;
+  } cases[] = {
+      {"/dl-strict?size=3000000", 3000000, true, 2, 1000, 0},
+      {"/dl-416?size=100000", 100000, true, 1, 1, 1},
+      {"/dl-416?always=1&size=100000", 100000, false, 1, 1, 1},
+  };
+  for (const auto& c : cases) {
+    TTempFolder folder;
+    const std::string token = Token();
+    const TOutcome run = FetchFault(5, std::string(c.route) + "&token=" + token, folder.Path(), c.size);
+    EXPECT_EQ(run.done, c.done) << c.route << ": " << run.error;
+    const std::string route = c.route, name = route.substr(1, route.find('?') - 1);
+    if (c.done) {
+      EXPECT_EQ(MD5OfFile(folder / name), PatternMd5(c.size)) << c.route;
+    } else {
+      EXPECT_NE(run.error.find("416"), std::string::npos) << c.route << ": " << run.error;
+    }
+    THttpGetDocument seen;
+    ASSERT_TRUE(seen.Get(FaultServerUrl() + "/dl-requests?token=" + token, "")) << c.route;
+    int ranged = 0, plain = 0;
+    const std::string& heads = seen.Body();
+    for (size_t at = 0, end; (end = heads.find("\r\n\r\n", at)) != std::string::npos; at = end + 4) {
+      const std::string head = heads.substr(at, end - at) + "\r\n";
+      const size_t range = head.find("\r\nRange: bytes=");
+      if (range != std::string::npos) {
+        ++ranged;
+        EXPECT_NE(head.find("\r\nAccept-Encoding: identity\r\n"), std::string::npos) << c.route << "\n" << head;
+      } else {
+        ++plain;
+        EXPECT_EQ(head.find("Range"), std::string::npos) << c.route << "\n" << head;
+      }
+    }
+    EXPECT_GE(ranged, c.minRanged) << c.route;
+    EXPECT_LE(ranged, c.maxRanged) << c.route;
+    EXPECT_EQ(plain, c.plain) << c.route;
+  }
+}
+
 TEST(HttpDownloadFaults, BytesBeyondARangeAreNotWritten) {
   TTempFolder folder;
   const TOutcome run = FetchFault(5, "/dl-overrun?size=3000000", folder.Path(), 3000000);

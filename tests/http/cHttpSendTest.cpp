@@ -122,10 +122,10 @@ TEST(cHttpSend, RequestTextKeepsTheFieldOrder) {
             "Host: other\r\n"
             "User-Agent: Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.0; Trident/4.0)\r\n"
             "Accept-Language: zh-cn\r\n"
-            "Accept-Encoding: gzip, deflate\r\n"
+            "Accept-Encoding: identity\r\n"
             "Accept: */*\r\n"
             "Connection: close\r\n"
-            "Range: Bytes=100-\r\n"
+            "Range: bytes=100-\r\n"
             "Cookie: a=1\r\n"
             "Referer: http://example.com/\r\n"
             "X-Empty: \r\n"
@@ -141,7 +141,9 @@ TEST(cHttpSend, SetRequestRefusesOtherMethodsAndSchemes) {
   EXPECT_FALSE(request.SetRequest("PUT", "http://other/y"));
   EXPECT_EQ(request.Host(), "h") << "a refused method changes nothing";
 
-  for (const char* url : {"ftp://h/x", "httpx://h/x", "https:/h", "http:/h", "", "h/x"}) {
+  // An https URL without a host has no name for TLS to check.
+  for (const char* url : {"ftp://h/x", "httpx://h/x", "https:/h", "http:/h", "", "h/x", "https:///x", "https://:443/x",
+                          "https://user@/x"}) {
     EXPECT_FALSE(request.SetRequest("GET", url)) << url;
     EXPECT_EQ(request.Port(), 0) << url;
     EXPECT_TRUE(request.Fields().empty()) << url;
@@ -157,15 +159,23 @@ TEST(cHttpSend, RangeValues) {
     int64_t start, end;
     const char* text;
     int64_t parsedEnd;
-  } cases[] = {{0, 0, "Bytes=0-0", 0}, {262145, 524287, "Bytes=262145-524287", 524287},
-               {100, -1, "Bytes=100-", -1}, {5000000000ll, 6000000000ll, "Bytes=5000000000-6000000000", 6000000000ll}};
+  } cases[] = {{0, 0, "bytes=0-0", 0}, {262145, 524287, "bytes=262145-524287", 524287},
+               {100, -1, "bytes=100-", -1}, {5000000000ll, 6000000000ll, "bytes=5000000000-6000000000", 6000000000ll}};
   for (const auto& c : cases) {
     THttpHeader request;
     request.SetRequest("GET", "http://h/");
+    EXPECT_EQ(request.GetField("Accept-Encoding"), "gzip, deflate") << "a document may come compressed";
     request.SetRange(c.start, c.end);
     EXPECT_EQ(request.GetField("Range"), c.text);
+    EXPECT_EQ(request.GetField("Accept-Encoding"), "identity") << "a range is of the file's own bytes";
     EXPECT_EQ(request.RangeStart(), c.start);
     EXPECT_EQ(request.RangeEnd(), c.parsedEnd);
+    // Without its range the request carries no "Range" line at all.
+    request.ClearRange();
+    EXPECT_FALSE(request.HasField("Range"));
+    EXPECT_EQ(request.BuildRequest().find("Range"), std::string::npos);
+    EXPECT_EQ(request.RangeStart(), 0);
+    EXPECT_FALSE(request.HasBoundedRange());
   }
 }
 
@@ -498,6 +508,11 @@ TEST_F(cHttpSendPeers, RequestOnTheWire) {
   EXPECT_TRUE(StartsWith(text, "GET /echo-request HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n")) << text;
   EXPECT_EQ(text.substr(text.find("Connection: close\r\n")),
             "Connection: close\r\nCookie: session=abc\r\nReferer: " + FaultUrl("/redirect-to-echo") + "\r\n\r\n");
+
+  // An https URL without a host goes nowhere, not even in the clear to the
+  // address given.
+  EXPECT_FALSE(document.Get("https://:" + port + "/echo-request", "127.0.0.1"));
+  EXPECT_EQ(document.ErrorText(), "an https:// URL without a host: https://:" + port + "/echo-request");
 }
 
 TEST_F(cHttpSendPeers, WatchdogAbortsAPendingConnect) {

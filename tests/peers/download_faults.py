@@ -5,6 +5,8 @@ tests/http/DownloadPattern.h and answers byte ranges, except where its fault
 says otherwise. A fault that should strike once per test run is keyed by the
 query's `token`.
 """
+import gzip
+import re
 import threading
 import time
 
@@ -106,14 +108,51 @@ def stall_probe(conn, req):
     _hold(conn)
 
 
+# Request heads by the query's `token`, for "/dl-requests".
+_seen = {}
+
+
+def _record(req):
+    token = req.query.get("token")
+    if token:
+        with _lock:
+            _seen.setdefault(token, []).append(req.raw.split(b"\r\n\r\n", 1)[0].decode("latin-1"))
+
+
+def requests_seen(conn, req):
+    # The heads recorded for `token`, each ended by an empty line.
+    with _lock:
+        heads = list(_seen.get(req.query.get("token", ""), []))
+    body = "".join(h + "\r\n\r\n" for h in heads).encode("latin-1")
+    conn.sendall(_head("200 OK", [("Content-Length", str(len(body)))]) + body)
+
+
 def refuse_probe_range(conn, req):
-    # 416 to the probe's range; a request with an empty "Range" gets the file.
+    # 416 to any "Range" line, an empty one too (query `always`: to every
+    # request); a request without one gets the file.
+    _record(req)
     size = int(req.query.get("size", "100000"))
-    r = _range(req, size)
-    if r == (0, 0):
+    if "range" in req.headers or "always" in req.query:
         conn.sendall(_head("416 Range Not Satisfiable", [("Content-Length", "0")]))
         return
     conn.sendall(_head("200 OK", [("Content-Length", str(size))]) + _pattern(0, size))
+
+
+def strict_reader(conn, req):
+    # Reads requests like the strictest widely used servers: the range unit
+    # in lower case only, 416 to an empty "Range" line, and every answer
+    # compressed (so without ranges) unless the request takes identity only.
+    _record(req)
+    size = int(req.query.get("size", "3000000"))
+    value = req.headers.get("range")
+    if value is not None and not re.fullmatch(r"bytes=\d+-\d*", value):
+        conn.sendall(_head("416 Range Not Satisfiable", [("Content-Length", "0")]))
+        return
+    if req.headers.get("accept-encoding", "identity").strip().lower() != "identity":
+        body = gzip.compress(_pattern(0, size))
+        conn.sendall(_head("200 OK", [("Content-Length", str(len(body))), ("Content-Encoding", "gzip")]) + body)
+        return
+    _serve(conn, req, size)
 
 
 def overrun_range(conn, req):
@@ -259,5 +298,7 @@ ROUTES = {
     "/dl-stall": stall_range,
     "/dl-stall-probe": stall_probe,
     "/dl-416": refuse_probe_range,
+    "/dl-strict": strict_reader,
+    "/dl-requests": requests_seen,
     "/dl-overrun": overrun_range,
 }
