@@ -11,6 +11,7 @@
 #include "package/LauncherSettings.h"
 #include "platform/CodePage.h"
 #include "platform/DebugOutput.h"
+#include "platform/Socket.h"
 #include "platform/Tick.h"
 
 namespace {
@@ -23,12 +24,25 @@ public:
 
 }  // namespace
 
+TReplySource ReplySourceOf(const std::string& host, uint16_t port) {
+  TReplySource source;
+  source.port = port;
+  // The directory host is always an address here (resolved or the fixed one).
+  if (!ParseIPv4(host, source.address)) source.address = 0;
+  return source;
+}
+
+bool TReplySource::Accepts(uint32_t peerAddress, uint16_t peerPort) const {
+  return address != 0 && peerAddress == address && peerPort == port;
+}
+
 std::string DirectoryHostName() { return LAUNCHER_DIRECTORY_HOST; }
 std::string DirectoryFixedAddress() { return LAUNCHER_DIRECTORY_ADDRESS; }
 
 namespace {
 
 // Aims and opens the socket with `receive` as its handler; see the header.
+// Only datagrams from the address and port the requests go to reach it.
 void AimAndOpen(TUDPClientSocket& socket, const std::vector<std::string>& resolved, const std::string& fixedAddress,
                 TUDPClientSocket::TReceiveCallback receive, uint16_t port) {
   socket.SetRemoteHost(fixedAddress);
@@ -41,8 +55,18 @@ void AimAndOpen(TUDPClientSocket& socket, const std::vector<std::string>& resolv
   }
   DebugOutput(Format("init UDP ip=%s", socket.RemoteHost().c_str()));
   socket.SetRemotePort(port);
+  const TReplySource source = ReplySourceOf(socket.RemoteHost(), port);
   // The handler is in place before the worker can receive anything.
-  socket.SetOnReceive(std::move(receive));
+  socket.SetOnReceive([source, receive = std::move(receive)](uint32_t address, uint16_t peerPort, int32_t length,
+                                                             const uint8_t* data) {
+    if (!source.Accepts(address, peerPort)) {
+      DebugOutput(Format("directory datagram from %s:%u dropped: the requests go to %s:%u", IPv4Text(address).c_str(),
+                         static_cast<unsigned>(peerPort), IPv4Text(source.address).c_str(),
+                         static_cast<unsigned>(source.port)));
+      return;
+    }
+    receive(address, peerPort, length, data);
+  });
   socket.Open();
 }
 
@@ -151,6 +175,8 @@ void TDirectoryExchange::RequestServerList(int32_t gameId, uint16_t messageId) {
   FBuffer.Reset();
   FDroppedBytes = 0;
   FRequestPending = true;
+  FRequestMade = true;
+  FRequestTick = FTicks.Now();
   const std::string host = FSocket != nullptr ? FSocket->RemoteHost() : std::string();
   DebugOutput(Format("get serverlist id=%d, ip=%s", gameId, host.c_str()));
 }
@@ -184,6 +210,13 @@ void TDirectoryExchange::OnDirectoryData(uint32_t, uint16_t, int32_t length, con
 
 void TDirectoryExchange::DirectoryDataArrived(const std::vector<uint8_t>& datagram) {
   if (datagram.empty()) return;
+  // A reply belongs to the request in flight: one that comes without a
+  // request, or after the request's time-out, is a stale or forged one.
+  if (!FRequestMade || FTicks.Now() - FRequestTick > RequestTimeoutMs) {
+    ++FStaleDatagrams;
+    DebugOutput(Format("directory datagram of %d bytes dropped: no request in flight", static_cast<int>(datagram.size())));
+    return;
+  }
   const size_t taken = FBuffer.Append(datagram.data(), datagram.size());
   if (taken < datagram.size()) {
     if (FDroppedBytes == 0) DebugOutput(Format("directory buffer full, %d bytes dropped", static_cast<int>(datagram.size() - taken)));

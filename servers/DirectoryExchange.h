@@ -121,6 +121,9 @@ public:
   int32_t ReceivedTotal() const { return FBuffer.Total(); }
   // Bytes that arrived after DirectoryBuffer was full, since the last request.
   size_t DroppedBytes() const { return FDroppedBytes; }
+  // Datagrams that came while no request was in flight (none made yet, or
+  // the last one older than RequestTimeoutMs).
+  size_t StaleDatagrams() const { return FStaleDatagrams; }
 
 private:
   void HandleFrame(const TDirectoryFrame& frame);
@@ -133,7 +136,10 @@ private:
   TDirectoryInputs FInputs;
   TDirectoryBuffer FBuffer;  // DirectoryBuffer
   size_t FDroppedBytes = 0;
+  size_t FStaleDatagrams = 0;
   bool FRequestPending = false;
+  bool FRequestMade = false;
+  uint32_t FRequestTick = 0;
   uint32_t FLastRefreshTick = 0;
   std::vector<TServerName> FServerNames;
 };
@@ -143,10 +149,20 @@ private:
 std::string DirectoryHostName();
 std::string DirectoryFixedAddress();
 
+// Where the directory's replies may come from: the address and port the
+// requests go to (network byte order, as the socket reports senders).
+struct TReplySource {
+  uint32_t address = 0;  // 0: the host is no IPv4 address; nothing is accepted
+  uint16_t port = 0;
+  bool Accepts(uint32_t peerAddress, uint16_t peerPort) const;
+};
+TReplySource ReplySourceOf(const std::string& host, uint16_t port);
+
 // Aims the directory socket: at one of `resolved` (the addresses of the
 // directory host name, chosen uniformly) or, when there are none, at
-// `fixedAddress`; then opens it with the exchange as its receiver. Writes
-// the "IPlist" and "init UDP" debug lines.
+// `fixedAddress`; then opens it with the exchange as its receiver, which
+// gets only the datagrams of that address and port (others are dropped and
+// logged). Writes the "IPlist" and "init UDP" debug lines.
 void SetupDirectorySocket(TUDPClientSocket& socket, const std::vector<std::string>& resolved,
                           const std::string& fixedAddress, TDirectoryExchange& exchange,
                           uint16_t port = DirectoryPort);

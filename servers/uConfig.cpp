@@ -4,6 +4,8 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "common/Format.h"
+#include "common/Log.h"
 #include "net/uUDPEcho.h"
 #include "platform/CodePage.h"
 #include "package/LauncherConfig.h"
@@ -97,7 +99,40 @@ std::shared_ptr<TServerInfo> ReadRecord(const TJson& server) {
   return record;
 }
 
+// "a.b.c.d", each part 1 to 3 digits of at most 255.
+bool IsDottedQuad(const std::string& text) {
+  int parts = 0, digits = 0, value = 0;
+  for (const char c : text) {
+    if (c == '.') {
+      if (digits == 0 || ++parts > 3) return false;
+      digits = value = 0;
+    } else if (c >= '0' && c <= '9') {
+      value = value * 10 + (c - '0');
+      if (++digits > 3 || value > 255) return false;
+    } else {
+      return false;
+    }
+  }
+  return parts == 3 && digits > 0;
+}
+
+bool IsControl(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
 }  // namespace
+
+std::string UnsafeRecordReason(const TServerInfo& record) {
+  size_t start = 0;
+  while (start <= record.ip.size()) {
+    size_t end = record.ip.find('|', start);
+    if (end == std::string::npos) end = record.ip.size();
+    if (end > start && !IsDottedQuad(record.ip.substr(start, end - start)))
+      return "\"ip\" is not IPv4 addresses joined by |";
+    start = end + 1;
+  }
+  for (const char16_t c : record.name)
+    if (c == u'"' || c == u'/' || IsControl(c)) return "\"name\" holds a double quote, / or a control character";
+  return std::string();
+}
 
 TServerFilter LauncherServerFilter(const std::string& launcherFolder, const std::string& onlyAwakeSwitch) {
   TServerFilter filter;
@@ -138,6 +173,11 @@ void TServerConfig::ReadServers(const void* serverArray, const TServerFilter& fi
                                 TServerList& priority) {
   for (const TJson& element : *static_cast<const TJson*>(serverArray)) {
     std::shared_ptr<TServerInfo> record = ReadRecord(element);
+    const std::string unsafe = UnsafeRecordReason(*record);
+    if (!unsafe.empty()) {
+      LogError(Format("server list: record id=%d left out: ", record->id) + unsafe);
+      continue;
+    }
     bool kept = filter.showTest || record->test == 0;
     if (filter.onlyAwake) kept = kept && record->clienttype != 0;
     if (!kept) continue;

@@ -63,6 +63,13 @@ struct TServerFilter {
 // and the _OnlyAwake switch text of the launcher configuration.
 TServerFilter LauncherServerFilter(const std::string& launcherFolder, const std::string& onlyAwakeSwitch);
 
+// Why a record must not be offered: its "ip" is not IPv4 dotted-quad
+// addresses joined by "|" (empty entries are skipped at the launch), or its
+// name holds a double quote, a "/" or a control character. Both go into the
+// game client's command line unquoted, so such a record could add switches
+// of its own. Empty: the record is fine.
+std::string UnsafeRecordReason(const TServerInfo& record);
+
 class TServerConfig {
 public:
   // `launcherFolder` (with its trailing separator) is where "showtest.txt" is
@@ -75,7 +82,8 @@ public:
   // Disposes of every record of both lists; DefaultServer is left as it is.
   void Clear();
   // Replaces the contents with the servers of `document` (code page 936
-  // text) that `filter` keeps. True when the ordinary list is not empty
+  // text) that `filter` keeps; an unsafe record (UnsafeRecordReason) is left
+  // out and logged. True when the ordinary list is not empty
   // afterwards. Throws EServerListError on a mistyped document; the records
   // read before the error stay in the lists.
   bool LoadFromText(const std::string& document, const TServerFilter& filter);

@@ -298,3 +298,52 @@ TEST_F(DirectoryExchange, RequestTravelsAsOneSixteenByteDatagram) {
   EXPECT_EQ(service.Receive(3000), BuildServerListRequest(12, 1));
   EXPECT_TRUE(log.Contains("get serverlist id=12, ip=127.0.0.1"));
 }
+
+// Over real sockets: the directory socket hands on only datagrams of the
+// address and port its requests go to, and the exchange takes a reply only
+// while its request is in flight (within the time-out).
+TEST_F(DirectoryExchange, RepliesComeOnlyFromTheServiceForTheRequestInFlight) {
+  TUdpPeer service(static_cast<uint16_t>(TestPortBase() + 35));
+  TUdpPeer spoofer;
+  ASSERT_TRUE(service.Bound() && spoofer.Bound());
+  TUDPClientSocket socket;
+  TDirectoryExchange live(config, window, ticks, queue, &socket, Inputs("12"));
+  SetupDirectorySocket(socket, {}, "127.0.0.1", live, service.Port());
+  ASSERT_TRUE(WaitUntil([&] { return socket.IsOpen(); }));
+  const struct {
+    const char* what;
+    bool fromService;
+    uint32_t lateMs;  // how long after the request the reply comes
+    bool applied;
+    const char* logged;
+  } cases[] = {
+      {"a datagram from another port", false, 0, false, "dropped: the requests go to 127.0.0.1:"},
+      {"a reply after the time-out", true, RequestTimeoutMs + 1, false, "dropped: no request in flight"},
+      {"the reply in time", true, RequestTimeoutMs, true, nullptr},
+  };
+  for (const auto& c : cases) {
+    ticks.now += 60000;
+    live.RefreshServerList();
+    TSocketAddress client;
+    ASSERT_EQ(service.Receive(5000, &client), BuildServerListRequest(12, GetServerList)) << c.what;
+    ticks.now += c.lateMs;
+    live.TimerTick();
+    TLogCapture log;
+    const int before = window.applied;
+    const size_t stale = live.StaleDatagrams();
+    ASSERT_TRUE((c.fromService ? service : spoofer).SendTo(BuildDirectoryFrame(ServerListReply, 0, Document(3)), client.Port))
+        << c.what;
+    if (c.fromService) {
+      ASSERT_TRUE(WaitUntil([&] { return queue.Count() == 1; }, 10000)) << c.what;
+      std::vector<uint8_t> datagram;
+      while (queue.Take(datagram)) live.DirectoryDataArrived(datagram);
+      EXPECT_EQ(live.StaleDatagrams(), stale + (c.applied ? 0 : 1)) << c.what;
+    } else {
+      ASSERT_TRUE(WaitUntil([&] { return log.CountContaining(c.logged) == 1; }, 10000)) << c.what;
+      EXPECT_EQ(queue.Count(), 0u) << c.what;
+    }
+    if (c.logged) EXPECT_EQ(log.CountContaining(c.logged), 1) << c.what;
+    EXPECT_EQ(window.applied, before + (c.applied ? 1 : 0)) << c.what;
+    EXPECT_EQ(live.ServerNames().size(), c.applied ? 3u : 0u) << c.what;
+  }
+}

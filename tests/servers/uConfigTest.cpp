@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "launcher/logic/GameLaunch.h"
 #include "package/LauncherConfig.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
@@ -194,4 +195,77 @@ TEST(uConfig, UpdateLatencyAddressesRecordsByKey) {
   EXPECT_EQ(config.Servers()[0]->rtt, -1);
   EXPECT_EQ(config.Servers()[1]->rtt, 50);
   EXPECT_EQ(config.Servers()[2]->rtt, -1);
+}
+
+namespace {
+
+// Records the command line a launch would start the client with.
+class TCommandLines : public IGameProcesses {
+public:
+  TThreadHandle StartProcess(const std::string&, const std::string& arguments) override {
+    lines.push_back(arguments);
+    return 1;
+  }
+  bool ThreadExitCode(TThreadHandle, uint32_t& exitCode) override {
+    exitCode = 0;
+    return true;
+  }
+  void CloseThread(TThreadHandle) override {}
+  std::vector<std::string> lines;
+};
+
+}  // namespace
+
+// A record whose ip or name would put text of its own into the client's
+// command line is left out and logged: neither the picker's lists nor the
+// fallback of a look-up ever hand it out, so a launch of its id starts the
+// client with the good record. Each bad record is the default priority
+// server, which the look-up would otherwise prefer.
+TEST(uConfig, UnsafeRecordsNeverReachThePickerOrTheCommandLine) {
+  const struct {
+    const char* what;
+    std::string ip, name;  // JSON text of the members
+  } cases[] = {
+      {"a slash in the name", "10.0.0.9", "x /ip:6.6.6.6"},
+      {"a double quote in the name", "10.0.0.9", "x\\\" /at:9"},
+      {"a line feed in the name", "10.0.0.9", "x\\n/cdn:evil"},
+      {"a C1 control in the name", "10.0.0.9", "x\\u0085y"},
+      {"switches after the address", "10.0.0.9 /cdn:http://evil", "bad"},
+      {"a host name", "evil.example", "bad"},
+      {"a part above 255", "10.0.0.256", "bad"},
+      {"three parts", "10.0.9", "bad"},
+      {"a blank around an address", "10.0.0.9| 10.0.0.8", "bad"},
+      {"one good and one bad address", "10.0.0.9|10.0.0.x", "bad"},
+  };
+  TTempFolder folder;
+  WriteWholeFile(folder / GameClientFile, "client");
+  for (const auto& c : cases) {
+    TServerConfig config(folder.Path());
+    TLogCapture log;
+    const std::string bad = "{\"id\":9,\"recommend\":2,\"default\":1,\"ip\":\"" + c.ip + "\",\"name\":\"" + c.name + "\"}";
+    ASSERT_TRUE(config.LoadFromText(Doc(bad + "," + Server(1, 5, 0, ",\"ip\":\"10.0.0.1||10.0.0.1\"")))) << c.what;
+    EXPECT_TRUE(config.PriorityServers().empty()) << c.what;
+    EXPECT_EQ(Ids(config.Servers()), std::vector<int>{1}) << c.what;
+    EXPECT_EQ(config.DefaultServer(), nullptr) << c.what;
+    EXPECT_EQ(log.CountContaining("server list: record id=9 left out: "), 1) << c.what;
+    TCommandLines processes;
+    TGameList games(processes);
+    TLaunchSettings settings;
+    settings.launcherFolder = folder.Path();
+    ASSERT_EQ(LaunchGame(*config.FindById(9), settings, processes, [](size_t) { return 0; }, games).result,
+              TLaunchResult::Started)
+        << c.what;
+    ASSERT_EQ(processes.lines.size(), 1u) << c.what;
+    EXPECT_EQ(processes.lines[0].rfind("/id:1 /ip:10.0.0.1 /slb:1 /port:0 /servername:s1 /lauName:", 0), 0u)
+        << c.what << ": " << processes.lines[0];
+  }
+  // The rules themselves, on records as they are read.
+  TServerInfo record;
+  record.name = u"\u9F99\u95E8 Two Words-1.2";
+  record.ip = "";
+  EXPECT_EQ(UnsafeRecordReason(record), "");
+  record.ip = "0.0.0.0|255.255.255.255|";
+  EXPECT_EQ(UnsafeRecordReason(record), "");
+  record.ip = "01.2.3.4000";
+  EXPECT_NE(UnsafeRecordReason(record), "");
 }
