@@ -190,17 +190,27 @@ bool ParseChunkIndex(const void* data, size_t size, const TChunkIndexLimits& lim
     return Fail(error, "chunk sizes out of bounds");
   const uint64_t fileSize = reader.Get64();
   if (fileSize > (1ull << 62)) return Fail(error, "file size out of bounds");
+  // Tiny parameters with a few long records would make the cut of a large
+  // local copy hold millions of chunks.
+  const uint64_t cutBytes = limits.CutBytes ? limits.CutBytes : fileSize;
+  if (cutBytes / params.MinSize + 1 > MaxCutMemory / CutChunkBytes)
+    return Fail(error, "minimum chunk size too small for the size of the copy");
   index.FileSize = static_cast<int64_t>(fileSize);
   reader.Bytes(index.FileMd5.data(), index.FileMd5.size());
   const uint64_t count = reader.Get64();
   if (count > limits.MaxChunks) return Fail(error, "more chunks than allowed");
+  // Every chunk but the last is at least the minimum long.
+  if (count > fileSize / params.MinSize + 1) return Fail(error, "more chunks than the file size allows");
   if (size != ChunkIndexBytes(count)) return Fail(error, "index size does not match its chunk count");
   index.Chunks.resize(static_cast<size_t>(count));
   uint64_t sum = 0;
-  for (TIndexChunk& chunk : index.Chunks) {
+  for (size_t i = 0; i < index.Chunks.size(); ++i) {
+    TIndexChunk& chunk = index.Chunks[i];
     chunk.Length = reader.Get32();
     reader.Bytes(chunk.Digest.data(), chunk.Digest.size());
-    if (chunk.Length == 0 || chunk.Length > params.MaxSize) return Fail(error, "chunk length out of bounds");
+    const bool last = i + 1 == index.Chunks.size();
+    if (chunk.Length == 0 || chunk.Length > params.MaxSize || (!last && chunk.Length < params.MinSize))
+      return Fail(error, "chunk length out of bounds");
     sum += chunk.Length;
   }
   if (sum != fileSize) return Fail(error, "chunk lengths do not add up to the file size");

@@ -97,7 +97,15 @@ struct TChunkIndex {
 struct TChunkIndexLimits {
   uint64_t MaxBytes = 64ull << 20;
   uint64_t MaxChunks = 4ull << 20;
+  // The bytes of the local copy that the index's parameters will cut; 0:
+  // the index's file size. The chunks of that cut must fit MaxCutMemory.
+  uint64_t CutBytes = 0;
 };
+
+// The memory a cut of a local copy may take: each chunk of it is held with
+// its offset, length and hash while the update is planned.
+constexpr uint64_t MaxCutMemory = 64ull << 20;
+constexpr uint64_t CutChunkBytes = 48;
 
 // Size of an index of `count` chunks.
 uint64_t ChunkIndexBytes(uint64_t count);
@@ -105,8 +113,10 @@ std::string WriteChunkIndex(const TChunkIndex& index);
 // False, with the reason in `error`, for anything but a whole, consistent
 // index of this version: wrong magic, version or hash kind, parameters out
 // of their bounds, a size that does not match the chunk count, a chunk
-// length of 0 or above the maximum, lengths that do not add up to the file
-// size, or more than the limits allow.
+// length of 0 or above the maximum, one below the minimum that is not the
+// last, lengths that do not add up to the file size, more chunks than the
+// minimum size allows, a minimum so small that cutting the local copy
+// would need more than MaxCutMemory, or more than the limits allow.
 bool ParseChunkIndex(const void* data, size_t size, const TChunkIndexLimits& limits, TChunkIndex& index,
                      std::string& error);
 

@@ -1,5 +1,7 @@
 #include "update/ChunkedUpdate.h"
 
+#include <algorithm>
+
 #include "common/Md5.h"
 #include "platform/File.h"
 #include "platform/Thread.h"
@@ -41,6 +43,7 @@ TChunkedOutcome RunChunkedUpdate(TChunkedJob& job, const TChunkedHooks& hooks, T
   TChunkIndexLimits limits;
   limits.MaxBytes = job.IndexBytes.size();
   limits.MaxChunks = static_cast<uint64_t>(job.FileSize) / 64 + 1;
+  limits.CutBytes = static_cast<uint64_t>(std::max<int64_t>(GetFileSize(job.TargetPath), job.FileSize));
   std::string error;
   if (!ParseChunkIndex(job.IndexBytes.data(), job.IndexBytes.size(), limits, index, error))
     return Fallback(reason, "the chunk index does not parse: " + error);

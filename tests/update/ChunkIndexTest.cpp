@@ -119,11 +119,35 @@ TEST(ChunkIndex, WritesAndReadsBackAndRefusesEveryDamage) {
       {"count huge", [header](std::string& b, TChunkIndexLimits&) { std::memset(&b[header - 8], 0xFF, 8); }},
       {"over the byte limit", [](std::string& b, TChunkIndexLimits& l) { l.MaxBytes = b.size() - 1; }},
       {"over the chunk limit", [](std::string&, TChunkIndexLimits& l) { l.MaxChunks = 3; }},
+      // A 64-byte minimum would cut a 1 GiB copy into 16 M chunks (about 800 MiB).
+      {"minimum tiny for the copy",
+       [](std::string& b, TChunkIndexLimits& l) {
+         std::memset(&b[16], 0, 4);
+         b[16] = 64;
+         l.CutBytes = 1ull << 30;
+       }},
+      {"a short chunk before the last",
+       [&](std::string& b, TChunkIndexLimits&) {
+         // The first two lengths moved: same sum, the first below the minimum.
+         uint32_t first = 0, second = 0;
+         std::memcpy(&first, &b[header], 4);
+         std::memcpy(&second, &b[header + 20], 4);
+         second += first - 4095;
+         first = 4095;
+         ASSERT_LE(second, 65536u);
+         std::memcpy(&b[header], &first, 4);
+         std::memcpy(&b[header + 20], &second, 4);
+       }},
+      {"more chunks than the minimum allows",
+       [](std::string& b, TChunkIndexLimits&) {
+         for (const size_t at : {16, 20, 24}) std::memcpy(&b[at], "\0\0\x08\0", 4);  // 512 KiB each
+       }},
   };
   for (const TCase& test : cases) {
     std::string damaged = bytes;
     TChunkIndexLimits limits;
     test.damage(damaged, limits);
+    error.clear();
     EXPECT_FALSE(ParseChunkIndex(damaged.data(), damaged.size(), limits, read, error)) << test.name;
     EXPECT_FALSE(error.empty()) << test.name;
   }
