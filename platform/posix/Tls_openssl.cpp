@@ -182,7 +182,13 @@ bool TOpenSslSession::Handshake(TSocketHandle socket, const std::string& serverN
   // SNI for names only: an address is no server name.
   uint32_t address = 0;
   if (!ParseIPv4(serverName, address)) SSL_set_tlsext_host_name(FSsl.get(), serverName.c_str());
-  SSL_set1_host(FSsl.get(), serverName.c_str());
+  // "f*.example.com" names no host of ours: only a whole leftmost label may
+  // be a wildcard.
+  SSL_set_hostflags(FSsl.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+  if (SSL_set1_host(FSsl.get(), serverName.c_str()) != 1) {
+    Refuse(TTlsRefusal::Handshake, serverName, "cannot set the expected host name");
+    return false;
+  }
   if (TSslSession session = shared.TakeSession(FKey)) SSL_set_session(FSsl.get(), session.get());
 
   const uint32_t deadline = GetTickCount32() + static_cast<uint32_t>(timeoutMs);

@@ -51,7 +51,7 @@ public:
       SCHANNEL_CRED old{};
       old.dwVersion = SCHANNEL_CRED_VERSION;
       old.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
-      old.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+      old.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
       FValid = Acquire(&old);
     }
   }
