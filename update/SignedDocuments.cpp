@@ -3,6 +3,11 @@
 #include "common/Format.h"
 #include "update/UpdateTexts.h"
 
+std::string ReleaseSignatureName(const std::string& manifestName) {
+  return manifestName == "update.json" ? std::string(ReleaseDocumentName)
+                                       : manifestName + ":" + ReleaseDocumentName;
+}
+
 TSignatureVerdict CheckFetchedSignature(const std::string& document, const std::string& bytes,
                                         const TFetchedSignature& signature, const TPublicKey& key, int64_t now,
                                         uint64_t highestAccepted, uint64_t& version) {

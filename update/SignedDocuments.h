@@ -12,6 +12,12 @@
 // names it.
 constexpr const char* ReleaseDocumentName = "complete/release.json";
 
+// The name a run's release document is signed under: "complete/release.json"
+// for the client run's manifest, and the launcher run's manifest name
+// before it ("updateL.json:complete/release.json"), so the package of one run
+// cannot be served to the other.
+std::string ReleaseSignatureName(const std::string& manifestName);
+
 // The signature file as the server answered.
 struct TFetchedSignature {
   bool served = false;    // a body arrived whole; `text` holds it

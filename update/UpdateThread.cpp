@@ -273,8 +273,10 @@ int TUpdateThread::Run() {
     FFiles.CompareFiles(list);
   }
   if (Cancelled()) return 0;
-  if (plan == 2 && !DownloadFullPackage()) {
-    if (Cancelled() || Refused() || DiskShort()) return 0;
+  // An unpacked full package is held to the manifest like any other files:
+  // the compare finds what it brought wrong or left out.
+  if (plan == 2) {
+    if (!DownloadFullPackage() && (Cancelled() || Refused() || DiskShort())) return 0;
     plan = 1;
     FFiles.DiskChanged();
     FFiles.CompareFiles(list);
@@ -638,12 +640,16 @@ bool TUpdateThread::DownloadFullPackage() {
 
 // --- signatures ----------------------------------------------------------
 
+// The release document is signed under its run's own name, and may not be
+// older than the manifest this run accepted.
 bool TUpdateThread::SignatureAccepted(const std::string& document, const std::string& url, const std::string& address,
                                       const std::string& bytes, uint64_t& version) {
   const TFetchedSignature signature = FetchSignature(url + ".sig", address);
   if (Cancelled()) return false;
-  const uint64_t highest = FVersions.Highest(document);
-  const TSignatureVerdict verdict = CheckFetchedSignature(document, bytes, signature, *FKey,
+  const bool release = document == ReleaseDocumentName;
+  const uint64_t highest = std::max(FVersions.Highest(document), release ? FManifestVersion : 0);
+  const std::string signedName = release ? ReleaseSignatureName(FManifestName) : document;
+  const TSignatureVerdict verdict = CheckFetchedSignature(signedName, bytes, signature, *FKey,
                                                           static_cast<int64_t>(std::time(nullptr)), highest, version);
   if (verdict == TSignatureVerdict::Accepted) {
     Log("signature of " + document + " accepted: version " + std::to_string(version));
@@ -685,6 +691,22 @@ TFetchedSignature TUpdateThread::FetchSignature(const std::string& url, const st
 }
 
 void TUpdateThread::RecordAccepted(const std::string& document, uint64_t version) {
+  if (document == FManifestName) FManifestVersion = version;
   std::string error;
   if (!FVersions.Raise(document, version, error)) Log("accepted release version not recorded: " + error);
+}
+
+std::vector<TManifestEntry> TUpdateThread::AcceptedLauncherEntries() const {
+  // The manifest copy is loaded only once this run has fetched and accepted it.
+  std::vector<TManifestEntry> entries;
+  const TManifest& manifest = FFiles.Manifest();
+  try {
+    for (size_t i = 0; i < manifest.Count(); ++i) {
+      TManifestEntry entry = manifest.Entry(i);
+      if (entry.isLauncher != 0 && entry.Need) entries.push_back(std::move(entry));
+    }
+  } catch (const EUpdateJsonError&) {
+    // Entries after a mistyped one were never taken by the run either.
+  }
+  return entries;
 }

@@ -81,6 +81,10 @@ public:
   // The package's key text was given but is not a key: the run refused to
   // update at all.
   bool KeyInvalid() const { return FKeyInvalid; }
+  // The launcher's own entries (isLauncher not 0, needed) of the manifest
+  // this run fetched and accepted, its signature checked when the run has a
+  // key; none when it accepted no manifest. Read once the run has ended.
+  std::vector<TManifestEntry> AcceptedLauncherEntries() const;
   // The run ended before writing anything because the install folder's
   // volume has less room than the run needs; read once the run has ended.
   bool DiskShort() const { return FDiskShort.load(); }
@@ -142,6 +146,9 @@ private:
   TFetchedSignature FetchSignature(const std::string& url, const std::string& address);
   // Raises the document's mark once the run has taken it.
   void RecordAccepted(const std::string& document, uint64_t version);
+  // The signed manifest's version this run accepted: its full package may
+  // not be older.
+  uint64_t FManifestVersion = 0;
   TArchiveHooks ArchiveHooks();
   void Post(uint32_t message, uintptr_t wParam, intptr_t lParam);
   // A position and its maximum, scaled together to fit 31 bits.

@@ -1,6 +1,7 @@
 // launcher-manifest end to end: its output is read by the launcher's own
 // manifest, compare, extraction and verification code.
 #include "tools/launcher-manifest/LauncherManifest.h"
+#include "update/SignedDocuments.h"
 
 #include <gtest/gtest.h>
 
@@ -190,10 +191,13 @@ protected:
   }
   // The verdict of the launcher's check on a document and its signature as
   // the server folder holds them.
-  TSignatureVerdict Check(const std::string& name, int64_t now, uint64_t highestAccepted, uint64_t& version) {
+  // `signedName`: the name the launcher checks it under (empty: `name`).
+  TSignatureVerdict Check(const std::string& name, int64_t now, uint64_t highestAccepted, uint64_t& version,
+                          const std::string& signedName = std::string()) {
     const std::string bytes = ReadWholeFile(temp / ("server/" + name));
     const std::string signature = ReadWholeFile(temp / ("server/" + name + ".sig"));
-    return CheckSignedDocument({name, bytes, &signature}, publicKey, now, highestAccepted, version);
+    return CheckSignedDocument({signedName.empty() ? name : signedName, bytes, &signature}, publicKey, now,
+                               highestAccepted, version);
   }
   TReleaseSignature Signature(const std::string& name) {
     TReleaseSignature sig;
@@ -213,15 +217,17 @@ TEST_F(SignedManifestTest, EveryDocumentWrittenIsSignedAndPassesTheLaunchersChec
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.out.find("signed (version 1733580000"), std::string::npos) << run.out;
   for (const char* name : {"updateL.json", "complete/release.json"}) {
+    // The launcher run's package is signed under its run's name.
+    const std::string signedName = name == std::string("updateL.json") ? name : ReleaseSignatureName("updateL.json");
     const TReleaseSignature sig = Signature(name);
-    EXPECT_EQ(sig.document, name);
+    EXPECT_EQ(sig.document, signedName);
     EXPECT_EQ(sig.version, 1733580000u) << name;
     EXPECT_GE(sig.expires, before + 3 * 86400) << name;
     EXPECT_LE(sig.expires, after + 3 * 86400) << name;
     uint64_t version = 0;
-    EXPECT_EQ(Check(name, after, 1733580000, version), TSignatureVerdict::Accepted) << name;
+    EXPECT_EQ(Check(name, after, 1733580000, version, signedName), TSignatureVerdict::Accepted) << name;
     EXPECT_EQ(version, 1733580000u);
-    EXPECT_EQ(Check(name, sig.expires + 1, 0, version), TSignatureVerdict::Expired) << name;
+    EXPECT_EQ(Check(name, sig.expires + 1, 0, version, signedName), TSignatureVerdict::Expired) << name;
     EXPECT_FALSE(FileExists(temp / ("server/" + std::string(name) + ".sig.tmp"))) << name;
   }
   // The signatures are the manifest's own: another run's manifest does not

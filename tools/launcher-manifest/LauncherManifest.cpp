@@ -16,6 +16,7 @@
 #include "update/ChunkFields.h"
 #include "tools/launcher-manifest/ManifestArguments.h"
 #include "tools/launcher-manifest/ReleaseFiles.h"
+#include "update/SignedDocuments.h"
 #include "update/ZipWriter.h"
 
 namespace {
@@ -84,14 +85,17 @@ std::unique_ptr<TSigning> LoadSigning(const TManifestArguments& args) {
 // beside it. `name` is its address relative to the base ("complete/release.json").
 // The signature is made before anything is written, so a failure leaves
 // the old pair in place.
+// `signedName` is the name the signature gives it (empty: `name`).
 void WriteDocument(const std::string& outDir, const std::string& name, const std::string& text,
-                   const TSigning* signing) {
+                   const TSigning* signing, const std::string& signedName = std::string()) {
   const std::string path = WithSeparator(outDir) + name;
   std::string signatureFile;
   if (signing) {
     TReleaseSignature sig;
     std::string error;
-    if (!signing->key.Sign(name, text, signing->version, signing->expires, sig, error)) throw TToolFailure{error};
+    if (!signing->key.Sign(signedName.empty() ? name : signedName, text, signing->version, signing->expires, sig,
+                           error))
+      throw TToolFailure{error};
     signatureFile = FormatSignatureFile(sig);
   }
   WriteReplacing(path, text);
@@ -155,7 +159,7 @@ void PublishFullPackage(const TManifestArguments& args, const std::vector<TRelea
   release["isLauncher"] = 0;
   release["MD5"] = MD5OfFile(folder + name);
   release["Size"] = size;
-  WriteDocument(args.outDir, "complete/release.json", release.dump(2) + "\n", signing);
+  WriteDocument(args.outDir, ReleaseDocumentName, release.dump(2) + "\n", signing, ReleaseSignatureName(args.name));
 }
 
 }  // namespace
