@@ -35,6 +35,7 @@ class THttpBatch::TWorker : public TThread {
 public:
   explicit TWorker(THttpBatch& batch) : FBatch(batch) {
     FBody.reserve(static_cast<size_t>(BatchSizeLimit));
+    FSocket.SetRateLimiter(batch.FOptions.Limiter);
     Start();
   }
   ~TWorker() override { TerminateAndWait(); }

@@ -41,6 +41,8 @@ struct TBatchOptions {
   // 1 sends each request after the previous answer.
   int PipelineDepth = ::PipelineDepth;
   THttpLimits Limits;
+  // The run's rate cap; null: none.
+  std::shared_ptr<TRateLimiter> Limiter;
 };
 
 struct TBatchJob {

@@ -8,6 +8,7 @@
 THttpWorker::THttpWorker(int index, std::string address, THttpWorkerEvents& events, const THttpWorkerOptions& options)
     : FIndex(index), FAddress(std::move(address)), FEvents(events), FOptions(options) {
   FBlock.reserve(BufferSize);
+  FSocket.SetRateLimiter(FOptions.Limiter);
   Start();
 }
 

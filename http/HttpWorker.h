@@ -38,6 +38,8 @@ struct THttpWorkerOptions {
   // A 200 answer without length that is not chunked is read until the peer
   // closes, up to this many bytes.
   uint64_t MaxUnsizedBody = 1ull << 40;
+  // The run's rate cap; null: none.
+  std::shared_ptr<TRateLimiter> Limiter;
 };
 
 class THttpWorker : public TThread {

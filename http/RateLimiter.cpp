@@ -8,11 +8,6 @@ namespace {
 constexpr std::chrono::milliseconds Burst{100};
 }
 
-TRateLimiter& TRateLimiter::Download() {
-  static TRateLimiter limiter;
-  return limiter;
-}
-
 void TRateLimiter::SetRate(int64_t bytesPerSecond) {
   std::lock_guard<std::mutex> guard(FLock);
   FRate = std::max<int64_t>(bytesPerSecond, 0);

@@ -1,7 +1,8 @@
-// The download rate cap: one limiter shared by every connection of the
-// process, so that all connections of an update run together stay under the
-// cap. Each receive asks how much it may read at once and reports what it
-// got; the limiter makes the receiving thread wait for its share.
+// The download rate cap: one limiter per run, given to every connection of
+// the run, so that all of them together stay under the cap while another
+// run in the same process keeps its own. Each receive asks how much it may
+// read at once and reports what it got; the limiter makes the receiving
+// thread wait for its share.
 #pragma once
 #include <chrono>
 #include <cstdint>
@@ -9,8 +10,7 @@
 
 class TRateLimiter {
 public:
-  // The limiter of every download of the process.
-  static TRateLimiter& Download();
+  explicit TRateLimiter(int64_t bytesPerSecond = 0) { SetRate(bytesPerSecond); }
 
   // Bytes per second; 0 lifts the cap.
   void SetRate(int64_t bytesPerSecond);

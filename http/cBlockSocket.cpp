@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "common/Log.h"
-#include "http/RateLimiter.h"
 #include "platform/DebugOutput.h"
 
 namespace {
@@ -225,8 +224,7 @@ int TBlockSocket::Receive() {
   if (!FConnected) return 0;
   const int end = FBufferStart + FBuffered;
   if (end >= BufferSize) return 0;
-  TRateLimiter& limiter = TRateLimiter::Download();
-  const int wanted = limiter.PieceLimit(BufferSize - end);
+  const int wanted = FLimiter ? FLimiter->PieceLimit(BufferSize - end) : BufferSize - end;
   if (!(FTls && FTls->HasBuffered()) && !WaitReadable(SocketTimeoutMs)) return 0;
   int received;
   if (FTls) {
@@ -238,7 +236,7 @@ int TBlockSocket::Receive() {
   }
   if (!Check(received < 0)) return 0;
   FBuffered += received;
-  limiter.Consumed(received);
+  if (FLimiter) FLimiter->Consumed(received);
   return received;
 }
 

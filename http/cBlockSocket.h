@@ -2,7 +2,8 @@
 // TCP or TLS. It connects with a time-out (and, for TLS, makes the handshake
 // and checks the server's certificate), sends buffers, and reads lines and
 // blocks through a receive buffer of its own; failures leave a Winsock code
-// and text behind. Every receive goes through the process's rate limiter. One thread uses a socket at a time; another thread may call
+// and text behind. Every receive goes through the rate limiter the socket is
+// given, if any. One thread uses a socket at a time; another thread may call
 // Close to abort a call blocked on it.
 #pragma once
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "http/RateLimiter.h"
 #include "platform/Socket.h"
 #include "platform/Tls.h"
 
@@ -51,6 +53,10 @@ public:
   bool WaitReadable(int timeoutMs);
   bool WaitWritable(int timeoutMs);
 
+  // The run's cap on what every connection of it receives; null: no cap.
+  // Set before the socket is used.
+  void SetRateLimiter(std::shared_ptr<TRateLimiter> limiter) { FLimiter = std::move(limiter); }
+
   bool Connected() const { return FConnected.load(); }
   bool Secure() const { return FTls != nullptr; }
   // Why the last TLS connect failed (None for a plain failure).
@@ -85,6 +91,7 @@ private:
   // Used by the owning thread only: a Close from another thread leaves it
   // to the next Connect or the destructor.
   std::unique_ptr<TTlsSession> FTls;
+  std::shared_ptr<TRateLimiter> FLimiter;
   std::unique_ptr<char[]> FBuffer;
   int FBufferStart = 0;
   int FBuffered = 0;

@@ -387,7 +387,10 @@ TBodyRead ReadChunkedBody(TBlockSocket& socket, const THttpLimits& limits, const
 // ---------------------------------------------------------------------------
 // THttpGetDocument
 
-THttpGetDocument::THttpGetDocument(const THttpDocumentOptions& options) : FOptions(options) { Start(); }
+THttpGetDocument::THttpGetDocument(const THttpDocumentOptions& options) : FOptions(options) {
+  FSocket.SetRateLimiter(FOptions.Limiter);
+  Start();
+}
 
 THttpGetDocument::~THttpGetDocument() {
   FAborted = true;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -185,6 +186,8 @@ struct THttpDocumentOptions {
   uint32_t WatchdogPollMs = 100;
   uint32_t ConnectTimeoutMs = 10000;
   THttpLimits Limits;
+  // The run's rate cap; null: none.
+  std::shared_ptr<TRateLimiter> Limiter;
 };
 
 // Fetches one small document. Its own thread is the connect watchdog. Get

@@ -142,7 +142,11 @@ TUpdateThread::TUpdateThread(TMessageSink& window, int mode, const std::string& 
   FFiles.DigestLater = [this](const TManifestEntry& entry) { return ChunkRef(entry.File) != nullptr; };
   FPlan = ReadUpdateNow();
   const int maxSpeed = FEnvironment.MaxSpeed >= 0 ? FEnvironment.MaxSpeed : ReadMaxSpeed(FEnvironment.LauncherFolder);
-  TRateLimiter::Download().SetRate(static_cast<int64_t>(maxSpeed) * 1024);
+  // One cap over every connection of this run: documents, files and chunk ranges.
+  const auto limiter = std::make_shared<TRateLimiter>(static_cast<int64_t>(maxSpeed) * 1024);
+  FEnvironment.Document.Limiter = limiter;
+  FEnvironment.Batch.Limiter = limiter;
+  FEnvironment.Download.Worker.Limiter = limiter;
   Start();
 }
 

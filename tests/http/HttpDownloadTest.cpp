@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <thread>
 
 #include "common/Md5.h"
 #include "http/DownloadPattern.h"
@@ -132,6 +133,31 @@ TEST(HttpDownload, LargeFileWithFiveWorkers) {
   const TDownloadRun run = Fetch(5, "/dl/f200m.bin", folder.Path(), size);
   ASSERT_TRUE(run.done) << run.error;
   EXPECT_EQ(MD5OfFile(folder / "f200m.bin"), PatternMd5(size));
+}
+
+// A cap belongs to the run it is given to: a capped download and an uncapped
+// one in the same process, at the same time, each keep their own pace.
+TEST(HttpDownload, EachRunHasItsOwnRateCap) {
+  TTempFolder capped, free;
+  TDownloadOptions options;
+  options.Worker.Limiter = std::make_shared<TRateLimiter>(64 * 1024);
+  uint32_t cappedMs = 0, freeMs = 0;
+  TDownloadRun cappedRun;
+  const uint32_t start = GetTickCount32();
+  std::thread slow([&] {
+    THttpDownload download(5, options);
+    cappedRun = RunToEnd(download, DownloadPeerUrl() + "/dl/f512k.bin", capped.Path(), 524288);
+    cappedMs = GetTickCount32() - start;
+  });
+  const TDownloadRun freeRun = Fetch(5, "/dl/f3m.bin", free.Path(), 3 * 1024 * 1024 + 17);
+  freeMs = GetTickCount32() - start;
+  slow.join();
+  ASSERT_TRUE(cappedRun.done) << cappedRun.error;
+  ASSERT_TRUE(freeRun.done) << freeRun.error;
+  EXPECT_EQ(MD5OfFile(capped / "f512k.bin"), PatternMd5(524288));
+  // 512 KiB at 64 KiB/s: 8 s, less the limiter's short burst.
+  EXPECT_GE(cappedMs, 7000u);
+  EXPECT_LT(freeMs, cappedMs) << "the uncapped run waited for the other's cap";
 }
 
 TEST(HttpDownload, ServerWithoutRangesGetsOneConnection) {

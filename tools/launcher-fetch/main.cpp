@@ -69,12 +69,14 @@ int main(int argc, char** argv) {
                  caFile.c_str());
     return 2;
   }
-  TRateLimiter::Download().SetRate(limitRate * 1024);
+
   if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
 
-  THttpDownload download(workers);
+  TDownloadOptions options;
+  options.Worker.Limiter = std::make_shared<TRateLimiter>(limitRate * 1024);
+  THttpDownload download(workers, options);
   const uint32_t start = GetTickCount32();
   uint32_t lastPrint = start;
   const TDownloadOutcome outcome = RunDownload(download, url, folder, expected, [&] {
