@@ -6,29 +6,16 @@
 #include "http/cSendUtils.h"
 #include "platform/Tick.h"
 
-namespace {
-
-// "bytes START-END/TOTAL" with every number present.
-bool ParseContentRange(const std::string& value, int64_t& start, int64_t& end, int64_t& total) {
-  const std::string text = TrimText(value);
-  if (text.size() < 6 || !SameText(text.substr(0, 6), "bytes ")) return false;
-  const size_t dash = text.find('-', 6), slash = text.find('/', 6);
-  if (dash == std::string::npos || slash == std::string::npos || dash > slash) return false;
-  return ParseDecimal(TrimText(text.substr(6, dash - 6)), start) &&
-         ParseDecimal(TrimText(text.substr(dash + 1, slash - dash - 1)), end) &&
-         ParseDecimal(TrimText(text.substr(slash + 1)), total);
-}
-
-}  // namespace
-
 TRangeFetch::TRangeFetch(std::string url, std::string address, int64_t fileSize, std::vector<TRange> ranges,
                          TRangeSink& sink, const TRangeFetchOptions& options)
     : FUrl(std::move(url)), FAddress(std::move(address)), FFileSize(fileSize), FRanges(std::move(ranges)),
-      FSink(sink), FOptions(options), FAttempts(FRanges.size(), 0) {}
+      FSink(sink), FOptions(options), FAttempts(FRanges.size(), 0),
+      FProgress(options.NoProgressMs, options.UsefulBytes) {}
 
 TRangeFetch::~TRangeFetch() { Stop(); }
 
 void TRangeFetch::Start(const std::vector<uint8_t>& wanted) {
+  FProgress.Restart();
   {
     std::lock_guard<std::mutex> guard(FLock);
     for (size_t r = FRanges.size(); r-- > 0;)
@@ -60,6 +47,11 @@ TRangeFetchState TRangeFetch::Poll() {
       Fail(Format("no data for %u ms", static_cast<unsigned>(now - last)));
       return TRangeFetchState::Failed;
     }
+  }
+  if (FProgress.Expired()) {
+    Fail(Format("no answer brought %lld bytes or a whole range for %u ms",
+                static_cast<long long>(FProgress.UsefulBytes()), FProgress.WindowMs()));
+    return TRangeFetchState::Failed;
   }
   return TRangeFetchState::Running;
 }
@@ -151,9 +143,8 @@ int TRangeFetch::WorkerHeader(THttpWorker& worker) {
     Fail(Format("%d %s to a range request", response.Status(), response.Reason().c_str()));
     return 0;
   }
-  int64_t start = -1, end = -1, total = -1;
-  if (!ParseContentRange(response.GetField("Content-Range"), start, end, total) || start != asked.Offset ||
-      end != asked.Offset + asked.Length - 1 || total != FFileSize ||
+  // The start was checked against the request's as the header was read.
+  if (response.ContentRangeEnd() != asked.Offset + asked.Length - 1 || response.RangeTotal() != FFileSize ||
       (response.HasField("Content-Length") && response.ContentLength() != asked.Length)) {
     Fail("wrong Content-Range \"" + response.GetField("Content-Range") + "\" for " + std::to_string(asked.Offset) +
          "-" + std::to_string(asked.Offset + asked.Length - 1) + "/" + std::to_string(FFileSize));
@@ -167,6 +158,7 @@ bool TRangeFetch::WorkerData(THttpWorker& worker, std::vector<char>& block, int6
   const size_t range = Current(worker);
   if (range == SIZE_MAX) return false;
   FReceived += static_cast<int64_t>(block.size());
+  FProgress.Add(static_cast<int64_t>(block.size()));
   if (!FSink.RangeData(range, position, block.data(), block.size())) {
     Fail("range data refused");
     return false;
@@ -182,6 +174,7 @@ void TRangeFetch::WorkerDone(THttpWorker& worker) {
     Fail("range " + std::to_string(range) + " ended short");
     return;
   }
+  FProgress.Completed();
   {
     std::lock_guard<std::mutex> guard(FLock);
     --FLeft;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "http/HttpWorker.h"
+#include "http/ProgressBound.h"
 
 // The receiving side; every call runs on a worker's thread. One range is
 // fed by one worker at a time, from its start on.
@@ -38,6 +39,11 @@ struct TRangeFetchOptions {
   int Retries = 3;
   // No byte on any connection for this long ends the fetch.
   uint32_t SilenceMs = 10000;
+  // Nor may this long pass without UsefulBytes of range data or a whole
+  // range: a server that drips bytes is never silent (the download
+  // engine's no-progress bound).
+  uint32_t NoProgressMs = 60000;
+  int64_t UsefulBytes = 64 << 10;
   // Ranges given to one connection at once (the first and those sent
   // ahead of its answer), while together they stay within AheadBytes.
   int PipelineDepth = ::PipelineDepth;
@@ -107,5 +113,6 @@ private:
   std::atomic<bool> FStopping{false};
   std::atomic<int64_t> FReceived{0};
   std::atomic<int> FRequests{0};
+  TProgressBound FProgress;
   std::vector<std::unique_ptr<THttpWorker>> FWorkers;
 };

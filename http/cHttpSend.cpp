@@ -51,6 +51,7 @@ void THttpHeader::Clear() {
   FLastField = SIZE_MAX;
   FContentLength = 0;
   FRangeTotal = 0;
+  FContentRangeEnd = -1;
   FRangeStart = 0;
   FRangeEnd = 0;
   FDelivered = 0;
@@ -150,9 +151,15 @@ bool THttpHeader::SetContentRange(const std::string& value) {
     FRangeTotal = 0;
   }
   const std::string range = TrimText(rangeText.substr(0, slash));
+  FContentRangeEnd = -1;
   if (range == "*") return true;
+  const size_t dash = range.find('-');
   int64_t start = -1;
-  if (!ParseDecimal(TrimText(range.substr(0, range.find('-'))), start)) start = -1;
+  if (!ParseDecimal(TrimText(range.substr(0, dash)), start)) start = -1;
+  int64_t end = -1;
+  if (SameText(TrimText(value.substr(0, 6)), "bytes") && start >= 0 && FRangeTotal > 0 && dash != std::string::npos &&
+      ParseDecimal(TrimText(range.substr(dash + 1)), end))
+    FContentRangeEnd = end;
   if (start != FRangeStart) {
     FErrorText = "Content-Range Assert " + std::to_string(start) + "<>" + std::to_string(FRangeStart);
     return false;
@@ -387,7 +394,8 @@ TBodyRead ReadChunkedBody(TBlockSocket& socket, const THttpLimits& limits, const
 // ---------------------------------------------------------------------------
 // THttpGetDocument
 
-THttpGetDocument::THttpGetDocument(const THttpDocumentOptions& options) : FOptions(options) {
+THttpGetDocument::THttpGetDocument(const THttpDocumentOptions& options)
+    : FOptions(options), FProgress(options.NoProgressMs, options.UsefulBytes) {
   FSocket.SetRateLimiter(FOptions.Limiter);
   Start();
 }
@@ -409,6 +417,10 @@ void THttpGetDocument::Execute() {
         FSocket.Close();
       }
     }
+    if (FGuarded && FProgress.Expired() && !FTooSlow.exchange(true)) {
+      DebugOutput("THttpGetDocument watchdog: too little of the answer came, closing");
+      FSocket.Close();
+    }
   }
 }
 
@@ -429,6 +441,21 @@ bool THttpGetDocument::Get(const std::string& url, const std::string& address) {
 }
 
 bool THttpGetDocument::Fetch(const THttpHeader& request, const std::string& address) {
+  struct TUnguard {
+    std::atomic<bool>& guarded;
+    ~TUnguard() { guarded = false; }
+  } unguard{FGuarded};
+  FTooSlow = false;
+  const bool ok = FetchRounds(request, address);
+  FGuarded = false;
+  if (!ok && FTooSlow) {
+    Fail(Format("no answer brought %lld bytes in %u ms", static_cast<long long>(FOptions.UsefulBytes),
+                FOptions.NoProgressMs) + "\r\n" + FHeaderLines);
+  }
+  return ok;
+}
+
+bool THttpGetDocument::FetchRounds(const THttpHeader& request, const std::string& address) {
   FRequest = request;
   FBody.clear();
   FErrorText.clear();
@@ -484,6 +511,8 @@ THttpGetDocument::TRound THttpGetDocument::RunRound(const std::string& host) {
       ConnectForRequest(FSocket, FRequest, host == FRequest.Host() ? std::string() : host,
                         static_cast<int>(FOptions.ConnectTimeoutMs));
   FWatchdogTick = 0;
+  FProgress.Restart();
+  FGuarded = connected;
   if (!connected || Stopping()) {
     // A refused certificate or handshake names itself (for the run's log).
     if (!connected && FSocket.TlsRefusal() != TTlsRefusal::None) {
@@ -521,6 +550,7 @@ THttpGetDocument::TRound THttpGetDocument::RunRound(const std::string& host) {
 bool THttpGetDocument::ReadBody() {
   const uint64_t maxBody = FOptions.Limits.MaxBodySize;
   const THttpBodySink sink = [this, maxBody](const char* data, size_t length) {
+    FProgress.Add(static_cast<int64_t>(length));
     if (FBody.size() + length > maxBody) return false;
     FBody.append(data, length);
     return true;

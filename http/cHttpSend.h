@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "http/cBlockSocket.h"
+#include "http/ProgressBound.h"
 #include "http/cSendUtils.h"
 #include "platform/Thread.h"
 
@@ -88,6 +89,9 @@ public:
   int64_t ContentLength() const { return FContentLength; }
   void SetContentLength(int64_t length) { FContentLength = length; }
   int64_t RangeTotal() const { return FRangeTotal; }
+  // The last byte of a "Content-Range: bytes START-END/TOTAL" with every
+  // number present; -1 otherwise.
+  int64_t ContentRangeEnd() const { return FContentRangeEnd; }
   int64_t RangeStart() const { return FRangeStart; }
   // -1 for an open range ("bytes=start-").
   int64_t RangeEnd() const { return FRangeEnd; }
@@ -127,6 +131,7 @@ private:
   size_t FLastField = SIZE_MAX;
   int64_t FContentLength = 0;
   int64_t FRangeTotal = 0;
+  int64_t FContentRangeEnd = -1;
   int64_t FRangeStart = 0;
   int64_t FRangeEnd = 0;
   int64_t FDelivered = 0;
@@ -185,6 +190,11 @@ struct THttpDocumentOptions {
   uint32_t WatchdogMs = 8000;
   uint32_t WatchdogPollMs = 100;
   uint32_t ConnectTimeoutMs = 10000;
+  // From the connect on, every window of this long must bring UsefulBytes of
+  // the answer or all of it: a server that drips bytes is cut off like a
+  // silent one (the download engine's no-progress bound).
+  uint32_t NoProgressMs = 60000;
+  int64_t UsefulBytes = 64 << 10;
   THttpLimits Limits;
   // The run's rate cap; null: none.
   std::shared_ptr<TRateLimiter> Limiter;
@@ -226,6 +236,7 @@ protected:
 
 private:
   enum class TRound { Done, Redirect, Failed };
+  bool FetchRounds(const THttpHeader& request, const std::string& address);
   TRound RunRound(const std::string& host);
   bool ReadBody();
   bool Decode();
@@ -241,5 +252,10 @@ private:
   std::string FHeaderLines;
   std::atomic<uint32_t> FWatchdogTick{0};
   std::atomic<bool> FAborted{false};
+  TProgressBound FProgress;
+  // The watchdog holds the answer to FProgress while set; it closed the
+  // connection of a server too slow.
+  std::atomic<bool> FGuarded{false};
+  std::atomic<bool> FTooSlow{false};
   TEvent FWake;
 };

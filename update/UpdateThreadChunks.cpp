@@ -89,6 +89,8 @@ bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string
   job.TargetPath = localPath;
   job.Fetch.Worker = FEnvironment.Download.Worker;
   job.Fetch.SilenceMs = FEnvironment.Download.WatchdogMs;
+  job.Fetch.NoProgressMs = FEnvironment.Download.NoProgressMs;
+  job.Fetch.UsefulBytes = FEnvironment.Download.UsefulAnswerBytes;
   job.PollMs = FEnvironment.PollMs;
   const int64_t done = FFiles.BytesDone(), total = FFiles.BytesTotal();
   TChunkedHooks hooks;

@@ -64,3 +64,28 @@ TEST(RangeFetch, OnlyTheExactRangeOfTheExpectedFileIsTaken) {
     }
   }
 }
+
+// A server that falls silent and one that drips a byte every 0.1 s end the
+// fetch alike, each within its bound, not when the drip would be done.
+TEST(RangeFetch, ADripIsCutOffLikeSilence) {
+  const struct {
+    const char* path;
+    const char* reason;
+  } cases[] = {{"/stall", "no data for"}, {"/dl-drip?size=100000", "no answer brought"}};
+  for (const auto& c : cases) {
+    TRangeFetchOptions options;
+    options.SilenceMs = 1500;
+    options.NoProgressMs = 2000;
+    options.Retries = 0;
+    TCollect sink;
+    TRangeFetch fetch(FaultServerUrl() + c.path, "", 100000, {{1000, 10000}}, sink, options);
+    fetch.Start();
+    TRangeFetchState state = TRangeFetchState::Running;
+    const uint32_t start = GetTickCount32();
+    while ((state = fetch.Poll()) == TRangeFetchState::Running && GetTickCount32() - start < 60000) SleepMs(10);
+    EXPECT_EQ(state, TRangeFetchState::Failed) << c.path;
+    EXPECT_NE(fetch.ErrorText().find(c.reason), std::string::npos) << c.path << ": " << fetch.ErrorText();
+    // The drip would take 1000 s.
+    EXPECT_LT(GetTickCount32() - start, 30000u) << c.path;
+  }
+}

@@ -237,19 +237,23 @@ TEST(cHttpSend, ContentRangeMustMatchTheRequestedStart) {
   request.SetRequest("GET", "http://h/f");
   request.SetRange(100, 199);
   const THttpLimits limits;
+  // The end is known only with the unit and every number present.
   const struct {
     const char* value;
     bool ok;
-    int64_t total;
-  } cases[] = {{"bytes 100-199/1000", true, 1000},  {"bytes */1000", true, 1000},
-               {"bytes 100-199/*", true, 0},        {"bytes 0-99/1000", false, 1000},
-               {"bytes x-99/1000", false, 1000},   {"bytes 100-199/8000000000", true, 8000000000ll}};
+    int64_t total, end;
+  } cases[] = {{"bytes 100-199/1000", true, 1000, 199},  {"bytes */1000", true, 1000, -1},
+               {"bytes 100-199/*", true, 0, -1},         {"bytes 0-99/1000", false, 1000, 99},
+               {"bytes x-99/1000", false, 1000, -1},     {"bytes 100-199/8000000000", true, 8000000000ll, 199},
+               {"BYTES 100-150/1000", true, 1000, 150},  {"bytes 100-/1000", true, 1000, -1},
+               {"items 100-199/1000", true, 1000, -1}};
   for (const auto& c : cases) {
     THttpHeader response;
     response.PrepareResponse(request);
     ASSERT_TRUE(response.ParseLine("HTTP/1.1 206 Partial Content", limits));
     EXPECT_EQ(response.ParseLine(std::string("Content-Range: ") + c.value, limits), c.ok) << c.value;
     EXPECT_EQ(response.RangeTotal(), c.total) << c.value;
+    EXPECT_EQ(response.ContentRangeEnd(), c.end) << c.value;
     if (!c.ok) {
       EXPECT_TRUE(StartsWith(response.ErrorText(), "Content-Range Assert ")) << response.ErrorText();
     }
@@ -424,6 +428,7 @@ TEST_F(cHttpSendPeers, FaultServerAnswers) {
     const char* path;
     bool ok;
     std::string bodyOrError;  // the body on success, the start of the error text on failure
+    uint32_t noProgressMs = 0;  // 0: the default bound
   } cases[] = {
       {"/split-after-cr", true, "split body"},
       {"/continuation", true, "folded"},
@@ -444,9 +449,13 @@ TEST_F(cHttpSendPeers, FaultServerAnswers) {
       {"/redirect-loop", false, "Too many redirects: more than 10"},
       {"/redirect-ftp", false, "Redirect to a URL that is not http: \"ftp://127.0.0.1/elsewhere\""},
       {"/no-such-fault", false, "Content-Type: text/plain\r\n"},
+      // A byte every 0.1 s is never silent; it would take 10000 s.
+      {"/dl-drip?size=100000", false, "no answer brought 65536 bytes in 1500 ms", 1500},
   };
   for (const auto& c : cases) {
-    THttpGetDocument document;
+    THttpDocumentOptions options;
+    if (c.noProgressMs != 0) options.NoProgressMs = c.noProgressMs;
+    THttpGetDocument document(options);
     const bool ok = document.Get(FaultUrl(c.path), "");
     EXPECT_EQ(ok, c.ok) << c.path << " " << document.ErrorText();
     if (c.ok) {

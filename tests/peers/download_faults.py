@@ -155,6 +155,20 @@ def strict_reader(conn, req):
     _serve(conn, req, size)
 
 
+def drip_range(conn, req):
+    # Every answer's head at once, then its bytes one every 0.1 s: never
+    # silent, never useful.
+    size = int(req.query.get("size", "100000"))
+    start, end = _range(req, size) or (0, size - 1)
+    try:
+        conn.sendall(_partial_head(start, end, size))
+        for at in range(start, end + 1):
+            conn.sendall(_pattern(at, 1))
+            time.sleep(0.1)
+    except OSError:
+        pass
+
+
 def overrun_range(conn, req):
     # Ranged answers carry 5000 bytes more than the range asked for.
     size = int(req.query.get("size", "3000000"))
@@ -301,4 +315,5 @@ ROUTES = {
     "/dl-strict": strict_reader,
     "/dl-requests": requests_seen,
     "/dl-overrun": overrun_range,
+    "/dl-drip": drip_range,
 }
