@@ -311,22 +311,19 @@ int THttpDownload::HeaderMoved(THttpWorker& worker, bool redirect) {
     return 0;
   }
   if (redirect) {
-    const THttpHeader& asked = worker.Request();
     auto moved = std::make_unique<THttpHeader>();
-    moved->SetRequest("GET", response.GetField("Location"));
-    if (IsDowngrade(worker.Request(), *moved)) {
-      const std::string refusal = "redirect from " + worker.Request().Url() + " to " + moved->Url() +
-                                  " refused: a downgrade from https to http";
+    std::string refusal;
+    if (!RedirectRequest(worker.Request(), response, *moved, refusal)) {
       SetError(refusal);
       LogError(refusal);
       FState = Failed;
       return 0;
     }
-    if (asked.HasField("Range")) moved->SetRange(asked.RangeStart(), asked.RangeEnd());
     worker.ReplaceRequest(std::move(moved));
+  } else {
+    if (response.HasField("Set-Cookie")) worker.Request().SetField("Cookie", response.GetField("Set-Cookie"));
+    worker.Request().SetField("Referer", response.Url());
   }
-  if (response.HasField("Set-Cookie")) worker.Request().SetField("Cookie", response.GetField("Set-Cookie"));
-  worker.Request().SetField("Referer", response.Url());
   worker.ClearAddress();
   return 2;
 }

@@ -314,6 +314,22 @@ std::string ConnectionKey(const THttpHeader& request, const std::string& address
 
 bool IsDowngrade(const THttpHeader& from, const THttpHeader& to) { return from.Secure() && !to.Secure(); }
 
+bool RedirectRequest(const THttpHeader& from, const THttpHeader& response, THttpHeader& next, std::string& refusal) {
+  const std::string location = response.GetField("Location");
+  if (!next.SetRequest("GET", location)) {
+    refusal = "Redirect to a URL that is not http: \"" + location + "\"";
+    return false;
+  }
+  if (IsDowngrade(from, next)) {
+    refusal = "redirect from " + from.Url() + " to " + next.Url() + " refused: a downgrade from https to http";
+    return false;
+  }
+  if (from.HasField("Range")) next.SetRange(from.RangeStart(), from.RangeEnd());
+  if (response.HasField("Set-Cookie")) next.SetField("Cookie", response.GetField("Set-Cookie"));
+  next.SetField("Referer", response.Url());
+  return true;
+}
+
 bool SendHttpRequest(TBlockSocket& socket, const THttpHeader& request) {
   return SendAll(socket, request.BuildRequest()) && SendAll(socket, request.Body());
 }
@@ -478,20 +494,12 @@ bool THttpGetDocument::FetchRounds(const THttpHeader& request, const std::string
     }
     // Follow the redirect with the new URL's own host.
     THttpHeader next;
-    if (!next.SetRequest("GET", FResponse.GetField("Location"))) {
-      Fail("Redirect to a URL that is not http: \"" + FResponse.GetField("Location") + "\"\r\n" +
-           FResponse.HeaderLines());
-      return false;
-    }
-    if (IsDowngrade(FRequest, next)) {
-      const std::string refusal =
-          "redirect from " + FRequest.Url() + " to " + next.Url() + " refused: a downgrade from https to http";
+    std::string refusal;
+    if (!RedirectRequest(FRequest, FResponse, next, refusal)) {
       Fail(refusal + "\r\n" + FResponse.HeaderLines());
-      LogError(refusal);
+      if (IsDowngrade(FRequest, next)) LogError(refusal);
       return false;
     }
-    if (FResponse.HasField("Set-Cookie")) next.SetField("Cookie", FResponse.GetField("Set-Cookie"));
-    next.SetField("Referer", FResponse.Url());
     FRequest = next;
     host = FRequest.Host();
   }

@@ -148,6 +148,12 @@ bool ConnectForRequest(TBlockSocket& socket, const THttpHeader& request, const s
 std::string ConnectionKey(const THttpHeader& request, const std::string& address);
 // A redirect from an "https://" URL to a plain one: refused.
 bool IsDowngrade(const THttpHeader& from, const THttpHeader& to);
+// The one set of rules for following a redirect answer to `from`: `next`
+// becomes a GET of its Location with the range of `from` (if any), the
+// cookie the answer set and the page it came from. False, with the reason
+// in `refusal`, for a Location that is not an http or https URL and for a
+// downgrade from https to http.
+bool RedirectRequest(const THttpHeader& from, const THttpHeader& response, THttpHeader& next, std::string& refusal);
 
 // Requests out on one kept-alive connection before their answers come: at
 // 16 KiB a file and some megabytes a second per connection, about what one

@@ -194,16 +194,27 @@ TEST(HttpDownload, IdleWorkersTakeTheSecondHalfOfTheBusiestRange) {
   EXPECT_EQ(download.BytesWritten(), size);
 }
 
+// A redirect loop and a redirect to another scheme fail the download at once.
 TEST(HttpDownload, RedirectLoopFailsAtOnceWithItsOwnText) {
-  TTempFolder folder;
-  const uint32_t start = GetTickCount32();
-  const TDownloadRun run = Fetch(5, "/loop/f.bin", folder.Path());
-  const uint32_t elapsed = GetTickCount32() - start;
-  EXPECT_TRUE(run.failed);
-  EXPECT_NE(run.error.find("Too many redirects: more than 4, last Location: "), std::string::npos) << run.error;
-  // Well before the no-progress time-out that a silent give-up waited for.
-  EXPECT_LT(elapsed, 5000u);
-  EXPECT_FALSE(FileExists(folder / "f.bin"));
+  const struct {
+    std::string url, name, error;
+  } cases[] = {
+      {DownloadPeerUrl() + "/loop/f.bin", "f.bin", "Too many redirects: more than 4, last Location: "},
+      {FaultServerUrl() + "/redirect-ftp", "redirect-ftp",
+       "Redirect to a URL that is not http: \"ftp://127.0.0.1/elsewhere\""},
+  };
+  for (const auto& c : cases) {
+    TTempFolder folder;
+    const uint32_t start = GetTickCount32();
+    THttpDownload download(5);
+    const TDownloadRun run = RunToEnd(download, c.url, folder.Path());
+    const uint32_t elapsed = GetTickCount32() - start;
+    EXPECT_TRUE(run.failed) << c.url;
+    EXPECT_NE(run.error.find(c.error), std::string::npos) << run.error;
+    // Well before the no-progress time-out that a silent give-up waited for.
+    EXPECT_LT(elapsed, 5000u) << c.url;
+    EXPECT_FALSE(FileExists(folder / c.name)) << c.url;
+  }
 }
 
 TEST(HttpDownload, WrongTotalAndMissingFileAreErrors) {
