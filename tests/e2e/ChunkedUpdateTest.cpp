@@ -5,52 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <functional>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "common/Md5.h"
-#include "common/WindowMessages.h"
-#include "package/LauncherSettings.h"
+#include "e2e/RunFixture.h"
 #include "platform/File.h"
-#include "support/TestSupport.h"
-#include "tools/launcher-manifest/LauncherManifest.h"
 #include "update/ChunkIndex.h"
 #include "update/ChunkedUpdate.h"
-#include "update/UpdateThread.h"
 
 namespace {
-
-int Base() {
-  const char* base = std::getenv("LAUNCHER_TEST_PORT_BASE");
-  return base ? std::atoi(base) : 21000;
-}
-
-std::string Root() {
-  const char* root = std::getenv("LAUNCHER_TEST_UPDATE_ROOT");
-  return root ? root : "/nonexistent";
-}
-
-class TChunkSink : public TMessageSink {
-public:
-  void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
-    if (message == UM_STATUS_TEXT) {
-      TakePostedText(wParam);
-      return;
-    }
-    std::lock_guard<std::mutex> guard(FLock);
-    if (message == UM_CURRENT_PROGRESS && wParam == static_cast<uintptr_t>(lParam) && lParam > 0) FileBarFull = true;
-    if (message == UM_UPDATE_DONE) {
-      Result = static_cast<int>(wParam);
-      Done.SetEvent();
-    }
-  }
-  std::mutex FLock;
-  bool FileBarFull = false;
-  int Result = -1;
-  TEvent Done;
-};
 
 std::string Pseudo(size_t size, uint32_t seed) {
   std::string bytes(size, '\0');
@@ -70,7 +36,7 @@ const char* const PackPath = "data/pack.pak";
 // Bytes nginx sent for requests of the release's pack and its index since
 // `offset` of the access log ("combined" format: ... "REQUEST" STATUS BYTES ...).
 int64_t ServedBytes(size_t offset, const std::string& release, int* requests = nullptr) {
-  const std::string log = ReadWholeFile(Root() + "/../access.log");
+  const std::string log = ReadWholeFile(AccessLogPath());
   std::istringstream lines(log.substr(std::min(offset, log.size())));
   int64_t bytes = 0;
   int count = 0;
@@ -91,20 +57,9 @@ int64_t ServedBytes(size_t offset, const std::string& release, int* requests = n
   return bytes;
 }
 
-size_t AccessLogSize() { return ReadWholeFile(Root() + "/../access.log").size(); }
-
-std::string ConnectionLogPath() { return Root() + "/../connections.log"; }
-
-size_t ConnectionLogSize() { return ReadWholeFile(ConnectionLogPath()).size(); }
-
-std::string Publish(const std::string& release, const std::string& pack) {
-  TTempFolder folder;
-  ForceDirectories(folder / "data");
-  WriteWholeFile(folder / PackPath, pack);
-  WriteWholeFile(folder / "data/small.txt", "small");
-  std::ostringstream out, err;
-  EXPECT_EQ(RunLauncherManifest({folder.Path(), Root() + "/" + release}, out, err), 0) << err.str();
-  return "http://127.0.0.1:" + std::to_string(Base() + 5) + "/" + release + "/";
+// The pack and a small file beside it; the release's base URL.
+std::string PublishPack(const std::string& release, const std::string& pack) {
+  return Publish(release, {{PackPath, pack}, {"data/small.txt", "small"}});
 }
 
 struct TOutcome {
@@ -119,20 +74,13 @@ TOutcome Update(const std::string& baseUrl, const std::string& oldPack, const st
   ForceDirectories(player / "data");
   WriteWholeFile(player / PackPath, oldPack);
   WriteWholeFile(player / "data/small.txt", "small");
-  TUpdateEnvironment environment;
-  environment.LauncherFolder = player.Path();
-  environment.LauncherBaseName = "launcher";
-  TChunkSink sink;
-  {
-    TUpdateThread thread(sink, 0, StateFileName(0), ClientManifestName, baseUrl, environment);
-    EXPECT_TRUE(sink.Done.WaitFor(180000));
-    thread.TerminateAndWait();
-  }
+  TRun run;
+  RunUpdate(run, player.Path(), baseUrl, 0, 180000);
   TOutcome outcome;
-  outcome.result = sink.Result;
+  outcome.result = static_cast<int>(run.result);
   outcome.fileRight = ReadWholeFile(player / PackPath) == newPack;
-  outcome.barFull = sink.FileBarFull;
-  outcome.log = ReadWholeFile(player / "UpdateLog.txt");
+  outcome.barFull = run.sink.FileBarFull();
+  outcome.log = run.log;
   EXPECT_FALSE(FileExists(ChunkedOutputPath(player / PackPath)));
   EXPECT_FALSE(FileExists(ChunkedRecordPath(player / PackPath)));
   return outcome;
@@ -195,9 +143,9 @@ TEST(ChunkedUpdate, OnlyAboutTheChangedBytesTravelForEachKindOfChange) {
   for (const TChange& change : Changes) {
     const std::string fresh = change.apply(old);
     const std::string release = "chunked" + std::to_string(number++);
-    const std::string url = Publish(release, fresh);
-    const int64_t indexSize = GetFileSize(Root() + "/" + release + "/" + PackPath + ".chunks");
-    const size_t offset = AccessLogSize(), connections = ConnectionLogSize();
+    const std::string url = PublishPack(release, fresh);
+    const int64_t indexSize = GetFileSize(UpdateRoot() + "/" + release + "/" + PackPath + ".chunks");
+    const size_t offset = LogSize(AccessLogPath()), connections = LogSize(ConnectionLogPath());
     const TOutcome outcome = Update(url, old, fresh);
     EXPECT_EQ(outcome.result, 1) << change.name;
     EXPECT_TRUE(outcome.fileRight) << change.name;
@@ -214,7 +162,7 @@ TEST(ChunkedUpdate, OnlyAboutTheChangedBytesTravelForEachKindOfChange) {
       const int ahead = std::atoi(outcome.log.c_str() + outcome.log.rfind(' ', said - 1) + 1);
       EXPECT_GE(ahead, requests / 2) << change.name;
       // nginx found them waiting
-      EXPECT_GT(ServedSince(ConnectionLogPath(), connections, "GET /" + release + "/").pipelined, 0) << change.name;
+      EXPECT_GT(ServedSince(connections, "GET /" + release + "/").pipelined, 0) << change.name;
     }
     std::printf("[ chunked  ] %-32s %lld bytes served in %d requests (changed %lld, index %lld)\n", change.name,
                 static_cast<long long>(served), requests, static_cast<long long>(change.changedBytes),
@@ -227,8 +175,8 @@ TEST(ChunkedUpdate, OnlyAboutTheChangedBytesTravelForEachKindOfChange) {
 TEST(ChunkedUpdate, AnUnrecordedCopyThatIsRightStaysWithoutAFetch) {
   const std::string pack = Pseudo(PackSize, 4);
   const std::string release = "chunkright";
-  const std::string url = Publish(release, pack);
-  const size_t offset = AccessLogSize();
+  const std::string url = PublishPack(release, pack);
+  const size_t offset = LogSize(AccessLogPath());
   const TOutcome outcome = Update(url, pack, pack);
   EXPECT_EQ(outcome.result, 1);
   EXPECT_TRUE(outcome.fileRight);
@@ -249,7 +197,9 @@ TEST(ChunkedUpdate, EveryFaultFallsBackToTheWholeFile) {
     std::string newPack;
     const char* reason;
   };
-  const auto indexPath = [](const std::string& release) { return Root() + "/" + release + "/" + PackPath + ".chunks"; };
+  const auto indexPath = [](const std::string& release) {
+    return UpdateRoot() + "/" + release + "/" + PackPath + ".chunks";
+  };
   const TCase cases[] = {
       {"damaged index",
        [&](const std::string& release) {
@@ -277,7 +227,7 @@ TEST(ChunkedUpdate, EveryFaultFallsBackToTheWholeFile) {
          }
          const std::string spoiled = WriteChunkIndex(index);
          WriteWholeFile(indexPath(release), spoiled);
-         const std::string manifestPath = Root() + "/" + release + "/update.json";
+         const std::string manifestPath = UpdateRoot() + "/" + release + "/update.json";
          nlohmann::json manifest = nlohmann::json::parse(ReadWholeFile(manifestPath));
          for (auto& element : manifest)
            if (element.contains("ChunkIndexMD5")) element["ChunkIndexMD5"] = MD5OfMemory(spoiled);
@@ -289,9 +239,9 @@ TEST(ChunkedUpdate, EveryFaultFallsBackToTheWholeFile) {
   int number = 0;
   for (const TCase& test : cases) {
     const std::string release = "chunkfault" + std::to_string(number++);
-    Publish(release, test.newPack);
+    PublishPack(release, test.newPack);
     if (test.spoil) test.spoil(release);
-    const std::string url = "http://127.0.0.1:" + std::to_string(Base() + 5) + "/" + test.prefix + release + "/";
+    const std::string url = ServerUrl() + test.prefix + release + "/";
     const TOutcome outcome = Update(url, old, test.newPack);
     EXPECT_EQ(outcome.result, 1) << test.name;
     EXPECT_TRUE(outcome.fileRight) << test.name;

@@ -57,6 +57,19 @@ void ExpectInstalled(const std::string& folder, const TFiles& files) {
   for (const auto& [path, bytes] : files) EXPECT_EQ(MD5OfFile(folder + path), MD5OfMemory(bytes)) << path;
 }
 
+void FetchAll(THttpBatch& batch, const TFiles& files, const std::string& url, const std::string& folder) {
+  std::vector<std::pair<int, std::string>> jobs;
+  for (const auto& [path, bytes] : files) {
+    TBatchJob job;
+    job.Url = url + path;
+    job.TargetPath = folder + path;
+    job.ExpectedSize = static_cast<int64_t>(bytes.size());
+    job.Md5 = MD5OfMemory(bytes);
+    jobs.emplace_back(batch.Add(job), job.Url);
+  }
+  for (const auto& [job, jobUrl] : jobs) EXPECT_EQ(batch.Wait(job, 30000).Outcome, TBatchOutcome::Done) << jobUrl;
+}
+
 void TRunSink::Post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
   std::lock_guard<std::mutex> guard(FLock);
   if (message == UM_STATUS_TEXT) FStatuses.push_back(TakePostedText(wParam));

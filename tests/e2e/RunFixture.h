@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/WindowMessages.h"
+#include "http/HttpBatch.h"
 #include "platform/Thread.h"
 #include "support/TestSupport.h"
 #include "update/SignedDocuments.h"
@@ -38,6 +39,10 @@ std::string Bytes(size_t size, unsigned seed);
 std::string Publish(const std::string& name, const TFiles& files, const std::vector<std::string>& flags = {});
 
 void ExpectInstalled(const std::string& folder, const TFiles& files);
+
+// Hands every file to `batch` (`url` + its path, to `folder` + its path,
+// with its size and digest) and expects each done within 30 s.
+void FetchAll(THttpBatch& batch, const TFiles& files, const std::string& url, const std::string& folder);
 
 // What the window would receive.
 class TRunSink : public TMessageSink {

@@ -5,13 +5,8 @@
 // finds it in the Wine prefix's Root store (trust-test-ca).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <mutex>
-#include <set>
-#include <sstream>
-
 #include "common/Md5.h"
-#include "common/WindowMessages.h"
+#include "e2e/RunFixture.h"
 #include "http/HttpBatch.h"
 #include "http/HttpDownload.h"
 #include "http/cHttpSend.h"
@@ -19,26 +14,12 @@
 #include "platform/File.h"
 #include "platform/Tick.h"
 #include "platform/Tls.h"
-#include "support/TestSupport.h"
-#include "tools/launcher-manifest/LauncherManifest.h"
-#include "update/UpdateThread.h"
 
 namespace {
-
-int PortBase() {
-  const char* base = std::getenv("LAUNCHER_TEST_PORT_BASE");
-  return base ? std::atoi(base) : 21000;
-}
-
-std::string UpdateRoot() {
-  const char* root = std::getenv("LAUNCHER_TEST_UPDATE_ROOT");
-  return root ? root : "/nonexistent";
-}
 
 std::string TlsState() { return UpdateRoot() + "/../../tlsserver/"; }
 
 std::string Https(int offset) { return "https://localhost:" + std::to_string(PortBase() + offset) + "/"; }
-std::string Http(int offset) { return "http://127.0.0.1:" + std::to_string(PortBase() + offset) + "/"; }
 
 // Offsets of the TLS peer's servers.
 enum : int {
@@ -61,80 +42,26 @@ protected:
   }
 };
 
-class TSink : public TMessageSink {
-public:
-  void Post(uint32_t message, uintptr_t wParam, intptr_t) override {
-    std::lock_guard<std::mutex> guard(FLock);
-    if (message == UM_STATUS_TEXT) FStatuses.push_back(TakePostedText(wParam));
-    if (message == UM_UPDATE_DONE) {
-      FResult = static_cast<int>(wParam);
-      Done.SetEvent();
-    }
-  }
-  bool StatusStartsWith(const std::string& prefix) {
-    std::lock_guard<std::mutex> guard(FLock);
-    for (const std::string& s : FStatuses)
-      if (s.rfind(prefix, 0) == 0) return true;
-    return false;
-  }
-  int Result() {
-    std::lock_guard<std::mutex> guard(FLock);
-    return FResult;
-  }
-  TEvent Done;
-
-private:
-  std::mutex FLock;
-  std::vector<std::string> FStatuses;
-  int FResult = -1;
-};
-
-using TFiles = std::map<std::string, std::string>;
-
-std::string Bytes(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  uint32_t x = seed * 2654435761u + 7;
-  for (char& c : bytes) {
-    x = x * 1664525u + 1013904223u;
-    c = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
-
 // A small release: files for the kept-alive batch and one for the ranges.
 TFiles Release() {
   return {{"Client.bin", Bytes(100000, 1)}, {"data/a.txt", Bytes(4096, 2)}, {"data/big.pak", Bytes(2100000, 3)}};
 }
 
-void Publish(const std::string& name, const TFiles& files) {
-  TTempFolder release;
-  for (const auto& [path, bytes] : files) {
-    const std::string full = release.Path() + path;
-    ForceDirectories(full.substr(0, full.find_last_of('/')));
-    WriteWholeFile(full, bytes);
-  }
-  std::ostringstream out, err;
-  ASSERT_EQ(RunLauncherManifest({release.Path(), UpdateRoot() + "/" + name}, out, err), 0) << err.str();
-}
-
-// Runs an update of `folder` from `base`; the run's result (1 success).
-int RunUpdate(TSink& sink, const std::string& folder, const std::string& base, int maxSpeed = 0) {
-  TUpdateEnvironment environment;
-  environment.LauncherFolder = folder;
-  environment.LauncherBaseName = "launcher";
+// Runs an update of `folder` from `base` at most `maxSpeed` KiB/s (-1:
+// launcher.ini's); the run's result (1 success).
+int RunCapped(TRun& run, const std::string& folder, const std::string& base, int maxSpeed = 0) {
+  TUpdateEnvironment environment = Environment(folder);
   environment.MaxSpeed = maxSpeed;
-  TUpdateThread thread(sink, 0, StateFileName(0), ClientManifestName, base, environment);
-  EXPECT_TRUE(sink.Done.WaitFor(120000)) << base;
-  thread.TerminateAndWait();
-  return sink.Result();
+  RunUpdate(run, folder, base, 0, 120000, environment);
+  return static_cast<int>(run.result);
 }
 
 // Requests of the TLS peer's connection log after `offset`.
-TServed ServedSince(size_t offset, const std::string& prefix) {
-  return ::ServedSince(TlsState() + "connections.log", offset, prefix);
+TServed TlsServedSince(size_t offset, const std::string& prefix) {
+  return ServedSince(TlsState() + "connections.log", offset, prefix);
 }
 
-size_t ConnectionLogSize() { return ReadWholeFile(TlsState() + "connections.log").size(); }
+size_t TlsLogSize() { return LogSize(TlsState() + "connections.log"); }
 
 }  // namespace
 
@@ -154,7 +81,7 @@ TEST_F(TTlsRun, EachServerIsTrustedOrRefused) {
   } cases[] = {
       {Https(GoodServer), true, ""},
       {Https(BytePieces), true, ""},
-      {Http(ToHttps), true, ""},
+      {HttpUrl(ToHttps), true, ""},
       {"HTTPS://localhost:" + std::to_string(PortBase() + GoodServer) + "/", true, ""},
       {Https(OtherName), false, "certificate refused (name mismatch) for host localhost, subject "},
       {Https(Expired), false, "certificate refused (expired) for host localhost, subject "},
@@ -165,15 +92,15 @@ TEST_F(TTlsRun, EachServerIsTrustedOrRefused) {
     const std::string base = c.base + "tlsrun/";
     TTempFolder folder;
     TLogCapture capture;
-    TSink sink;
-    const int result = RunUpdate(sink, folder.Path(), base);
+    TRun run;
+    const int result = RunCapped(run, folder.Path(), base);
     if (c.installs) {
       EXPECT_EQ(result, 1) << base;
       for (const auto& [path, bytes] : files) EXPECT_EQ(MD5OfFile(folder / path), MD5OfMemory(bytes)) << base << path;
       continue;
     }
     EXPECT_EQ(result, 0) << base;
-    EXPECT_TRUE(sink.StatusStartsWith(Utf8ToCp936("#100 : 下载配置文件失败，请检查网络。 "))) << base;
+    EXPECT_TRUE(run.sink.StatusStartsWith(Utf8ToCp936("#100 : 下载配置文件失败，请检查网络。 "))) << base;
     EXPECT_GE(capture.CountContaining(c.logged), 1) << base;
     EXPECT_NE(ReadWholeFile(folder / "UpdateLog.txt").find(c.logged), std::string::npos) << base;
     EXPECT_FALSE(FileExists(folder / "data/update0.local")) << base;
@@ -205,7 +132,7 @@ TEST_F(TTlsRun, FileRedirectsGoUpButNeverDown) {
   const struct {
     std::string url;
     TDownloadOutcome outcome;
-  } cases[] = {{Http(ToHttps) + "tlsmoved/moved.bin", TDownloadOutcome::Done},
+  } cases[] = {{HttpUrl(ToHttps) + "tlsmoved/moved.bin", TDownloadOutcome::Done},
                {Https(ToHttp) + "tlsmoved/moved.bin", TDownloadOutcome::Failed}};
   for (const auto& c : cases) {
     TTempFolder folder;
@@ -231,33 +158,24 @@ TEST_F(TTlsRun, ConnectionsAreKeptAcrossFilesAndRanges) {
   TFiles small;
   for (int i = 0; i < 30; ++i) small["s" + std::to_string(i) + ".bin"] = Bytes(16384, 100 + i);
   const std::string big = Bytes(6 * 1024 * 1024, 9);
-  small["big.bin"] = big;
-  Publish("tlskept", small);
+  TFiles release = small;
+  release["big.bin"] = big;
+  Publish("tlskept", release);
   const std::string base = Https(GoodServer) + "tlskept/";
 
-  size_t offset = ConnectionLogSize();
+  size_t offset = TlsLogSize();
   TTempFolder folder;
   {
     THttpBatch batch;
-    std::vector<int> jobs;
-    for (const auto& [path, bytes] : small) {
-      if (path == "big.bin") continue;
-      TBatchJob job;
-      job.Url = base + path;
-      job.TargetPath = folder.Path() + path;
-      job.ExpectedSize = static_cast<int64_t>(bytes.size());
-      job.Md5 = MD5OfMemory(bytes);
-      jobs.push_back(batch.Add(job));
-    }
-    for (const int job : jobs) EXPECT_EQ(batch.Wait(job, 30000).Outcome, TBatchOutcome::Done);
+    FetchAll(batch, small, base, folder.Path());
     EXPECT_LE(batch.ConnectionsOpened(), BatchConnections);
     EXPECT_GT(batch.RequestsSentAhead(), 0);
   }
-  TServed served = ServedSince(offset, "GET /tlskept/s");
+  TServed served = TlsServedSince(offset, "GET /tlskept/s");
   EXPECT_EQ(served.requests, 30);
   EXPECT_LE(served.connections, BatchConnections);
 
-  offset = ConnectionLogSize();
+  offset = TlsLogSize();
   TLogCapture capture;
   {
     THttpDownload download(5);
@@ -267,7 +185,7 @@ TEST_F(TTlsRun, ConnectionsAreKeptAcrossFilesAndRanges) {
               TDownloadOutcome::Done);
   }
   EXPECT_EQ(MD5OfFile(folder / "big.bin"), MD5OfMemory(big));
-  served = ServedSince(offset, "GET /tlskept/big.bin");
+  served = TlsServedSince(offset, "GET /tlskept/big.bin");
   const int cuts = capture.CountContaining("# -> ");
   EXPECT_GE(served.requests, 10);
   EXPECT_LE(served.connections, 6 + cuts) << cuts << " cut(s)";
@@ -284,13 +202,13 @@ TEST_F(TTlsRun, TheRateCapHoldsOnPlainAndTlsConnections) {
   const struct {
     std::string base;
     bool fromIni;
-  } cases[] = {{Http(5), true}, {Https(GoodServer), false}};
+  } cases[] = {{HttpUrl(5), true}, {Https(GoodServer), false}};
   for (const auto& c : cases) {
     TTempFolder folder;
     if (c.fromIni) WriteWholeFile(folder / "launcher.ini", "[Main]\r\nmaxspeed=" + std::to_string(capKBps) + "\r\n");
-    TSink sink;
+    TRun run;
     const uint32_t start = GetTickCount32();
-    EXPECT_EQ(RunUpdate(sink, folder.Path(), c.base + "tlscap/", c.fromIni ? -1 : capKBps), 1) << c.base;
+    EXPECT_EQ(RunCapped(run, folder.Path(), c.base + "tlscap/", c.fromIni ? -1 : capKBps), 1) << c.base;
     const double seconds = (GetTickCount32() - start) / 1000.0;
     EXPECT_EQ(MD5OfFile(folder / "capped.bin"), MD5OfMemory(files.at("capped.bin"))) << c.base;
     const double rate = 5 * 1024.0 / seconds;

@@ -1,148 +1,22 @@
 // Whole update runs against nginx serving releases made by the manifest tool.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <filesystem>
-#include <map>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
 #include "common/Format.h"
 #include "common/Md5.h"
-#include "common/WindowMessages.h"
+#include "e2e/RunFixture.h"
+#include "http/HttpBatch.h"
+#include "http/HttpDownload.h"
 #include "package/LauncherSettings.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/FileTime.h"
 #include "platform/Tick.h"
-#include "support/TestSupport.h"
-#include "tools/launcher-manifest/LauncherManifest.h"
-#include "update/UpdateThread.h"
 
 namespace {
-
-int PortBase() {
-  const char* base = std::getenv("LAUNCHER_TEST_PORT_BASE");
-  return base ? std::atoi(base) : 21000;
-}
-
-std::string ServerUrl() { return "http://127.0.0.1:" + std::to_string(PortBase() + 5) + "/"; }
-
-// Status texts travel in code page 936: expectations are written in UTF-8
-// here and compared as code page 936 bytes.
-std::string Cp936(const char* utf8) { return Utf8ToCp936(utf8); }
-
-// What the window would receive.
-class TQueueSink : public TMessageSink {
-public:
-  struct TMessage {
-    uint32_t message;
-    uintptr_t wParam;
-    intptr_t lParam;
-  };
-  void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
-    std::lock_guard<std::mutex> guard(FLock);
-    if (message == UM_STATUS_TEXT) FStatuses.push_back(TakePostedText(wParam));
-    FMessages.push_back({message, message == UM_STATUS_TEXT ? 0 : wParam, lParam});
-    if (message == UM_UPDATE_DONE) Done.SetEvent();
-    if (message == UM_CURRENT_PROGRESS && wParam > 0) Progress.SetEvent();
-  }
-  std::vector<std::string> Statuses() {
-    std::lock_guard<std::mutex> guard(FLock);
-    return FStatuses;
-  }
-  std::vector<TMessage> Messages(uint32_t message) {
-    std::lock_guard<std::mutex> guard(FLock);
-    std::vector<TMessage> found;
-    for (const TMessage& m : FMessages)
-      if (m.message == message) found.push_back(m);
-    return found;
-  }
-  bool StatusStartsWith(const std::string& prefix) {
-    for (const std::string& s : Statuses())
-      if (s.rfind(prefix, 0) == 0) return true;
-    return false;
-  }
-  TEvent Done, Progress;
-
-private:
-  std::mutex FLock;
-  std::vector<std::string> FStatuses;
-  std::vector<TMessage> FMessages;
-};
-
-using TFiles = std::map<std::string, std::string>;  // release path ("data/x.pak") -> bytes
-
-std::string Bytes(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (char& c : bytes) {
-    x = x * 1664525u + 1013904223u;
-    c = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
-
-// Publishes a release under the server's root and returns its base URL
-// (with a trailing slash).
-std::string Publish(const std::string& name, const TFiles& files, std::vector<std::string> flags = {}) {
-  const char* root = std::getenv("LAUNCHER_TEST_UPDATE_ROOT");
-  EXPECT_NE(root, nullptr) << "LAUNCHER_TEST_UPDATE_ROOT is not set";
-  TTempFolder release;
-  for (const auto& [path, bytes] : files) {
-    const std::string full = release.Path() + path;
-    ForceDirectories(full.substr(0, full.find_last_of('/')));
-    WriteWholeFile(full, bytes);
-  }
-  std::vector<std::string> args = {release.Path(), std::string(root ? root : "/nonexistent") + "/" + name};
-  args.insert(args.end(), flags.begin(), flags.end());
-  std::ostringstream out, err;
-  EXPECT_EQ(RunLauncherManifest(args, out, err), 0) << err.str();
-  return ServerUrl() + name + "/";
-}
-
-struct TRun {
-  bool posted = false;
-  uintptr_t result = 99;
-  intptr_t mode = -1;
-  int stillWrong = -2;
-  uint32_t elapsedMs = 0;
-  TQueueSink sink;
-};
-
-TUpdateEnvironment Environment(const std::string& folder) {
-  TUpdateEnvironment environment;
-  environment.LauncherFolder = folder;
-  environment.LauncherBaseName = "launcher";
-  return environment;
-}
-
-void RunUpdate(TRun& run, const std::string& folder, const std::string& baseUrl, int mode = 0,
-               uint32_t limitMs = 120000, const TUpdateEnvironment& environment = TUpdateEnvironment()) {
-  TUpdateEnvironment used = environment;
-  if (used.LauncherFolder.empty()) used = Environment(folder);
-  const uint32_t start = GetTickCount32();
-  {
-    TUpdateThread thread(run.sink, mode, StateFileName(mode), mode == 0 ? ClientManifestName : LauncherManifestName,
-                         baseUrl, used);
-    run.posted = run.sink.Done.WaitFor(limitMs);
-    thread.TerminateAndWait();
-    run.stillWrong = thread.FilesStillWrong();
-  }
-  run.elapsedMs = GetTickCount32() - start;
-  const auto done = run.sink.Messages(UM_UPDATE_DONE);
-  if (!done.empty()) {
-    run.result = done.front().wParam;
-    run.mode = done.front().lParam;
-  }
-}
-
-void ExpectInstalled(const std::string& folder, const TFiles& files) {
-  for (const auto& [path, bytes] : files) EXPECT_EQ(MD5OfFile(folder + path), MD5OfMemory(bytes)) << path;
-}
 
 // The total bar never moves back while its maximum stays: not from one file
 // to the next, nor after a download that failed part-way, nor between passes.
@@ -251,7 +125,7 @@ TEST(UpdateRun, ServerDownReportsTheManifestFailure) {
   TTempFolder folder;
   TRun run;
   // A port where nothing listens.
-  RunUpdate(run, folder.Path(), "http://127.0.0.1:" + std::to_string(PortBase() + 9) + "/none/");
+  RunUpdate(run, folder.Path(), HttpUrl(9) + "none/");
   ASSERT_TRUE(run.posted);
   EXPECT_EQ(run.result, 0u);
   EXPECT_EQ(run.mode, 0);
@@ -271,10 +145,7 @@ TEST(UpdateRun, CancelledRunResumesItsDownload) {
   TTempFolder folder;
   {
     TRun run;
-    TUpdateEnvironment environment;
-    environment.LauncherFolder = folder.Path();
-    environment.LauncherBaseName = "launcher";
-    TUpdateThread thread(run.sink, 0, StateFileName(0), ClientManifestName, slow, environment);
+    TUpdateThread thread(run.sink, 0, StateFileName(0), ClientManifestName, slow, Environment(folder.Path()));
     ASSERT_TRUE(run.sink.Progress.WaitFor(60000));
     SleepMs(300);
     // Destroyed in the middle: cancelled, no done message.
@@ -299,17 +170,12 @@ TEST(UpdateRun, ManifestThroughThePublicDnsFallback) {
   const std::string base = "http://localhost:" + std::to_string(PortBase() + 6) + "/dns/";
   TTempFolder folder;
   TRun run;
-  TUpdateEnvironment environment;
-  environment.LauncherFolder = folder.Path();
-  environment.LauncherBaseName = "launcher";
+  TUpdateEnvironment environment = Environment(folder.Path());
   environment.Download.WatchdogMs = 500;  // the files themselves stay out of reach
-  {
-    TUpdateThread thread(run.sink, 0, StateFileName(0), ClientManifestName, base, environment);
-    run.posted = run.sink.Done.WaitFor(120000);
-  }
+  RunUpdate(run, folder.Path(), base, 0, 120000, environment);
   ASSERT_TRUE(run.posted);
   EXPECT_TRUE(FileExists(folder / "data/update.json"));
-  const std::string log = ReadWholeFile(folder / "UpdateLog.txt");
+  const std::string& log = run.log;
   EXPECT_NE(log.find("local DNSIP 127.0.0.1"), std::string::npos);
   EXPECT_NE(log.find("request public DNSIP"), std::string::npos);
   EXPECT_NE(log.find("public DNSIP count 1"), std::string::npos);
@@ -384,7 +250,7 @@ namespace {
 // Adds hand-written entries to a published manifest (entries that
 // launcher-manifest refuses to publish).
 void AddEntries(const std::string& base, const std::vector<nlohmann::json>& entries) {
-  const std::string path = std::string(std::getenv("LAUNCHER_TEST_UPDATE_ROOT")) + "/" +
+  const std::string path = UpdateRoot() + "/" +
                            base.substr(ServerUrl().size()) + "update.json";
   nlohmann::json manifest = nlohmann::json::parse(ReadWholeFile(path));
   for (const nlohmann::json& entry : entries) manifest.push_back(entry);
@@ -510,7 +376,7 @@ TEST(UpdatePaths, AWriteThatFailsForAnotherCauseNamesItInTheLog) {
 namespace {
 
 std::string FaultRunUrl(const std::string& fault) {
-  return "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/run/" + fault;
+  return HttpUrl(1) + "run/" + fault;
 }
 
 // Short watchdogs, so that stalls end within seconds. Every file goes
@@ -564,7 +430,7 @@ TEST(UpdateRunFaults, ACancelAfterAManifestThatDoesNotInflateTouchesNoFreedReque
   TTempFolder folder;
   TRun run;
   TUpdateThread thread(run.sink, 0, StateFileName(0), ClientManifestName,
-                       "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/corrupt", Environment(folder.Path()));
+                       HttpUrl(1) + "corrupt", Environment(folder.Path()));
   // The inflate error ends the run; the cancel that follows (the window
   // closing) must not reach the request that went with it.
   ASSERT_TRUE(run.sink.Done.WaitFor(30000));
@@ -576,7 +442,7 @@ TEST(UpdateRunFaults, ACancelAfterAManifestThatDoesNotInflateTouchesNoFreedReque
 TEST(UpdateRunFaults, TheManifestStatusLineKeepsItsWordsAndTheReasonGoesToTheLog) {
   TTempFolder folder;
   TRun run;
-  RunUpdate(run, folder.Path(), "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/ftp");
+  RunUpdate(run, folder.Path(), HttpUrl(1) + "ftp");
   ASSERT_TRUE(run.posted);
   bool seen = false;
   for (const std::string& status : run.sink.Statuses()) {
@@ -594,7 +460,7 @@ TEST(UpdateRunFaults, AWrongManifestDigestNeverReplacesTheFile) {
   const TFiles files = {{"data/x.pak", Bytes(200000, 41)}};
   const std::string base = Publish("wrongdigest", files);
   // The manifest promises another digest than the file the server holds.
-  const std::string manifestPath = std::string(std::getenv("LAUNCHER_TEST_UPDATE_ROOT")) + "/wrongdigest/update.json";
+  const std::string manifestPath = UpdateRoot() + "/wrongdigest/update.json";
   std::string manifest = ReadWholeFile(manifestPath);
   const std::string real = MD5OfMemory(files.at("data/x.pak"));
   manifest.replace(manifest.find(real), real.size(), std::string(32, 'a'));
@@ -617,7 +483,7 @@ TEST(UpdateRunFaults, AFullPackagePast4GiBKeepsItsBarInProportion) {
   // package itself is missing, so the run falls back to the files.
   const TFiles files = {{"Client.bin", Bytes(5000, 51)}};
   const std::string base = Publish("bigpackage", files);
-  const std::string root = std::getenv("LAUNCHER_TEST_UPDATE_ROOT");
+  const std::string root = UpdateRoot();
   ForceDirectories(root + "/bigpackage/complete");
   WriteWholeFile(root + "/bigpackage/complete/release.json",
                  R"({"File":"full.zip","isLauncher":0,"MD5":"00","Size":5000000000})");
@@ -642,15 +508,7 @@ TEST(UpdateRunFaults, AFullPackagePast4GiBKeepsItsBarInProportion) {
 namespace {
 
 std::string FaultBatchUrl(const std::string& fault) {
-  return "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/batch/" + fault;
-}
-
-std::string ConnectionLogPath() {
-  return std::string(std::getenv("LAUNCHER_TEST_UPDATE_ROOT")) + "/../connections.log";
-}
-
-TServed ServedSince(size_t offset, const std::string& prefix) {
-  return ::ServedSince(ConnectionLogPath(), offset, prefix);
+  return HttpUrl(1) + "batch/" + fault;
 }
 
 constexpr int FaultBatchFiles = 8;
@@ -664,7 +522,7 @@ TFiles SmallFiles(int count, size_t size) {
 }
 
 // The "正在下载 NAME k/n" lines, in the order the window got them.
-std::vector<std::string> DownloadLines(TQueueSink& sink) {
+std::vector<std::string> DownloadLines(TRunSink& sink) {
   std::vector<std::string> lines;
   for (const std::string& s : sink.Statuses())
     if (s.rfind(Cp936("正在下载 "), 0) == 0) lines.push_back(s);
@@ -687,18 +545,9 @@ TEST(UpdateBatch, KeptConnectionsServeManyFilesAndClosedOnesStillWork) {
   for (const bool keepAlive : {true, false}) {
     TTempFolder folder;
     const std::string url = keepAlive ? base : ServerUrl() + "nokeep/batchplain/";
-    const size_t offset = ReadWholeFile(ConnectionLogPath()).size();
+    const size_t offset = LogSize(ConnectionLogPath());
     THttpBatch batch;
-    std::vector<int> jobs;
-    for (const auto& [path, bytes] : files) {
-      TBatchJob job;
-      job.Url = url + path;
-      job.TargetPath = folder.Path() + path;
-      job.ExpectedSize = static_cast<int64_t>(bytes.size());
-      job.Md5 = MD5OfMemory(bytes);
-      jobs.push_back(batch.Add(job));
-    }
-    for (const int job : jobs) EXPECT_EQ(batch.Wait(job, 30000).Outcome, TBatchOutcome::Done) << keepAlive;
+    FetchAll(batch, files, url, folder.Path());
     ExpectInstalled(folder.Path(), files);
     const std::string prefix = "GET /" + std::string(keepAlive ? "" : "nokeep/") + "batchplain/";
     const TServed served = ServedSince(offset, prefix);
@@ -782,7 +631,7 @@ TEST(UpdateBatch, ABadFileInTheMiddleFailsAloneAndReplacesNothing) {
 // placed is complete and right, and nothing half-written stays behind.
 TEST(UpdateBatch, ACancelInTheMiddleOfABatchStopsAtOnce) {
   TTempFolder folder;
-  TQueueSink sink;
+  TRunSink sink;
   uint32_t stopMs = 0;
   {
     TUpdateThread thread(sink, 0, StateFileName(0), ClientManifestName, FaultBatchUrl("slow"),
@@ -811,7 +660,7 @@ TEST(UpdateBatch, RedirectsGoBackToTheEngineAndAnAbortEndsTheBatch) {
   TTempFolder folder;
   THttpBatch batch(2);
   TBatchJob job;
-  job.Url = "http://127.0.0.1:" + std::to_string(PortBase() + 1) + "/redirect-loop";
+  job.Url = HttpUrl(1) + "redirect-loop";
   job.TargetPath = folder / "moved.bin";
   job.ExpectedSize = 10;
   const TBatchResult moved = batch.Wait(batch.Add(job), 10000);
@@ -838,13 +687,13 @@ TEST(DownloadConnections, WorkersKeepTheirConnectionsFromRangeToRange) {
   Publish("keptranges", {{"big.bin", content}});
   for (const bool keepAlive : {true, false}) {
     const std::string path = std::string(keepAlive ? "" : "/nokeep") + "/keptranges/big.bin";
-    const size_t offset = ReadWholeFile(ConnectionLogPath()).size();
+    const size_t offset = LogSize(ConnectionLogPath());
     TTempFolder folder;
     TLogCapture capture;
     {
       THttpDownload download(5);
       download.SetExpectedDigest(MD5OfMemory(content));
-      const TDownloadOutcome outcome = RunDownload(download, "http://127.0.0.1:" + std::to_string(PortBase() + 5) + path,
+      const TDownloadOutcome outcome = RunDownload(download, ServerUrl() + path.substr(1),
                                                    folder.Path(), static_cast<int64_t>(content.size()),
                                                    [] { return true; });
       EXPECT_EQ(outcome, TDownloadOutcome::Done) << keepAlive;
