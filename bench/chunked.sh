@@ -4,7 +4,7 @@
 # zsync (zsyncmake, zsync -i OLD) and casync (casync make, casync extract
 # --seed OLD) and the whole file (launcher-fetch, 5 connections), for the
 # four kinds of change of a game patch. Each is measured on loopback and
-# through bench/delayproxy.py (RTT_MS added, RATE bytes/s per connection).
+# through tests/peers/relay.py (RTT_MS added, RATE bytes/s per connection).
 # Bytes are what nginx sent (control files and indexes included), from its
 # access log; the time is the wall time of the client. Every result is
 # checked byte for byte. Prints one table and the launcher's ratios.
@@ -115,7 +115,7 @@ http {
 CONF
 rm -f "$work/access.log"
 nginx -c "$work/nginx.conf" -p "$work" -e "$work/error.log"
-python3 "$here/delayproxy.py" "$proxy_port" "$port" --rtt-ms "$rtt" --rate "$rate" >"$work/proxy.out" 2>&1 &
+python3 "$here/../tests/peers/relay.py" "$proxy_port" "$port" --rtt-ms "$rtt" --rate "$rate" >"$work/proxy.out" 2>&1 &
 proxy_pid=$!
 trap 'kill -QUIT "$(cat "$work/nginx.pid")" 2>/dev/null || true; kill "$proxy_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 1 50); do grep -q ready "$work/proxy.out" 2>/dev/null && break; sleep 0.1; done

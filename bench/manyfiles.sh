@@ -2,7 +2,7 @@
 # Many small files from nginx into an empty folder: launcher-update against
 # aria2c -j5 and curl -Z --parallel-max 5 on the same release (COUNT files of
 # SIZE_KIB each, made by launcher-manifest), once on loopback and once
-# through bench/delayproxy.py (RTT_MS added, RATE bytes/s per connection
+# through tests/peers/relay.py (RTT_MS added, RATE bytes/s per connection
 # when set), alternating, RUNS rounds each (LINKS="loopback" skips the
 # proxy). Prints medians and ratios.
 #   bench/manyfiles.sh BUILD_DIR [COUNT] [SIZE_KIB]
@@ -22,7 +22,7 @@ done
 start_static_nginx "$work" "$port" 2 1024 "keepalive_requests 10000;"
 proxy_args=("$proxy_port" "$port" --rtt-ms "$rtt")
 [ "$rate" != 0 ] && proxy_args+=(--rate "$rate")
-python3 "$here/delayproxy.py" "${proxy_args[@]}" >"$work/proxy.out" 2>&1 &
+python3 "$here/../tests/peers/relay.py" "${proxy_args[@]}" >"$work/proxy.out" 2>&1 &
 proxy_pid=$!
 trap 'stop_static_nginx "$work"; kill "$proxy_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 1 50); do grep -q ready "$work/proxy.out" 2>/dev/null && break; sleep 0.1; done

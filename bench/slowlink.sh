@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # One large file over a slow link: launcher-fetch with 5 workers against
-# aria2c -x5 -s5 and curl, through bench/delayproxy.py (RTT_MS added, RATE
+# aria2c -x5 -s5 and curl, through tests/peers/relay.py (RTT_MS added, RATE
 # bytes/s per connection), alternating, RUNS rounds each. Prints medians,
 # the ratios and the ceiling of 5 capped connections.
 #   bench/slowlink.sh BUILD_DIR [SIZE_MB]
@@ -15,7 +15,7 @@ mkdir -p "$work/www" "$work/tmp"
 file="$work/www/big.bin"
 [ -f "$file" ] && [ "$(stat -c %s "$file")" = $((size_mb * 1000000)) ] || head -c $((size_mb * 1000000)) /dev/urandom >"$file"
 start_static_nginx "$work" "$port" 1 256
-python3 "$here/delayproxy.py" "$proxy_port" "$port" --rtt-ms "$rtt" --rate "$rate" >"$work/proxy.out" 2>&1 &
+python3 "$here/../tests/peers/relay.py" "$proxy_port" "$port" --rtt-ms "$rtt" --rate "$rate" >"$work/proxy.out" 2>&1 &
 proxy_pid=$!
 trap 'stop_static_nginx "$work"; kill "$proxy_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 1 50); do grep -q ready "$work/proxy.out" 2>/dev/null && break; sleep 0.1; done

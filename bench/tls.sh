@@ -3,7 +3,7 @@
 # against nginx with TLS on 127.0.0.1 and a CA made here with openssl:
 #   1. a SIZE_MIB file (default 1 GiB): launcher-fetch with 5 workers
 #      against curl and aria2c -x5 -s5, RUNS rounds, medians and peak RSS;
-#   2. COUNT files of 16 KiB (default 300) through bench/delayproxy.py with
+#   2. COUNT files of 16 KiB (default 300) through tests/peers/relay.py with
 #      RTT_MS (default 50) round trip: launcher-update against
 #      curl -Z --parallel-max 5;
 #   3. the rate cap: launcher-fetch --limit-rate at 1, 10 and 100 MB/s
@@ -50,7 +50,7 @@ start_static_nginx "$work" $((port + 2)) 2 1024 "keepalive_requests 10000;
   server { listen 127.0.0.1:$port ssl; server_name localhost; root $work/www;
            ssl_certificate $work/ca/server.crt; ssl_certificate_key $work/ca/server.key;
            ssl_protocols TLSv1.2 TLSv1.3; ssl_session_cache shared:bench:1m; }"
-python3 "$here/delayproxy.py" "$proxy_port" "$port" --rtt-ms "$rtt" >"$work/proxy.out" 2>&1 &
+python3 "$here/../tests/peers/relay.py" "$proxy_port" "$port" --rtt-ms "$rtt" >"$work/proxy.out" 2>&1 &
 proxy_pid=$!
 trap 'stop_static_nginx "$work"; kill "$proxy_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 1 50); do grep -q ready "$work/proxy.out" 2>/dev/null && break; sleep 0.1; done
