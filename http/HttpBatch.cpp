@@ -40,6 +40,11 @@ public:
   }
   ~TWorker() override { TerminateAndWait(); }
   void CloseConnection() { FSocket.Close(); }
+  // Any thread: the file in hand is past its deadline.
+  void CloseIfLate() {
+    const uint32_t since = FBusySince.load();
+    if (since != 0 && GetTickCount32() - since > FBatch.FOptions.FileDeadlineMs) FSocket.Close();
+  }
 
 protected:
   void Execute() override {
@@ -50,7 +55,9 @@ protected:
         FTaken.push_back(Prepared(std::move(next)));
       }
       TakeMore();
+      FBusySince = std::max<uint32_t>(GetTickCount32(), 1);
       TBatchResult result = Fetch(FTaken.front());
+      FBusySince = 0;
       if (FBatch.Aborted() && result.Outcome != TBatchOutcome::Done) result = Result(TBatchOutcome::Stopped);
       FBatch.Finish(FTaken.front().id, result);
       FTaken.pop_front();
@@ -112,6 +119,7 @@ private:
   std::string FBody;
   std::string FInflated;
   uint32_t FStartTick = 0;
+  std::atomic<uint32_t> FBusySince{0};  // 0 while no file is in hand
 };
 
 void THttpBatch::TWorker::TakeMore() {
@@ -387,6 +395,7 @@ void THttpBatch::Finish(int job, const TBatchResult& result) {
 
 TBatchResult THttpBatch::Wait(int job, uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(FLock);
+  for (const auto& worker : FWorkers) worker->CloseIfLate();
   if (job < 0 || static_cast<size_t>(job) >= FResults.size()) return Result(TBatchOutcome::Failed, "no such file");
   FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                     [&] { return FResults[static_cast<size_t>(job)].Outcome != TBatchOutcome::Pending; });

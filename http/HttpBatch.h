@@ -34,7 +34,7 @@ constexpr int BatchConnections = 5;
 struct TBatchOptions {
   uint32_t ConnectTimeoutMs = 10000;
   // A file that is not complete after this long has failed, however slowly
-  // the server keeps sending.
+  // the server keeps sending, its answer's header included.
   uint32_t FileDeadlineMs = 60000;
   uint32_t RenameRetries = 100;
   uint32_t RenameRetryMs = 100;
@@ -71,6 +71,8 @@ public:
   // Returns the job's number for Wait.
   int Add(const TBatchJob& job);
   // Waits up to `timeoutMs` for the job; Pending when it is not finished yet.
+  // Closes the connection of a file past its deadline first: a server that
+  // drips its answer's header is cut off there.
   TBatchResult Wait(int job, uint32_t timeoutMs);
   // Drops every queued file and closes every connection, so that blocked
   // workers return at once; any thread. Nothing unverified is placed.

@@ -62,6 +62,16 @@ def _answer(conn, req, fault, served):
     body = _file_bytes(index)
     if fault == "mixed" and index == 5:
         body = body[:-100]
+    if fault == "driphead":
+        # The status line, then a header field a byte every 0.1 s.
+        try:
+            conn.sendall(b"HTTP/1.1 200 OK\r\nX-Drip: ")
+            for _ in range(6000):
+                time.sleep(0.1)
+                conn.sendall(b"a")
+        except OSError:
+            pass
+        return False
     fields = [("Content-Length", len(body))]
     if fault == "close":
         fields.append(("Connection", "close"))
