@@ -463,7 +463,6 @@ bool THttpGetDocument::Fetch(const THttpHeader& request, const std::string& addr
   } unguard{FGuarded};
   FTooSlow = false;
   const bool ok = FetchRounds(request, address);
-  FGuarded = false;
   if (!ok && FTooSlow) {
     Fail(Format("no answer brought %lld bytes in %u ms", static_cast<long long>(FOptions.UsefulBytes),
                 FOptions.NoProgressMs) + "\r\n" + FHeaderLines);
