@@ -361,6 +361,10 @@ bool THttpDownload::OpenWriter(bool truncateToTotal) {
   std::lock_guard<std::mutex> guard(FWriterLock);
   if (FWriter) return true;
   const std::string path = PathOf(".!tmp");
+  // A whole-file answer keeps no record: the record of an earlier ranged
+  // start would otherwise outlive it and, after a stop, pair its ranges with
+  // this shorter temporary file.
+  if (!FRecord) DeleteFileAt(PathOf(".!dl"));
   try {
     // A fresh start reuses the old temporary file: anything beyond the new
     // size would otherwise end up in the target.
