@@ -6,16 +6,16 @@
 #include "platform/Tick.h"
 
 THttpWorker::THttpWorker(int index, std::string address, THttpWorkerEvents& events, const THttpWorkerOptions& options)
-    : FIndex(index), FAddress(std::move(address)), FEvents(events), FOptions(options) {
+    : FIndex(index), FAddress(std::move(address)), FEvents(events), FOptions(options),
+      FConnection(options.Limiter, options.ConnectTimeoutMs) {
   FBlock.reserve(BufferSize);
-  FSocket.SetRateLimiter(FOptions.Limiter);
   Start();
 }
 
 THttpWorker::~THttpWorker() { TerminateAndWait(); }
 
 void THttpWorker::TerminatedSet() {
-  FSocket.Close();
+  FConnection.Abort();
   FWake.SetEvent();
 }
 
@@ -60,10 +60,7 @@ void THttpWorker::Execute() {
     bool ok = RunRequest();
     if (ok) ok = ReadBody();
     SettleCut();
-    if (!ok || FKeptServer.empty()) {
-      CloseConnection();
-      FKeptServer.clear();
-    }
+    FConnection.Finish(ok && FKeep);
     if (ok) {
       FResponse.SetRangeEnd(0);
       FLastActivity = 0;
@@ -86,69 +83,23 @@ void THttpWorker::SettleCut() {
 }
 
 bool THttpWorker::RunRequest() {
+  FKeep = false;
   for (int round = 0; round < MaxRounds && !Terminated(); ++round) {
     FRound = round;
-    const std::string address = Address();
-    const std::string server = ConnectionKey(*FRequest, address);
     Touch();
-    FResponse.PrepareResponse(*FRequest);
     // The connection of the previous range serves the next one when the
-    // server kept it: no new handshake, and its window is already open. A
-    // request sent ahead with an earlier one is not sent again; a request
-    // that was not needs a connection without answers on their way.
-    const std::string text = round == 0 && !FSentAhead.empty() ? FRequest->BuildRequest() : std::string();
-    bool kept = FKeptServer == server && FSocket.Connected();
-    const bool sentBefore = kept && !text.empty() && FSentAhead.front() == text;
-    if (!FSentAhead.empty() && !sentBefore) kept = false;
-    FKeptServer.clear();
-    if (!kept) {
-      CloseConnection();
-      if (!ConnectForRequest(FSocket, *FRequest, address, static_cast<int>(FOptions.ConnectTimeoutMs))) return false;
-    }
-    if (sentBefore) FSentAhead.pop_front();
-    // The request and those that follow it leave in one send.
-    const bool ahead = kept && round == 0 && !FAheadLost && FRequest->Body().empty();
-    const bool sent = ahead ? SendAhead(sentBefore ? std::string() : FRequest->BuildRequest())
-                            : sentBefore || SendHttpRequest(FSocket, *FRequest);
-    const bool hadAhead = sentBefore || !FSentAhead.empty();
-    const THeaderRead read = sent ? ReadHttpResponseHeader(FSocket, FResponse, FOptions.Limits) : THeaderRead::ReadFailed;
-    if (kept && read == THeaderRead::ReadFailed) {
-      // The server dropped the idle connection, or lost what was sent
-      // ahead: a fresh one, same round.
-      if (hadAhead) FAheadLost = true;
-      CloseConnection();
-      --round;
-      continue;
-    }
-    if (!sent) continue;
-    if (read == THeaderRead::ReadFailed) {
-      DebugOutput("DoRequest ReadLine Error.");
-      FLastActivity = 1;
-      return false;
-    }
-    if (read != THeaderRead::Ok) return false;
+    // server kept it: no new handshake, and its window is already open.
+    const TExchange exchange = FConnection.Exchange(*FRequest, Address(), round == 0 ? FAheadWanted : std::vector<std::string>(),
+                                                    FResponse, FOptions.Limits);
+    if (exchange == TExchange::SendFailed) continue;
+    if (exchange == TExchange::ReadFailed) FLastActivity = 1;
+    if (exchange != TExchange::Answered) return false;
     const int next = FEvents.WorkerHeader(*this);
-    if (next == 1) {
-      FKeptServer = server;  // ReadBody decides whether it stays
-      return true;
-    }
+    if (next == 1) return true;  // ReadBody decides whether the connection stays
     if (next != 2) return false;
-    CloseConnection();
+    FConnection.Close();
   }
   return false;
-}
-
-bool THttpWorker::SendAhead(std::string texts) {
-  // What went out already must be where the owner's list starts.
-  if (FAheadWanted.size() > FSentAhead.size() &&
-      std::equal(FSentAhead.begin(), FSentAhead.end(), FAheadWanted.begin())) {
-    for (size_t i = FSentAhead.size(); i < FAheadWanted.size(); ++i) {
-      texts += FAheadWanted[i];
-      FSentAhead.push_back(FAheadWanted[i]);
-      ++FAheadCount;
-    }
-  }
-  return texts.empty() || SendAll(FSocket, texts);
 }
 
 // Hands the buffered bytes on at the response's range start plus what was
@@ -226,12 +177,12 @@ bool THttpWorker::ReadBody() {
     uint64_t total = 0;
     THttpLimits limits = FOptions.Limits;
     limits.MaxBodySize = UINT64_MAX;  // a download may be any size
-    result = ReadChunkedBody(FSocket, limits, sink, stop, total);
+    result = ReadChunkedBody(FConnection.Socket(), limits, sink, stop, total);
     if (result == TBodyRead::ReadFailed) DebugOutput("ReadChunkedDocument ReadLine Error.");
   } else if (FResponse.ContentLength() > 0 || FResponse.HasField("Content-Length")) {
-    result = ReadIdentityBody(FSocket, static_cast<uint64_t>(FResponse.ContentLength()), sink, stop);
+    result = ReadIdentityBody(FConnection.Socket(), static_cast<uint64_t>(FResponse.ContentLength()), sink, stop);
   } else if (FResponse.Status() == 200) {
-    result = ReadBodyUntilClose(FSocket, FOptions.MaxUnsizedBody, sink, stop);
+    result = ReadBodyUntilClose(FConnection.Socket(), FOptions.MaxUnsizedBody, sink, stop);
   } else {
     result = TBodyRead::Ok;
   }
@@ -255,6 +206,6 @@ bool THttpWorker::ReadBody() {
                     !FResponse.IsChunked() && FResponse.HasField("Content-Length") &&
                     !SameText(connection, "close") && FResponse.Version() != "HTTP/1.0" &&
                     SameText(TrimText(FRequest->GetField("Connection")), "keep-alive");
-  if (!keep) FKeptServer.clear();
+  FKeep = keep;
   return true;
 }

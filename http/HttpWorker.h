@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "http/HttpConnection.h"
 #include "http/cBlockSocket.h"
 #include "http/cHttpSend.h"
 #include "platform/Thread.h"
@@ -74,7 +75,7 @@ public:
   THttpHeader& Request() { return *FRequest; }
   bool HasRequest() const { return FRequest != nullptr; }
   THttpHeader& Response() { return FResponse; }
-  TBlockSocket& Socket() { return FSocket; }
+  TBlockSocket& Socket() { return FConnection.Socket(); }
   // The tail split: while the worker reads a ranged body, another worker may
   // take the second half of what is still to come. Bytes still to read of
   // the range (0 when none is being read).
@@ -85,7 +86,7 @@ public:
   bool CutRemainder(int64_t minimum, int64_t& start, int64_t& end);
 
   // Requests this worker sent before the answer ahead of them came.
-  int RequestsSentAhead() const { return FAheadCount.load(); }
+  int RequestsSentAhead() const { return FConnection.RequestsSentAhead(); }
 
   // Tick of the last sign of life; 0 while idle, 1 after a broken header
   // read (the watchdog then reclaims the worker at once).
@@ -98,13 +99,6 @@ protected:
 
 private:
   bool RunRequest();
-  // Sends `texts` and the requests of FAheadWanted that have not gone out
-  // yet, in one send.
-  bool SendAhead(std::string texts);
-  void CloseConnection() {
-    FSocket.Close();
-    FSentAhead.clear();
-  }
   bool ReadBody();
   bool Deliver();
   void SettleCut();
@@ -116,7 +110,7 @@ private:
   THttpWorkerEvents& FEvents;
   int FRound = 0;
   const THttpWorkerOptions FOptions;
-  TBlockSocket FSocket;
+  THttpConnection FConnection;
   std::unique_ptr<THttpHeader> FRequest;
   THttpHeader FResponse;
   std::vector<char> FBlock;  // body bytes not yet handed on, up to BufferSize
@@ -125,16 +119,10 @@ private:
   mutable std::mutex FCutLock;
   int64_t FNext = -1;    // file position of the next byte to take; -1 when no range is read
   int64_t FStopAt = -1;  // end (exclusive) of what is taken: the range's end, or a cut
-  // host:port of a connection kept open for the next request; empty when
-  // the socket is closed after each request.
-  std::string FKeptServer;
+  // The requests the owner gives next, sent ahead on a kept connection.
   std::vector<std::string> FAheadWanted;
-  // Requests sent on the open connection after the current one, oldest first.
-  std::deque<std::string> FSentAhead;
-  // A kept connection failed with requests sent ahead: this worker sends
-  // one request at a time from then on.
-  bool FAheadLost = false;
-  std::atomic<int> FAheadCount{0};
+  // The answer being read may leave the connection for the next request.
+  bool FKeep = false;
   std::atomic<uint32_t> FLastActivity{0};
   TEvent FWake;
 };

@@ -1,0 +1,58 @@
+// THttpConnection: one connection to a server (scheme, host or address and
+// port) and the rules for keeping it. It stays open from request to request
+// where the server allows; once it has kept alive, the requests that follow
+// go out before the answers come back (HTTP/1.1 pipelining), and a server
+// that loses them gets one request at a time from then on; a kept connection
+// that the server dropped while idle is replaced once, transparently. Every
+// receive goes through the run's rate limiter. One thread uses it; another
+// may Abort a blocked call.
+#pragma once
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "http/RateLimiter.h"
+#include "http/cBlockSocket.h"
+#include "http/cHttpSend.h"
+
+enum class TExchange { Answered, ConnectFailed, SendFailed, ReadFailed, Invalid };
+
+class THttpConnection {
+public:
+  THttpConnection(std::shared_ptr<TRateLimiter> limiter, uint32_t connectTimeoutMs);
+
+  // Sends `request` and reads its answer's header into `response`. The open
+  // connection serves it when it goes to the same server and nothing sent
+  // ahead on it comes first (a request sent ahead earlier is not sent
+  // again); else a new one does. On a kept connection `ahead` (requests as
+  // BuildRequest makes them, in the order they will be asked) go out after
+  // it in the same send, those not sent yet.
+  TExchange Exchange(const THttpHeader& request, const std::string& address, const std::vector<std::string>& ahead,
+                     THttpHeader& response, const THttpLimits& limits);
+  // After the answer's body: the connection stays for the next request only
+  // when `keep`.
+  void Finish(bool keep);
+  void Close();
+  // Any thread: ends a blocked call at once.
+  void Abort() { FSocket.Close(); }
+
+  TBlockSocket& Socket() { return FSocket; }
+  // Requests sent before the answer ahead of them came.
+  int RequestsSentAhead() const { return FAheadCount.load(); }
+
+private:
+  bool SendAhead(std::string texts, const std::vector<std::string>& ahead);
+
+  TBlockSocket FSocket;
+  const uint32_t FConnectTimeoutMs;
+  // The server of the open connection while it may serve the next request.
+  std::string FKeptServer;
+  // The server of the request whose answer is being read.
+  std::string FServer;
+  // Requests sent on the open connection after the current one, oldest first.
+  std::deque<std::string> FSentAhead;
+  bool FAheadLost = false;
+  std::atomic<int> FAheadCount{0};
+};
