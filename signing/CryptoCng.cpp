@@ -73,23 +73,38 @@ std::vector<UCHAR> PublicBlobOf(const TPublicKey& key) {
 
 }  // namespace
 
-bool Sha256(std::string_view bytes, TSha256& out) {
-  TAlgorithm algorithm(BCRYPT_SHA256_ALGORITHM);
+struct TSha256Stream::TState {
+  TAlgorithm algorithm{BCRYPT_SHA256_ALGORITHM};
   THash hash;
-  if (!algorithm.Get() ||
-      !Succeeded(BCryptCreateHash(algorithm.Get(), hash.Out(), nullptr, 0, nullptr, 0, 0))) {
-    return false;
+  bool ok = algorithm.Get() && Succeeded(BCryptCreateHash(algorithm.Get(), hash.Out(), nullptr, 0, nullptr, 0, 0));
+};
+
+TSha256Stream::TSha256Stream() : FState(std::make_unique<TState>()) {}
+
+TSha256Stream::~TSha256Stream() = default;
+
+void TSha256Stream::Update(const void* data, size_t length) {
+  // BCryptHashData takes a ULONG count; large inputs go in pieces.
+  const UCHAR* bytes = static_cast<const UCHAR*>(data);
+  while (FState->ok && length > 0) {
+    const ULONG piece = static_cast<ULONG>(length < (1u << 30) ? length : (1u << 30));
+    FState->ok = Succeeded(BCryptHashData(FState->hash.Get(), const_cast<UCHAR*>(bytes), piece, 0));
+    bytes += piece;
+    length -= piece;
   }
-  // BCryptHashData takes a ULONG count; feed large inputs in pieces.
-  const UCHAR* data = reinterpret_cast<const UCHAR*>(bytes.data());
-  size_t left = bytes.size();
-  while (left > 0) {
-    const ULONG piece = static_cast<ULONG>(left < (1u << 30) ? left : (1u << 30));
-    if (!Succeeded(BCryptHashData(hash.Get(), const_cast<UCHAR*>(data), piece, 0))) return false;
-    data += piece;
-    left -= piece;
-  }
-  return Succeeded(BCryptFinishHash(hash.Get(), out.data(), static_cast<ULONG>(out.size()), 0));
+}
+
+bool TSha256Stream::Final(TSha256& out) {
+  const bool ok =
+      FState->ok && Succeeded(BCryptFinishHash(FState->hash.Get(), out.data(), static_cast<ULONG>(out.size()), 0));
+  FState->ok = false;
+  return ok;
+}
+
+bool Sha256(std::string_view bytes, TSha256& out) {
+  TSha256Stream stream;
+  stream.Update(bytes.data(), bytes.size());
+  return stream.Final(out);
 }
 
 bool VerifyP256(const TPublicKey& key, std::string_view message, const TRawSignature& signature) {

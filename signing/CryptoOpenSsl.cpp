@@ -45,10 +45,31 @@ bool DerOf(const TRawSignature& raw, std::string& der) {
 
 }  // namespace
 
-bool Sha256(std::string_view bytes, TSha256& out) {
+struct TSha256Stream::TState {
+  TEvpMdCtx context{EVP_MD_CTX_new()};
+  bool ok = context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) == 1;
+};
+
+TSha256Stream::TSha256Stream() : FState(std::make_unique<TState>()) {}
+
+TSha256Stream::~TSha256Stream() = default;
+
+void TSha256Stream::Update(const void* data, size_t length) {
+  if (FState->ok && length > 0) FState->ok = EVP_DigestUpdate(FState->context.get(), data, length) == 1;
+}
+
+bool TSha256Stream::Final(TSha256& out) {
   unsigned int size = 0;
-  return EVP_Digest(bytes.data(), bytes.size(), out.data(), &size, EVP_sha256(), nullptr) == 1 &&
-         size == out.size();
+  const bool ok = FState->ok && EVP_DigestFinal_ex(FState->context.get(), out.data(), &size) == 1 &&
+                  size == out.size();
+  FState->ok = false;
+  return ok;
+}
+
+bool Sha256(std::string_view bytes, TSha256& out) {
+  TSha256Stream stream;
+  stream.Update(bytes.data(), bytes.size());
+  return stream.Final(out);
 }
 
 bool VerifyP256(const TPublicKey& key, std::string_view message, const TRawSignature& signature) {

@@ -1,6 +1,7 @@
 #include "update/ArchiveExtraction.h"
 
 #include "common/Format.h"
+#include "common/Md5.h"
 #include "common/PathUtils.h"
 #include "update/UpdateTexts.h"
 #include "platform/File.h"
@@ -23,8 +24,25 @@ TZipExtractor MakeExtractor(const std::string& folder, bool recreateDirs, const 
 
 }  // namespace
 
-TArchiveResult ExtractFileArchive(const std::string& archive, const std::string& folder, const TArchiveHooks& hooks) {
+TArchiveResult ExtractFileArchive(const std::string& archive, const std::string& folder,
+                                  const TArchiveEntryCheck& check, const TArchiveHooks& hooks) {
   TZipExtractor extractor = MakeExtractor(folder, false, hooks, false);
+  extractor.Options.DoAll = false;
+  extractor.Options.OnlyFile = check.File;
+  extractor.Options.Sha256 = !check.Sha256.empty();
+  extractor.Hooks.AcceptEntry = [&check](const TZipEntryDigests& digests, std::string& why) {
+    // An empty file's MD5 has two spellings; either stands for it.
+    const bool md5 = digests.Size == 0 ? IsEmptyDigest(check.Md5) : digests.Md5 == check.Md5;
+    if (!md5) {
+      why = "MD5 " + digests.Md5 + ", the manifest says " + check.Md5;
+      return false;
+    }
+    if (!check.Sha256.empty() && digests.Sha256 != check.Sha256) {
+      why = "SHA-256 " + digests.Sha256 + ", the manifest says " + check.Sha256;
+      return false;
+    }
+    return true;
+  };
   TArchiveResult result;
   result.filesExtracted = extractor.Extract(archive);
   result.writeFailed = extractor.WriteFailed;

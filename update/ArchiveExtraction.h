@@ -1,6 +1,7 @@
 // The two ways the update run unpacks archives: a per-file archive (a
-// manifest entry served as File + ".zip"), unpacked flat into the folder of
-// File, and the full package, unpacked with its folders where it lies.
+// manifest entry served as File + ".zip"), of which only the file File is
+// unpacked into its folder, and the full package, unpacked with its folders
+// where it lies.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -23,8 +24,20 @@ struct TArchiveResult {
   std::string error;         // why the first entry failed, "" when none did
 };
 
-// Every entry into `folder`, stored folders dropped, existing files replaced.
-TArchiveResult ExtractFileArchive(const std::string& archive, const std::string& folder, const TArchiveHooks& hooks);
+// The one file a per-file archive must yield.
+struct TArchiveEntryCheck {
+  std::string File;    // the manifest's File: the entry is found by its file name
+  std::string Md5;     // the manifest's Hash, compared exactly
+  std::string Sha256;  // empty: not taken
+};
+
+// Only the entry named by `check.File` (see TZipExtractOptions::OnlyFile)
+// is written, into a temporary file in `folder`, and replaces the file of
+// its name there only when its MD5 (and SHA-256, when given) are those of
+// `check`; every other entry is left and logged. filesExtracted is 1 when
+// the file was replaced.
+TArchiveResult ExtractFileArchive(const std::string& archive, const std::string& folder,
+                                  const TArchiveEntryCheck& check, const TArchiveHooks& hooks);
 
 // Every entry below the archive's own folder with its stored folders; the
 // archive is deleted when files were extracted and the run was not

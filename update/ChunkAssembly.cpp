@@ -6,6 +6,7 @@
 #include "common/Md5.h"
 #include "common/Md5Behind.h"
 #include "platform/File.h"
+#include "signing/Crypto.h"
 
 namespace {
 
@@ -224,6 +225,8 @@ bool TChunkAssembly::Finish(const std::string& oldPath, const std::function<bool
   for (std::vector<char>& buffer : buffers) buffer.resize(static_cast<size_t>(CopyBlock) + 65536);
   int current = 0;
   TMd5Behind md5;  // after the buffers: it lets go of them before they go
+  // SHA-256 on this thread while the MD5 thread hashes the same block.
+  TSha256Stream sha;
   try {
     TFileStream old(oldPath, TFileMode::ReadShared);
     const std::vector<TChunkStep>& steps = FPlan.Steps;
@@ -263,6 +266,7 @@ bool TChunkAssembly::Finish(const std::string& oldPath, const std::function<bool
         FOutput->ReadBuffer(data, static_cast<size_t>(length));
       }
       md5.Add(data, static_cast<size_t>(length));
+      if (!FExpectedSha256.empty()) sha.Update(data, static_cast<size_t>(length));
       current ^= 1;
       i = end;
     }
@@ -274,6 +278,10 @@ bool TChunkAssembly::Finish(const std::string& oldPath, const std::function<bool
   }
   if (md5.FinalHex() != DigestToHex(FIndex.FileMd5.data())) {
     error = "the assembled file does not match its MD5";
+    return false;
+  }
+  if (!FExpectedSha256.empty() && sha.FinalHex() != FExpectedSha256) {
+    error = "the assembled file does not match its SHA-256";
     return false;
   }
   return true;

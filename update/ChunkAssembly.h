@@ -49,8 +49,12 @@ public:
   // Why Land failed, for the log.
   std::string LandError() const;
 
+  // The SHA-256 (64 lowercase hexadecimal digits) Finish also requires of
+  // the whole file; empty: none.
+  void ExpectSha256(const std::string& sha256) { FExpectedSha256 = sha256; }
   // Copies the chunks of the old file into place (each checked), reads the
-  // fetched ones back, and compares the whole file's MD5 with the index.
+  // fetched ones back, and compares the whole file's MD5 with the index
+  // (and its SHA-256, when one is expected), taking both in the same pass.
   // `progress` gets the new file's bytes done. False with `error` set.
   bool Finish(const std::string& oldPath, const std::function<bool()>& cancelled,
               const std::function<void(int64_t)>& progress, std::string& error);
@@ -67,6 +71,7 @@ private:
   const std::string FOutputPath;
   const std::string FRecordPath;
   const std::string FIndexDigest;
+  std::string FExpectedSha256;
   std::unique_ptr<TFileStream> FOutput;
   mutable std::mutex FLock;  // the output file, the record and the counters
   std::vector<uint8_t> FDone;

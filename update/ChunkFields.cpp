@@ -6,7 +6,7 @@
 
 namespace {
 
-// Walks the elements of the top-level array and keeps the four keys that
+// Walks the elements of the top-level array and keeps the keys that
 // matter here; everything nested deeper is passed over.
 class TRefHandler : public nlohmann::json_sax<TJsonValue> {
 public:
@@ -23,6 +23,7 @@ public:
       if (FKey == "File") FFile = value, FHas |= 1;
       else if (FKey == ChunkIndexKey) FRef.Name = value, FHas |= 2;
       else if (FKey == ChunkIndexMd5Key) FRef.Md5 = value, FHas |= 8;
+      else if (FKey == ChunkIndexSha256Key) FRef.Sha256 = value;
     }
     return Scalar();
   }

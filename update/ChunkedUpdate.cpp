@@ -110,6 +110,7 @@ TChunkedOutcome RunChunkedUpdate(TChunkedJob& job, const TChunkedHooks& hooks, T
       return giveUp(landed.empty() ? fetch.ErrorText() : landed);
     }
   }
+  assembly.ExpectSha256(job.FileSha256);
   if (!assembly.Finish(job.TargetPath, cancelled,
                        [&](int64_t done) {
                          if (hooks.OnFileProgress) hooks.OnFileProgress(done, index.FileSize);

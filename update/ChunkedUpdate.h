@@ -17,6 +17,7 @@ struct TChunkedJob {
   std::string Address;     // server to connect to instead of the URL's host; may be empty
   int64_t FileSize = 0;    // from the manifest
   std::string FileMd5;     // from the manifest
+  std::string FileSha256;  // from a signed manifest; empty: not checked
   std::string IndexBytes;  // the index as fetched, its size and digest already checked
   std::string IndexMd5;
   std::string TargetPath;  // the old copy, replaced at the end

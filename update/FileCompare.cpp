@@ -10,6 +10,7 @@
 #include "common/PathUtils.h"
 #include "platform/File.h"
 #include "platform/FileTime.h"
+#include "signing/Crypto.h"
 #include "update/DigestAhead.h"
 #include "update/UpdateFiles.h"
 #include "update/UpdateTexts.h"
@@ -131,6 +132,11 @@ void TUpdateFiles::ApplyStep(TCompareStep& step, TDigestAhead& digests, TDownloa
                       FManifest.Entry(step.sameFileAs).File + "\"");
     return;
   }
+  if (RequireSha256 && (!IsSha256Text(entry.Sha256) || (entry.IsZip && !IsSha256Text(entry.ZipSha256)))) {
+    const char* missing = IsSha256Text(entry.Sha256) ? "ZipSha256" : "Sha256";
+    Refuse(entry, "entry refused: \"" + entry.File + "\" has no " + missing + " in the signed manifest");
+    return;
+  }
   if (step.index % 10 == 0) {
     Status(checking + step.localName);
     TotalProgress(static_cast<int64_t>(step.index) + 1, static_cast<int64_t>(FManifest.Count()));
@@ -173,7 +179,8 @@ void TUpdateFiles::ApplyStep(TCompareStep& step, TDigestAhead& digests, TDownloa
   if (valid) {
     FBytesDone += entry.Size;
   } else {
-    list.push_back({entry.File, entry.isLauncher, entry.Hash, entry.Size, entry.IsZip, exists && step.digestLater});
+    list.push_back({entry.File, entry.isLauncher, entry.Hash, entry.Size, entry.IsZip, exists && step.digestLater,
+                    entry.Sha256, entry.ZipHash, entry.ZipSha256});
     FBytesToDownload += entry.Size;
   }
 }

@@ -78,7 +78,8 @@ int64_t JsonInteger(const TJsonValue& object, const char* key) { return IntegerO
 
 bool JsonFlag(const TJsonValue& object, const char* key) { return FlagOf(Member(object, key), key); }
 
-const char* const ManifestKeyNames[ManifestKeyCount] = {"File", "isLauncher", "Need", "Hash", "Size", "IsZip"};
+const char* const ManifestKeyNames[ManifestKeyCount] = {"File", "isLauncher", "Need",    "Hash",     "Size",
+                                                         "IsZip", "Sha256",     "ZipHash", "ZipSha256"};
 
 // The keys are read in this order, so the first wrong one names the error.
 TManifestEntry ReadManifestEntry(const TManifestFields& fields) {
@@ -93,6 +94,9 @@ TManifestEntry ReadManifestEntry(const TManifestFields& fields) {
   if (size < INT32_MIN || size > INT32_MAX) throw EUpdateJsonError("\"Size\" does not fit 32 bits");
   entry.Size = static_cast<int32_t>(size);
   entry.IsZip = FlagOf(Field(fields, TManifestKey::IsZip), "IsZip");
+  entry.Sha256 = TextOf(Field(fields, TManifestKey::Sha256), "Sha256");
+  entry.ZipHash = TextOf(Field(fields, TManifestKey::ZipHash), "ZipHash");
+  entry.ZipSha256 = TextOf(Field(fields, TManifestKey::ZipSha256), "ZipSha256");
   return entry;
 }
 
@@ -127,6 +131,7 @@ bool ReadReleaseDocument(const std::string& body, TReleaseDocument& release) {
   release.isLauncher = JsonInteger(document, "isLauncher") != 0 ? 1 : 0;
   release.MD5 = JsonText(document, "MD5");
   release.Size = JsonInteger(document, "Size");
+  release.Sha256 = JsonText(document, "Sha256");
   if (!IsSafeRelativePath(release.File)) {
     LogError("release file rejected: \"" + release.File + "\"");
     return false;

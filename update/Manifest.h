@@ -35,16 +35,23 @@ struct TManifestEntry {
   std::string Hash;
   int32_t Size = 0;
   bool IsZip = false;
+  // Added by launcher-manifest; empty when the element has none. SHA-256
+  // of the file as it ends up on disk (64 lowercase hexadecimal digits),
+  // and of a zipped entry's archive its MD5 and SHA-256.
+  std::string Sha256;
+  std::string ZipHash;
+  std::string ZipSha256;
 };
 
-// The six keys of a manifest element that the launcher reads.
-enum class TManifestKey { File, isLauncher, Need, Hash, Size, IsZip };
-constexpr size_t ManifestKeyCount = 6;
+// The keys of a manifest element that the launcher reads: the six every
+// manifest has and the three digests launcher-manifest adds.
+enum class TManifestKey { File, isLauncher, Need, Hash, Size, IsZip, Sha256, ZipHash, ZipSha256 };
+constexpr size_t ManifestKeyCount = 9;
 extern const char* const ManifestKeyNames[ManifestKeyCount];
 
 // What an element holds under those keys (the last value where a key is
 // repeated, as in the document tree); other keys are not kept. A value that
-// is an array or object is kept as an empty one of its kind: any of the six
+// is an array or object is kept as an empty one of its kind: any of the
 // keys refuses it by its type alone.
 struct TManifestFields {
   bool isObject = false;
@@ -70,6 +77,7 @@ struct TReleaseDocument {
   int isLauncher = 0;
   std::string MD5;
   int64_t Size = 0;
+  std::string Sha256;  // the package's SHA-256, added by launcher-manifest; may be empty
 };
 
 // False when the body does not parse, or its File is empty or would leave the

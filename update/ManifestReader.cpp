@@ -153,34 +153,48 @@ private:
 };
 
 constexpr uint8_t FlagNeed = 1, FlagZip = 2, FlagLauncher = 4, FlagPackedHash = 8;
+// FlagPackedAdded << i: the i-th added digest is kept packed.
+constexpr uint8_t FlagPackedAdded = 16;
 const char HexDigits[] = "0123456789abcdef";
 
-// A hash of 32 lowercase hexadecimal digits, the usual kind, is kept as its
-// 16 bytes; any other text is kept as it is.
+// A hash of lowercase hexadecimal digits of the usual length (32 for MD5,
+// 64 for SHA-256) is kept as its bytes; any other text is kept as it is.
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
 
-bool IsPackableHash(const std::string& hash) {
-  return hash.size() == 32 && std::all_of(hash.begin(), hash.end(), [](char c) { return HexValue(c) >= 0; });
+bool IsPackableHash(const std::string& hash, size_t digits) {
+  return hash.size() == digits && std::all_of(hash.begin(), hash.end(), [](char c) { return HexValue(c) >= 0; });
 }
 
 std::string PackHash(const std::string& hash) {
-  std::string packed(16, '\0');
-  for (size_t i = 0; i < 16; ++i) packed[i] = static_cast<char>(HexValue(hash[2 * i]) << 4 | HexValue(hash[2 * i + 1]));
+  std::string packed(hash.size() / 2, '\0');
+  for (size_t i = 0; i < packed.size(); ++i)
+    packed[i] = static_cast<char>(HexValue(hash[2 * i]) << 4 | HexValue(hash[2 * i + 1]));
   return packed;
 }
 
-std::string UnpackHash(const char* packed) {
-  std::string hash(32, '0');
-  for (size_t i = 0; i < 16; ++i) {
+std::string UnpackHash(const char* packed, size_t bytes) {
+  std::string hash(2 * bytes, '0');
+  for (size_t i = 0; i < bytes; ++i) {
     const auto byte = static_cast<unsigned char>(packed[i]);
     hash[2 * i] = HexDigits[byte >> 4];
     hash[2 * i + 1] = HexDigits[byte & 15];
   }
   return hash;
+}
+
+// The digits each added digest has when it is well formed.
+constexpr size_t AddedDigits[] = {64, 32, 64};
+
+// An added digest that is not well formed never matches anything; longer
+// texts of that kind are kept as one byte that is no digest either.
+std::string AddedText(const std::string& text, size_t digits, bool& packed) {
+  packed = IsPackableHash(text, digits);
+  if (packed) return PackHash(text);
+  return text.size() <= 255 ? text : std::string("?");
 }
 
 }  // namespace
@@ -264,25 +278,35 @@ bool TManifest::Keep(const TManifestFields& fields) {
 }
 
 void TManifest::KeepEntry(const TManifestEntry& entry) {
-  const bool packed = IsPackableHash(entry.Hash);
-  const std::string hash = packed ? PackHash(entry.Hash) : entry.Hash;
-  const uint8_t flags = (entry.Need ? FlagNeed : 0) | (entry.IsZip ? FlagZip : 0) |
-                        (entry.isLauncher ? FlagLauncher : 0) | (packed ? FlagPackedHash : 0);
-  FRecords.push_back({Store(entry.File, hash), static_cast<uint32_t>(entry.File.size()),
-                      static_cast<uint32_t>(hash.size()), entry.Size, flags});
+  const bool packed = IsPackableHash(entry.Hash, 32);
+  std::string texts[2 + AddedDigests] = {entry.File, packed ? PackHash(entry.Hash) : entry.Hash};
+  uint8_t flags = (entry.Need ? FlagNeed : 0) | (entry.IsZip ? FlagZip : 0) | (entry.isLauncher ? FlagLauncher : 0) |
+                  (packed ? FlagPackedHash : 0);
+  const std::string* added[AddedDigests] = {&entry.Sha256, &entry.ZipHash, &entry.ZipSha256};
+  TRecord record{nullptr, static_cast<uint32_t>(entry.File.size()), static_cast<uint32_t>(texts[1].size()),
+                 entry.Size, 0, {}};
+  for (size_t i = 0; i < AddedDigests; ++i) {
+    bool addedPacked = false;
+    texts[2 + i] = AddedText(*added[i], AddedDigits[i], addedPacked);
+    if (addedPacked) flags |= static_cast<uint8_t>(FlagPackedAdded << i);
+    record.addedLength[i] = static_cast<uint8_t>(texts[2 + i].size());
+  }
+  record.flags = flags;
+  record.text = Store(texts, 2 + AddedDigests);
+  FRecords.push_back(record);
 }
 
 // Texts live in chunks that never move, so a record keeps a plain pointer.
-const char* TManifest::Store(const std::string& file, const std::string& hash) {
-  const size_t length = file.size() + hash.size();
+const char* TManifest::Store(const std::string* texts, size_t count) {
+  size_t length = 0;
+  for (size_t i = 0; i < count; ++i) length += texts[i].size();
   if (FChunks.empty() || FChunkSize - FChunkUsed < length) {
     FChunkSize = std::max(TextChunkBytes, length);
     FChunks.emplace_back(new char[FChunkSize]);
     FChunkUsed = 0;
   }
   char* text = FChunks.back().get() + FChunkUsed;
-  std::memcpy(text, file.data(), file.size());
-  std::memcpy(text + file.size(), hash.data(), hash.size());
+  for (size_t i = 0, at = 0; i < count; at += texts[i].size(), ++i) std::memcpy(text + at, texts[i].data(), texts[i].size());
   FChunkUsed += length;
   return text;
 }
@@ -292,9 +316,16 @@ TManifestEntry TManifest::Entry(size_t index) const {
   const TRecord& record = FRecords.at(index);
   TManifestEntry entry;
   entry.File.assign(record.text, record.fileLength);
-  const char* hash = record.text + record.fileLength;
-  if (record.flags & FlagPackedHash) entry.Hash = UnpackHash(hash);
-  else entry.Hash.assign(hash, record.hashLength);
+  const char* at = record.text + record.fileLength;
+  if (record.flags & FlagPackedHash) entry.Hash = UnpackHash(at, 16);
+  else entry.Hash.assign(at, record.hashLength);
+  at += record.hashLength;
+  std::string* added[AddedDigests] = {&entry.Sha256, &entry.ZipHash, &entry.ZipSha256};
+  for (size_t i = 0; i < AddedDigests; ++i) {
+    if (record.flags & (FlagPackedAdded << i)) *added[i] = UnpackHash(at, record.addedLength[i]);
+    else added[i]->assign(at, record.addedLength[i]);
+    at += record.addedLength[i];
+  }
   entry.Size = record.size;
   entry.Need = (record.flags & FlagNeed) != 0;
   entry.IsZip = (record.flags & FlagZip) != 0;

@@ -1,6 +1,6 @@
 // Reading a manifest without its document tree. A release of a few hundred
 // thousand files makes a manifest of tens of megabytes, whose tree would take
-// several times that in memory; the reader keeps each element's six keys
+// several times that in memory; the reader keeps each element's keys
 // only, as compact records, and reads the file in small chunks.
 #pragma once
 #include <cstddef>
@@ -40,16 +40,19 @@ public:
   bool Read(const TByteSource& source);
 
 private:
+  // The added digests (Sha256, ZipHash, ZipSha256), in that order.
+  static constexpr size_t AddedDigests = 3;
   struct TRecord {
-    const char* text;  // File, then Hash
+    const char* text;  // File, Hash, then the added digests
     uint32_t fileLength;
     uint32_t hashLength;
     int32_t size;
     uint8_t flags;
+    uint8_t addedLength[AddedDigests];
   };
   bool Keep(const TManifestFields& fields);
   void KeepEntry(const TManifestEntry& entry);
-  const char* Store(const std::string& file, const std::string& hash);
+  const char* Store(const std::string* texts, size_t count);
 
   std::deque<TRecord> FRecords;
   std::vector<std::unique_ptr<char[]>> FChunks;

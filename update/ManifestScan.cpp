@@ -182,9 +182,14 @@ TManifestEntry Element(TScanner& in) {
     in.Expect(':');
     in.SkipSpace();
     bool flag = false, isNull = false;
-    if (key == "File" || key == "Hash") {
+    if (std::string* text = key == "File"        ? &entry.File
+                            : key == "Hash"      ? &entry.Hash
+                            : key == "Sha256"    ? &entry.Sha256
+                            : key == "ZipHash"   ? &entry.ZipHash
+                            : key == "ZipSha256" ? &entry.ZipSha256
+                                                 : nullptr) {
       if (in.Peek() != '"') throw TStop{};
-      (key == "File" ? entry.File : entry.Hash) = in.String();
+      *text = in.String();
     } else if (key == "Need" || key == "IsZip") {
       if (!in.Literal(flag, isNull) || isNull) throw TStop{};
       (key == "Need" ? entry.Need : entry.IsZip) = flag;

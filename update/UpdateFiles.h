@@ -27,6 +27,9 @@ struct TDownloadItem {
   // The compare left the local copy undigested (TUpdateFiles::DigestLater):
   // it may be right already.
   bool CheckFirst = false;
+  std::string Sha256;     // the manifest's, as TManifestEntry has them
+  std::string ZipHash;
+  std::string ZipSha256;
 };
 using TDownloadList = std::vector<TDownloadItem>;
 
@@ -71,6 +74,9 @@ public:
   // while it reads it anyway (the chunked path cuts it into chunks). Asked
   // only for plain entries of at least DigestLaterFloor bytes.
   std::function<bool(const TManifestEntry&)> DigestLater;
+  // A signed run: a needed entry without a well-formed Sha256 (and, when
+  // zipped, ZipSha256) is refused like an unsafe one.
+  bool RequireSha256 = false;
 
   // Reads the local manifest copy into compact records, a chunk of the file
   // at a time (no document tree).
@@ -81,8 +87,9 @@ public:
   // CompareNothingToDo, CompareFilesToFetch or CompareMostlyMissing. A
   // needed entry whose File is not safe (IsSafeRelativePath), or that names
   // the file of an earlier needed entry as Windows compares paths
-  // (WindowsPathKey), is refused: logged, never checked, fetched or recorded,
-  // and listed in Refused().
+  // (WindowsPathKey), or that lacks the digests RequireSha256 asks for, is
+  // refused: logged, never checked, fetched or recorded, and listed in
+  // Refused().
 
   int CompareFiles(TDownloadList& list);
   // Digests launcher folder + name, records the result and tells whether it

@@ -7,12 +7,14 @@
 #include "common/Format.h"
 #include "common/Md5.h"
 #include "common/PathUtils.h"
+#include "http/FetchedFile.h"
 #include "http/RateLimiter.h"
 #include "net/uDnsLookup.h"
 #include "package/LauncherSettings.h"
 #include "platform/DebugOutput.h"
 #include "platform/File.h"
 #include "platform/Tick.h"
+#include "signing/Crypto.h"
 #include "update/ProgressScale.h"
 #include "update/UpdateTexts.h"
 
@@ -88,9 +90,19 @@ std::string DownloadPath(const std::string& folder, const TDownloadItem& item) {
                               : folder + DownloadName(item);
 }
 
-// A plain file must have the manifest's digest before it replaces the old
-// one; an archive is held to its size, and its entries to their CRC.
-std::string ExpectedDigest(const TDownloadItem& item) { return item.IsZip ? std::string() : item.Hash; }
+// What the transports check before a file takes the name they fetch it
+// under: a plain file's MD5, an archive's own MD5 when the manifest gives
+// one. A signed run checks SHA-256 itself instead (FetchPath).
+std::string ExpectedDigest(const TDownloadItem& item, bool signedRun) {
+  if (signedRun) return std::string();
+  return item.IsZip ? item.ZipHash : item.Hash;
+}
+
+// Where a signed run's transports put a file: beside its place, which it
+// takes only once its SHA-256 is the manifest's (TUpdateThread::Checked).
+std::string FetchPath(const std::string& localPath, bool signedRun) {
+  return signedRun ? localPath + ".!sha" : localPath;
+}
 
 // A manifest's MD5 as the file digest spells it (32 lowercase hex digits), or
 // empty when it is no MD5 at all.
@@ -132,6 +144,7 @@ TUpdateThread::TUpdateThread(TMessageSink& window, int mode, const std::string& 
     else FKeyInvalid = true;
   }
   FFiles.IsCancelled = [this] { return Cancelled(); };
+  FFiles.RequireSha256 = SignedRun();
   FFiles.OnStatus = [this](const std::string& text) { ShowStatus(text); };
   FFiles.OnLog = [this](const std::string& text) { Log(text); };
   FFiles.OnTotalProgress = [this](uint32_t position, uint32_t maximum) {
@@ -486,9 +499,9 @@ std::vector<int> TUpdateThread::QueueSmallFiles(const TDownloadList& list) {
     }
     TBatchJob job;
     job.Url = ReplaceBackslashes(FBaseUrl + "/" + DownloadName(item));
-    job.TargetPath = DownloadPath(FEnvironment.LauncherFolder, item);
+    job.TargetPath = FetchPath(DownloadPath(FEnvironment.LauncherFolder, item), SignedRun());
     job.ExpectedSize = item.Size;
-    job.Md5 = ExpectedDigest(item);
+    job.Md5 = ExpectedDigest(item, SignedRun());
     jobs[k] = FBatch->Add(job);
   }
   return jobs;
@@ -517,7 +530,7 @@ bool TUpdateThread::FetchedByBatch(int job, const std::string& url, const std::s
       return true;
     case TBatchOutcome::UseEngine:
       Log(result.ErrorText);
-      return Download(url, localPath, EngineWorkers(item), item.Size, ExpectedDigest(item));
+      return Download(url, localPath, EngineWorkers(item), item.Size, ExpectedDigest(item, SignedRun()));
     case TBatchOutcome::WriteFailed:
       Log(result.ErrorText);
       ReportWriteFailure(localPath, item.Size);
@@ -540,37 +553,72 @@ bool TUpdateThread::DownloadFile(const TDownloadItem& item, int k, int n, int jo
   const std::string placed = self ? staging + ExtractFileName(item.File) : FEnvironment.LauncherFolder + item.File;
   ShowStatus(Format(UpdateText::DownloadingFile, name.c_str(), k, n));
   const std::string url = FBaseUrl + "/" + name;
-  const bool fetched = job >= 0 ? FetchedByBatch(job, url, localPath, item)
-                                : ChunkedDownload(item, url, localPath) ||
-                                      (!Cancelled() &&
-                                       Download(url, localPath, EngineWorkers(item), item.Size, ExpectedDigest(item)));
-  // Every transport compares a plain file's MD5 with the manifest's before
-  // the file replaces its target: the verify need not read it once more.
+  const std::string fetchPath = FetchPath(localPath, SignedRun());
+  bool fetched;
+  if (job >= 0) fetched = FetchedByBatch(job, url, fetchPath, item) && Checked(item, fetchPath, localPath);
+  else if (ChunkedDownload(item, url, localPath)) fetched = true;
+  else
+    fetched = !Cancelled() &&
+              Download(url, fetchPath, EngineWorkers(item), item.Size, ExpectedDigest(item, SignedRun())) &&
+              Checked(item, fetchPath, localPath);
+  // Every transport compares a plain file's digest with the manifest's
+  // before the file replaces its target, and so does the unpacking of an
+  // archive's file: the verify need not read it once more.
   const bool ok = fetched && Unpacked(item, localPath, name) &&
-                  Placed(item, placed, item.IsZip || self || item.Size <= 0 ? std::string() : DigestText(item.Hash));
+                  Placed(item, placed, self || item.Size <= 0 ? std::string() : DigestText(item.Hash));
   if (self) RemoveEmptyDirectory(staging);
   if (!ok) return false;
   FFiles.AddBytesDone(item.Size);
   return true;
 }
 
+bool TUpdateThread::Checked(const TDownloadItem& item, const std::string& fetched, const std::string& localPath) {
+  if (fetched == localPath) return true;
+  const std::string expected = item.IsZip ? item.ZipSha256 : item.Sha256;
+  const std::string digest = Sha256OfFile(fetched, [this] { return Cancelled(); });
+  if (digest != expected) {
+    if (!Cancelled())
+      Log(Format("%s: SHA-256 %s, the signed manifest says %s", DownloadName(item).c_str(), digest.c_str(),
+                 expected.c_str()));
+    DeleteFileAt(fetched);
+    return false;
+  }
+  if (RenameWithRetries(fetched, localPath, FEnvironment.Download.RenameRetries, FEnvironment.Download.RenameRetryMs,
+                        [this] { return Cancelled(); }))
+    return true;
+  Log(DownloadName(item) + ": cannot replace the file: " + LastFileErrorText());
+  DeleteFileAt(fetched);
+  return false;
+}
+
+bool TUpdateThread::PackageChecked(const std::string& package, const std::string& sha256) {
+  const std::string digest = Sha256OfFile(package, [this] { return Cancelled(); });
+  if (digest == sha256 || Cancelled()) return digest == sha256;
+  Log(Format("%s: SHA-256 %s, the signed release document says %s", ExtractFileName(package).c_str(), digest.c_str(),
+             sha256.c_str()));
+  DeleteFileAt(package);
+  return false;
+}
+
+// Only the archive's entry for File is unpacked, and only when its digests
+// are the manifest's; an archive of another size is not opened at all.
 bool TUpdateThread::Unpacked(const TDownloadItem& item, const std::string& localPath, const std::string& name) {
   if (!item.IsZip) {
     ShowStatus(UpdateText::Verifying + name + " ...");
     return true;
   }
-  bool ok = true;
-  const TArchiveResult extracted = ExtractFileArchive(localPath, ExtractFilePath(localPath), ArchiveHooks());
-  if (!extracted.error.empty()) Log(item.File + ": " + extracted.error);
-  // The room an unpacked file needs is its own size, not the archive's.
-  if (extracted.writeFailed)
-    ReportWriteFailure(FEnvironment.LauncherFolder + item.File, std::max<int64_t>(item.Size, extracted.unpackedSize));
-  if (extracted.filesExtracted == 0) {
-    Log(item.File + UpdateText::UnpackFailed);
-    ok = false;
-  } else if (extracted.archiveSize != item.Size) {
+  bool ok = false;
+  if (GetFileSize(localPath) != item.Size) {
     Log(item.File + UpdateText::UnpackLength);
-    ok = false;
+  } else {
+    const TArchiveEntryCheck check{item.File, item.Hash, SignedRun() ? item.Sha256 : std::string()};
+    const TArchiveResult extracted = ExtractFileArchive(localPath, ExtractFilePath(localPath), check, ArchiveHooks());
+    if (!extracted.error.empty()) Log(item.File + ": " + extracted.error);
+    // The room an unpacked file needs is its own size, not the archive's.
+    if (extracted.writeFailed)
+      ReportWriteFailure(FEnvironment.LauncherFolder + item.File, std::max<int64_t>(item.Size, extracted.unpackedSize));
+    ok = extracted.filesExtracted > 0;
+    if (!ok) Log(item.File + UpdateText::UnpackFailed);
   }
   DeleteFileAt(localPath);
   ShowStatus(UpdateText::Verifying + name + " ...");
@@ -621,7 +669,9 @@ bool TUpdateThread::DownloadFullPackage() {
   PostProgress(UM_TOTAL_PROGRESS, 0, release.Size);
   // A package already on disk is unpacked, and the compare then fetches
   // whatever an older package did not bring.
-  if (FileExists(localPath) && ExtractPackage(localPath, ArchiveHooks())) return false;
+  // A signed run unpacks only the package the signed document names.
+  const auto unpackable = [&] { return !SignedRun() || PackageChecked(localPath, release.Sha256); };
+  if (FileExists(localPath) && unpackable() && ExtractPackage(localPath, ArchiveHooks())) return false;
 
   const std::string url = ReplaceBackslashes(FBaseUrl + "complete/" + release.File);
   ShowStatus(UpdateText::Downloading + ExtractFileName(localName));
@@ -632,7 +682,7 @@ bool TUpdateThread::DownloadFullPackage() {
     return false;
   }
   if (!FileExists(localPath)) return false;
-  if (ExtractPackage(localPath, ArchiveHooks())) return true;
+  if (unpackable() && ExtractPackage(localPath, ArchiveHooks())) return true;
   if (Cancelled()) return false;
   ShowStatus(UpdateText::VerifyingPackage);
   if (!SameDigestIgnoringCase(MD5OfFile(localPath), release.MD5)) {

@@ -134,6 +134,14 @@ private:
   // (update/UpdateThreadSpace.cpp).
   bool RoomFor(int64_t needed);
   bool RoomForDownloads(const TDownloadList& list);
+  // A signed run's check of a file its transports fetched to `fetched`
+  // (FetchPath): its SHA-256 (an archive's ZipSha256) against the manifest's,
+  // then the rename to `localPath`. True at once when the two are one path.
+  bool Checked(const TDownloadItem& item, const std::string& fetched, const std::string& localPath);
+  bool SignedRun() const { return FKey.has_value(); }
+  // Whether the full package at `package` has the signed document's
+  // SHA-256; one that has not is deleted.
+  bool PackageChecked(const std::string& package, const std::string& sha256);
   bool Unpacked(const TDownloadItem& item, const std::string& localPath, const std::string& name);
   bool Placed(const TDownloadItem& item, const std::string& placed, const std::string& written);
   void ReportStillWrong(const TDownloadList& list);

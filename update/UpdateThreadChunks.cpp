@@ -5,6 +5,7 @@
 #include "common/Md5.h"
 #include "common/Md5Behind.h"
 #include "platform/File.h"
+#include "signing/Crypto.h"
 #include "update/ChunkAssembly.h"
 #include "update/ChunkedUpdate.h"
 #include "update/Manifest.h"
@@ -65,6 +66,7 @@ bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string
     job.HaveScanned = true;
   }
   if (ref.Size > (64 << 20)) return fallBack("the chunk index is larger than 64 MiB");
+  if (SignedRun() && !IsSha256Text(ref.Sha256)) return fallBack("the signed manifest gives no ChunkIndexSha256");
 
   // The index, bounded by the size the manifest gives and checked by its digest.
   const std::string indexUrl = FBaseUrl + "/" + ref.Name;
@@ -79,11 +81,14 @@ bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string
   }
   if (static_cast<int64_t>(document.Body().size()) != ref.Size || MD5OfMemory(document.Body()) != ref.Md5)
     return fallBack("the chunk index does not match its size and digest in the manifest");
+  if (SignedRun() && Sha256Hex(document.Body()) != ref.Sha256)
+    return fallBack("the chunk index does not match its SHA-256 in the manifest");
 
   job.FileUrl = UrlPath(url);
   job.Address = FServerAddress;
   job.FileSize = item.Size;
   job.FileMd5 = item.Hash;
+  if (SignedRun()) job.FileSha256 = item.Sha256;
   job.IndexBytes = document.Body();
   job.IndexMd5 = ref.Md5;
   job.TargetPath = localPath;

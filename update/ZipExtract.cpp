@@ -13,10 +13,12 @@
 #include <vector>
 
 #include "common/Log.h"
+#include "common/Md5.h"
 #include "common/PathUtils.h"
 #include "http/cHashClass.h"
 #include "platform/File.h"
 #include "platform/FileTime.h"
+#include "signing/Crypto.h"
 #include "update/Manifest.h"
 #include "update/ZipDirectory.h"
 #include "update/ZipFormat.h"
@@ -48,19 +50,35 @@ public:
   TEntryWriter(const TEntryWriter&) = delete;
   TEntryWriter& operator=(const TEntryWriter&) = delete;
 
-  // Writes one entry to its target; false with an error text.
-  bool Write(const TJob& job, const std::function<void(int)>& percent, std::string& error) {
+  // Writes one entry to its target; false with an error text. With
+  // `accept`, the entry is digested as it is written and replaces its
+  // target only when `accept` takes it.
+  bool Write(const TJob& job, const std::function<void(int)>& percent, std::string& error,
+             const TZipExtractHooks* accept = nullptr, bool sha256 = false) {
     const TZipEntry& entry = *job.entry;
     int64_t dataOffset = 0;
     if (!Check(entry, dataOffset, error)) return false;
     const std::string temporary = job.target + ".unz~";
     bool written = false;
+    TMd5 md5;
+    TSha256Stream sha;
+    FMd5 = accept ? &md5 : nullptr;
+    FSha = accept && sha256 ? &sha : nullptr;
     try {
       TFileStream file(temporary, TFileMode::CreateTruncate);
       written = Produce(entry, dataOffset, &file, percent, error);
     } catch (const EFileError& failure) {
       error = failure.what();
       FWriteFailed = true;
+    }
+    FMd5 = nullptr;
+    FSha = nullptr;
+    if (written && accept) {
+      TZipEntryDigests digests;
+      digests.Size = FWritten;
+      digests.Md5 = FWritten == 0 ? std::string(ZeroDigest) : md5.FinalHex();
+      if (sha256) digests.Sha256 = sha.FinalHex();
+      written = accept->AcceptEntry(digests, error);
     }
     if (written) {
       SetFileDosDateTime(temporary, entry.DosDateTime);
@@ -108,6 +126,8 @@ private:
     if (length > entry.UncompressedSize - FWritten) return Fail(error, "data beyond the entry's declared size");
     FCrc = crc32(FCrc, data, static_cast<uInt>(length));
     if (file) file->WriteBuffer(data, length);
+    if (FMd5) FMd5->Update(data, length);
+    if (FSha) FSha->Update(data, length);
     FWritten += length;
     FBytesDone += length;
     if (percent) {
@@ -180,6 +200,8 @@ private:
   uint64_t FWritten = 0;
   uLong FCrc = 0;
   int FPercent = -1;
+  TMd5* FMd5 = nullptr;           // digests of the entry being written, when asked for
+  TSha256Stream* FSha = nullptr;
   bool FWriteFailed = false;  // a target could not be created or written
   std::string FFirstError;    // the first entry that failed, and why
 };
@@ -281,7 +303,10 @@ std::string LocalSeparators(std::string name) {
 }  // namespace
 
 int TZipExtractor::Extract(const std::string& archive) {
-  if (!Options.DoAll) return 0;
+  const bool single = !Options.DoAll;
+  if (single && (Options.OnlyFile.empty() || !Hooks.AcceptEntry)) return 0;
+  const std::string wanted = single ? WindowsPathKey(ExtractFileName(LocalSeparators(Options.OnlyFile))) : "";
+  bool found = false;
   TZipDirectory directory;
   std::string error;
   std::atomic<uint64_t> bytesDone{0};
@@ -309,7 +334,7 @@ int TZipExtractor::Extract(const std::string& archive) {
     }
   UnpackedBytes = totalBytes;
   std::unique_ptr<THelper> helper;
-  if (Threads > 1 && files > 1) {
+  if (!single && Threads > 1 && files > 1) {
     try {
       helper = std::make_unique<THelper>(archive, directory, bytesDone);
     } catch (const std::exception&) {
@@ -357,6 +382,15 @@ int TZipExtractor::Extract(const std::string& archive) {
       if (Options.RecreateDirs) makeFolder(dest + name);
       continue;
     }
+    if (single) {
+      // Only the file the caller names; whatever else the archive holds is
+      // not ours to write.
+      if (found || WindowsPathKey(ExtractFileName(name)) != wanted) {
+        LogError("archive entry ignored: \"" + entry.Name + "\" in " + archive);
+        continue;
+      }
+      found = true;
+    }
     const TJob job{&entry, dest + (Options.RecreateDirs ? name : ExtractFileName(name))};
     reportHelper(false);
     bool skip = false;
@@ -374,9 +408,13 @@ int TZipExtractor::Extract(const std::string& archive) {
         if (Hooks.OnFilePercent) Hooks.OnFilePercent(value);
         reportTotal();
       };
-    if (writer->Write(job, percent, error)) ++written;
-    else LogError("extract " + entry.Name + " failed: " + error);
+    if (writer->Write(job, percent, error, single ? &Hooks : nullptr, Options.Sha256)) {
+      ++written;
+    } else {
+      LogError("extract " + entry.Name + " failed: " + error);
+    }
   }
+  if (single && !found && FirstError.empty()) FirstError = "the archive holds no entry " + Options.OnlyFile;
   if (helper) {
     waitForHelper();
     written += helper->Written();

@@ -4,20 +4,39 @@
 // complete and its CRC matches, so a bad entry never replaces a good file.
 // Entries whose names would leave the folder are rejected with a log line.
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <string>
 
 // The options of the extraction, named as the update thread sets them.
 struct TZipExtractOptions {
-  bool DoAll = true;                     // every entry (there is no file list)
+  bool DoAll = true;                     // every entry; false: only OnlyFile
+  // With DoAll false, the one entry written: the first whose file name
+  // (stored folders left aside) names the same file as this one's on
+  // Windows (letter case ignored). Every other entry is left and logged.
+  std::string OnlyFile;
+  // Take the written entry's SHA-256 for AcceptEntry too.
+  bool Sha256 = false;
   std::string OverwriteMode = "Always";  // "Always" replaces; "Never" keeps existing files
   std::string DestDir;                   // the folder that receives the entries
   bool RecreateDirs = false;             // recreate the stored folders below DestDir
   std::string ZipAction = "zaReplace";   // carried for the caller; no effect here
 };
 
+// What a written entry holds, taken as it was written: its size, its MD5 as
+// the file digest spells it (32 "0" for an empty entry) and, when asked
+// for, its SHA-256 (64 lowercase hexadecimal digits).
+struct TZipEntryDigests {
+  uint64_t Size = 0;
+  std::string Md5;
+  std::string Sha256;
+};
+
 // Hooks, all called on the thread that runs Extract.
 struct TZipExtractHooks {
+  // With DoAll false: whether the entry, complete beside its target, may
+  // replace it; false (with why) leaves the target as it was.
+  std::function<bool(const TZipEntryDigests& digests, std::string& why)> AcceptEntry;
   // Before an entry is written; setting `skip` leaves it out.
   std::function<void(int index, const std::string& target, int entryCount, bool& skip)> OnStartEntry;
   // 0..100 of the entry being written by the calling thread.

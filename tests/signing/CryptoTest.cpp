@@ -1,25 +1,61 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+
 #include "signing/Crypto.h"
 #include "signing/SigningVectors.h"
 #include "signing/TextCodec.h"
+#include "support/TestSupport.h"
 
 namespace {
 
-std::string Sha256Hex(std::string_view bytes) {
+std::string OneShotHex(std::string_view bytes) {
   TSha256 digest{};
   EXPECT_TRUE(Sha256(bytes, digest));
   return HexLower(digest.data(), digest.size());
 }
 
+// The same input fed in pieces of 1, 7, 64, 1000, ... bytes, as a file of
+// several gigabytes is fed a block at a time.
+std::string StreamedHex(const std::string& bytes) {
+  TSha256Stream stream;
+  const size_t pieces[] = {1, 7, 64, 1000, 65536, 4096};
+  for (size_t at = 0, i = 0; at < bytes.size(); ++i) {
+    const size_t n = std::min(pieces[i % 6], bytes.size() - at);
+    stream.Update(bytes.data() + at, n);
+    at += n;
+  }
+  return stream.FinalHex();
+}
+
 }  // namespace
 
+// Each vector through every way the launcher digests: at once, in pieces,
+// as a file.
 TEST(Crypto, Sha256KnownAnswers) {
-  EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-  EXPECT_EQ(Sha256Hex(std::string(1000000, 'a')), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  const std::pair<std::string, const char*> vectors[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+      // More than one read block of the file digest (the value of Python's hashlib).
+      {std::string(3 << 20, 'a'), "6f850bc94ae6f7de14297c01616c36d712d22864497b28a63b81d776b035e656"},
+  };
+  TTempFolder folder;
+  for (const auto& [bytes, expected] : vectors) {
+    EXPECT_EQ(OneShotHex(bytes), expected) << bytes.size();
+    EXPECT_EQ(StreamedHex(bytes), expected) << bytes.size();
+    EXPECT_EQ(Sha256Hex(bytes), expected) << bytes.size();
+    WriteWholeFile(folder / "f", bytes);
+    EXPECT_EQ(Sha256OfFile(folder / "f"), expected) << bytes.size();
+    EXPECT_TRUE(IsSha256Text(expected));
+  }
+  EXPECT_EQ(Sha256OfFile(folder / "none"), "");
+  EXPECT_EQ(Sha256OfFile(folder / "f", [] { return true; }), "") << "stopped";
+  EXPECT_FALSE(IsSha256Text(std::string(64, 'A')));
+  EXPECT_FALSE(IsSha256Text(std::string(63, 'a')));
 }
 
 // Signatures that the openssl command line made: the Windows build checks CNG

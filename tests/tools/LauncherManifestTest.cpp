@@ -104,7 +104,7 @@ TEST_F(LauncherManifestTest, ZippedLauncherRunIsUpdatedByTheLauncherCode) {
     ASSERT_TRUE(CopyFileAt(temp / ("server/" + item.File + ".zip"), archive));
     const std::string target = temp / ("game/" + item.File);
     const std::string folder = target.substr(0, target.find_last_of("\\/") + 1);
-    const TArchiveResult result = ExtractFileArchive(archive, folder, TArchiveHooks());
+    const TArchiveResult result = ExtractFileArchive(archive, folder, {item.File, item.Hash, item.Sha256}, TArchiveHooks());
     EXPECT_EQ(result.filesExtracted, 1) << item.File;
     EXPECT_EQ(result.archiveSize, item.Size) << item.File;
     DeleteFileAt(archive);

@@ -13,6 +13,7 @@
 #include "common/Md5.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
+#include "signing/Crypto.h"
 #include "support/TestSupport.h"
 #include "update/ZipDirectory.h"
 #include "update/ZipExtract.h"
@@ -99,7 +100,8 @@ TEST_F(ArchiveTest, PerFileArchiveUnpacksFlatAndReplacesTheOldFile) {
   };
   hooks.OnFilePercent = [&](int percent) { percents.push_back(percent); };
   hooks.OnTotalPercent = [&](int) { ADD_FAILURE() << "no total percent for a per-file archive"; };
-  const TArchiveResult result = ExtractFileArchive(archive, folder, hooks);
+  const TArchiveEntryCheck check{"data\\map\\text.txt", MD5OfMemory(Source("data/text.txt"))};
+  const TArchiveResult result = ExtractFileArchive(archive, folder, check, hooks);
   EXPECT_EQ(result.filesExtracted, 1);
   EXPECT_EQ(result.archiveSize, GetFileSize(Archive("zip-one-in-folder.zip")));
   EXPECT_EQ(ReadWholeFile(folder + "text.txt"), Source("data/text.txt"));
@@ -112,12 +114,38 @@ TEST_F(ArchiveTest, PerFileArchiveUnpacksFlatAndReplacesTheOldFile) {
   EXPECT_TRUE(FileExists(archive));
 }
 
-TEST_F(ArchiveTest, TreeArchiveUnpackedFlatPutsEveryFileInTheFolder) {
-  const TArchiveResult result = ExtractFileArchive(Archive("py-deflate.zip"), temp.Path(), TArchiveHooks());
-  EXPECT_EQ(result.filesExtracted, 5);
-  std::vector<std::string> expected = {"a.dat", "text.txt", ChineseName, "random.bin", "empty.dat"};
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(FilesBelow(temp.Path()), expected);
+// A per-file archive yields the one file the manifest names, found by its
+// file name as Windows compares names, and only with the manifest's
+// digests; every other entry is left on the archive's side and logged.
+TEST_F(ArchiveTest, PerFileArchiveYieldsOnlyTheNamedFileWithItsDigests) {
+  const std::string text = Source("data/text.txt");
+  const std::string sha = Sha256Hex(text);
+  struct TRow {
+    const char* what;
+    TArchiveEntryCheck check;
+    bool written;
+    int ignored;  // entries left and logged
+  };
+  const TRow rows[] = {
+      {"the named file", {"data\\text.txt", MD5OfMemory(text), sha}, true, 4},
+      {"its name in other letter case", {"DATA\\TEXT.TXT", MD5OfMemory(text)}, true, 4},
+      {"another MD5", {"text.txt", MD5OfMemory("other")}, false, 4},
+      {"another SHA-256", {"text.txt", MD5OfMemory(text), Sha256Hex("other")}, false, 4},
+      {"a name the archive lacks", {"data\\none.txt", MD5OfMemory(text)}, false, 5},
+  };
+  for (const TRow& row : rows) {
+    TTempFolder out;
+    WriteWholeFile(out / "text.txt", "the old version");
+    TLogCapture log;
+    const TArchiveResult result = ExtractFileArchive(Archive("py-deflate.zip"), out.Path(), row.check, TArchiveHooks());
+    EXPECT_EQ(result.filesExtracted, row.written ? 1 : 0) << row.what;
+    EXPECT_EQ(ReadWholeFile(out / "text.txt"), row.written ? text : "the old version") << row.what;
+    EXPECT_EQ(FilesBelow(out.Path()), std::vector<std::string>{"text.txt"}) << row.what;
+    EXPECT_EQ(result.error.empty(), row.written) << row.what << ": " << result.error;
+    // The other entries, by name.
+    EXPECT_EQ(log.CountContaining("archive entry ignored"), row.ignored) << row.what;
+    EXPECT_EQ(log.CountContaining("sub/deeper/random.bin"), 1) << row.what;
+  }
 }
 
 TEST_F(ArchiveTest, NamesThatWouldLeaveTheFolderAreRejectedAndLogged) {
@@ -281,13 +309,14 @@ TEST_F(ArchiveTest, UnreadableArchiveExtractsNothing) {
   EXPECT_FALSE(ExtractPackage(temp / "broken.zip", hooks));
   EXPECT_TRUE(FileExists(temp / "broken.zip"));
   EXPECT_EQ(statuses.back(), Utf8ToCp936("文件解压缩失败，失败，请稍后再试"));
-  const TArchiveResult missing = ExtractFileArchive(temp / "none.zip", temp.Path(), hooks);
+  const TArchiveEntryCheck check{"text.txt", MD5OfMemory(Source("data/text.txt"))};
+  const TArchiveResult missing = ExtractFileArchive(temp / "none.zip", temp.Path(), check, hooks);
   EXPECT_EQ(missing.filesExtracted, 0);
   EXPECT_EQ(missing.archiveSize, -1);
   // A truncated archive: its end record is gone.
   const std::string whole = ReadWholeFile(Archive("zip-deflate.zip"));
   WriteWholeFile(temp / "cut.zip", whole.substr(0, whole.size() / 2));
-  EXPECT_EQ(ExtractFileArchive(temp / "cut.zip", temp / "out", hooks).filesExtracted, 0);
+  EXPECT_EQ(ExtractFileArchive(temp / "cut.zip", temp / "out", check, hooks).filesExtracted, 0);
 }
 
 // With two threads writing entries, every entry still reports its progress,

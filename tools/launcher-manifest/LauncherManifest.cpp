@@ -11,6 +11,7 @@
 #include "common/TextCase.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
+#include "signing/Crypto.h"
 #include "signing/Signer.h"
 #include "update/ChunkAssembly.h"
 #include "update/ChunkFields.h"
@@ -51,6 +52,12 @@ int32_t ManifestSize(const std::string& name, int64_t size) {
     throw TToolFailure{Cp936ToUtf8(name) + " is " + std::to_string(size) +
                        " bytes; a manifest describes at most 2147483647 (use --full-package for such files)"};
   return static_cast<int32_t>(size);
+}
+
+std::string FileSha256(const std::string& path) {
+  const std::string digest = Sha256OfFile(path);
+  if (digest.empty()) throw TToolFailure{"cannot read " + Cp936ToUtf8(path)};
+  return digest;
 }
 
 void WriteReplacing(const std::string& path, const std::string& text) {
@@ -123,6 +130,13 @@ TJson PublishFile(const TManifestArguments& args, const TReleaseFile& file) {
   element["Hash"] = hash;
   element["Size"] = ManifestSize(file.name, size);
   element["IsZip"] = args.zip;
+  // SHA-256 beside every MD5: a run with the package's key requires it. It
+  // is written unsigned too, so a release signed by another signer has it.
+  element["Sha256"] = FileSha256(source);
+  if (args.zip) {
+    element["ZipHash"] = MD5OfFile(target + ".zip");
+    element["ZipSha256"] = FileSha256(target + ".zip");
+  }
   // A large file gets its chunk index beside it: launchers that know it fetch
   // only the chunks they lack; the others skip its scalar keys.
   if (!args.zip && args.chunkIndexFrom > 0 && file.size >= args.chunkIndexFrom) {
@@ -133,6 +147,7 @@ TJson PublishFile(const TManifestArguments& args, const TReleaseFile& file) {
     element[ChunkIndexKey] = Cp936ToUtf8(file.name + ChunkIndexSuffix);
     element[ChunkIndexSizeKey] = bytes.size();
     element[ChunkIndexMd5Key] = MD5OfMemory(bytes);
+    element[ChunkIndexSha256Key] = Sha256Hex(bytes);
   }
   return element;
 }
@@ -159,6 +174,7 @@ void PublishFullPackage(const TManifestArguments& args, const std::vector<TRelea
   release["isLauncher"] = 0;
   release["MD5"] = MD5OfFile(folder + name);
   release["Size"] = size;
+  release["Sha256"] = FileSha256(folder + name);
   WriteDocument(args.outDir, ReleaseDocumentName, release.dump(2) + "\n", signing, ReleaseSignatureName(args.name));
 }
 
