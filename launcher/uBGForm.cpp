@@ -27,8 +27,8 @@ public:
     F.SyncNewsBrowser();
   }
   void ShowSkipLink() override { F.ShowSkipLink(); }
-  bool SelfUpdateCheck() override {
-    if (::SelfUpdateCheck(GetModuleFilePath(), WindowsSelfUpdateOperations()) != TSelfUpdateCheck::Started)
+  bool SelfUpdateCheck(const TAcceptedUpdate& accepted) override {
+    if (::SelfUpdateCheck(GetModuleFilePath(), WindowsSelfUpdateOperations(), accepted) != TSelfUpdateCheck::Started)
       return false;
     PostQuitMessage(0);
     return true;

@@ -8,6 +8,7 @@
 #include "platform/Process.h"
 #include "platform/ProcessKill.h"
 #include "platform/Tick.h"
+#include "signing/Crypto.h"
 
 TSelfUpdateOperations TSelfUpdateOperations::Platform() {
   TSelfUpdateOperations operations;
@@ -29,14 +30,54 @@ bool IsSelfUpdateProgram(const std::string& programPath) {
   return name.size() > base.size() && SameText(name.substr(base.size()), ".update");
 }
 
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// Why one entry does not vouch for the file; empty when it does.
+std::string EntryMismatch(const TLauncherEntryDigests& entry, bool signedRun, const std::string& md5,
+                          const std::string& sha256) {
+  if (signedRun && !IsSha256Text(entry.Sha256)) return "the signed launcher entry has no Sha256";
+  // An empty or unreadable file digests as 32 "0", which no entry vouches for.
+  if (md5 == std::string(32, '0') || Lower(entry.Md5) != md5) return "its MD5 is not the launcher entry's";
+  if (!entry.Sha256.empty() && Lower(entry.Sha256) != sha256) return "its SHA-256 is not the launcher entry's";
+  return std::string();
+}
+
+}  // namespace
+
+std::string SelfUpdateRefusal(const TAcceptedUpdate& accepted, const std::string& md5, const std::string& sha256) {
+  if (accepted.Entries.empty()) return "the launcher run accepted no launcher entry";
+  std::string reason;
+  for (const TLauncherEntryDigests& entry : accepted.Entries) {
+    reason = EntryMismatch(entry, accepted.Signed, md5, sha256);
+    if (reason.empty()) return reason;
+  }
+  return reason;
+}
+
 TSelfUpdateCheck SelfUpdateCheck(const std::string& programPath, const TSelfUpdateOperations& operations,
-                                 const TSelfUpdateTiming& timing) {
+                                 const TAcceptedUpdate& accepted, const TSelfUpdateTiming& timing) {
   const std::string folder = ExtractFilePath(programPath);
   const std::string base = ExtractBaseName(programPath);
   const std::string program = folder + base + ".exe";
   const std::string update = folder + base + ".update";
   if (!FileExists(program) || !FileExists(update)) return TSelfUpdateCheck::NothingToDo;
-  if (MD5OfFile(program) == MD5OfFile(update)) return TSelfUpdateCheck::NothingToDo;
+  const std::string md5 = MD5OfFile(update);
+  if (MD5OfFile(program) == md5) return TSelfUpdateCheck::NothingToDo;
+  // Only a program the run accepted is started: anything else beside the
+  // launcher (planted by an archive, a mirror or another program) is removed.
+  const std::string refusal = SelfUpdateRefusal(accepted, md5, Sha256OfFile(update));
+  if (!refusal.empty()) {
+    operations.ClearAttributes(update);
+    const bool deleted = operations.Delete(update);
+    LogError("self-update: " + update + " not started: " + refusal + (deleted ? "; deleted" : "; cannot delete it"));
+    return TSelfUpdateCheck::Refused;
+  }
   LogError("self-update: " + update + " differs from " + program);
   operations.KillProcesses(base + ".update");
   operations.Sleep(timing.CheckDelayMs);

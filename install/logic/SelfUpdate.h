@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 // The system calls of the swap; the defaults are the platform's own.
 struct TSelfUpdateOperations {
@@ -32,12 +33,35 @@ struct TSelfUpdateTiming {
 enum class TSelfUpdateCheck {
   NothingToDo,  // a file is missing, or both are the same
   Started,      // <base>.update runs; the application must end
-  StartFailed   // they differ but <base>.update could not be started
+  StartFailed,  // they differ but <base>.update could not be started
+  Refused       // <base>.update is not what the launcher run accepted: deleted
 };
 
+// The digests of one launcher entry (isLauncher) of a manifest.
+struct TLauncherEntryDigests {
+  std::string Md5;     // the entry's Hash
+  std::string Sha256;  // the entry's Sha256; empty when the manifest has none
+};
+
+// What the launcher run that just ended accepted for <base>.update: the
+// launcher entries of its manifest (none when it accepted no manifest), and
+// whether that manifest's signature was checked (a package key is set).
+struct TAcceptedUpdate {
+  bool Signed = false;
+  std::vector<TLauncherEntryDigests> Entries;
+};
+
+// Why a <base>.update whose digests are `md5` and `sha256` must not be
+// started; empty when it equals an accepted entry: the MD5 always, the
+// SHA-256 where the entry has one, and a signed run's entry must have one.
+std::string SelfUpdateRefusal(const TAcceptedUpdate& accepted, const std::string& md5, const std::string& sha256);
+
 // <folder><base>.exe against <folder><base>.update, by file digest, for the
-// program at `programPath` (whatever its own extension).
+// program at `programPath` (whatever its own extension). A differing
+// <base>.update is started only when SelfUpdateRefusal finds nothing
+// against it; otherwise it is deleted and the reason logged.
 TSelfUpdateCheck SelfUpdateCheck(const std::string& programPath, const TSelfUpdateOperations& operations,
+                                 const TAcceptedUpdate& accepted,
                                  const TSelfUpdateTiming& timing = TSelfUpdateTiming());
 
 // True when a program of this path runs the swap instead of the launcher:

@@ -81,6 +81,8 @@ bool TUpdateRunControl::HandleMessage(uint32_t message, uintptr_t wParam, intptr
 }
 
 void TUpdateRunControl::UpdateDone(uintptr_t completed, intptr_t mode) {
+  // Taken before the run goes: the self-update check starts only what it accepted.
+  const TAcceptedUpdate accepted = FRun ? FRun->AcceptedLauncherUpdate() : TAcceptedUpdate();
   // The run has posted its last message and is ending: releasing it does
   // not wait for anything.
   FRun.reset();
@@ -91,7 +93,7 @@ void TUpdateRunControl::UpdateDone(uintptr_t completed, intptr_t mode) {
     if (!FSkipped) FWindow.ApplyProgressLook();
     StartUpdate();
   } else if (mode == 1) {
-    if (completed == 1 && FWindow.SelfUpdateCheck()) return;
+    if (completed == 1 && FWindow.SelfUpdateCheck(accepted)) return;
     ShowReady();
   }
 }

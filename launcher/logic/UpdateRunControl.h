@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "install/logic/SelfUpdate.h"
+
 // What the run control asks of the main window. Texts are code page 936.
 class TUpdateRunWindow {
 public:
@@ -19,8 +21,9 @@ public:
   // The skip link "跳过更新".
   virtual void ShowSkipLink() = 0;
   // Compares the program with its ".update" copy and starts the copy when
-  // they differ; true when it asked the application to end.
-  virtual bool SelfUpdateCheck() = 0;
+  // they differ and it is what the launcher run accepted; true when it
+  // asked the application to end.
+  virtual bool SelfUpdateCheck(const TAcceptedUpdate& accepted) = 0;
   virtual void RefreshServerList() = 0;
   virtual void EnableStart() = 0;
   virtual void SetStatusLabel(const std::string& text) = 0;
@@ -52,6 +55,9 @@ public:
   virtual ~TUpdateRun() = default;
   // The "UpdateNow" plan the run read when it was created.
   virtual int UpdatePlan() const = 0;
+  // The launcher entries of the manifest the run accepted, read once it has
+  // reported its end; none by default.
+  virtual TAcceptedUpdate AcceptedLauncherUpdate() const { return TAcceptedUpdate(); }
   // Stops the run without waiting for it; the object may be destroyed
   // right afterwards, whatever the run is doing.
   virtual void Cancel() = 0;

@@ -26,11 +26,22 @@ TUpdateThreadRun::TUpdateThreadRun(std::shared_ptr<TMessageSink> sink, const TUp
                                    const TUpdateEnvironment& environment)
     : FSink(std::move(sink)),
       FThread(std::make_unique<TUpdateThread>(*FSink, request.Mode, request.StateFile, request.ManifestName,
-                                              request.BaseUrl, environment)) {}
+                                              request.BaseUrl, environment)),
+      FSigned(!environment.PublicKey.empty()) {}
 
 TUpdateThreadRun::~TUpdateThreadRun() { FThread.reset(); }
 
 int TUpdateThreadRun::UpdatePlan() const { return FThread ? FThread->UpdatePlan() : 0; }
+
+// Read after the run's last message: its manifest no longer changes.
+TAcceptedUpdate TUpdateThreadRun::AcceptedLauncherUpdate() const {
+  TAcceptedUpdate accepted;
+  accepted.Signed = FSigned;
+  if (FThread)
+    for (const TManifestEntry& entry : FThread->AcceptedLauncherEntries())
+      accepted.Entries.push_back({entry.Hash, entry.Sha256});
+  return accepted;
+}
 
 void TUpdateThreadRun::Cancel() {
   if (!FThread) return;

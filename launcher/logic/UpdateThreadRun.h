@@ -18,6 +18,7 @@ public:
   ~TUpdateThreadRun() override;
 
   int UpdatePlan() const override;
+  TAcceptedUpdate AcceptedLauncherUpdate() const override;
   // Sets the thread's terminate flag (which aborts its blocked request) and
   // retires the thread without waiting: it is released (its log file
   // written) once it has ended, and nothing it uses is freed before.
@@ -26,6 +27,7 @@ public:
 private:
   std::shared_ptr<TMessageSink> FSink;
   std::unique_ptr<TUpdateThread> FThread;
+  bool FSigned;  // the run has a package key
 };
 
 // The factory the run control uses in the launcher.

@@ -3,15 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <functional>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "common/Md5.h"
 #include "common/PathUtils.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/Process.h"
 #include "platform/Tick.h"
+#include "signing/Crypto.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -68,6 +72,14 @@ std::vector<std::string> WaitForMarker(const std::string& folder, int timeoutMs 
   return lines;
 }
 
+// What a launcher run that accepted `path`'s digests as its launcher entry hands over.
+TAcceptedUpdate AcceptedAs(const std::string& path, bool signedRun = false) {
+  TAcceptedUpdate accepted;
+  accepted.Signed = signedRun;
+  accepted.Entries.push_back({MD5OfFile(path), Sha256OfFile(path)});
+  return accepted;
+}
+
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -89,12 +101,12 @@ TEST(SelfUpdate, CheckDoesNothingWhenAFileIsMissingOrBothAreEqual) {
   TRecorded recorded;
   const std::string program = folder / "launcher.exe";
   WriteWholeFile(program, "version 1");
-  EXPECT_EQ(SelfUpdateCheck(program, recorded.Operations), TSelfUpdateCheck::NothingToDo);
+  EXPECT_EQ(SelfUpdateCheck(program, recorded.Operations, TAcceptedUpdate()), TSelfUpdateCheck::NothingToDo);
   WriteWholeFile(folder / "launcher.update", "version 1");
-  EXPECT_EQ(SelfUpdateCheck(program, recorded.Operations), TSelfUpdateCheck::NothingToDo);
+  EXPECT_EQ(SelfUpdateCheck(program, recorded.Operations, TAcceptedUpdate()), TSelfUpdateCheck::NothingToDo);
   DeleteFileAt(program);
   WriteWholeFile(folder / "launcher.update", "version 2");
-  EXPECT_EQ(SelfUpdateCheck(program, recorded.Operations), TSelfUpdateCheck::NothingToDo);
+  EXPECT_EQ(SelfUpdateCheck(program, recorded.Operations, TAcceptedUpdate()), TSelfUpdateCheck::NothingToDo);
   EXPECT_TRUE(recorded.Calls.empty());
 }
 
@@ -104,7 +116,8 @@ TEST(SelfUpdate, CheckStartsTheDifferingUpdateInItsFolder) {
   WriteWholeFile(folder / "launcher.exe", "version 1");
   PlaceMarkerProgram(folder / "launcher.update");
   // The running program may carry another extension: <base>.exe is compared.
-  EXPECT_EQ(SelfUpdateCheck(folder / "launcher.bin", recorded.Operations), TSelfUpdateCheck::Started);
+  EXPECT_EQ(SelfUpdateCheck(folder / "launcher.bin", recorded.Operations, AcceptedAs(folder / "launcher.update")),
+            TSelfUpdateCheck::Started);
   EXPECT_EQ(recorded.Calls, (std::vector<std::string>{"kill launcher.update", "start " + (folder / "launcher.update")}));
   EXPECT_EQ(recorded.Sleeps, std::vector<uint32_t>{200});
   // Started without arguments, with the program's folder as working directory.
@@ -119,8 +132,74 @@ TEST(SelfUpdate, CheckGoesOnWhenTheUpdateCannotStart) {
   TLogCapture log;
   WriteWholeFile(folder / "launcher.exe", "version 1");
   WriteWholeFile(folder / "launcher.update", "not a program");  // not executable
-  EXPECT_EQ(SelfUpdateCheck(folder / "launcher.exe", recorded.Operations), TSelfUpdateCheck::StartFailed);
+  EXPECT_EQ(SelfUpdateCheck(folder / "launcher.exe", recorded.Operations, AcceptedAs(folder / "launcher.update")),
+            TSelfUpdateCheck::StartFailed);
   EXPECT_TRUE(log.Contains("self-update: cannot start " + (folder / "launcher.update")));
+}
+
+// Only a <base>.update that the launcher run accepted is started: anything
+// else is deleted and the reason logged, and the launcher goes on.
+TEST(SelfUpdate, CheckStartsOnlyWhatTheLauncherRunAccepted) {
+  TTempFolder folder;
+  const std::string update = folder / "launcher.update";
+  WriteWholeFile(folder / "other", "another program");
+  const TAcceptedUpdate other = AcceptedAs(folder / "other");
+  const struct {
+    const char* what;
+    std::function<TAcceptedUpdate()> accepted;
+    TSelfUpdateCheck result;
+    const char* logged;
+  } cases[] = {
+      {"no manifest accepted", [] { return TAcceptedUpdate(); }, TSelfUpdateCheck::Refused,
+       "the launcher run accepted no launcher entry"},
+      {"another file's entry", [&] { return other; }, TSelfUpdateCheck::Refused,
+       "its MD5 is not the launcher entry's"},
+      {"the right MD5 with another SHA-256",
+       [&] {
+         TAcceptedUpdate accepted = AcceptedAs(update);
+         accepted.Entries[0].Sha256 = other.Entries[0].Sha256;
+         return accepted;
+       },
+       TSelfUpdateCheck::Refused, "its SHA-256 is not the launcher entry's"},
+      {"a signed entry without SHA-256",
+       [&] {
+         TAcceptedUpdate accepted = AcceptedAs(update, true);
+         accepted.Entries[0].Sha256.clear();
+         return accepted;
+       },
+       TSelfUpdateCheck::Refused, "the signed launcher entry has no Sha256"},
+      {"an unsigned entry by MD5 alone",
+       [&] {
+         TAcceptedUpdate accepted = AcceptedAs(update);
+         accepted.Entries[0].Sha256.clear();
+         return accepted;
+       },
+       TSelfUpdateCheck::Started, nullptr},
+      {"the second of two signed entries, in capitals",
+       [&] {
+         TAcceptedUpdate accepted = AcceptedAs(update, true);
+         for (char& c : accepted.Entries[0].Md5) c = static_cast<char>(std::toupper(c));
+         accepted.Entries.insert(accepted.Entries.begin(), other.Entries[0]);
+         return accepted;
+       },
+       TSelfUpdateCheck::Started, nullptr},
+  };
+  for (const auto& c : cases) {
+    WriteWholeFile(folder / "launcher.exe", "version 1");
+    PlaceMarkerProgram(update);
+    TRecorded recorded;
+    TLogCapture log;
+    EXPECT_EQ(SelfUpdateCheck(folder / "launcher.exe", recorded.Operations, c.accepted()), c.result) << c.what;
+    if (c.result == TSelfUpdateCheck::Refused) {
+      EXPECT_FALSE(FileExists(update)) << c.what;
+      EXPECT_EQ(recorded.Calls, std::vector<std::string>{"delete " + update}) << c.what;
+      EXPECT_TRUE(log.Contains("self-update: " + update + " not started: " + c.logged + "; deleted")) << c.what;
+    } else {
+      EXPECT_EQ(recorded.Calls.back(), "start " + update) << c.what;
+      EXPECT_EQ(WaitForMarker(folder.Path()).size(), 1u) << c.what;
+      DeleteFileAt(folder / "start-marker.txt");
+    }
+  }
 }
 
 TEST(SelfUpdate, SwapCopiesItselfOverTheProgramAndStartsIt) {

@@ -20,10 +20,12 @@ public:
   void ApplyProgressLook() override { Calls.push_back("progress look"); }
   void ApplyLoginLook() override { Calls.push_back("login look"); }
   void ShowSkipLink() override { Calls.push_back("skip link"); }
-  bool SelfUpdateCheck() override {
+  bool SelfUpdateCheck(const TAcceptedUpdate& accepted) override {
     Calls.push_back("self-update check");
+    Accepted = accepted;
     return AskToEnd;
   }
+  TAcceptedUpdate Accepted;
   void RefreshServerList() override { Calls.push_back("refresh server list"); }
   void EnableStart() override { Calls.push_back("enable start"); }
   void SetStatusLabel(const std::string& text) override { StatusLabel = text; }
@@ -39,6 +41,7 @@ struct TRunLog {
   int Cancelled = 0;
   int Released = 0;
   int Plan = 0;
+  TAcceptedUpdate Accepted;
 };
 
 class TFakeRun : public TUpdateRun {
@@ -46,6 +49,7 @@ public:
   explicit TFakeRun(TRunLog& log) : FLog(log) {}
   ~TFakeRun() override { ++FLog.Released; }
   int UpdatePlan() const override { return FLog.Plan; }
+  TAcceptedUpdate AcceptedLauncherUpdate() const override { return FLog.Accepted; }
   void Cancel() override { ++FLog.Cancelled; }
 
 private:
@@ -164,11 +168,18 @@ TEST_F(UpdateRunControlTest, ClientRunEndStartsTheLauncherRunWhateverItsResult) 
 }
 
 TEST_F(UpdateRunControlTest, CompletedLauncherRunChecksSelfUpdateThenShowsTheLoginLook) {
+  // The check gets what the run accepted, taken before the run is released.
+  runs.Accepted.Signed = true;
+  runs.Accepted.Entries = {{"0123456789abcdef0123456789abcdef", std::string(64, 'a')}};
   control.SetUpdatePhase(1);
   control.StartUpdate();
   control.HandleMessage(UM_DOWNLOAD_SPEED, 1024000, 1000);
   Done(1, 1);
   EXPECT_FALSE(control.Running());
+  EXPECT_TRUE(window.Accepted.Signed);
+  ASSERT_EQ(window.Accepted.Entries.size(), 1u);
+  EXPECT_EQ(window.Accepted.Entries[0].Md5, "0123456789abcdef0123456789abcdef");
+  EXPECT_EQ(window.Accepted.Entries[0].Sha256, std::string(64, 'a'));
   EXPECT_EQ(window.Calls, (std::vector<std::string>{"self-update check", "login look", "refresh server list",
                                                     "enable start", "fill bars"}));
   EXPECT_EQ(window.StatusLabel, "\xB8\xFC\xD0\xC2\xCD\xEA\xB3\xC9");  // "更新完成"

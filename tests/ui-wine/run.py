@@ -48,6 +48,8 @@ class Context:
         self.pack_exe = os.path.join(self.build, "tools", "launcher-pack", "launcher-pack.exe")
         self.manifest_exe = os.path.join(self.build, "tools", "launcher-manifest", "launcher-manifest.exe")
         self.probe = os.path.join(self.build, "tests", "ui-wine", "ui-probe.exe")
+        # Notes that it ran in start-marker.txt of its working directory.
+        self.marker_exe = os.path.join(self.build, "install", "start-marker.exe")
         self.screen = harness.Screen(self.wine, self.probe)
         self.results = harness.Results("ui_wine", [c for c in args.exclude.split(",") if c])
         self.skin = os.path.join(self.work, "skin")
@@ -116,6 +118,14 @@ def set_up(ctx):
     # The client run's manifest cannot be fetched (nothing listens), so the
     # skip link comes up; the launcher run then downloads for a long while.
     ctx.skip_exe = pack(ctx, "skip", ctx.url(9, "none"), ctx.url(5, "slow/ui/big-launcher"))
+    # The launcher's own update: a launcher run that accepts no launcher
+    # entry, and one whose launcher entry is the start-marker program.
+    publish(ctx, small, "ui/small-client", "update.json")
+    genuine = harness.fresh_dir(ctx.path("release-genuine"))
+    shutil.copyfile(ctx.marker_exe, os.path.join(genuine, "launcher.exe"))
+    publish(ctx, genuine, "ui/genuine-launcher", "updateL.json")
+    ctx.planted_exe = pack(ctx, "planted", ctx.url(5, "ui/small-client"), ctx.url(5, "ui/small-launcher"))
+    ctx.genuine_exe = pack(ctx, "genuine", ctx.url(5, "ui/small-client"), ctx.url(5, "ui/genuine-launcher"))
     ctx.bg_size = image_size(ctx.img("background"))
     # References of the texts the window draws, made before any launcher
     # runs (the probe's window has the launcher's class while it renders).
@@ -593,7 +603,42 @@ def check_stretched_button(ctx, group, launch):
                  wrong=Image(w, 40, bytes.fromhex(ODD_BUTTON_COLOUR[1:]) * (w * 40)))
 
 
-CASES = {"startup": case_startup, "skiplink": case_skip_link, "badpackages": case_bad_packages}
+def case_self_update(ctx):
+    """At the end of the launcher run, launcher.update is started only when
+    it is the launcher entry of the manifest that run accepted: one planted
+    beside the launcher (here a real program) is deleted and never runs,
+    while the one the run fetched still swaps in."""
+    group = "SelfUpdate"
+    for name, exe, planted in (("planted", ctx.planted_exe, True), ("genuine", ctx.genuine_exe, False)):
+        launch = Launch(ctx, "selfupdate-" + name, exe)
+        update = os.path.join(launch.folder, "launcher.update")
+        marker = os.path.join(launch.folder, "start-marker.txt")
+        try:
+            if planted:
+                shutil.copyfile(ctx.marker_exe, update)
+                refused = wait_for(lambda: any("launcher.update not started: the launcher run accepted no launcher "
+                                               "entry; deleted" in line for line in launch.debug()), 120)
+                ctx.results.check(group, "APlantedUpdateIsRefused", refused, "\n".join(launch.debug()[-5:]))
+                ctx.results.check(group, "APlantedUpdateIsDeleted", not os.path.exists(update), update)
+                # The launcher goes on to the login look instead of ending.
+                ctx.results.check(group, "APlantedUpdateNeverRuns",
+                                  not os.path.exists(marker) and launch.proc.poll() is None,
+                                  "marker %s, launcher exit %s" % (os.path.exists(marker), launch.proc.poll()))
+            else:
+                started = wait_for(lambda: os.path.exists(marker) and launch.proc.poll() is not None, 120)
+                first = ""
+                if os.path.exists(marker):
+                    with open(marker, encoding="utf-8", errors="replace") as f:
+                        first = f.readline().strip()
+                ctx.results.check(group, "TheFetchedUpdateSwapsIn",
+                                  bool(started) and first.lower().endswith("launcher.update"),
+                                  "marker line %r, launcher exit %s" % (first, launch.proc.poll()))
+        finally:
+            launch.stop()
+
+
+CASES = {"startup": case_startup, "skiplink": case_skip_link, "badpackages": case_bad_packages,
+         "selfupdate": case_self_update}
 
 
 def main():
