@@ -88,12 +88,22 @@ void WriteHostileArchive(const std::string& path, const TEntries& entries, int64
   ASSERT_EQ(write(Bytes(static_cast<size_t>(size - bare), 77)), size);
 }
 
-// Every file below `folder`, relative.
+// Every file below `folder`, relative, "/" between folders.
 std::set<std::string> FilesBelow(const std::string& folder) {
+  const fs::path root = fs::path(folder).parent_path();  // without the separator at its end
   std::set<std::string> names;
-  for (const auto& entry : fs::recursive_directory_iterator(folder))
-    if (entry.is_regular_file()) names.insert(entry.path().string().substr(folder.size()));
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    if (entry.is_regular_file()) names.insert(fs::relative(entry.path(), root).generic_string());
   return names;
+}
+
+// The files of `from` copied below `to` (both ending in a separator).
+void CopyFolder(const std::string& from, const std::string& to) {
+  for (const std::string& name : FilesBelow(from)) {
+    const std::string target = to + name;
+    ForceDirectories(target.substr(0, target.find_last_of('/')));
+    ASSERT_TRUE(CopyFileAt(from + name, target)) << name;
+  }
 }
 
 enum class TColumn { Signed, Unsigned, NoArchiveDigests };
@@ -184,7 +194,7 @@ TEST_F(HostileMirrorTest, NothingButTheManifestsFileLandsAndTheOldOneStays) {
       // without them.
       const bool fieldRow = row.edit != nullptr;
       TTempFolder player;
-      fs::copy(installed.Path(), player.Path(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+      CopyFolder(installed.Path(), player.Path());
       const std::set<std::string> before = FilesBelow(player.Path());
       ServeManifest(column, row.edit);
       row.serve();
