@@ -33,17 +33,18 @@ TBatchResult Result(TBatchOutcome outcome, const std::string& text = std::string
 // instead of one for each. Answers come in the order of the requests.
 class THttpBatch::TWorker : public TThread {
 public:
-  explicit TWorker(THttpBatch& batch) : FBatch(batch) {
+  explicit TWorker(THttpBatch& batch)
+      : FBatch(batch), FConnection(batch.FOptions.Limiter, batch.FOptions.ConnectTimeoutMs) {
     FBody.reserve(static_cast<size_t>(BatchSizeLimit));
-    FSocket.SetRateLimiter(batch.FOptions.Limiter);
+    FConnection.SetStopFlag([this] { return FBatch.Aborted(); });
     Start();
   }
   ~TWorker() override { TerminateAndWait(); }
-  void CloseConnection() { FSocket.Close(); }
+  void CloseConnection() { FConnection.Abort(); }
   // Any thread: the file in hand is past its deadline.
   void CloseIfLate() {
     const uint32_t since = FBusySince.load();
-    if (since != 0 && GetTickCount32() - since > FBatch.FOptions.FileDeadlineMs) FSocket.Close();
+    if (since != 0 && GetTickCount32() - since > FBatch.FOptions.FileDeadlineMs) FConnection.Abort();
   }
 
 protected:
@@ -65,7 +66,7 @@ protected:
     for (const TTaken& left : FTaken) FBatch.Finish(left.id, Result(TBatchOutcome::Stopped));
     FTaken.clear();
   }
-  void TerminatedSet() override { FSocket.Close(); }
+  void TerminatedSet() override { FConnection.Abort(); }
   std::string ThreadName() const override { return "THttpBatch"; }
 
 private:
@@ -75,8 +76,6 @@ private:
     TBatchJob job;
     THttpHeader request;
     bool valid = false;  // an http or https URL
-    bool sent = false;   // on the open connection, its answer not read yet
-    bool ahead = false;  // sent while an earlier answer was still to come
   };
 
   static TTaken Prepared(TTaken taken) {
@@ -87,30 +86,24 @@ private:
   // Jobs to send ahead, while the open connection has proved it keeps alive.
   void TakeMore();
   TBatchResult Fetch(TTaken& taken);
-  // Sends the requests not yet sent (only the first while the connection
-  // has not kept alive yet) and reads the first one's answer header, on the
-  // kept connection when there is one; a kept connection that the server
-  // has dropped meanwhile is replaced once.
+  // Sends the request (with those of the next files for the same server
+  // once the connection has kept alive) and reads its answer's header.
   bool Exchange(TTaken& taken, std::string& failure);
-  bool SendTaken();
   bool ReadBody(int64_t limit, std::string& failure, bool& keep);
   void DrainOrClose();
   bool Place(const TBatchJob& job, const std::string& data, TBatchResult& result);
   // Closes the connection: requests sent on it and not answered go again
   // on the next one.
   void Disconnect() {
-    FSocket.Close();
-    FServer.clear();
+    FConnection.Close();
     FProven = false;
-    for (TTaken& taken : FTaken) taken.sent = taken.ahead = false;
   }
   bool Stopping() const {
     return FBatch.Aborted() || Terminated() || GetTickCount32() - FStartTick > FBatch.FOptions.FileDeadlineMs;
   }
 
   THttpBatch& FBatch;
-  TBlockSocket FSocket;
-  std::string FServer;  // scheme, host and port of the open connection; empty when none
+  THttpConnection FConnection;
   // The open connection kept alive after an HTTP/1.1 answer: requests may
   // go out ahead of their answers.
   bool FProven = false;
@@ -133,68 +126,34 @@ void THttpBatch::TWorker::TakeMore() {
 
 // Answers come in the order of the requests: the requests go out in the
 // order the jobs were taken, up to the first one for another server.
-bool THttpBatch::TWorker::SendTaken() {
-  const size_t allowed = FProven && FBatch.Pipelining() ? FTaken.size() : 1;
-  std::string requests;
-  bool pending = false;  // an answer on this connection comes before the next request's
-  int ahead = 0;
-  for (size_t i = 0; i < FTaken.size() && i < allowed; ++i) {
-    TTaken& taken = FTaken[i];
-    if (!taken.valid) continue;
-    if (ConnectionKey(taken.request, std::string()) != FServer) break;
-    if (!taken.sent) {
-      requests += taken.request.BuildRequest();
-      taken.sent = true;
-      taken.ahead = pending;
-      if (pending) ++ahead;
-    }
-    pending = true;
-  }
-  FBatch.FSentAhead += ahead;
-  return requests.empty() || SendAll(FSocket, requests);
-}
-
 bool THttpBatch::TWorker::Exchange(TTaken& taken, std::string& failure) {
   const THttpHeader& request = taken.request;
   const std::string server = request.Host() + ":" + std::to_string(request.Port());
   const std::string key = ConnectionKey(request, std::string());
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    const bool kept = FServer == key && FSocket.Connected();
-    if (!kept) {
-      Disconnect();
-      if (FBatch.Aborted()) return false;
-      ++FBatch.FConnectsMade;
-      if (!ConnectForRequest(FSocket, request, std::string(), static_cast<int>(FBatch.FOptions.ConnectTimeoutMs))) {
-        failure = server + ": " + FSocket.ErrorText();
-        Disconnect();
-        return false;
-      }
-      FServer = key;
-      // An abort that came while the connect ran closed the socket before
-      // it was this one.
-      if (FBatch.Aborted()) {
-        Disconnect();
-        return false;
-      }
+  std::vector<std::string> ahead;
+  if (FProven && FBatch.Pipelining()) {
+    for (size_t i = 1; i < FTaken.size(); ++i) {
+      if (!FTaken[i].valid) continue;
+      if (ConnectionKey(FTaken[i].request, std::string()) != key) break;
+      ahead.push_back(FTaken[i].request.BuildRequest());
     }
-    const bool sent = SendTaken() && taken.sent;
-    const bool ahead = std::any_of(FTaken.begin(), FTaken.end(), [](const TTaken& t) { return t.sent && t.ahead; });
-    FResponse.PrepareResponse(request);
-    const THeaderRead header = sent ? ReadHttpResponseHeader(FSocket, FResponse, FBatch.FOptions.Limits)
-                                    : THeaderRead::ReadFailed;
-    if (header == THeaderRead::Ok) return true;
-    Disconnect();
-    if (header == THeaderRead::Invalid) {
-      failure = FResponse.ErrorText() + "\r\n" + FResponse.HeaderLines();
-      return false;
-    }
-    failure = server + ": the connection ended before an answer " + FSocket.ErrorText();
-    // A server that loses requests sent ahead gets them one at a time from
-    // now on.
-    if (ahead) FBatch.StopPipelining();
-    // Only a connection that had served a file before is tried again: a
-    // fresh one that fails says something about the server.
-    if (!kept) return false;
+  }
+  const int connects = FConnection.Connects(), sentAhead = FConnection.RequestsSentAhead();
+  const TExchange exchange = FConnection.Exchange(request, std::string(), ahead, FResponse, FBatch.FOptions.Limits);
+  FBatch.FConnectsMade += FConnection.Connects() - connects;
+  FBatch.FSentAhead += FConnection.RequestsSentAhead() - sentAhead;
+  // A server that loses requests sent ahead gets them one at a time from
+  // now on, on every connection of the batch.
+  if (FConnection.AheadLost()) FBatch.StopPipelining();
+  if (exchange == TExchange::Answered) return true;
+  const std::string socketError = FConnection.Socket().ErrorText();
+  Disconnect();
+  if (exchange == TExchange::Invalid) {
+    failure = FResponse.ErrorText() + "\r\n" + FResponse.HeaderLines();
+  } else if (exchange == TExchange::ConnectFailed) {
+    failure = server + ": " + socketError;
+  } else {
+    failure = server + ": the connection ended before an answer " + socketError;
   }
   return false;
 }
@@ -208,7 +167,7 @@ TBatchResult THttpBatch::TWorker::Fetch(TTaken& taken) {
   if (!Exchange(taken, failure)) return Result(TBatchOutcome::Failed, failure);
 
   const int status = FResponse.Status();
-  const std::string peer = FSocket.PeerText();
+  const std::string peer = FConnection.Socket().PeerText();
   if (status == 301 || status == 302) {
     // Redirects, cookies and referers are the engine's business.
     Disconnect();
@@ -235,8 +194,8 @@ TBatchResult THttpBatch::TWorker::Fetch(TTaken& taken) {
     Disconnect();
     return Result(TBatchOutcome::Failed, peer + " " + request.Path() + ": " + failure);
   }
-  taken.sent = false;
   if (keep) {
+    FConnection.Finish(true);
     FProven = FResponse.Version() != "HTTP/1.0";
   } else {
     Disconnect();
@@ -268,17 +227,17 @@ bool THttpBatch::TWorker::ReadBody(int64_t limit, std::string& failure, bool& ke
   bool untilClose = false;
   if (FResponse.IsChunked()) {
     uint64_t total = 0;
-    read = ReadChunkedBody(FSocket, FBatch.FOptions.Limits, sink, stop, total);
+    read = ReadChunkedBody(FConnection.Socket(), FBatch.FOptions.Limits, sink, stop, total);
   } else if (FResponse.HasField("Content-Length")) {
-    read = ReadIdentityBody(FSocket, static_cast<uint64_t>(FResponse.ContentLength()), sink, stop);
+    read = ReadIdentityBody(FConnection.Socket(), static_cast<uint64_t>(FResponse.ContentLength()), sink, stop);
   } else {
     untilClose = true;
-    read = ReadBodyUntilClose(FSocket, static_cast<uint64_t>(limit), sink, stop);
+    read = ReadBodyUntilClose(FConnection.Socket(), static_cast<uint64_t>(limit), sink, stop);
   }
   if (read != TBodyRead::Ok) {
     failure = read == TBodyRead::Stopped && !FBatch.Aborted() && static_cast<int64_t>(FBody.size()) < limit
                   ? "stopped after " + std::to_string(FBody.size()) + " bytes"
-                  : "body read failed after " + std::to_string(FBody.size()) + " bytes " + FSocket.ErrorText();
+                  : "body read failed after " + std::to_string(FBody.size()) + " bytes " + FConnection.Socket().ErrorText();
     return false;
   }
   // HTTP/1.1 keeps the connection unless the server says otherwise; an
@@ -295,9 +254,11 @@ void THttpBatch::TWorker::DrainOrClose() {
   const std::string connection = TrimText(FResponse.GetField("Connection"));
   if (small && !SameText(connection, "close") && FResponse.Version() != "HTTP/1.0") {
     const THttpBodySink drop = [](const char*, size_t) { return true; };
-    if (ReadIdentityBody(FSocket, static_cast<uint64_t>(FResponse.ContentLength()), drop,
-                         [this] { return Stopping(); }) == TBodyRead::Ok)
+    if (ReadIdentityBody(FConnection.Socket(), static_cast<uint64_t>(FResponse.ContentLength()), drop,
+                         [this] { return Stopping(); }) == TBodyRead::Ok) {
+      FConnection.Finish(true);
       return;
+    }
   }
   Disconnect();
 }

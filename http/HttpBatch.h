@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "http/cBlockSocket.h"
+#include "http/HttpConnection.h"
 #include "http/cHttpSend.h"
 #include "platform/Thread.h"
 

@@ -38,8 +38,13 @@ TExchange THttpConnection::Exchange(const THttpHeader& request, const std::strin
     FKeptServer.clear();
     if (!kept) {
       Close();
-      if (!ConnectForRequest(FSocket, request, address, static_cast<int>(FConnectTimeoutMs)))
+      if (FStopped && FStopped()) return TExchange::ConnectFailed;
+      ++FConnects;
+      if (!ConnectForRequest(FSocket, request, address, static_cast<int>(FConnectTimeoutMs)) ||
+          (FStopped && FStopped())) {
+        Close();
         return TExchange::ConnectFailed;
+      }
     }
     if (sentBefore) FSentAhead.pop_front();
     // The request and those that follow it leave in one send.

@@ -9,6 +9,7 @@
 #pragma once
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,10 +38,18 @@ public:
   void Close();
   // Any thread: ends a blocked call at once.
   void Abort() { FSocket.Close(); }
+  // Asked before and after each connect: an Abort while a connect runs
+  // closes the socket before it is the new one.
+  void SetStopFlag(std::function<bool()> stopped) { FStopped = std::move(stopped); }
 
   TBlockSocket& Socket() { return FSocket; }
   // Requests sent before the answer ahead of them came.
   int RequestsSentAhead() const { return FAheadCount.load(); }
+  // Connections opened so far.
+  int Connects() const { return FConnects.load(); }
+  // The server lost requests sent ahead on this connection once: from then
+  // on it gets one request at a time.
+  bool AheadLost() const { return FAheadLost; }
 
 private:
   bool SendAhead(std::string texts, const std::vector<std::string>& ahead);
@@ -55,4 +64,6 @@ private:
   std::deque<std::string> FSentAhead;
   bool FAheadLost = false;
   std::atomic<int> FAheadCount{0};
+  std::atomic<int> FConnects{0};
+  std::function<bool()> FStopped;
 };
