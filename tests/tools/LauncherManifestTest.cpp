@@ -12,6 +12,7 @@
 #include "common/Md5.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
+#include "signing/Crypto.h"
 #include "signing/ReleaseCheck.h"
 #include "signing/Signer.h"
 #include "support/TestSupport.h"
@@ -76,6 +77,8 @@ TEST_F(LauncherManifestTest, ManifestElementsDescribeTheRelease) {
     const std::string local = Utf8ToCp936(element["File"].get<std::string>());
     EXPECT_EQ(element["Size"], GetFileSize(temp / ("release/" + local)));
     EXPECT_EQ(ReadWholeFile(temp / ("server/" + local)), ReadWholeFile(temp / ("release/" + local)));
+    EXPECT_EQ(element["Sha256"], Sha256Hex(ReadWholeFile(temp / ("release/" + local))));
+    EXPECT_FALSE(element.contains("ZipHash"));
   }
   EXPECT_EQ(names, (std::vector<std::string>{"data\\map\\a.dat", "data\\text.txt", "empty.dat", "launcher.exe",
                                              "\xE5\x9C\xB0\xE5\x9B\xBE.txt"}));
@@ -99,6 +102,10 @@ TEST_F(LauncherManifestTest, ZippedLauncherRunIsUpdatedByTheLauncherCode) {
   for (const TDownloadItem& item : list) {
     // What a download of File + ".zip" and the update thread's steps do.
     ASSERT_TRUE(item.IsZip);
+    // The archive as served carries its own digests.
+    const std::string served = ReadWholeFile(temp / ("server/" + item.File + ".zip"));
+    EXPECT_EQ(item.ZipHash, MD5OfMemory(served));
+    EXPECT_EQ(item.ZipSha256, Sha256Hex(served));
     const std::string archive = temp / ("game/" + item.File + ".zip");
     ForceDirectories(temp / ("game/" + item.File.substr(0, item.File.find_last_of('\\') + 1)));
     ASSERT_TRUE(CopyFileAt(temp / ("server/" + item.File + ".zip"), archive));
@@ -332,6 +339,9 @@ TEST_F(LauncherManifestTest, ChunkIndexBesideLargeFilesLeavesTheManifestReadAsBe
       const TManifestEntry entry = manifest.Entry(i);
       const TManifestEntry tree = ReadManifestEntry(document[i]);
       EXPECT_EQ(entry.File + entry.Hash + std::to_string(entry.Size), tree.File + tree.Hash + std::to_string(tree.Size));
+      EXPECT_EQ(entry.Sha256 + "|" + entry.ZipHash + "|" + entry.ZipSha256,
+                tree.Sha256 + "|" + tree.ZipHash + "|" + tree.ZipSha256);
+      EXPECT_EQ(entry.Sha256.size(), 64u);
       entries.push_back(entry.File + "|" + entry.Hash + "|" + std::to_string(entry.Size) + "|" +
                         std::to_string(entry.Need) + std::to_string(entry.isLauncher));
     }
@@ -346,6 +356,7 @@ TEST_F(LauncherManifestTest, ChunkIndexBesideLargeFilesLeavesTheManifestReadAsBe
     const std::string bytes = ReadWholeFile(out + "/data/pack.pak.chunks");
     EXPECT_EQ(ref.Size, static_cast<int64_t>(bytes.size()));
     EXPECT_EQ(ref.Md5, MD5OfMemory(bytes));
+    EXPECT_EQ(ref.Sha256, Sha256Hex(bytes));
     TChunkIndex index;
     std::string error;
     ASSERT_TRUE(ParseChunkIndex(bytes.data(), bytes.size(), TChunkIndexLimits(), index, error)) << error;
