@@ -40,8 +40,10 @@ TExchange THttpConnection::Exchange(const THttpHeader& request, const std::strin
       Close();
       if (FStopped && FStopped()) return TExchange::ConnectFailed;
       ++FConnects;
-      if (!ConnectForRequest(FSocket, request, address, static_cast<int>(FConnectTimeoutMs)) ||
-          (FStopped && FStopped())) {
+      if (FWatch) FWatch(true, false);
+      const bool connected = ConnectForRequest(FSocket, request, address, static_cast<int>(FConnectTimeoutMs));
+      if (FWatch) FWatch(false, connected);
+      if (!connected || (FStopped && FStopped())) {
         Close();
         return TExchange::ConnectFailed;
       }

@@ -41,6 +41,9 @@ public:
   // Asked before and after each connect: an Abort while a connect runs
   // closes the socket before it is the new one.
   void SetStopFlag(std::function<bool()> stopped) { FStopped = std::move(stopped); }
+  // Called with true as a connect starts and false when it has ended, with
+  // whether it succeeded (an owner's connect watchdog).
+  void SetConnectWatch(std::function<void(bool connecting, bool connected)> watch) { FWatch = std::move(watch); }
 
   TBlockSocket& Socket() { return FSocket; }
   // Requests sent before the answer ahead of them came.
@@ -66,4 +69,5 @@ private:
   std::atomic<int> FAheadCount{0};
   std::atomic<int> FConnects{0};
   std::function<bool()> FStopped;
+  std::function<void(bool, bool)> FWatch;
 };

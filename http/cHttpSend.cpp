@@ -4,6 +4,7 @@
 
 #include "common/Format.h"
 #include "common/Log.h"
+#include "http/HttpConnection.h"
 #include "platform/DebugOutput.h"
 #include "platform/Tick.h"
 
@@ -411,8 +412,16 @@ TBodyRead ReadChunkedBody(TBlockSocket& socket, const THttpLimits& limits, const
 // THttpGetDocument
 
 THttpGetDocument::THttpGetDocument(const THttpDocumentOptions& options)
-    : FOptions(options), FProgress(options.NoProgressMs, options.UsefulBytes) {
-  FSocket.SetRateLimiter(FOptions.Limiter);
+    : FOptions(options),
+      FConnection(std::make_unique<THttpConnection>(options.Limiter, options.ConnectTimeoutMs)),
+      FProgress(options.NoProgressMs, options.UsefulBytes) {
+  FConnection->SetStopFlag([this] { return Stopping(); });
+  FConnection->SetConnectWatch([this](bool connecting, bool connected) {
+    FWatchdogTick = connecting ? std::max<uint32_t>(GetTickCount32(), 1) : 0;
+    if (connecting) return;
+    FProgress.Restart();
+    FGuarded = connected;
+  });
   Start();
 }
 
@@ -430,19 +439,19 @@ void THttpGetDocument::Execute() {
       uint32_t expected = tick;
       if (FWatchdogTick.compare_exchange_strong(expected, 0)) {
         DebugOutput("THttpGetDocument watchdog: connect timed out, closing");
-        FSocket.Close();
+        FConnection->Abort();
       }
     }
     if (FGuarded && FProgress.Expired() && !FTooSlow.exchange(true)) {
       DebugOutput("THttpGetDocument watchdog: too little of the answer came, closing");
-      FSocket.Close();
+      FConnection->Abort();
     }
   }
 }
 
 void THttpGetDocument::Abort() {
   FAborted = true;
-  FSocket.Close();
+  FConnection->Abort();
 }
 
 void THttpGetDocument::Fail(const std::string& errorText) {
@@ -513,44 +522,28 @@ THttpGetDocument::TRound THttpGetDocument::RunRound(const std::string& host) {
   // leak into the next one (a stale Content-Length or Content-Encoding).
   FResponse.PrepareResponse(FRequest);
   if (Stopping()) return TRound::Failed;
-  FWatchdogTick = std::max<uint32_t>(GetTickCount32(), 1);
-  const bool connected =
-      ConnectForRequest(FSocket, FRequest, host == FRequest.Host() ? std::string() : host,
-                        static_cast<int>(FOptions.ConnectTimeoutMs));
-  FWatchdogTick = 0;
-  FProgress.Restart();
-  FGuarded = connected;
-  if (!connected || Stopping()) {
+  TBlockSocket& socket = FConnection->Socket();
+  const TExchange exchange = FConnection->Exchange(FRequest, host == FRequest.Host() ? std::string() : host, {},
+                                                   FResponse, FOptions.Limits);
+  if (exchange != TExchange::Answered) {
     // A refused certificate or handshake names itself (for the run's log).
-    if (!connected && FSocket.TlsRefusal() != TTlsRefusal::None) {
-      const std::string text = FSocket.ErrorText();
+    if (exchange == TExchange::ConnectFailed && socket.TlsRefusal() != TTlsRefusal::None) {
+      const std::string text = socket.ErrorText();
       Fail(text.substr(text.find(':') + 1));
     }
-    FSocket.Close();
-    return TRound::Failed;
-  }
-  if (!SendHttpRequest(FSocket, FRequest)) {
-    FSocket.Close();
-    return TRound::Failed;
-  }
-  const THeaderRead header = ReadHttpResponseHeader(FSocket, FResponse, FOptions.Limits);
-  if (header != THeaderRead::Ok) {
-    if (header == THeaderRead::ReadFailed) DebugOutput("DoRequest2 ReadLine Error.");
+    if (exchange == TExchange::ReadFailed) DebugOutput("DoRequest2 ReadLine Error.");
     // A refused line names its reason; the header lines read so far follow.
-    if (header == THeaderRead::Invalid) Fail(FResponse.ErrorText() + "\r\n" + FResponse.HeaderLines());
-    FSocket.Close();
+    if (exchange == TExchange::Invalid) Fail(FResponse.ErrorText() + "\r\n" + FResponse.HeaderLines());
+    FConnection->Close();
     return TRound::Failed;
   }
 
   const int status = FResponse.Status();
   if (status == 200 || status == 206) return TRound::Done;
-  if (status == 301 || status == 302) {
-    FSocket.Close();
-    return TRound::Redirect;
-  }
+  FConnection->Close();
+  if (status == 301 || status == 302) return TRound::Redirect;
   if (status > 0) DebugOutput(std::to_string(status) + " " + FResponse.Reason() + " " + FRequest.Path());
   Fail(FResponse.HeaderLines());
-  FSocket.Close();
   return TRound::Failed;
 }
 
@@ -567,7 +560,7 @@ bool THttpGetDocument::ReadBody() {
   TBodyRead result;
   if (FResponse.IsChunked()) {
     uint64_t total = 0;
-    result = ReadChunkedBody(FSocket, FOptions.Limits, sink, stop, total);
+    result = ReadChunkedBody(FConnection->Socket(), FOptions.Limits, sink, stop, total);
     if (result == TBodyRead::ReadFailed || result == TBodyRead::BadChunk) {
       DebugOutput("ReadChunkedDocument2 ReadLine Error");
     }
@@ -576,15 +569,15 @@ bool THttpGetDocument::ReadBody() {
     if (length > maxBody) {
       result = TBodyRead::TooLarge;
     } else {
-      result = ReadIdentityBody(FSocket, length, sink, stop);
+      result = ReadIdentityBody(FConnection->Socket(), length, sink, stop);
       if (result == TBodyRead::ReadFailed) DebugOutput("ReadIdentityDocument ERROR!!!");
     }
   } else {
     // No length and not chunked: the body runs until the server closes
     // the connection ("Connection: close").
-    result = ReadBodyUntilClose(FSocket, maxBody, sink, stop);
+    result = ReadBodyUntilClose(FConnection->Socket(), maxBody, sink, stop);
   }
-  FSocket.Close();
+  FConnection->Close();
   if (result == TBodyRead::Ok) return true;
   if (result == TBodyRead::TooLarge) {
     Fail("Document body exceeds " + std::to_string(maxBody) + " bytes\r\n" + FResponse.HeaderLines());

@@ -191,6 +191,8 @@ TBodyRead ReadChunkedBody(TBlockSocket& socket, const THttpLimits& limits, const
 
 // ---------------------------------------------------------------------------
 
+class THttpConnection;
+
 struct THttpDocumentOptions {
   // A connect still pending after this long is aborted by closing the socket.
   uint32_t WatchdogMs = 8000;
@@ -250,7 +252,7 @@ private:
   bool Stopping() const { return FAborted.load(); }
 
   THttpDocumentOptions FOptions;
-  TBlockSocket FSocket;
+  std::unique_ptr<THttpConnection> FConnection;
   THttpHeader FRequest;
   THttpHeader FResponse;
   std::string FBody;
