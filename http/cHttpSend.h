@@ -1,9 +1,10 @@
 // The HTTP/1.1 client layer of the update engine: THttpHeader holds one
 // request or one response and turns requests into bytes and response lines
 // into fields; the wire helpers below run one request over a TBlockSocket;
-// THttpGetDocument fetches one small document into memory. Every connection
-// carries one request ("Connection: close"): no keep-alive or proxy. An
-// "https://" URL runs over TLS (ConnectForRequest).
+// THttpGetDocument fetches one small document into memory, one request per
+// connection ("Connection: close"). Connections that are kept for the next
+// request are THttpConnection's. An "https://" URL runs over TLS
+// (ConnectForRequest).
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -138,8 +139,8 @@ private:
 };
 
 // ---------------------------------------------------------------------------
-// One request over a connected socket. The download engine's workers and
-// THttpGetDocument share these steps.
+// One request over a connected socket: the steps of THttpConnection, and
+// the body readers of everything that reads answers.
 
 // Connects `socket` for `request`: to `address` (IPv4 text) when given,
 // else to the URL's host; over TLS to the URL's host for an "https://" URL.
