@@ -1,5 +1,5 @@
-// The portable side of the digests: files read in blocks, the hexadecimal
-// form manifests use.
+// The portable side of the digests: whole inputs and files through the
+// backend's stream, the hexadecimal form manifests use.
 #include <algorithm>
 #include <vector>
 
@@ -12,6 +12,12 @@ namespace {
 constexpr size_t ReadBlock = 1 << 20;
 
 }  // namespace
+
+bool Sha256(std::string_view bytes, TSha256& out) {
+  TSha256Stream stream;
+  stream.Update(bytes.data(), bytes.size());
+  return stream.Final(out);
+}
 
 std::string TSha256Stream::FinalHex() {
   TSha256 digest{};

@@ -66,12 +66,6 @@ bool TSha256Stream::Final(TSha256& out) {
   return ok;
 }
 
-bool Sha256(std::string_view bytes, TSha256& out) {
-  TSha256Stream stream;
-  stream.Update(bytes.data(), bytes.size());
-  return stream.Final(out);
-}
-
 bool VerifyP256(const TPublicKey& key, std::string_view message, const TRawSignature& signature) {
   TEvpPkey publicKey = PublicKeyOf(key);
   std::string der;
