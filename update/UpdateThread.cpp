@@ -91,11 +91,11 @@ std::string DownloadPath(const std::string& folder, const TDownloadItem& item) {
 }
 
 // What the transports check before a file takes the name they fetch it
-// under: a plain file's MD5, an archive's own MD5 when the manifest gives
-// one. A signed run checks SHA-256 itself instead (FetchPath).
+// under: an archive's own MD5 whenever the manifest gives one, a plain
+// file's MD5 unless the run is signed (it checks SHA-256 then, FetchPath).
 std::string ExpectedDigest(const TDownloadItem& item, bool signedRun) {
-  if (signedRun) return std::string();
-  return item.IsZip ? item.ZipHash : item.Hash;
+  if (item.IsZip) return item.ZipHash;
+  return signedRun ? std::string() : item.Hash;
 }
 
 // Where a signed run's transports put a file: beside its place, which it
