@@ -10,6 +10,7 @@
 #include "common/Md5.h"
 #include "common/PathUtils.h"
 #include "http/FetchedFile.h"
+#include "http/RangeFetch.h"
 #include "platform/DebugOutput.h"
 #include "platform/File.h"
 #include "platform/FileTime.h"
@@ -188,12 +189,46 @@ bool THttpDownload::Start(const std::string& url, const std::string& folder, int
   return true;
 }
 
+bool THttpDownload::StartList(const std::string& url, TRangeList& list) {
+  TState idle = Idle;
+  if (!FState.compare_exchange_strong(idle, Running)) return false;
+  FUrl = url;
+  FList = &list;
+  SetFileName(FileNameFromUrl(url));  // for the log; nothing is stored under it
+  FExpectedSize = list.FileSize();
+  FTotalSize = list.FileSize();
+  FStartTick = GetTickCount32();
+  FProgressTick = FStartTick;
+  FUsefulTick = FStartTick;
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  if (list.Wanted() == 0) {
+    FFinished = true;
+    if (OnDone) OnDone(*this);
+    return true;
+  }
+  if (FWorkerCount < 1) FWorkerCount = 1;
+  FWorkers.resize(static_cast<size_t>(FWorkerCount.load()));
+  for (int i = 0; i < FWorkerCount; ++i) CreateWorker(i);
+  for (int i = 0; i < FWorkerCount; ++i)
+    GiveNextRange(*FWorkers[static_cast<size_t>(i)], "%d# \xCF\xDF\xB3\xCC\xBF\xAA\xCA\xBC.%lld->%lld(%lld)");  // "%d# 线程开始.%lld->%lld(%lld)"
+  return true;
+}
+
+int THttpDownload::RequestsSentAhead() {
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  int count = FRetiredAhead;
+  for (const std::unique_ptr<THttpWorker>& worker : FWorkers)
+    if (worker) count += worker->RequestsSentAhead();
+  return count;
+}
+
 // --- answers -------------------------------------------------------------
 
 int THttpDownload::WorkerHeader(THttpWorker& worker) {
   if (FState == Stopping) return 0;
   THttpHeader& response = worker.Response();
   DebugOutput(Format("%d# %d", worker.Index(), response.Status()));
+  if (FList) return ListHeader(worker);
   std::lock_guard<std::recursive_mutex> guard(FLock);
   switch (response.Status()) {
     case 200:
@@ -328,6 +363,65 @@ int THttpDownload::HeaderMoved(THttpWorker& worker, bool redirect) {
   return 2;
 }
 
+// A range of a list: a redirect is followed and taken for the later ranges
+// too; anything but exactly the range asked for ends the fetch.
+int THttpDownload::ListHeader(THttpWorker& worker) {
+  if (FState != Running) return 0;
+  const int status = worker.Response().Status();
+  if (status == 301 || status == 302) {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    const int next = HeaderMoved(worker, true);
+    if (next == 2) {
+      worker.Request().SetField("Connection", "keep-alive");
+      FList->Moved(worker.Request());
+      // Replacement workers resolve the host the ranges moved to.
+      FAddresses.clear();
+    }
+    return next;
+  }
+  const std::string mismatch = FList->Mismatch(static_cast<size_t>(worker.Index() - 1), worker.Response());
+  if (mismatch.empty()) return 1;
+  Fail(mismatch);
+  return 0;
+}
+
+// The sink checks the range outside the lock: the other workers go on.
+void THttpDownload::ListDone(THttpWorker& worker) {
+  if (FState != Running || FFinished) return;
+  std::string error;
+  if (!FList->End(static_cast<size_t>(worker.Index() - 1), error)) {
+    Fail(error);
+    return;
+  }
+  if (FList->Left() == 0) {
+    if (!FFinished.exchange(true) && OnDone) OnDone(*this);
+    return;
+  }
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  if (FState != Running) return;
+  GiveNextRange(worker, "%d# \xCF\xDF\xB3\xCC\xBF\xAA\xCA\xBC:%lld->%lld(%lld)");  // "%d# 线程开始:%lld->%lld(%lld)"
+}
+
+// A failed or ended connection gives its ranges back; the one it read is
+// asked again a few times.
+void THttpDownload::ListFailed(THttpWorker& worker) {
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  if (FFinished) return;
+  std::string error;
+  if (!FList->Failed(static_cast<size_t>(worker.Index() - 1), FState == Running, worker.Response().ErrorText(),
+                     error)) {
+    Fail(error);
+    return;
+  }
+  if (FState == Failed) {
+    RaiseError();
+    return;
+  }
+  // A worker that is ending is replaced by Poll once it has gone.
+  if (FState == Stopping || worker.Terminated() || !CountRestart()) return;
+  GiveNextRange(worker, "%d# \xCF\xDF\xB3\xCC\xD6\xD8\xC6\xF4:%lld->%lld(%lld)");  // "%d# 线程重启:%lld->%lld(%lld)"
+}
+
 bool THttpDownload::InitFile(THttpWorker& worker, bool firstAnswer, bool withRanges) {
   THttpHeader& response = worker.Response();
   const std::string url = response.Url().empty() ? worker.Request().Url() : response.Url();
@@ -445,6 +539,19 @@ void THttpDownload::StartRanges() {
 }
 
 bool THttpDownload::GiveNextRange(THttpWorker& worker, const char* logFormat) {
+  if (FList) {
+    std::unique_ptr<THttpHeader> request;
+    std::vector<std::string> ahead;
+    if (!FList->Take(static_cast<size_t>(worker.Index() - 1), request, ahead)) {
+      ++FIdleWorkers;
+      return false;
+    }
+    DebugOutput(Format(logFormat, worker.Index(), static_cast<long long>(request->RangeStart()),
+                       static_cast<long long>(request->RangeEnd()),
+                       static_cast<long long>(request->RangeEnd() + 1 - request->RangeStart())));
+    worker.GiveRequest(std::move(request), std::move(ahead));
+    return true;
+  }
   TByteRange range;
   if (!FRanges || (!FRanges->Take(range) && !TakeFromBusiest(worker, range))) {
     ++FIdleWorkers;
@@ -487,7 +594,7 @@ bool THttpDownload::TakeFromBusiest(THttpWorker& idle, TByteRange& range) {
 bool THttpDownload::WorkerData(THttpWorker& worker, std::vector<char>& block, int64_t position) {
   if (FState == Stopping || FState == Failed) return false;
   const std::shared_ptr<TBGFileStream> writer = Writer();
-  if (!writer) return false;
+  if (!writer && !FList) return false;
   // A server sending more than the range asked for never writes past it.
   size_t length = block.size();
   const int64_t rangeEnd = worker.Response().RangeEnd();
@@ -498,7 +605,14 @@ bool THttpDownload::WorkerData(THttpWorker& worker, std::vector<char>& block, in
     Fail(Format("%s: the body exceeds the expected %lld bytes", FileName().c_str(), static_cast<long long>(limit)));
     return false;
   }
-  if (length > 0) {
+  if (FList) {
+    // A list's ranges go to its sink as they come.
+    if (length > 0 && !FList->Data(static_cast<size_t>(worker.Index() - 1), position, block.data(), length)) {
+      Fail("range data refused");
+      return false;
+    }
+    FProgressTick = GetTickCount32();
+  } else if (length > 0) {
     // The block itself goes to the writer; the worker fills a spare one.
     block.resize(length);
     if (!writer->Queue(position, std::move(block))) return false;
@@ -522,6 +636,10 @@ bool THttpDownload::WorkerData(THttpWorker& worker, std::vector<char>& block, in
 }
 
 void THttpDownload::WorkerDone(THttpWorker& worker) {
+  if (FList) {
+    ListDone(worker);
+    return;
+  }
   {
     std::lock_guard<std::recursive_mutex> guard(FLock);
     DebugOutput(Format("%d# \xCF\xDF\xB3\xCC--\xCD\xEA\xB3\xC9", worker.Index()));  // "%d# 线程--完成"
@@ -545,6 +663,10 @@ void THttpDownload::WorkerDone(THttpWorker& worker) {
 }
 
 void THttpDownload::WorkerFailed(THttpWorker& worker) {
+  if (FList) {
+    ListFailed(worker);
+    return;
+  }
   std::lock_guard<std::recursive_mutex> guard(FLock);
   // Every byte has arrived: the finish step decides how the download ends.
   if (FFinished) return;
@@ -724,13 +846,14 @@ void THttpDownload::Poll() {
       if (tick == 0 || (tick != 1 && now - tick <= FOptions.WatchdogMs)) continue;
       DebugOutput(Format("%d# \xCF\xDF\xB3\xCC\xB3\xAC\xCA\xB1", worker->Index()));  // "%d# 线程超时"
       stale = std::move(FWorkers[i]);
+      FRetiredAhead += stale->RequestsSentAhead();
     }
     stale.reset();  // its last failed report returns its range
     std::lock_guard<std::recursive_mutex> guard(FLock);
-    const bool silentStart = FState == Started || FReceived == 0 || !FRanges;
+    const bool silentStart = FState == Started || FReceived == 0 || (!FRanges && !FList);
     if (FState != Stopping) {
       THttpWorker& replacement = CreateWorker(static_cast<int>(i));
-      if (FRanges && FState != Failed && CountRestart())
+      if ((FRanges || FList) && FState != Failed && !FFinished && CountRestart())
         GiveNextRange(replacement, "%d# \xCF\xDF\xB3\xCC\xD6\xD8\xC6\xF4:%lld->%lld(%lld)");  // "%d# 线程重启:%lld->%lld(%lld)"
     }
     if (i == 0 && silentStart) {

@@ -27,6 +27,8 @@ constexpr uint32_t DownloadNoProgressMs = 60000;
 // an empty file.
 constexpr int64_t UnknownDownloadSize = -1;
 
+class TRangeList;
+
 struct TDownloadOptions {
   // A worker silent for longer than this is replaced (Poll).
   uint32_t WatchdogMs = 10000;
@@ -77,6 +79,12 @@ public:
   // separator; empty keeps the current folder. `expectedSize` bounds the
   // file (0: an empty one); UnknownDownloadSize when not known.
   bool Start(const std::string& url, const std::string& folder, int64_t expectedSize);
+  // A list of ranges of a file of known size instead (the chunk fetch): no
+  // probe, no files of its own; each range goes to the list's sink as it
+  // arrives, the requests for a connection's next ranges are sent ahead of
+  // its answers, and OnDone fires once every range is in. The list must
+  // outlive the download.
+  bool StartList(const std::string& url, TRangeList& list);
   // The watchdog: the owner calls it about every 10 ms. It also fails a
   // download without progress and writes the resume checkpoints.
   void Poll();
@@ -101,6 +109,8 @@ public:
   std::string TargetPath() const;
   std::string ErrorText() const;
   std::string ServerTime() const;
+  // Requests the workers sent before the answer ahead of them came.
+  int RequestsSentAhead();
 
   // The file name a URL names: after the last "/" or "\", before its last
   // "?" (or after it, when the part before holds "&" past its first
@@ -114,6 +124,10 @@ private:
   void WorkerFailed(THttpWorker& worker) override;
 
   int HeaderOk(THttpWorker& worker);
+  // The answers of a list of ranges.
+  int ListHeader(THttpWorker& worker);
+  void ListDone(THttpWorker& worker);
+  void ListFailed(THttpWorker& worker);
   int HeaderPartial(THttpWorker& worker);
   bool TakeFromBusiest(THttpWorker& idle, TByteRange& range);
   int HeaderMoved(THttpWorker& worker, bool keepRange);
@@ -185,6 +199,10 @@ private:
   std::recursive_mutex FLock;  // the failure handling and the worker slots
   std::vector<std::unique_ptr<THttpWorker>> FWorkers;
   std::unique_ptr<TDownLoadChunk> FRanges;
+  // The ranges of a chunk fetch (StartList); null for a whole file.
+  TRangeList* FList = nullptr;
+  // Requests sent ahead by workers the watchdog replaced.
+  int FRetiredAhead = 0;
   std::shared_ptr<TBGFileStream> FWriter;
   std::shared_ptr<TResumeRecord> FRecord;
   std::mutex FWriterLock;  // the writer and the resume record

@@ -3,91 +3,40 @@
 #include <algorithm>
 
 #include "common/Format.h"
-#include "http/cSendUtils.h"
-#include "platform/Tick.h"
 
-TRangeFetch::TRangeFetch(std::string url, std::string address, int64_t fileSize, std::vector<TRange> ranges,
-                         TRangeSink& sink, const TRangeFetchOptions& options)
-    : FUrl(std::move(url)), FAddress(std::move(address)), FFileSize(fileSize), FRanges(std::move(ranges)),
-      FSink(sink), FOptions(options), FAttempts(FRanges.size(), 0),
-      FProgress(options.NoProgressMs, options.UsefulBytes) {}
+// --- the list ---------------------------------------------------------------
 
-TRangeFetch::~TRangeFetch() { Stop(); }
+TRangeList::TRangeList(std::string url, int64_t fileSize, std::vector<TFileRange> ranges,
+                       const std::vector<uint8_t>& wanted, TRangeSink& sink, const TRangeFetchOptions& options,
+                       size_t slots)
+    : FFileSize(fileSize), FRanges(std::move(ranges)), FSink(sink), FOptions(options), FUrl(std::move(url)),
+      FAssigned(std::max<size_t>(1, slots)), FAttempts(FRanges.size(), 0) {
+  for (size_t r = FRanges.size(); r-- > 0;)
+    if (wanted.empty() || wanted[r]) FQueue.push_back(r);
+  FWanted = FLeft = FQueue.size();
+}
 
-void TRangeFetch::Start(const std::vector<uint8_t>& wanted) {
-  FProgress.Restart();
+std::unique_ptr<THttpHeader> TRangeList::RangeRequest(size_t range) const {
+  auto request = std::make_unique<THttpHeader>();
+  request->SetRequest("GET", FUrl);
+  request->SetRange(FRanges[range].Offset, FRanges[range].Offset + FRanges[range].Length - 1);
+  request->SetField("Connection", "keep-alive");
+  if (!FCookie.empty()) request->SetField("Cookie", FCookie);
+  if (!FReferer.empty()) request->SetField("Referer", FReferer);
+  return request;
+}
+
+bool TRangeList::Take(size_t slot, std::unique_ptr<THttpHeader>& request, std::vector<std::string>& ahead) {
+  size_t range;
   {
     std::lock_guard<std::mutex> guard(FLock);
-    for (size_t r = FRanges.size(); r-- > 0;)
-      if (wanted.empty() || wanted[r]) FQueue.push_back(r);
-    FLeft = FQueue.size();
-  }
-  const size_t count = std::min(FQueue.size(), static_cast<size_t>(std::max(1, FOptions.Connections)));
-  FAssigned.assign(count, {});
-  for (size_t i = 0; i < count; ++i)
-    FWorkers.push_back(std::make_unique<THttpWorker>(static_cast<int>(i) + 1, FAddress, static_cast<THttpWorkerEvents&>(*this), FOptions.Worker));
-  for (auto& worker : FWorkers) GiveNext(*worker);
-}
-
-void TRangeFetch::Stop() {
-  FStopping = true;
-  FWorkers.clear();
-}
-
-TRangeFetchState TRangeFetch::Poll() {
-  if (FFailed) return TRangeFetchState::Failed;
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    if (FLeft == 0) return TRangeFetchState::Done;
-  }
-  const uint32_t now = GetTickCount32();
-  for (const auto& worker : FWorkers) {
-    const uint32_t last = worker->LastActivity();
-    if (last > 1 && now - last > FOptions.SilenceMs && static_cast<int32_t>(now - last) > 0) {
-      Fail(Format("no data for %u ms", static_cast<unsigned>(now - last)));
-      return TRangeFetchState::Failed;
-    }
-  }
-  if (FProgress.Expired()) {
-    Fail(Format("no answer brought %lld bytes or a whole range for %u ms",
-                static_cast<long long>(FProgress.UsefulBytes()), FProgress.WindowMs()));
-    return TRangeFetchState::Failed;
-  }
-  return TRangeFetchState::Running;
-}
-
-int TRangeFetch::RequestsSentAhead() const {
-  int count = 0;
-  for (const auto& worker : FWorkers) count += worker->RequestsSentAhead();
-  return count;
-}
-
-std::string TRangeFetch::ErrorText() const {
-  std::lock_guard<std::mutex> guard(FLock);
-  return FError;
-}
-
-void TRangeFetch::Fail(const std::string& text) {
-  std::lock_guard<std::mutex> guard(FLock);
-  if (FError.empty()) FError = text;
-  FFailed = true;
-}
-
-bool TRangeFetch::GiveNext(THttpWorker& worker) {
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    std::deque<size_t>& assigned = FAssigned[static_cast<size_t>(worker.Index() - 1)];
-    if (!assigned.empty()) assigned.pop_front();
-    if (FFailed || FStopping) {
-      assigned.clear();
-      return false;
-    }
+    std::deque<size_t>& assigned = FAssigned[slot];
     // Each connection gets its share of what is left, at most the depth
     // and the bytes that may be on their way to it.
     const size_t share = (FQueue.size() + assigned.size() + FAssigned.size() - 1) / FAssigned.size();
     const size_t most = std::max<size_t>(1, std::min<size_t>(share, static_cast<size_t>(FOptions.PipelineDepth)));
     int64_t bytes = 0;
-    for (const size_t range : assigned) bytes += FRanges[range].Length;
+    for (const size_t r : assigned) bytes += FRanges[r].Length;
     while (!FQueue.empty() &&
            (assigned.empty() ||
             (assigned.size() < most && bytes + FRanges[FQueue.back()].Length <= FOptions.AheadBytes))) {
@@ -96,108 +45,130 @@ bool TRangeFetch::GiveNext(THttpWorker& worker) {
       FQueue.pop_back();
     }
     if (assigned.empty()) return false;
-  }
-  Give(worker);
-  return true;
-}
-
-std::unique_ptr<THttpHeader> TRangeFetch::RangeRequest(size_t range) const {
-  auto request = std::make_unique<THttpHeader>();
-  request->SetRequest("GET", FUrl);
-  request->SetRange(FRanges[range].Offset, FRanges[range].Offset + FRanges[range].Length - 1);
-  request->SetField("Connection", "keep-alive");
-  return request;
-}
-
-void TRangeFetch::Give(THttpWorker& worker) {
-  size_t range;
-  std::vector<std::string> ahead;
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    const std::deque<size_t>& assigned = FAssigned[static_cast<size_t>(worker.Index() - 1)];
     range = assigned.front();
+    request = RangeRequest(range);
+    ahead.clear();
     for (size_t i = 1; i < assigned.size(); ++i) ahead.push_back(RangeRequest(assigned[i])->BuildRequest());
   }
   FSink.RangeBegin(range);
   ++FRequests;
-  worker.GiveRequest(RangeRequest(range), std::move(ahead));
+  return true;
 }
 
-size_t TRangeFetch::Current(THttpWorker& worker) const {
+size_t TRangeList::Current(size_t slot) const {
   std::lock_guard<std::mutex> guard(FLock);
-  const std::deque<size_t>& assigned = FAssigned[static_cast<size_t>(worker.Index() - 1)];
-  return assigned.empty() ? SIZE_MAX : assigned.front();
+  return FAssigned[slot].empty() ? SIZE_MAX : FAssigned[slot].front();
 }
 
-int TRangeFetch::WorkerHeader(THttpWorker& worker) {
-  if (FFailed || FStopping) return 0;
-  const THttpHeader& response = worker.Response();
-  const size_t range = Current(worker);
-  if (range == SIZE_MAX) return 0;
-  const TRange& asked = FRanges[range];
-  if (response.Status() == 200) {
-    Fail("the server ignores byte ranges (200 to a range request)");
-    return 0;
-  }
-  if (response.Status() != 206) {
-    Fail(Format("%d %s to a range request", response.Status(), response.Reason().c_str()));
-    return 0;
-  }
+std::string TRangeList::Mismatch(size_t slot, const THttpHeader& response) const {
+  const size_t range = Current(slot);
+  if (range == SIZE_MAX) return "an answer without a range asked for";
+  if (response.Status() == 200) return "the server ignores byte ranges (200 to a range request)";
+  if (response.Status() != 206) return Format("%d %s to a range request", response.Status(), response.Reason().c_str());
   // The start was checked against the request's as the header was read.
+  const TFileRange& asked = FRanges[range];
   if (response.ContentRangeEnd() != asked.Offset + asked.Length - 1 || response.RangeTotal() != FFileSize ||
-      (response.HasField("Content-Length") && response.ContentLength() != asked.Length)) {
-    Fail("wrong Content-Range \"" + response.GetField("Content-Range") + "\" for " + std::to_string(asked.Offset) +
-         "-" + std::to_string(asked.Offset + asked.Length - 1) + "/" + std::to_string(FFileSize));
-    return 0;
-  }
-  return 1;
+      (response.HasField("Content-Length") && response.ContentLength() != asked.Length))
+    return "wrong Content-Range \"" + response.GetField("Content-Range") + "\" for " + std::to_string(asked.Offset) +
+           "-" + std::to_string(asked.Offset + asked.Length - 1) + "/" + std::to_string(FFileSize);
+  return "";
 }
 
-bool TRangeFetch::WorkerData(THttpWorker& worker, std::vector<char>& block, int64_t position) {
-  if (FFailed || FStopping) return false;
-  const size_t range = Current(worker);
-  if (range == SIZE_MAX) return false;
-  FReceived += static_cast<int64_t>(block.size());
-  FProgress.Add(static_cast<int64_t>(block.size()));
-  if (!FSink.RangeData(range, position, block.data(), block.size())) {
-    Fail("range data refused");
+bool TRangeList::Data(size_t slot, int64_t position, const char* data, size_t length) {
+  const size_t range = Current(slot);
+  return range != SIZE_MAX && FSink.RangeData(range, position, data, length);
+}
+
+bool TRangeList::End(size_t slot, std::string& error) {
+  const size_t range = Current(slot);
+  if (range == SIZE_MAX || !FSink.RangeEnd(range)) {
+    error = "range " + std::to_string(range) + " ended short";
+    return false;
+  }
+  std::lock_guard<std::mutex> guard(FLock);
+  FAssigned[slot].pop_front();
+  --FLeft;
+  return true;
+}
+
+bool TRangeList::Failed(size_t slot, bool countAttempt, const std::string& reason, std::string& error) {
+  std::lock_guard<std::mutex> guard(FLock);
+  std::deque<size_t>& assigned = FAssigned[slot];
+  if (assigned.empty()) return true;
+  const size_t range = assigned.front();
+  // Back in the queue in their order: the one being read is given next.
+  for (auto r = assigned.rbegin(); r != assigned.rend(); ++r) FQueue.push_back(*r);
+  assigned.clear();
+  if (countAttempt && ++FAttempts[range] > FOptions.Retries) {
+    error = "range " + std::to_string(range) + " failed " + std::to_string(FAttempts[range]) + " times" +
+            (reason.empty() ? std::string() : ": " + reason);
     return false;
   }
   return true;
 }
 
-void TRangeFetch::WorkerDone(THttpWorker& worker) {
-  if (FFailed || FStopping) return;
-  const size_t range = Current(worker);
-  if (range == SIZE_MAX) return;
-  if (!FSink.RangeEnd(range)) {
-    Fail("range " + std::to_string(range) + " ended short");
-    return;
-  }
-  FProgress.Completed();
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    --FLeft;
-  }
-  GiveNext(worker);
+void TRangeList::Moved(const THttpHeader& request) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FUrl = request.Url();
+  FCookie = request.GetField("Cookie");
+  FReferer = request.GetField("Referer");
 }
 
-void TRangeFetch::WorkerFailed(THttpWorker& worker) {
-  if (FFailed || FStopping) return;
-  size_t range;
-  int attempts;
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    const std::deque<size_t>& assigned = FAssigned[static_cast<size_t>(worker.Index() - 1)];
-    if (assigned.empty()) return;
-    range = assigned.front();
-    attempts = ++FAttempts[range];
-  }
-  if (attempts > FOptions.Retries) {
-    const std::string reason = worker.Response().ErrorText();
-    Fail("range " + std::to_string(range) + " failed " + std::to_string(attempts) + " times" +
-         (reason.empty() ? std::string() : ": " + reason));
-    return;
-  }
-  Give(worker);
+size_t TRangeList::Left() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FLeft;
 }
+
+// --- the fetch --------------------------------------------------------------
+
+TRangeFetch::TRangeFetch(std::string url, std::string address, int64_t fileSize, std::vector<TRange> ranges,
+                         TRangeSink& sink, const TRangeFetchOptions& options)
+    : FUrl(std::move(url)), FAddress(std::move(address)), FFileSize(fileSize), FRanges(std::move(ranges)),
+      FSink(sink), FOptions(options) {}
+
+TRangeFetch::~TRangeFetch() { Stop(); }
+
+void TRangeFetch::Start(const std::vector<uint8_t>& wanted) {
+  size_t count = 0;
+  for (size_t r = 0; r < FRanges.size(); ++r) count += wanted.empty() || wanted[r] ? 1 : 0;
+  const size_t workers = std::max<size_t>(1, std::min(count, static_cast<size_t>(std::max(1, FOptions.Connections))));
+  FList = std::make_unique<TRangeList>(FUrl, FFileSize, std::move(FRanges), wanted, FSink, FOptions, workers);
+  TDownloadOptions engine;
+  engine.WatchdogMs = FOptions.SilenceMs;
+  engine.NoProgressMs = FOptions.NoProgressMs;
+  engine.UsefulAnswerBytes = FOptions.UsefulBytes;
+  engine.Worker = FOptions.Worker;
+  FDownload = std::make_unique<THttpDownload>(static_cast<int>(workers), engine);
+  if (!FAddress.empty()) FDownload->SetAddresses({FAddress});
+  const std::shared_ptr<TOutcome> outcome = FOutcome;
+  FDownload->OnDone = [outcome](THttpDownload&) { outcome->value = 1; };
+  FDownload->OnError = [outcome](THttpDownload&) {
+    int none = 0;
+    outcome->value.compare_exchange_strong(none, 2);
+  };
+  if (!FDownload->StartList(FUrl, *FList)) outcome->value = 2;
+}
+
+void TRangeFetch::Stop() {
+  if (!FDownload) return;
+  // What the figures and the reason need outlives the engine.
+  FError = FDownload->ErrorText();
+  FReceived = FDownload->BytesReceived();
+  FSentAhead = FDownload->RequestsSentAhead();
+  FDownload.reset();
+}
+
+TRangeFetchState TRangeFetch::Poll() {
+  if (FDownload && FOutcome->value == 0) FDownload->Poll();
+  switch (FOutcome->value.load()) {
+    case 1: return TRangeFetchState::Done;
+    case 2: return TRangeFetchState::Failed;
+    default: return TRangeFetchState::Running;
+  }
+}
+
+int64_t TRangeFetch::Received() const { return FDownload ? FDownload->BytesReceived() : FReceived; }
+
+int TRangeFetch::RequestsSentAhead() const { return FDownload ? FDownload->RequestsSentAhead() : FSentAhead; }
+
+std::string TRangeFetch::ErrorText() const { return FDownload ? FDownload->ErrorText() : FError; }
