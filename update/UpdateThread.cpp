@@ -574,12 +574,8 @@ bool TUpdateThread::DownloadFile(const TDownloadItem& item, int k, int n, int jo
 
 bool TUpdateThread::Checked(const TDownloadItem& item, const std::string& fetched, const std::string& localPath) {
   if (fetched == localPath) return true;
-  const std::string expected = item.IsZip ? item.ZipSha256 : item.Sha256;
-  const std::string digest = Sha256OfFile(fetched, [this] { return Cancelled(); });
-  if (digest != expected) {
-    if (!Cancelled())
-      Log(Format("%s: SHA-256 %s, the signed manifest says %s", DownloadName(item).c_str(), digest.c_str(),
-                 expected.c_str()));
+  // A cancelled check leaves nothing either: the next run starts the file anew.
+  if (!Sha256Agrees(fetched, item.IsZip ? item.ZipSha256 : item.Sha256, DownloadName(item), "the signed manifest")) {
     DeleteFileAt(fetched);
     return false;
   }
@@ -591,12 +587,12 @@ bool TUpdateThread::Checked(const TDownloadItem& item, const std::string& fetche
   return false;
 }
 
-bool TUpdateThread::PackageChecked(const std::string& package, const std::string& sha256) {
-  const std::string digest = Sha256OfFile(package, [this] { return Cancelled(); });
+bool TUpdateThread::Sha256Agrees(const std::string& path, const std::string& sha256, const std::string& name,
+                                 const char* source) {
+  const std::string digest = Sha256OfFile(path, [this] { return Cancelled(); });
   if (digest == sha256 || Cancelled()) return digest == sha256;
-  Log(Format("%s: SHA-256 %s, the signed release document says %s", ExtractFileName(package).c_str(), digest.c_str(),
-             sha256.c_str()));
-  DeleteFileAt(package);
+  Log(Format("%s: SHA-256 %s, %s says %s", name.c_str(), digest.c_str(), source, sha256.c_str()));
+  DeleteFileAt(path);
   return false;
 }
 
@@ -670,7 +666,10 @@ bool TUpdateThread::DownloadFullPackage() {
   // A package already on disk is unpacked, and the compare then fetches
   // whatever an older package did not bring.
   // A signed run unpacks only the package the signed document names.
-  const auto unpackable = [&] { return !SignedRun() || PackageChecked(localPath, release.Sha256); };
+  const auto unpackable = [&] {
+    return !SignedRun() ||
+           Sha256Agrees(localPath, release.Sha256, ExtractFileName(localPath), "the signed release document");
+  };
   if (FileExists(localPath) && unpackable() && ExtractPackage(localPath, ArchiveHooks())) return false;
 
   const std::string url = ReplaceBackslashes(FBaseUrl + "complete/" + release.File);

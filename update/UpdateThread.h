@@ -139,9 +139,10 @@ private:
   // then the rename to `localPath`. True at once when the two are one path.
   bool Checked(const TDownloadItem& item, const std::string& fetched, const std::string& localPath);
   bool SignedRun() const { return FKey.has_value(); }
-  // Whether the full package at `package` has the signed document's
-  // SHA-256; one that has not is deleted.
-  bool PackageChecked(const std::string& package, const std::string& sha256);
+  // Whether the file at `path` has the SHA-256 that `source` (a signed
+  // document) gives; one that has not is deleted and logged under `name`
+  // (a cancelled check keeps it).
+  bool Sha256Agrees(const std::string& path, const std::string& sha256, const std::string& name, const char* source);
   bool Unpacked(const TDownloadItem& item, const std::string& localPath, const std::string& name);
   bool Placed(const TDownloadItem& item, const std::string& placed, const std::string& written);
   void ReportStillWrong(const TDownloadList& list);
