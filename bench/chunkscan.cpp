@@ -18,7 +18,7 @@
 
 #include "common/Md5.h"
 #include "platform/File.h"
-#include "update/ChunkAssembly.h"
+#include "update/chunks/ChunkAssembly.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "update/ZipExtract.h"
+#include "update/archive/ZipExtract.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) {

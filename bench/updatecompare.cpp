@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/File.h"
-#include "update/uLaunchThread.h"
+#include "update/run/uLaunchThread.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) {

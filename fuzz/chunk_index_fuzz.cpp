@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "update/ChunkIndex.h"
+#include "update/chunks/ChunkIndex.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TChunkIndexLimits limits;

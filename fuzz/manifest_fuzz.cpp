@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/posix/NativePath.h"
-#include "update/ManifestReader.h"
+#include "update/manifest/ManifestReader.h"
 
 namespace {
 

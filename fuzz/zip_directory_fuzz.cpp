@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "update/ZipDirectory.h"
+#include "update/archive/ZipDirectory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TZipMemorySource source(data, size);

@@ -10,7 +10,7 @@
 
 #include "fuzz/FuzzTempFolder.h"
 #include "platform/File.h"
-#include "update/ZipExtract.h"
+#include "update/archive/ZipExtract.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 
 #include "common/Format.h"
 #include "common/WindowMessages.h"
-#include "update/uLaunchThread.h"
+#include "update/run/uLaunchThread.h"
 
 TUpdateRunRequest UpdateRunRequest(int mode, const std::string& baseUrl) {
   TUpdateRunRequest request;

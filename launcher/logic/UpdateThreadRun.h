@@ -7,7 +7,7 @@
 #include "common/WindowMessages.h"
 #include "launcher/logic/UpdateRunControl.h"
 #include "package/LauncherConfig.h"
-#include "update/UpdateThread.h"
+#include "update/run/UpdateThread.h"
 
 class TUpdateThreadRun : public TUpdateRun {
 public:

@@ -13,8 +13,8 @@
 #include "common/Md5.h"
 #include "e2e/RunFixture.h"
 #include "platform/File.h"
-#include "update/ChunkIndex.h"
-#include "update/ChunkedUpdate.h"
+#include "update/chunks/ChunkIndex.h"
+#include "update/chunks/ChunkedUpdate.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include "platform/Process.h"
 #include "platform/Tick.h"
 #include "signing/ReleaseSignature.h"
-#include "update/Manifest.h"
-#include "update/ZipWriter.h"
+#include "update/manifest/Manifest.h"
+#include "update/archive/ZipWriter.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include "http/HttpBatch.h"
 #include "platform/Thread.h"
 #include "support/TestSupport.h"
-#include "update/SignedDocuments.h"
-#include "update/UpdateThread.h"
+#include "update/manifest/SignedDocuments.h"
+#include "update/run/UpdateThread.h"
 
 int PortBase();
 // The update server's root (www); its logs sit one folder up.

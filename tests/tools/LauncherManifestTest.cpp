@@ -1,7 +1,7 @@
 // launcher-manifest end to end: its output is read by the launcher's own
 // manifest, compare, extraction and verification code.
 #include "tools/launcher-manifest/LauncherManifest.h"
-#include "update/SignedDocuments.h"
+#include "update/manifest/SignedDocuments.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +17,9 @@
 #include "signing/Signer.h"
 #include "support/TestSupport.h"
 #include "tools/launcher-manifest/ReleaseFiles.h"
-#include "update/ChunkAssembly.h"
-#include "update/ChunkFields.h"
-#include "update/uLaunchThread.h"
+#include "update/chunks/ChunkAssembly.h"
+#include "update/chunks/ChunkFields.h"
+#include "update/run/uLaunchThread.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "update/AcceptedVersions.h"
+#include "update/manifest/AcceptedVersions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Extraction of real archives made by Info-ZIP zip, Python's zipfile and 7z
 // (tests/data/zip/make-archives.sh, run by the zipdata peer before the suite).
-#include "update/ArchiveExtraction.h"
+#include "update/archive/ArchiveExtraction.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +15,9 @@
 #include "platform/File.h"
 #include "signing/Crypto.h"
 #include "support/TestSupport.h"
-#include "update/ZipDirectory.h"
-#include "update/ZipExtract.h"
-#include "update/ZipWriter.h"
+#include "update/archive/ZipDirectory.h"
+#include "update/archive/ZipExtract.h"
+#include "update/archive/ZipWriter.h"
 
 namespace {
 

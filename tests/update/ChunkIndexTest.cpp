@@ -9,9 +9,9 @@
 #include "common/Md5.h"
 #include "platform/File.h"
 #include "support/TestSupport.h"
-#include "update/ChunkAssembly.h"
-#include "update/ChunkIndex.h"
-#include "update/ChunkPlan.h"
+#include "update/chunks/ChunkAssembly.h"
+#include "update/chunks/ChunkIndex.h"
+#include "update/chunks/ChunkPlan.h"
 
 namespace {
 

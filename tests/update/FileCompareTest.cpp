@@ -10,8 +10,8 @@
 #include "platform/File.h"
 #include "platform/FileTime.h"
 #include "support/TestSupport.h"
-#include "update/DigestAhead.h"
-#include "update/uLaunchThread.h"
+#include "update/manifest/DigestAhead.h"
+#include "update/run/uLaunchThread.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "update/ManifestReader.h"
+#include "update/manifest/ManifestReader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "update/ProgressScale.h"
+#include "update/run/ProgressScale.h"
 
 #include <gtest/gtest.h>
 

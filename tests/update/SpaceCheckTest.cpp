@@ -1,4 +1,4 @@
-#include "update/SpaceCheck.h"
+#include "update/run/SpaceCheck.h"
 
 #include <gtest/gtest.h>
 

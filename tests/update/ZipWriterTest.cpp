@@ -1,4 +1,4 @@
-#include "update/ZipWriter.h"
+#include "update/archive/ZipWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "support/TestSupport.h"
-#include "update/ZipDirectory.h"
-#include "update/ZipExtract.h"
+#include "update/archive/ZipDirectory.h"
+#include "update/archive/ZipExtract.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "update/uLaunchThread.h"
+#include "update/run/uLaunchThread.h"
 
 #include <gtest/gtest.h>
 

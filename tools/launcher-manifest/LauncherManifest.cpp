@@ -13,12 +13,12 @@
 #include "platform/File.h"
 #include "signing/Crypto.h"
 #include "signing/Signer.h"
-#include "update/ChunkAssembly.h"
-#include "update/ChunkFields.h"
+#include "update/chunks/ChunkAssembly.h"
+#include "update/chunks/ChunkFields.h"
 #include "tools/launcher-manifest/ManifestArguments.h"
 #include "tools/launcher-manifest/ReleaseFiles.h"
-#include "update/SignedDocuments.h"
-#include "update/ZipWriter.h"
+#include "update/manifest/SignedDocuments.h"
+#include "update/archive/ZipWriter.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "common/PathUtils.h"
 #include "platform/CodePage.h"
-#include "update/Manifest.h"
+#include "update/manifest/Manifest.h"
 
 namespace fs = std::filesystem;
 

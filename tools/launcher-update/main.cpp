@@ -30,8 +30,8 @@
 #include "platform/Tick.h"
 #include "platform/Tls.h"
 #include "signing/ReleaseSignature.h"
-#include "update/SignedDocuments.h"
-#include "update/UpdateThread.h"
+#include "update/manifest/SignedDocuments.h"
+#include "update/run/UpdateThread.h"
 
 namespace {
 
