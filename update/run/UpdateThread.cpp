@@ -133,6 +133,7 @@ TUpdateThread::TUpdateThread(TMessageSink& window, int mode, const std::string& 
   // An older copy of a file with a chunk index is read once, by the
   // chunked path, which digests it while it cuts it.
   FFiles.DigestLater = [this](const TManifestEntry& entry) { return ChunkRef(entry.File) != nullptr; };
+  SetUpMirrors();
   FPlan = ReadUpdateNow();
   const int maxSpeed = FEnvironment.MaxSpeed >= 0 ? FEnvironment.MaxSpeed : ReadMaxSpeed(FEnvironment.LauncherFolder);
   // One cap over every connection of this run: documents, files and chunk ranges.

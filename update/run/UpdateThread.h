@@ -17,6 +17,7 @@
 #include "common/WindowMessages.h"
 #include "http/HttpBatch.h"
 #include "http/HttpDownload.h"
+#include "http/MirrorSet.h"
 #include "http/cHttpSend.h"
 #include "platform/Thread.h"
 #include "signing/ReleaseCheck.h"
@@ -50,6 +51,9 @@ struct TUpdateEnvironment {
   // The cap on the run's downloads in KB/s, over all its connections; 0
   // none; negative: launcher.ini's "maxspeed" in the launcher folder.
   int MaxSpeed = -1;
+  // Check every file of the manifest by its content, whatever the state
+  // file records, and fetch only what is wrong.
+  bool Repair = false;
 };
 
 class TUpdateThread : public TThread {
@@ -85,6 +89,9 @@ public:
   // this run fetched and accepted, its signature checked when the run has a
   // key; none when it accepted no manifest. Read once the run has ended.
   std::vector<TManifestEntry> AcceptedLauncherEntries() const;
+  // What each base address of the run delivered, in the package's order;
+  // read once the run has ended.
+  std::vector<TMirrorReport> MirrorReports() const { return FMirrors->Reports(); }
   // The run ended before writing anything because the install folder's
   // volume has less room than the run needs; read once the run has ended.
   bool DiskShort() const { return FDiskShort.load(); }
@@ -105,6 +112,8 @@ protected:
 
 private:
   int Run();
+  // Splits the run's base text into its mirrors (update/run/UpdateThreadDocuments.cpp).
+  void SetUpMirrors();
   bool FetchManifest();
   bool FetchThroughAddresses(std::vector<std::string>& addresses, const char* logPrefix);
   bool FetchManifestFrom(const std::string& address);
@@ -173,7 +182,8 @@ private:
 
   TMessageSink& FWindow;
   const int FMode;
-  const std::string FBaseUrl;
+  std::string FBaseUrl;  // the first mirror's base
+  std::shared_ptr<TMirrorSet> FMirrors;
   const std::string FManifestName;
   const std::string FStateFile;
   TUpdateEnvironment FEnvironment;

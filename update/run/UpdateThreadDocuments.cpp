@@ -12,6 +12,12 @@
 #include "update/run/UpdateThread.h"
 #include "update/run/WholeFile.h"
 
+// A base text without "|" is the one address the run uses, as it is.
+void TUpdateThread::SetUpMirrors() {
+  FMirrors = std::make_shared<TMirrorSet>(FBaseUrl);
+  if (FMirrors->Count() > 1) FBaseUrl = FMirrors->Base(0);
+}
+
 // --- the manifest --------------------------------------------------------
 
 // A refused signature ends the fetch: the other addresses lead to the same
