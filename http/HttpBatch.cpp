@@ -55,11 +55,22 @@ protected:
         if (!FBatch.TakeJob(next.id, next.job, true)) break;
         FTaken.push_back(Prepared(std::move(next)));
       }
+      ChooseMirror();
       TakeMore();
       FBusySince = std::max<uint32_t>(GetTickCount32(), 1);
       TBatchResult result = Fetch(FTaken.front());
       FBusySince = 0;
       if (FBatch.Aborted() && result.Outcome != TBatchOutcome::Done) result = Result(TBatchOutcome::Stopped);
+      if (result.Outcome == TBatchOutcome::Failed && !FMirrorFault.empty() &&
+          FBatch.FOptions.Mirrors->SetAside(FMirror, FMirrorFault)) {
+        // The file goes to another mirror; so do those taken after it.
+        FMirror = NoMirror;
+        Disconnect();
+        FBatch.Requeue(FTaken.front().id);
+        FTaken.pop_front();
+        continue;
+      }
+      if (result.Outcome == TBatchOutcome::Done) Delivered(FTaken.front());
       FBatch.Finish(FTaken.front().id, result);
       FTaken.pop_front();
     }
@@ -78,11 +89,19 @@ private:
     bool valid = false;  // an http or https URL
   };
 
-  static TTaken Prepared(TTaken taken) {
-    taken.valid = taken.request.SetRequest("GET", taken.job.Url);
+  TTaken Prepared(TTaken taken) const {
+    const size_t mirror = FMirror;
+    const std::string url = mirror == NoMirror ? taken.job.Url : FBatch.FOptions.Mirrors->MapUrl(mirror, taken.job.Url);
+    taken.valid = taken.request.SetRequest("GET", url);
     taken.request.SetField("Connection", "keep-alive");
     return taken;
   }
+  bool Mirrored() const { return FBatch.FOptions.Mirrors && FBatch.FOptions.Mirrors->Count() > 1; }
+  // A worker without a kept connection (or whose mirror was set aside)
+  // picks its mirror again; the files it holds go there.
+  void ChooseMirror();
+  // What the mirror delivered, and how fast.
+  void Delivered(const TTaken& taken);
   // Jobs to send ahead, while the open connection has proved it keeps alive.
   void TakeMore();
   TBatchResult Fetch(TTaken& taken);
@@ -113,7 +132,46 @@ private:
   std::string FInflated;
   uint32_t FStartTick = 0;
   std::atomic<uint32_t> FBusySince{0};  // 0 while no file is in hand
+public:
+  // The mirror this worker's requests go to (NoMirror: as given).
+  std::atomic<size_t> FMirror{NoMirror};
+private:
+  // Why the file in hand failed through its mirror's fault; empty when not.
+  std::string FMirrorFault;
 };
+
+void THttpBatch::TWorker::ChooseMirror() {
+  if (!Mirrored()) return;
+  const std::shared_ptr<TMirrorSet>& mirrors = FBatch.FOptions.Mirrors;
+  const size_t mine = FMirror;
+  if (FProven && mine != NoMirror && !mirrors->IsSetAside(mine)) return;
+  FMirror = NoMirror;
+  const size_t next = FBatch.PickMirror();
+  FMirror = next;
+  FConnection.SetConnectTimeout(mirrors->ConnectBound(FBatch.FOptions.ConnectTimeoutMs));
+  if (next == mine) return;
+  Disconnect();
+  for (TTaken& taken : FTaken) taken = Prepared(std::move(taken));
+}
+
+void THttpBatch::TWorker::Delivered(const TTaken& taken) {
+  if (!Mirrored() || FMirror == NoMirror) return;
+  const std::shared_ptr<TMirrorSet>& mirrors = FBatch.FOptions.Mirrors;
+  const size_t mirror = FMirror;
+  const int64_t bytes = static_cast<int64_t>(FBody.size());
+  mirrors->AddBytes(mirror, bytes);
+  mirrors->FileDone(mirrors->PathOf(taken.job.Url), {{mirror, bytes}});
+  const uint32_t elapsed = std::max<uint32_t>(GetTickCount32() - FStartTick, 1);
+  const double rate = static_cast<double>(bytes) * 1000.0 / elapsed;
+  mirrors->NoteRate(mirror, rate);
+  // A mirror far slower than the fastest one leaves the rest to the others.
+  const size_t fastest = mirrors->Fastest();
+  if (fastest != NoMirror && fastest != mirror && rate * MirrorSlowFactor <= mirrors->Rate(fastest) &&
+      mirrors->SetAside(mirror, Format("too slow: %lld KB/s where %s gives %lld KB/s", static_cast<long long>(rate / 1024),
+                                       mirrors->Base(fastest).c_str(),
+                                       static_cast<long long>(mirrors->Rate(fastest) / 1024))))
+    FMirror = NoMirror;
+}
 
 void THttpBatch::TWorker::TakeMore() {
   const size_t depth = static_cast<size_t>(std::max(FBatch.FOptions.PipelineDepth, 1));
@@ -152,6 +210,10 @@ bool THttpBatch::TWorker::Exchange(TTaken& taken, std::string& failure) {
     failure = FResponse.ErrorText() + "\r\n" + FResponse.HeaderLines();
   } else if (exchange == TExchange::ConnectFailed) {
     failure = server + ": " + socketError;
+    if (FMirror != NoMirror && !FBatch.Aborted())
+      FMirrorFault = Format("no connection within %u s (%s)",
+                            (FBatch.FOptions.Mirrors->ConnectBound(FBatch.FOptions.ConnectTimeoutMs) + 999) / 1000,
+                            socketError.c_str());
   } else {
     failure = server + ": the connection ended before an answer " + socketError;
   }
@@ -160,6 +222,7 @@ bool THttpBatch::TWorker::Exchange(TTaken& taken, std::string& failure) {
 
 TBatchResult THttpBatch::TWorker::Fetch(TTaken& taken) {
   FStartTick = GetTickCount32();
+  FMirrorFault.clear();
   const TBatchJob& job = taken.job;
   const THttpHeader& request = taken.request;
   if (!taken.valid) return Result(TBatchOutcome::Failed, "not an http URL: " + job.Url);
@@ -174,6 +237,7 @@ TBatchResult THttpBatch::TWorker::Fetch(TTaken& taken) {
     return Result(TBatchOutcome::UseEngine, peer + " " + std::to_string(status) + " " + request.Path());
   }
   if (status != 200) {
+    if (FMirror != NoMirror && status >= 400) FMirrorFault = Format("answered %d %s", status, FResponse.Reason().c_str());
     DrainOrClose();
     return Result(TBatchOutcome::Failed,
                   peer + " " + std::to_string(status) + " " + FResponse.Reason() + " " + request.Path());
@@ -181,6 +245,8 @@ TBatchResult THttpBatch::TWorker::Fetch(TTaken& taken) {
   const int coding = FResponse.ContentCoding();
   if (coding == 0 && !FResponse.IsChunked() && FResponse.HasField("Content-Length") &&
       FResponse.ContentLength() != job.ExpectedSize) {
+    if (FMirror != NoMirror)
+      FMirrorFault = Format("serves %s with %lld bytes", request.Path().c_str(), static_cast<long long>(FResponse.ContentLength()));
     Disconnect();
     return Result(TBatchOutcome::Failed,
                   Format("%s File (%s) Length Error: %lld <> %lld", peer.c_str(), request.Path().c_str(),
@@ -191,6 +257,9 @@ TBatchResult THttpBatch::TWorker::Fetch(TTaken& taken) {
   const int64_t limit = coding == 0 ? job.ExpectedSize : job.ExpectedSize + job.ExpectedSize / 8 + 65536;
   bool keep = false;
   if (!ReadBody(limit, failure, keep)) {
+    // A mirror that stalls until the file's deadline is set aside.
+    if (FMirror != NoMirror && !FBatch.Aborted() && GetTickCount32() - FStartTick > FBatch.FOptions.FileDeadlineMs)
+      FMirrorFault = "stalled: " + request.Path() + " not complete after " + std::to_string(FBatch.FOptions.FileDeadlineMs / 1000) + " s";
     Disconnect();
     return Result(TBatchOutcome::Failed, peer + " " + request.Path() + ": " + failure);
   }
@@ -269,6 +338,7 @@ bool THttpBatch::TWorker::Place(const TBatchJob& job, const std::string& data, T
   const std::string fault = FetchedFileFault(ExtractFileName(job.TargetPath), static_cast<int64_t>(data.size()),
                                              job.ExpectedSize, job.Md5, [&data] { return MD5OfMemory(data); });
   if (!fault.empty()) {
+    if (FMirror != NoMirror) FMirrorFault = "delivered bytes that failed their check: " + fault;
     result = Result(TBatchOutcome::Failed, fault);
     return false;
   }
@@ -361,6 +431,30 @@ TBatchResult THttpBatch::Wait(int job, uint32_t timeoutMs) {
   FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                     [&] { return FResults[static_cast<size_t>(job)].Outcome != TBatchOutcome::Pending; });
   return FResults[static_cast<size_t>(job)];
+}
+
+void THttpBatch::Requeue(int job) {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (FAborted || FEnding) {
+      FResults[static_cast<size_t>(job)].Outcome = TBatchOutcome::Stopped;
+    } else {
+      FQueue.push_front(job);
+    }
+  }
+  FChanged.notify_all();
+}
+
+size_t THttpBatch::PickMirror() {
+  std::vector<int> connections(FOptions.Mirrors->Count(), 0);
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    for (const auto& worker : FWorkers) {
+      const size_t mirror = worker->FMirror;
+      if (mirror < connections.size()) ++connections[mirror];
+    }
+  }
+  return FOptions.Mirrors->Pick(connections);
 }
 
 void THttpBatch::Abort() {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "http/HttpConnection.h"
+#include "http/MirrorSet.h"
 #include "http/cHttpSend.h"
 #include "platform/Thread.h"
 
@@ -43,6 +44,8 @@ struct TBatchOptions {
   THttpLimits Limits;
   // The run's rate cap; null: none.
   std::shared_ptr<TRateLimiter> Limiter;
+  // The run's mirrors; null or one: every URL as given.
+  std::shared_ptr<TMirrorSet> Mirrors;
 };
 
 struct TBatchJob {
@@ -94,6 +97,10 @@ private:
   // false once the batch is ending (or, without `wait`, when none is queued).
   bool TakeJob(int& job, TBatchJob& taken, bool wait);
   void Finish(int job, const TBatchResult& result);
+  // A job whose mirror was set aside goes first to the next free worker.
+  void Requeue(int job);
+  // The mirror for a worker's next connection (see TMirrorSet::Pick).
+  size_t PickMirror();
   void StopPipelining() { FPipelining = false; }
 
   const TBatchOptions FOptions;

@@ -41,7 +41,7 @@ TExchange THttpConnection::Exchange(const THttpHeader& request, const std::strin
       if (FStopped && FStopped()) return TExchange::ConnectFailed;
       ++FConnects;
       if (FWatch) FWatch(true, false);
-      const bool connected = ConnectForRequest(FSocket, request, address, static_cast<int>(FConnectTimeoutMs));
+      const bool connected = ConnectForRequest(FSocket, request, address, static_cast<int>(FConnectTimeoutMs.load()));
       if (FWatch) FWatch(false, connected);
       if (!connected || (FStopped && FStopped())) {
         Close();

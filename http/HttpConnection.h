@@ -45,6 +45,9 @@ public:
   // whether it succeeded (an owner's connect watchdog).
   void SetConnectWatch(std::function<void(bool connecting, bool connected)> watch) { FWatch = std::move(watch); }
 
+  // The bound of the next connects (a mirror's shorter one, or back to the
+  // caller's own once it is the last).
+  void SetConnectTimeout(uint32_t ms) { FConnectTimeoutMs = ms; }
   TBlockSocket& Socket() { return FSocket; }
   // Requests sent before the answer ahead of them came.
   int RequestsSentAhead() const { return FAheadCount.load(); }
@@ -58,7 +61,7 @@ private:
   bool SendAhead(std::string texts, const std::vector<std::string>& ahead);
 
   TBlockSocket FSocket;
-  const uint32_t FConnectTimeoutMs;
+  std::atomic<uint32_t> FConnectTimeoutMs;
   // The server of the open connection while it may serve the next request.
   std::string FKeptServer;
   // The server of the request whose answer is being read.

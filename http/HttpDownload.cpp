@@ -43,7 +43,12 @@ bool IsPlainFileName(const std::string& name) {
 }  // namespace
 
 THttpDownload::THttpDownload(int workers, const TDownloadOptions& options)
-    : FOptions(options), FWorkerCount(workers), FFolder(LauncherFolder()) {}
+    : FOptions(options), FWorkerCount(workers), FFolder(LauncherFolder()) {
+  if (options.Worker.Mirrors && options.Worker.Mirrors->Count() > 1) {
+    FMirrors = options.Worker.Mirrors;
+    FDelivered.assign(FMirrors->Count(), 0);
+  }
+}
 
 THttpDownload::~THttpDownload() {
   FState = Stopping;
@@ -147,8 +152,15 @@ bool THttpDownload::CountRestart() {
 THttpWorker& THttpDownload::CreateWorker(int slot) {
   std::string address;
   if (!FAddresses.empty()) address = FAddresses[FNextAddress++ % FAddresses.size()];
-  FWorkers[static_cast<size_t>(slot)] = std::make_unique<THttpWorker>(slot + 1, address, static_cast<THttpWorkerEvents&>(*this), FOptions.Worker);
-  return *FWorkers[static_cast<size_t>(slot)];
+  const auto at = static_cast<size_t>(slot);
+  FWorkers[at] = std::make_unique<THttpWorker>(slot + 1, address, static_cast<THttpWorkerEvents&>(*this), FOptions.Worker);
+  if (FSlotMirror.size() < FWorkers.size()) {
+    FSlotMirror.resize(FWorkers.size(), NoMirror);
+    FSlotIdle.resize(FWorkers.size(), 0);
+  }
+  FSlotMirror[at] = NoMirror;
+  FSlotIdle[at] = 0;
+  return *FWorkers[at];
 }
 
 bool THttpDownload::Start(const std::string& url, const std::string& folder, int64_t expectedSize) {
@@ -185,6 +197,12 @@ bool THttpDownload::Start(const std::string& url, const std::string& folder, int
   FProgressTick = FStartTick;
   FUsefulTick = FStartTick;
   FCheckpointTick = FStartTick;
+  if (FMirrors && FMirrors->MirrorOf(FUrl) != NoMirror) {
+    // The probe goes to the first mirror still in use.
+    const size_t mirror = FMirrors->IsSetAside(0) ? PickMirror() : 0;
+    request = MirrorRequest(*request, mirror);
+    AimWorker(*FWorkers[0], mirror);
+  }
   FWorkers[0]->GiveRequest(std::move(request));
   return true;
 }
@@ -257,6 +275,8 @@ int THttpDownload::WorkerHeader(THttpWorker& worker) {
       return HeaderMoved(worker, false);
     default:
       if (response.Status() <= 0) return 0;
+      if (response.Status() >= 400 && SetAsideMirror(worker, Format("answered %d %s", response.Status(), response.Reason().c_str())))
+        return ProbeElsewhere(worker);
       FState = Failed;
       SetError(worker.Socket().PeerText() + " " + std::to_string(response.Status()) + " " + response.Reason() + " " +
                worker.Request().Path());
@@ -321,6 +341,9 @@ bool THttpDownload::BoundWholeBody(THttpWorker& worker) {
 int THttpDownload::HeaderPartial(THttpWorker& worker) {
   THttpHeader& response = worker.Response();
   if (FExpectedSize >= 0 && response.RangeTotal() != FExpectedSize) {
+    if (SetAsideMirror(worker, Format("serves %lld bytes where %lld are expected", static_cast<long long>(response.RangeTotal()),
+                                      static_cast<long long>(FExpectedSize))))
+      return ProbeElsewhere(worker);
     SetError(Format("%s File (%s) Length Error: %lld <> %lld", worker.Socket().PeerText().c_str(),
                     worker.Request().Path().c_str(), static_cast<long long>(response.RangeTotal()),
                     static_cast<long long>(FExpectedSize)));
@@ -381,6 +404,9 @@ int THttpDownload::ListHeader(THttpWorker& worker) {
   }
   const std::string mismatch = FList->Mismatch(static_cast<size_t>(worker.Index() - 1), worker.Response());
   if (mismatch.empty()) return 1;
+  // Another mirror takes the range.
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  if (SetAsideMirror(worker, mismatch)) return 0;
   Fail(mismatch);
   return 0;
 }
@@ -407,6 +433,8 @@ void THttpDownload::ListDone(THttpWorker& worker) {
 void THttpDownload::ListFailed(THttpWorker& worker) {
   std::lock_guard<std::recursive_mutex> guard(FLock);
   if (FFinished) return;
+  if (worker.ConnectFailed() && !worker.Terminated() && FState == Running) SetAsideMirror(worker, ConnectFailure(worker));
+  FSlotMirror[static_cast<size_t>(worker.Index() - 1)] = NoMirror;
   std::string error;
   if (!FList->Failed(static_cast<size_t>(worker.Index() - 1), FState == Running, worker.Response().ErrorText(),
                      error)) {
@@ -539,13 +567,20 @@ void THttpDownload::StartRanges() {
 }
 
 bool THttpDownload::GiveNextRange(THttpWorker& worker, const char* logFormat) {
+  const auto slot = static_cast<size_t>(worker.Index() - 1);
+  FSlotMirror[slot] = NoMirror;
+  const size_t mirror = PickMirror();
   if (FList) {
     std::unique_ptr<THttpHeader> request;
     std::vector<std::string> ahead;
-    if (!FList->Take(static_cast<size_t>(worker.Index() - 1), request, ahead)) {
+    FList->SetSlotMirror(slot, mirror);
+    if (!FList->Take(slot, request, ahead)) {
+      FSlotIdle[slot] = 1;
       ++FIdleWorkers;
       return false;
     }
+    FSlotIdle[slot] = 0;
+    AimWorker(worker, mirror);
     DebugOutput(Format(logFormat, worker.Index(), static_cast<long long>(request->RangeStart()),
                        static_cast<long long>(request->RangeEnd()),
                        static_cast<long long>(request->RangeEnd() + 1 - request->RangeStart())));
@@ -553,19 +588,26 @@ bool THttpDownload::GiveNextRange(THttpWorker& worker, const char* logFormat) {
     return true;
   }
   TByteRange range;
-  if (!FRanges || (!FRanges->Take(range) && !TakeFromBusiest(worker, range))) {
+  if (!FRanges || (!FRanges->Take(range) && !TakeOverSlow(worker, range) && !TakeFromBusiest(worker, range))) {
+    FSlotIdle[slot] = 1;
     ++FIdleWorkers;
     return false;
   }
+  GiveRange(worker, range, mirror, logFormat);
+  return true;
+}
+
+void THttpDownload::GiveRange(THttpWorker& worker, const TByteRange& range, size_t mirror, const char* logFormat) {
+  FSlotIdle[static_cast<size_t>(worker.Index() - 1)] = 0;
+  AimWorker(worker, mirror);
   auto request = std::make_unique<THttpHeader>();
-  request->SetRequest("GET", FUrl);
+  request->SetRequest("GET", mirror == NoMirror ? FUrl : FMirrors->MapUrl(mirror, FUrl));
   request->SetRange(range.start, range.end);
   // A worker keeps its connection for its next range where the server allows.
   request->SetField("Connection", "keep-alive");
   DebugOutput(Format(logFormat, worker.Index(), static_cast<long long>(range.start), static_cast<long long>(range.end),
                      static_cast<long long>(range.Length())));
   worker.GiveRequest(std::move(request));
-  return true;
 }
 
 // The split hands out a fixed number of ranges, which rarely divides evenly
@@ -629,6 +671,7 @@ bool THttpDownload::WorkerData(THttpWorker& worker, std::vector<char>& block, in
     FRestarts = 0;
     FUsefulTick = GetTickCount32();
   }
+  NoteDelivery(worker, length);
   const int64_t received = FReceived += static_cast<int64_t>(length);
   DebugOutput(Format("%d# %lld/%lld", worker.Index(), static_cast<long long>(length), static_cast<long long>(received)));
   if (OnReceived) OnReceived(*this, Elapsed(), FTotalSize, received);
@@ -636,6 +679,7 @@ bool THttpDownload::WorkerData(THttpWorker& worker, std::vector<char>& block, in
 }
 
 void THttpDownload::WorkerDone(THttpWorker& worker) {
+  NoteAnswerRate(worker);
   if (FList) {
     ListDone(worker);
     return;
@@ -659,7 +703,7 @@ void THttpDownload::WorkerDone(THttpWorker& worker) {
   // Outside the lock: the finish step reads the whole file and may wait for
   // the target, while the owner's Poll (the no-progress check) and a cancel
   // need the lock.
-  Finish();
+  Finish(&worker);
 }
 
 void THttpDownload::WorkerFailed(THttpWorker& worker) {
@@ -670,6 +714,15 @@ void THttpDownload::WorkerFailed(THttpWorker& worker) {
   std::lock_guard<std::recursive_mutex> guard(FLock);
   // Every byte has arrived: the finish step decides how the download ends.
   if (FFinished) return;
+  if (worker.ConnectFailed() && !worker.Terminated() && (FState == Started || FState == Running) &&
+      SetAsideMirror(worker, ConnectFailure(worker)) && FState == Started) {
+    // The probe goes to the next mirror.
+    const size_t next = PickMirror();
+    AimWorker(worker, next);
+    worker.GiveRequest(MirrorRequest(worker.Request(), next));
+    return;
+  }
+  FSlotMirror[static_cast<size_t>(worker.Index() - 1)] = NoMirror;
   // Without a range list (the probe, or a whole-file answer) a silent
   // failure is left to Poll; an answer that failed the download (an HTTP
   // error, a wrong length) is reported at once with its own text.
@@ -766,8 +819,11 @@ std::string THttpDownload::VerifiedCandidate(std::string& failure) {
     }
   }
   // A cancel does not wait for the whole file to be read.
-  failure = FetchedFileFault(name, GetFileSize(candidate), FExpectedSize, FExpectedMd5,
-                             [this, &candidate] { return MD5OfFile(candidate, [this] { return FState == Stopping; }); });
+  failure = FetchedFileFault(name, GetFileSize(candidate), FExpectedSize, FExpectedMd5, [this, &candidate] {
+    const std::string md5 = MD5OfFile(candidate, [this] { return FState == Stopping; });
+    FDigestFailed = !SameText(md5, FExpectedMd5);
+    return md5;
+  });
   return failure.empty() ? candidate : "";
 }
 
@@ -776,7 +832,7 @@ std::string THttpDownload::VerifiedCandidate(std::string& failure) {
 // fails the check is thrown away and the target stays as it was. Runs on the
 // worker that brought the last bytes, without the download's lock; a stop
 // meanwhile ends it early and keeps the data for the next start.
-void THttpDownload::Finish() {
+void THttpDownload::Finish(THttpWorker* by) {
   if (FFinished.exchange(true)) return;
   std::shared_ptr<TBGFileStream> writer;
   {
@@ -796,7 +852,9 @@ void THttpDownload::Finish() {
   // for a later start.
   if (FWriteFailed || FState == Failed || FState == Stopping) return;
   std::string failure;
+  FDigestFailed = false;
   const std::string candidate = VerifiedCandidate(failure);
+  if (candidate.empty() && FDigestFailed && Refetch(by)) return;
   const std::string target = TargetPath();
   const bool placed = !candidate.empty() && RenameWithRetries(candidate, target, FOptions.RenameRetries,
                                                                 FOptions.RenameRetryMs,
@@ -824,6 +882,16 @@ void THttpDownload::Finish() {
     return;
   }
   FPlaced = true;
+  if (FMirrors) {
+    std::vector<std::pair<size_t, int64_t>> delivered;
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    for (size_t m = 0; m < FDelivered.size(); ++m) delivered.emplace_back(m, FDelivered[m]);
+    FMirrors->FileDone(FMirrors->PathOf(FUrl), delivered);
+    // The file is right from one mirror: those that delivered the wrong one
+    // with it are set aside.
+    for (const size_t suspect : FSuspects)
+      if (suspect != FPinned) FMirrors->SetAside(suspect, "delivered bytes that failed the file's MD5");
+  }
   const std::string serverTime = ServerTime();
   if (!serverTime.empty()) SetFileUnixTime(target, HttpDateToUnixTime(serverTime));
   if (OnDone) OnDone(*this);
@@ -832,8 +900,10 @@ void THttpDownload::Finish() {
 // --- watchdog ------------------------------------------------------------
 
 void THttpDownload::Poll() {
+  MeasureMirrors();
   for (size_t i = 0;; ++i) {
     std::unique_ptr<THttpWorker> stale;
+    bool stalled = false;
     {
       std::lock_guard<std::recursive_mutex> guard(FLock);
       if (i >= FWorkers.size()) break;
@@ -845,6 +915,8 @@ void THttpDownload::Poll() {
       const uint32_t now = GetTickCount32();
       if (tick == 0 || (tick != 1 && now - tick <= FOptions.WatchdogMs)) continue;
       DebugOutput(Format("%d# \xCF\xDF\xB3\xCC\xB3\xAC\xCA\xB1", worker->Index()));  // "%d# 线程超时"
+      // A mirror whose connection stalls is left for the rest of the run.
+      stalled = SetAsideMirror(*worker, Format("stalled: nothing for %u s", FOptions.WatchdogMs / 1000));
       stale = std::move(FWorkers[i]);
       FRetiredAhead += stale->RequestsSentAhead();
     }
@@ -855,6 +927,16 @@ void THttpDownload::Poll() {
       THttpWorker& replacement = CreateWorker(static_cast<int>(i));
       if ((FRanges || FList) && FState != Failed && !FFinished && CountRestart())
         GiveNextRange(replacement, "%d# \xCF\xDF\xB3\xCC\xD6\xD8\xC6\xF4:%lld->%lld(%lld)");  // "%d# 线程重启:%lld->%lld(%lld)"
+      if (stalled && FState == Started && i == 0) {
+        // The probe stalled on a mirror that is now set aside: the next one.
+        auto probe = std::make_unique<THttpHeader>();
+        probe->SetRequest("GET", FUrl);
+        probe->SetRange(0, 0);
+        const size_t next = PickMirror();
+        AimWorker(replacement, next);
+        replacement.GiveRequest(MirrorRequest(*probe, next));
+        continue;
+      }
     }
     if (i == 0 && silentStart) {
       SetError("\xB3\xAC\xCA\xB1\xB4\xED\xCE\xF3");  // "超时错误"

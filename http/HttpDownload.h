@@ -137,7 +137,8 @@ private:
   bool OpenWriter(bool truncateToTotal);
   void StartRanges();
   bool GiveNextRange(THttpWorker& worker, const char* logFormat);
-  void Finish();
+  void GiveRange(THttpWorker& worker, const TByteRange& range, size_t mirror, const char* logFormat);
+  void Finish(THttpWorker* by = nullptr);
   // The checked file that may replace the target ("" and `failure` set when
   // it must not).
   std::string VerifiedCandidate(std::string& failure);
@@ -205,6 +206,36 @@ private:
   int FRetiredAhead = 0;
   std::shared_ptr<TBGFileStream> FWriter;
   std::shared_ptr<TResumeRecord> FRecord;
+  // --- several mirrors (null FMirrors: one server, as given) ---
+  // The mirror each slot's request goes to (NoMirror: none, or idle), and
+  // the slots left without work. Guarded by FLock.
+  std::shared_ptr<TMirrorSet> FMirrors;
+  std::vector<size_t> FSlotMirror;
+  std::vector<uint8_t> FSlotIdle;
+  // Bytes each mirror delivered of this file; after a failed whole-file
+  // check, the mirrors that delivered it and the one it is fetched from again.
+  std::vector<int64_t> FDelivered;
+  std::vector<size_t> FSuspects;
+  size_t FPinned = NoMirror;
+  uint32_t FRateTick = 0;
+  size_t PickMirror();
+  std::unique_ptr<THttpHeader> MirrorRequest(const THttpHeader& request, size_t mirror);
+  void AimWorker(THttpWorker& worker, size_t mirror);
+  // A mirror failed the worker's request: true when it is set aside (the
+  // request then goes elsewhere).
+  bool SetAsideMirror(THttpWorker& worker, const std::string& why);
+  // After a mirror was set aside for an answer: the probe runs again on
+  // another mirror (2), a range goes back to the list (0).
+  int ProbeElsewhere(THttpWorker& worker);
+  std::string ConnectFailure(THttpWorker& worker) const;
+  void NoteDelivery(THttpWorker& worker, size_t length);
+  void MeasureMirrors();
+  void NoteAnswerRate(THttpWorker& worker);
+  bool TakeOverSlow(THttpWorker& idle, TByteRange& range);
+  // The whole file failed its check after mirrors delivered it: fetched
+  // again from one of them; false when there is none to try.
+  bool Refetch(THttpWorker* by);
+  bool FDigestFailed = false;
   std::mutex FWriterLock;  // the writer and the resume record
   std::mutex FCheckpointLock;  // a checkpoint never writes after Finish removed the file
 };

@@ -48,6 +48,8 @@ void THttpWorker::GiveRequest(std::unique_ptr<THttpHeader> request, std::vector<
     FNext = ranged ? FResponse.RangeStart() : -1;
     FStopAt = ranged ? FResponse.RangeEnd() + 1 : -1;
   }
+  FBodyBytes = 0;
+  FGivenTick = GetTickCount32();
   Touch();
   FWake.SetEvent();
 }
@@ -91,6 +93,7 @@ bool THttpWorker::RunRequest() {
     // server kept it: no new handshake, and its window is already open.
     const TExchange exchange = FConnection.Exchange(*FRequest, Address(), round == 0 ? FAheadWanted : std::vector<std::string>(),
                                                     FResponse, FOptions.Limits);
+    FConnectFailed = exchange == TExchange::ConnectFailed;
     if (exchange == TExchange::SendFailed) continue;
     if (exchange == TExchange::ReadFailed) FLastActivity = 1;
     if (exchange != TExchange::Answered) return false;
@@ -130,6 +133,27 @@ bool THttpWorker::CutRemainder(int64_t minimum, int64_t& start, int64_t& end) {
   return true;
 }
 
+bool THttpWorker::TakeRemainder(int64_t& start, int64_t& end) {
+  std::lock_guard<std::mutex> guard(FCutLock);
+  if (FNext < 0 || FStopAt - FNext <= 0) return false;
+  start = FNext;
+  end = FStopAt - 1;
+  FStopAt = FNext;
+  return true;
+}
+
+bool THttpWorker::Throughput(double& bytesPerSecond, bool answered) const {
+  // Long enough that a connect and the first round trip do not dominate;
+  // an answer read to its end tells once it brought enough bytes.
+  constexpr uint32_t MinimumMs = 1000;
+  constexpr int64_t MinimumBytes = 64 << 10;
+  const uint32_t given = FGivenTick.load(), elapsed = std::max<uint32_t>(GetTickCount32() - given, 1);
+  const int64_t bytes = FBodyBytes.load();
+  if (answered ? bytes < MinimumBytes : FLastActivity.load() == 0 || elapsed < MinimumMs) return false;
+  bytesPerSecond = static_cast<double>(bytes) * 1000.0 / elapsed;
+  return true;
+}
+
 bool THttpWorker::ReadBody() {
   FBlock.clear();
   // A partial answer brings at most the range asked for: once that is in,
@@ -149,6 +173,7 @@ bool THttpWorker::ReadBody() {
   bool rangeFull = false;
   const THttpBodySink sink = [this, ranged, &rangeFull](const char* data, size_t length) {
     Touch();
+    FBodyBytes += static_cast<int64_t>(length);
     if (ranged) {
       std::lock_guard<std::mutex> guard(FCutLock);
       const int64_t room = FStopAt - FNext;

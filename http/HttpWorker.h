@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "http/HttpConnection.h"
+#include "http/MirrorSet.h"
 #include "http/cBlockSocket.h"
 #include "http/cHttpSend.h"
 #include "platform/Thread.h"
@@ -41,6 +42,8 @@ struct THttpWorkerOptions {
   uint64_t MaxUnsizedBody = 1ull << 40;
   // The run's rate cap; null: none.
   std::shared_ptr<TRateLimiter> Limiter;
+  // The run's mirrors; null or one: the URL as given.
+  std::shared_ptr<TMirrorSet> Mirrors;
 };
 
 class THttpWorker : public TThread {
@@ -84,6 +87,17 @@ public:
   // both halves keep at least `minimum` bytes; the worker stops there and
   // [start, end] (inclusive) is left for another worker.
   bool CutRemainder(int64_t minimum, int64_t& start, int64_t& end);
+  // Takes all that is still to come of the range (a faster mirror takes over
+  // a slow one's); the worker stops where it is.
+  bool TakeRemainder(int64_t& start, int64_t& end);
+  // Body bytes per second of the request in hand since it was given
+  // (`answered`: of the answer just read to its end); false while idle or
+  // too early to tell.
+  bool Throughput(double& bytesPerSecond, bool answered = false) const;
+
+  // The last request could not connect (a mirror that does not accept).
+  bool ConnectFailed() const { return FConnectFailed.load(); }
+  void SetConnectTimeout(uint32_t ms) { FConnection.SetConnectTimeout(ms); }
 
   // Requests this worker sent before the answer ahead of them came.
   int RequestsSentAhead() const { return FConnection.RequestsSentAhead(); }
@@ -124,5 +138,8 @@ private:
   // The answer being read may leave the connection for the next request.
   bool FKeep = false;
   std::atomic<uint32_t> FLastActivity{0};
+  std::atomic<bool> FConnectFailed{false};
+  std::atomic<int64_t> FBodyBytes{0};
+  std::atomic<uint32_t> FGivenTick{0};
   TEvent FWake;
 };

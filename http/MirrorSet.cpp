@@ -1,5 +1,9 @@
 #include "http/MirrorSet.h"
 
+#include <algorithm>
+
+#include "common/Format.h"
+
 namespace {
 
 std::string Trimmed(const std::string& text) {
@@ -8,9 +12,12 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+// Rates within this factor of each other count as the same speed.
+constexpr double NearTie = 1.25;
+
 }  // namespace
 
-TMirrorSet::TMirrorSet(const std::string& joined) : FBases(SplitBases(joined)) {
+TMirrorSet::TMirrorSet(const std::string& joined) : FBases(SplitBases(joined)), FRates(FBases.size(), 0.0) {
   for (const std::string& base : FBases) {
     TMirrorReport report;
     report.Base = base;
@@ -37,32 +44,150 @@ std::string TMirrorSet::Url(size_t mirror, const std::string& path) const {
   return url;
 }
 
+size_t TMirrorSet::MirrorOf(const std::string& url) const {
+  // The longest base wins: one base may be a prefix of another's path.
+  size_t found = NoMirror, length = 0;
+  for (size_t m = 0; m < FBases.size(); ++m) {
+    std::string base = FBases[m];
+    if (!base.empty() && base.back() != '/') base += '/';
+    if (base.size() > length && url.size() > base.size() && url.compare(0, base.size(), base) == 0) {
+      found = m;
+      length = base.size();
+    }
+  }
+  return found;
+}
+
+std::string TMirrorSet::MapUrl(size_t mirror, const std::string& url) const {
+  const size_t from = MirrorOf(url);
+  if (from == NoMirror || from == mirror || mirror >= FBases.size()) return url;
+  std::string rest = url.substr(FBases[from].size());
+  if (rest.empty() || rest[0] != '/') rest = "/" + rest;
+  std::string base = FBases[mirror];
+  if (!base.empty() && base.back() == '/') base.pop_back();
+  return base + rest;
+}
+
+std::string TMirrorSet::PathOf(const std::string& url) const {
+  const size_t mirror = MirrorOf(url);
+  if (mirror == NoMirror) return url;
+  const size_t start = url.find_first_not_of('/', FBases[mirror].size());
+  return start == std::string::npos ? url : url.substr(start);
+}
+
 bool TMirrorSet::IsSetAside(size_t mirror) const {
   std::lock_guard<std::mutex> guard(FLock);
-  return !FReports[mirror].SetAside.empty();
+  return mirror < FReports.size() && !FReports[mirror].SetAside.empty();
+}
+
+size_t TMirrorSet::InUse() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  size_t inUse = 0;
+  for (const TMirrorReport& report : FReports) inUse += report.SetAside.empty() ? 1 : 0;
+  return inUse;
 }
 
 bool TMirrorSet::SetAside(size_t mirror, const std::string& why) {
-  std::lock_guard<std::mutex> guard(FLock);
-  if (!FReports[mirror].SetAside.empty()) return true;
-  size_t inUse = 0;
-  for (const TMirrorReport& report : FReports) inUse += report.SetAside.empty() ? 1 : 0;
-  if (inUse <= 1) return false;
-  FReports[mirror].SetAside = why.empty() ? "set aside" : why;
+  std::string line;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (mirror >= FReports.size()) return false;
+    if (!FReports[mirror].SetAside.empty()) return true;
+    size_t inUse = 0;
+    for (const TMirrorReport& report : FReports) inUse += report.SetAside.empty() ? 1 : 0;
+    if (inUse <= 1) return false;
+    FReports[mirror].SetAside = why.empty() ? "set aside" : why;
+    line = "mirror " + FBases[mirror] + "/... set aside: " + FReports[mirror].SetAside;
+  }
+  Log(line);
   return true;
 }
 
 void TMirrorSet::AddBytes(size_t mirror, int64_t bytes) {
   std::lock_guard<std::mutex> guard(FLock);
-  FReports[mirror].Bytes += bytes;
+  if (mirror < FReports.size()) FReports[mirror].Bytes += bytes;
 }
 
 void TMirrorSet::AddFile(size_t mirror) {
   std::lock_guard<std::mutex> guard(FLock);
-  ++FReports[mirror].Files;
+  if (mirror < FReports.size()) ++FReports[mirror].Files;
 }
 
 std::vector<TMirrorReport> TMirrorSet::Reports() const {
   std::lock_guard<std::mutex> guard(FLock);
   return FReports;
+}
+
+void TMirrorSet::NoteRate(size_t mirror, double bytesPerSecond) {
+  std::lock_guard<std::mutex> guard(FLock);
+  if (mirror >= FRates.size() || bytesPerSecond <= 0) return;
+  // A running mean that follows a mirror getting slower or faster within a
+  // few answers.
+  FRates[mirror] = FRates[mirror] <= 0 ? bytesPerSecond : 0.7 * FRates[mirror] + 0.3 * bytesPerSecond;
+}
+
+double TMirrorSet::Rate(size_t mirror) const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return mirror < FRates.size() ? FRates[mirror] : 0.0;
+}
+
+size_t TMirrorSet::Pick(const std::vector<int>& connections) const {
+  std::lock_guard<std::mutex> guard(FLock);
+  const auto open = [&connections](size_t m) { return m < connections.size() ? connections[m] : 0; };
+  size_t best = NoMirror;
+  for (size_t m = 0; m < FReports.size(); ++m) {
+    if (!FReports[m].SetAside.empty()) continue;
+    if (open(m) == 0 && FRates[m] <= 0) return m;  // not tried yet
+    if (best == NoMirror) {
+      best = m;
+      continue;
+    }
+    // A mirror not measured yet stands level with the best.
+    const double rate = FRates[m] > 0 ? FRates[m] : FRates[best];
+    const double bestRate = FRates[best] > 0 ? FRates[best] : rate;
+    if (rate > bestRate * NearTie || (rate * NearTie >= bestRate && open(m) < open(best))) best = m;
+  }
+  return best == NoMirror ? 0 : best;
+}
+
+size_t TMirrorSet::Fastest(const std::vector<size_t>& among) const {
+  std::lock_guard<std::mutex> guard(FLock);
+  size_t best = NoMirror;
+  for (size_t m = 0; m < FReports.size(); ++m) {
+    if (!FReports[m].SetAside.empty()) continue;
+    if (!among.empty() && std::find(among.begin(), among.end(), m) == among.end()) continue;
+    if (best == NoMirror || FRates[m] > FRates[best]) best = m;
+  }
+  return best;
+}
+
+uint32_t TMirrorSet::ConnectBound(uint32_t ownMs) const {
+  return InUse() > 1 && ownMs > MirrorConnectMs ? MirrorConnectMs : ownMs;
+}
+
+void TMirrorSet::SetLog(std::function<void(const std::string&)> log) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FLog = std::move(log);
+}
+
+void TMirrorSet::Log(const std::string& line) const {
+  std::function<void(const std::string&)> log;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    log = FLog;
+  }
+  if (log) log(line);
+}
+
+void TMirrorSet::FileDone(const std::string& name, const std::vector<std::pair<size_t, int64_t>>& delivered) {
+  std::string line = name + ":";
+  bool first = true;
+  for (const auto& [mirror, bytes] : delivered) {
+    if (mirror >= FBases.size() || bytes <= 0) continue;
+    AddFile(mirror);
+    line += Format("%s %lld %s %s/...", first ? "" : ",", static_cast<long long>(bytes), first ? "bytes from" : "from",
+                   FBases[mirror].c_str());
+    first = false;
+  }
+  if (!first) Log(line);
 }

@@ -1,11 +1,15 @@
 // The base addresses one run fetches its release from, in the operator's
 // order of preference, and what each did this run: bytes and files it
-// delivered, and why it was set aside if it was. One set per run, shared by
-// its documents, its downloads and its batch; any thread.
+// delivered, how fast it delivered them, and why it was set aside if it
+// was. One set per run, shared by its documents, its downloads and its
+// batch; any thread. The run names every file below the first base; the
+// engine maps such a URL to the same path below the mirror it picks.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct TMirrorReport {
@@ -14,6 +18,16 @@ struct TMirrorReport {
   int Files = 0;
   std::string SetAside;  // empty while the mirror is in use
 };
+
+// No mirror: a URL below none of the bases (a redirect target, another host).
+constexpr size_t NoMirror = static_cast<size_t>(-1);
+
+// While another mirror is in use, a mirror gets this long to accept a
+// connection; the last one keeps the caller's own bound.
+constexpr uint32_t MirrorConnectMs = 3000;
+
+// A mirror this many times slower than the fastest one is set aside.
+constexpr double MirrorSlowFactor = 16.0;
 
 class TMirrorSet {
 public:
@@ -27,17 +41,48 @@ public:
   const std::string& Base(size_t mirror) const { return FBases[mirror]; }
   // `path` (relative, "/" or "\" separated) below mirror's base.
   std::string Url(size_t mirror, const std::string& path) const;
+  // Which base `url` lies below (NoMirror when none).
+  size_t MirrorOf(const std::string& url) const;
+  // `url` below one base moved to the same path below `mirror`'s; a URL
+  // below none stays as it is.
+  std::string MapUrl(size_t mirror, const std::string& url) const;
+  // The path of `url` below its base (the URL itself when below none).
+  std::string PathOf(const std::string& url) const;
 
   bool IsSetAside(size_t mirror) const;
+  size_t InUse() const;
   // The first reason stays; the last mirror in use is never set aside, so a
-  // run always has one to go on with.
+  // run always has one to go on with. Logs the mirror and the reason.
   bool SetAside(size_t mirror, const std::string& why);
   void AddBytes(size_t mirror, int64_t bytes);
   void AddFile(size_t mirror);
   std::vector<TMirrorReport> Reports() const;
 
+  // One connection's measured throughput (bytes per second) on a mirror.
+  void NoteRate(size_t mirror, double bytesPerSecond);
+  double Rate(size_t mirror) const;
+  // The mirror for a new connection or a new piece of work: a mirror in use
+  // without any connection first (in order), then the one with the best
+  // measured rate per connection, fewer connections breaking near ties.
+  // `connections` holds the open connections per mirror.
+  size_t Pick(const std::vector<int>& connections) const;
+  // The fastest mirror in use among `among` (all when empty).
+  size_t Fastest(const std::vector<size_t>& among = {}) const;
+  // The connect bound for a mirror: MirrorConnectMs while another is in use.
+  uint32_t ConnectBound(uint32_t ownMs) const;
+
+  // The run's log; called with one line (a file and the mirrors that
+  // delivered it, a mirror set aside).
+  void SetLog(std::function<void(const std::string&)> log);
+  void Log(const std::string& line) const;
+  // "NAME: B1 bytes from URL1, B2 from URL2" for a file the mirrors
+  // delivered, counted as one file for each of them, and logged.
+  void FileDone(const std::string& name, const std::vector<std::pair<size_t, int64_t>>& delivered);
+
 private:
   std::vector<std::string> FBases;
   mutable std::mutex FLock;
   std::vector<TMirrorReport> FReports;
+  std::vector<double> FRates;
+  std::function<void(const std::string&)> FLog;
 };

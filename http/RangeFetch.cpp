@@ -10,15 +10,18 @@ TRangeList::TRangeList(std::string url, int64_t fileSize, std::vector<TFileRange
                        const std::vector<uint8_t>& wanted, TRangeSink& sink, const TRangeFetchOptions& options,
                        size_t slots)
     : FFileSize(fileSize), FRanges(std::move(ranges)), FSink(sink), FOptions(options), FUrl(std::move(url)),
-      FAssigned(std::max<size_t>(1, slots)), FAttempts(FRanges.size(), 0) {
+      FAssigned(std::max<size_t>(1, slots)), FAttempts(FRanges.size(), 0),
+      FSlotMirror(FAssigned.size(), NoMirror) {
   for (size_t r = FRanges.size(); r-- > 0;)
     if (wanted.empty() || wanted[r]) FQueue.push_back(r);
   FWanted = FLeft = FQueue.size();
 }
 
-std::unique_ptr<THttpHeader> TRangeList::RangeRequest(size_t range) const {
+std::unique_ptr<THttpHeader> TRangeList::RangeRequest(size_t range, size_t slot) const {
   auto request = std::make_unique<THttpHeader>();
-  request->SetRequest("GET", FUrl);
+  const size_t mirror = FSlotMirror[slot];
+  const std::shared_ptr<TMirrorSet>& mirrors = FOptions.Worker.Mirrors;
+  request->SetRequest("GET", mirror == NoMirror || !mirrors ? FUrl : mirrors->MapUrl(mirror, FUrl));
   request->SetRange(FRanges[range].Offset, FRanges[range].Offset + FRanges[range].Length - 1);
   request->SetField("Connection", "keep-alive");
   if (!FCookie.empty()) request->SetField("Cookie", FCookie);
@@ -27,7 +30,7 @@ std::unique_ptr<THttpHeader> TRangeList::RangeRequest(size_t range) const {
 }
 
 bool TRangeList::Take(size_t slot, std::unique_ptr<THttpHeader>& request, std::vector<std::string>& ahead) {
-  size_t range;
+  size_t range, mirror;
   {
     std::lock_guard<std::mutex> guard(FLock);
     std::deque<size_t>& assigned = FAssigned[slot];
@@ -46,10 +49,12 @@ bool TRangeList::Take(size_t slot, std::unique_ptr<THttpHeader>& request, std::v
     }
     if (assigned.empty()) return false;
     range = assigned.front();
-    request = RangeRequest(range);
+    request = RangeRequest(range, slot);
     ahead.clear();
-    for (size_t i = 1; i < assigned.size(); ++i) ahead.push_back(RangeRequest(assigned[i])->BuildRequest());
+    for (size_t i = 1; i < assigned.size(); ++i) ahead.push_back(RangeRequest(assigned[i], slot)->BuildRequest());
+    mirror = FSlotMirror[slot];
   }
+  if (mirror != NoMirror) FSink.RangeFrom(range, mirror);
   FSink.RangeBegin(range);
   ++FRequests;
   return true;
@@ -81,7 +86,26 @@ bool TRangeList::Data(size_t slot, int64_t position, const char* data, size_t le
 
 bool TRangeList::End(size_t slot, std::string& error) {
   const size_t range = Current(slot);
-  if (range == SIZE_MAX || !FSink.RangeEnd(range)) {
+  const bool ended = range != SIZE_MAX && FSink.RangeEnd(range);
+  if (range != SIZE_MAX && !ended) {
+    // Bytes that fail their check set their mirror aside; another mirror
+    // fetches the range again.
+    size_t mirror;
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      mirror = FSlotMirror[slot];
+    }
+    const std::shared_ptr<TMirrorSet>& mirrors = FOptions.Worker.Mirrors;
+    if (mirror != NoMirror && mirrors &&
+        mirrors->SetAside(mirror, "range " + std::to_string(range) + " failed its check")) {
+      std::lock_guard<std::mutex> guard(FLock);
+      std::deque<size_t>& assigned = FAssigned[slot];
+      for (auto r = assigned.rbegin(); r != assigned.rend(); ++r) FQueue.push_back(*r);
+      assigned.clear();
+      return true;
+    }
+  }
+  if (!ended) {
     error = "range " + std::to_string(range) + " ended short";
     return false;
   }
@@ -112,6 +136,11 @@ void TRangeList::Moved(const THttpHeader& request) {
   FUrl = request.Url();
   FCookie = request.GetField("Cookie");
   FReferer = request.GetField("Referer");
+}
+
+void TRangeList::SetSlotMirror(size_t slot, size_t mirror) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FSlotMirror[slot] = mirror;
 }
 
 size_t TRangeList::Left() const {

@@ -28,8 +28,12 @@ public:
   // Its data at its file position; false ends the fetch (a chunk did not
   // match, the disk failed).
   virtual bool RangeData(size_t range, int64_t position, const char* data, size_t length) = 0;
-  // All its bytes came; false ends the fetch.
+  // All its bytes came; false ends the fetch (or, with several mirrors,
+  // sets aside the mirror that delivered it and asks another).
   virtual bool RangeEnd(size_t range) = 0;
+  // With several mirrors: the mirror (index in the run's set) the range's
+  // bytes come from, before its RangeBegin.
+  virtual void RangeFrom(size_t /*range*/, size_t /*mirror*/) {}
 };
 
 struct TRangeFetchOptions {
@@ -82,12 +86,14 @@ public:
   // A redirect was followed: later ranges go straight where it led, with its
   // cookie and referer.
   void Moved(const THttpHeader& request);
+  // The mirror the slot's next requests go to (NoMirror: the URL as given).
+  void SetSlotMirror(size_t slot, size_t mirror);
   // Ranges not yet in.
   size_t Left() const;
   int Requests() const { return FRequests.load(); }
 
 private:
-  std::unique_ptr<THttpHeader> RangeRequest(size_t range) const;
+  std::unique_ptr<THttpHeader> RangeRequest(size_t range, size_t slot) const;
   // The slot's range being read, or SIZE_MAX.
   size_t Current(size_t slot) const;
 
@@ -103,6 +109,7 @@ private:
   // By worker slot: its ranges, the one it reads now first.
   std::vector<std::deque<size_t>> FAssigned;
   std::vector<int> FAttempts;  // by range
+  std::vector<size_t> FSlotMirror;
   size_t FWanted = 0;
   size_t FLeft = 0;
   std::atomic<int> FRequests{0};
