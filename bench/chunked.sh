@@ -12,6 +12,9 @@
 #   LINKS="loopback proxy"   the links to measure
 #   CASES="overwrite20 ..."  the changes to measure (default all four)
 #   TOOLS="launcher fresh zsync casync whole"  the clients to measure
+#   BASELINE=BUILD_DIR2      also runs that build's launcher-update as
+#                            "launcher-base" and "fresh-base" (an earlier
+#                            build against this one, in the same run)
 # "launcher" is a player of the previous release: an earlier run recorded
 # the old pack, so the compare does not read it again. "fresh" is any other
 # older copy (no record: the compare reads it once before the update).
@@ -26,6 +29,7 @@ for tool in zsync zsyncmake casync curl nginx; do
   command -v "$tool" >/dev/null || { echo "bench/chunked.sh needs $tool (scripts/setup installs it)" >&2; exit 2; }
 done
 update="$build/tools/launcher-update/launcher-update"
+baseline="${BASELINE:+$(cd "$BASELINE" && pwd)}"
 manifest="$build/tools/launcher-manifest/launcher-manifest"
 fetch="$build/tools/launcher-fetch/launcher-fetch"
 mkdir -p "$work/www" "$work/tmp"
@@ -35,6 +39,7 @@ size=$((size_mb * 1024 * 1024))
 [ -f "$work/old.pak" ] && [ "$(stat -c %s "$work/old.pak")" = "$size" ] || head -c "$size" /dev/urandom >"$work/old.pak"
 cases="${CASES:-overwrite20 insert20 scatter200 deletetail}"
 tools="${TOOLS:-launcher fresh zsync casync whole}"
+[ -n "$baseline" ] && tools="$tools launcher-base fresh-base"
 wants() { case " $tools " in *" $1 "*) return 0;; esac; return 1; }
 python3 - "$work" "$size" $cases <<'PY'
 import os, sys
@@ -145,13 +150,15 @@ for link in $links; do
   [ "$link" = proxy ] && p=$proxy_port
   base="http://127.0.0.1:$p"
   for case in $cases; do
-    for kind in launcher fresh; do
+    for kind in launcher fresh launcher-base fresh-base; do
       wants "$kind" || continue
+      client="$update"
+      case "$kind" in *-base) client="$baseline/tools/launcher-update/launcher-update";; esac
       rm -rf "$work/player" "$work/out"; mkdir -p "$work/player" "$work/out"
       cp "$work/old.pak" "$work/player/pack.pak"
-      [ "$kind" = launcher ] && "$update" --base "http://127.0.0.1:$port/old/launcher/" --dir "$work/player" >/dev/null
+      case "$kind" in launcher*) "$client" --base "http://127.0.0.1:$port/old/launcher/" --dir "$work/player" >/dev/null;; esac
       measure "$link" "$case" "$kind" "/$case/launcher/" "$work/player/pack.pak" \
-        "$update" --base "$base/$case/launcher/" --dir "$work/player"
+        "$client" --base "$base/$case/launcher/" --dir "$work/player"
       grep -q 'bytes reused' "$work/player/UpdateLog.txt" || { echo "launcher: no chunked update on $case" >&2; exit 1; }
     done
     mkdir -p "$work/out"
@@ -191,19 +198,20 @@ table = collections.OrderedDict()
 for link, case, tool, sent, secs, rss in rows:
     table.setdefault((link, case), {})[tool] = (int(sent), float(secs), int(rss))
 mib = lambda b: b / 1048576
-names = ("launcher", "fresh", "zsync", "casync", "whole")
-print("%-9s %-11s" % ("link", "change") + "".join("%20s" % (n + " MiB / s") for n in names))
+names = [n for n in ("launcher", "fresh", "launcher-base", "fresh-base", "zsync", "casync", "whole")
+         if any(n in tools for tools in table.values())]
+print("%-9s %-11s" % ("link", "change") + "".join("%24s" % (n + " MiB / s") for n in names))
 for (link, case), tools in table.items():
     cell = lambda t: ("%9.1f / %6.2f" % (mib(tools[t][0]), tools[t][1])) if t in tools else "-"
-    print("%-9s %-11s" % (link, case) + "".join("%20s" % cell(n) for n in names))
+    print("%-9s %-11s" % (link, case) + "".join("%24s" % cell(n) for n in names))
 print()
 for (link, case), tools in table.items():
-    for mine in ("launcher", "fresh"):
+    for mine in ("launcher", "fresh", "launcher-base", "fresh-base"):
         if mine not in tools: continue
         l = tools[mine]
         parts = ["%s: bytes x%.2f time x%.2f" % (t, l[0] / tools[t][0], l[1] / tools[t][1])
-                 for t in ("zsync", "casync", "whole") if t in tools]
-        print("%-9s %-11s %-8s against %s; peak RSS %.1f MiB" % (link, case, mine, "; ".join(parts), l[2] / 1024))
+                 for t in ("zsync", "casync", "whole", mine + "-base") if t in tools and t != mine]
+        print("%-9s %-11s %-13s against %s; peak RSS %.1f MiB" % (link, case, mine, "; ".join(parts), l[2] / 1024))
 scan = float(sys.argv[4]) - float(sys.argv[3])
 zs = float(sys.argv[6]) - float(sys.argv[5])
 print()

@@ -2,9 +2,11 @@
 // planner, and the assembly of a new file from an old copy and fetched bytes.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <random>
+#include <thread>
 
 #include "common/Md5.h"
 #include "platform/File.h"
@@ -214,8 +216,10 @@ TEST(ChunkPlan, FetchesOnlyWhatChangedAndMergesCloseGaps) {
 }
 
 // Builds the new file from the old one and the fetched ranges; a chunk
-// served wrong is refused before it is written; a second assembly of the
-// same index takes the ranges recorded by the first.
+// served wrong is refused before it is written; a range that comes in while
+// the old chunks are being copied is recorded, a stop then leaves the old
+// copy as it was, and a second assembly of the same index takes the ranges
+// recorded by the first. Ranges may come in any order.
 TEST(ChunkAssembly, BuildsTheNewFileChecksEveryChunkAndResumes) {
   TTempFolder folder;
   std::string old = RandomBytes(3 << 20, 5);
@@ -232,6 +236,7 @@ TEST(ChunkAssembly, BuildsTheNewFileChecksEveryChunkAndResumes) {
   {
     TChunkAssembly assembly(index, plan, folder / "pack.bin.!new", folder / "pack.bin.!chunks", "digest-1");
     ASSERT_TRUE(assembly.Open());
+    ASSERT_TRUE(assembly.StartCopy(folder / "pack.bin"));
     // A wrong byte in the first range's data.
     const TFetchRange& first = plan.Ranges[0];
     std::string wrong = fresh.substr(static_cast<size_t>(first.Offset), static_cast<size_t>(first.Length));
@@ -246,11 +251,19 @@ TEST(ChunkAssembly, BuildsTheNewFileChecksEveryChunkAndResumes) {
       ASSERT_TRUE(assembly.Land(0, first.Offset + at, fresh.data() + first.Offset + at, piece));
     }
     ASSERT_TRUE(assembly.End(0));
+    // The copy's thread records it while the copy runs; then the stop.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ReadWholeFile(folder / "pack.bin.!chunks") != "chunks of index digest-1\n0\n" &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(ReadWholeFile(folder / "pack.bin.!chunks"), "chunks of index digest-1\n0\n");
+    EXPECT_EQ(assembly.CopyError(), "");
   }
+  EXPECT_TRUE(ReadWholeFile(folder / "pack.bin") == old);
   TChunkAssembly assembly(index, plan, folder / "pack.bin.!new", folder / "pack.bin.!chunks", "digest-1");
   ASSERT_TRUE(assembly.Open());
   EXPECT_TRUE(assembly.RangeDone(0));
-  for (size_t r = 1; r < plan.Ranges.size(); ++r) {
+  for (size_t r = plan.Ranges.size() - 1; r >= 1; --r) {
     EXPECT_FALSE(assembly.RangeDone(r));
     const TFetchRange& range = plan.Ranges[r];
     assembly.Begin(r);
@@ -269,4 +282,37 @@ TEST(ChunkAssembly, BuildsTheNewFileChecksEveryChunkAndResumes) {
   TChunkAssembly other(index, plan, folder / "pack.bin.!new", folder / "pack.bin.!chunks", "digest-1");
   ASSERT_TRUE(other.Open());
   EXPECT_FALSE(other.RangeDone(0));
+}
+
+// An old chunk that no longer matches when the copy reads it (the copy
+// changed after it was cut) ends the assembly with the reason, whatever the
+// fetch does meanwhile.
+TEST(ChunkAssembly, RefusesAnOldCopyThatChangedAfterItWasCut) {
+  TTempFolder folder;
+  const std::string old = RandomBytes(2 << 20, 7);
+  std::string fresh = old;
+  fresh.replace(1 << 20, 4096, RandomBytes(4096, 8));
+  WriteWholeFile(folder / "pack.bin", old);
+  const TChunkIndex index = IndexOf(fresh);
+  std::vector<TOldChunk> oldChunks;
+  ASSERT_TRUE(ScanChunks(folder / "pack.bin", index.Params, nullptr, oldChunks));
+  const TChunkPlan plan = PlanChunkedUpdate(oldChunks, index);
+  ASSERT_GE(plan.Ranges.size(), 1u);
+  std::string changed = old;
+  changed[(3 << 20) / 2] ^= 1;  // in a chunk the plan copies
+  WriteWholeFile(folder / "pack.bin", changed);
+  TChunkAssembly assembly(index, plan, folder / "pack.bin.!new", folder / "pack.bin.!chunks", "digest-1");
+  ASSERT_TRUE(assembly.Open());
+  ASSERT_TRUE(assembly.StartCopy(folder / "pack.bin"));
+  for (size_t r = 0; r < plan.Ranges.size(); ++r) {
+    const TFetchRange& range = plan.Ranges[r];
+    assembly.Begin(r);
+    ASSERT_TRUE(assembly.Land(r, range.Offset, fresh.data() + range.Offset, static_cast<size_t>(range.Length)));
+    ASSERT_TRUE(assembly.End(r));
+  }
+  std::string error;
+  EXPECT_FALSE(assembly.Finish(folder / "pack.bin", nullptr, nullptr, error));
+  EXPECT_EQ(error, "the local copy changed during the update");
+  EXPECT_EQ(assembly.CopyError(), error);
+  assembly.Discard();
 }

@@ -12,6 +12,9 @@ namespace {
 
 constexpr size_t ScanBuffer = 1 << 20;
 constexpr int64_t CopyBlock = 1 << 20;
+// The copy makes what it wrote durable this often, so that the disk works
+// beside the copy instead of after it.
+constexpr int64_t FlushEvery = 64 << 20;
 const char RecordHead[] = "chunks of index ";
 
 }  // namespace
@@ -75,8 +78,34 @@ bool BuildChunkIndex(const std::string& path, TChunkIndex& index) {
   return true;
 }
 
+TScanAhead::TScanAhead(std::string path, std::function<bool()> cancelled)
+    : FPath(std::move(path)), FCancelled(std::move(cancelled)) {
+  FThread = std::thread([this] {
+    try {
+      FRead = ScanChunks(FPath, DefaultChunkParams(), [this] { return FStop.load() || (FCancelled && FCancelled()); },
+                         FChunks);
+    } catch (...) {
+      // Out of memory for the chunk list: the copy counts as unreadable.
+      FRead = false;
+    }
+  });
+}
+
+TScanAhead::~TScanAhead() {
+  FStop = true;
+  if (FThread.joinable()) FThread.join();
+}
+
+bool TScanAhead::Take(std::vector<TOldChunk>& chunks) {
+  if (FThread.joinable()) FThread.join();
+  if (!FRead) return false;
+  chunks = std::move(FChunks);
+  return true;
+}
+
 struct TChunkAssembly::TRangeState {
   int64_t next = 0;     // file position of the next byte expected
+  int64_t checked = 0;  // the range's bytes before it are in place and checked
   size_t step = 0;      // the step that byte belongs to
   uint32_t inChunk = 0; // bytes of that step already hashed
   TChunkHasher hasher;
@@ -87,7 +116,7 @@ TChunkAssembly::TChunkAssembly(const TChunkIndex& index, const TChunkPlan& plan,
     : FIndex(index), FPlan(plan), FOutputPath(std::move(outputPath)), FRecordPath(std::move(recordPath)),
       FIndexDigest(std::move(indexDigest)), FDone(plan.Ranges.size(), 0), FStates(plan.Ranges.size()) {}
 
-TChunkAssembly::~TChunkAssembly() = default;
+TChunkAssembly::~TChunkAssembly() { Close(); }
 
 bool TChunkAssembly::Open() {
   // A record of another index (or none) means the data beside the target
@@ -137,9 +166,10 @@ int64_t TChunkAssembly::BytesDone() const {
 }
 
 void TChunkAssembly::Begin(size_t range) {
+  std::lock_guard<std::mutex> guard(FLock);
   if (!FStates[range]) FStates[range] = std::make_unique<TRangeState>();
   TRangeState& state = *FStates[range];
-  state.next = FPlan.Ranges[range].Offset;
+  state.next = state.checked = FPlan.Ranges[range].Offset;
   state.step = FPlan.Ranges[range].FirstStep;
   state.inChunk = 0;
   state.hasher.Reset();
@@ -181,6 +211,13 @@ bool TChunkAssembly::Land(size_t range, int64_t position, const char* data, size
   }
   state.next += static_cast<int64_t>(length);
   FBytesDone += static_cast<int64_t>(length);
+  // The digest follows only checked chunks: the tail of an unfinished one
+  // may still turn out wrong.
+  const int64_t checked = state.next - state.inChunk;
+  if (checked > state.checked) {
+    Placed(state.checked, checked - state.checked);
+    state.checked = checked;
+  }
   return true;
 }
 
@@ -191,103 +228,236 @@ std::string TChunkAssembly::LandError() const {
 
 bool TChunkAssembly::End(size_t range) {
   const TFetchRange& fetch = FPlan.Ranges[range];
-  if (!FStates[range] || FStates[range]->next != fetch.Offset + fetch.Length) return false;
-  FStates[range].reset();
-  return Record(range);
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (!FStates[range] || FStates[range]->next != fetch.Offset + fetch.Length) return false;
+    FStates[range].reset();
+    FDone[range] = 1;
+    if (FCopying) {
+      FEnded.push_back(range);
+      FChanged.notify_all();
+      return true;
+    }
+  }
+  return Record({range});
 }
 
-// The data is written before its line, so a recorded range is on disk.
-bool TChunkAssembly::Record(size_t range) {
-  std::lock_guard<std::mutex> guard(FLock);
-  FDone[range] = 1;
+// The data is made durable before its line, so a recorded range is on disk.
+bool TChunkAssembly::Record(const std::vector<size_t>& ranges) {
+  std::lock_guard<std::mutex> guard(FRecordLock);
   try {
     FOutput->Flush();
+    if (ranges.empty()) return true;
     TFileStream file(FRecordPath, TFileMode::OpenAlways);
     file.Seek(file.Size());
-    const std::string line = std::to_string(range) + "\n";
-    file.WriteBuffer(line.data(), line.size());
+    std::string lines;
+    for (const size_t range : ranges) lines += std::to_string(range) + "\n";
+    file.WriteBuffer(lines.data(), lines.size());
   } catch (const EFileError&) {
-    // The range stays in this run; only a resume would fetch it again.
+    // The ranges stay in this run; only a resume would fetch them again.
   }
   return true;
 }
 
+void TChunkAssembly::RecordEnded() {
+  std::vector<size_t> ended;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    ended.swap(FEnded);
+  }
+  Record(ended);
+}
+
+void TChunkAssembly::Placed(int64_t offset, int64_t length) {
+  if (FDigest) FDigest->Written(offset, length);
+}
+
+bool TChunkAssembly::StartCopy(const std::string& oldPath) {
+  if (FDigest) return true;
+  std::shared_ptr<TFileStream> old;
+  try {
+    old = std::make_shared<TFileStream>(oldPath, TFileMode::ReadShared);
+    FReadBack = std::make_unique<TFileStream>(FOutputPath, TFileMode::ReadShared);
+  } catch (const EFileError&) {
+    return false;
+  }
+  TMd5Follower::TAlso also;
+  if (!FExpectedSha256.empty()) {
+    FSha = std::make_unique<TSha256Stream>();
+    also = [this](const void* data, size_t length) { FSha->Update(data, length); };
+  }
+  // Only the digest's thread reads back, through a handle of its own.
+  auto digest = std::make_unique<TMd5Follower>(
+      FIndex.FileSize,
+      [this](int64_t offset, void* buffer, size_t length) {
+        FReadBack->Seek(offset);
+        FReadBack->ReadBuffer(buffer, length);
+        return true;
+      },
+      std::move(also));
+  std::lock_guard<std::mutex> guard(FLock);
+  FDigest = std::move(digest);
+  for (size_t r = 0; r < FDone.size(); ++r) {
+    const TFetchRange& range = FPlan.Ranges[r];
+    if (FDone[r]) Placed(range.Offset, range.Length);
+    else if (FStates[r]) Placed(range.Offset, FStates[r]->checked - range.Offset);
+  }
+  FCopying = true;
+  FCopier = std::thread([this, old] {
+    try {
+      Copy(*old);
+    } catch (const std::exception& failure) {
+      CopyFailed(failure.what());
+    } catch (...) {
+      CopyFailed("the copy failed");
+    }
+  });
+  return true;
+}
+
+void TChunkAssembly::CopyFailed(const std::string& text) {
+  std::lock_guard<std::mutex> guard(FLock);
+  if (FCopyError.empty()) FCopyError = text;
+  FChanged.notify_all();
+}
+
+std::string TChunkAssembly::CopyError() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FCopyError;
+}
+
+// The copy's thread: the old file's chunks in order, each checked, then the
+// record of the ranges as they come in, until all are in or the stop.
+void TChunkAssembly::Copy(TFileStream& old) {
+  std::vector<char> buffer(static_cast<size_t>(CopyBlock));
+  const std::vector<TChunkStep>& steps = FPlan.Steps;
+  int64_t unflushed = 0;
+  size_t i = 0;
+  while (i < steps.size() && !FStopping) {
+    if (steps[i].OldOffset < 0) {
+      ++i;
+      continue;
+    }
+    // A run of copied steps, contiguous in the old file, up to a block.
+    size_t end = i + 1;
+    int64_t length = steps[i].Length;
+    while (end < steps.size() && steps[end].OldOffset == steps[i].OldOffset + length &&
+           length + steps[end].Length <= CopyBlock) {
+      length += steps[end].Length;
+      ++end;
+    }
+    old.Seek(steps[i].OldOffset);
+    old.ReadBuffer(buffer.data(), static_cast<size_t>(length));
+    size_t at = 0;
+    for (size_t k = i; k < end; ++k) {
+      if (ChunkDigest(buffer.data() + at, steps[k].Length) != FIndex.Chunks[k].Digest) {
+        CopyFailed("the local copy changed during the update");
+        return;
+      }
+      at += steps[k].Length;
+    }
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      FOutput->Seek(steps[i].Offset);
+      FOutput->WriteBuffer(buffer.data(), static_cast<size_t>(length));
+      FBytesDone += length;
+      Placed(steps[i].Offset, length);
+    }
+    unflushed += length;
+    bool ended = false;
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      ended = !FEnded.empty();
+    }
+    if (ended || unflushed >= FlushEvery) {
+      RecordEnded();
+      unflushed = 0;
+    }
+    i = end;
+  }
+  for (;;) {
+    std::unique_lock<std::mutex> guard(FLock);
+    FChanged.wait(guard, [this] {
+      return !FEnded.empty() || FStopping || std::all_of(FDone.begin(), FDone.end(), [](uint8_t d) { return d != 0; });
+    });
+    if (FEnded.empty()) break;
+    guard.unlock();
+    RecordEnded();
+  }
+}
+
 bool TChunkAssembly::Finish(const std::string& oldPath, const std::function<bool()>& cancelled,
                             const std::function<void(int64_t)>& progress, std::string& error) {
-  for (size_t r = 0; r < FDone.size(); ++r)
-    if (!FDone[r]) {
-      error = "range " + std::to_string(r) + " missing";
-      return false;
-    }
-  std::lock_guard<std::mutex> guard(FLock);
-  // Two buffers: the MD5 thread hashes one while the other is filled.
-  std::vector<char> buffers[2];
-  for (std::vector<char>& buffer : buffers) buffer.resize(static_cast<size_t>(CopyBlock) + 65536);
-  int current = 0;
-  TMd5Behind md5;  // after the buffers: it lets go of them before they go
-  // SHA-256 on this thread while the MD5 thread hashes the same block.
-  TSha256Stream sha;
-  try {
-    TFileStream old(oldPath, TFileMode::ReadShared);
-    const std::vector<TChunkStep>& steps = FPlan.Steps;
-    size_t i = 0;
-    while (i < steps.size()) {
-      if (cancelled && cancelled()) {
-        error = "cancelled";
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    for (size_t r = 0; r < FDone.size(); ++r)
+      if (!FDone[r]) {
+        error = "range " + std::to_string(r) + " missing";
         return false;
       }
-      // A run of steps of one kind, contiguous in their source, up to a block.
-      const bool copied = steps[i].OldOffset >= 0;
-      size_t end = i + 1;
-      int64_t length = steps[i].Length;
-      while (end < steps.size() && (steps[end].OldOffset >= 0) == copied && length + steps[end].Length <= CopyBlock &&
-             (!copied || steps[end].OldOffset == steps[i].OldOffset + length)) {
-        length += steps[end].Length;
-        ++end;
-      }
-      char* data = buffers[current].data();
-      if (copied) {
-        old.Seek(steps[i].OldOffset);
-        old.ReadBuffer(data, static_cast<size_t>(length));
-        size_t at = 0;
-        for (size_t k = i; k < end; ++k) {
-          if (ChunkDigest(data + at, steps[k].Length) != FIndex.Chunks[k].Digest) {
-            error = "the local copy changed during the update";
-            return false;
-          }
-          at += steps[k].Length;
-        }
-        FOutput->Seek(steps[i].Offset);
-        FOutput->WriteBuffer(data, static_cast<size_t>(length));
-        FBytesDone += length;
-        if (progress) progress(FBytesDone);
-      } else {
-        FOutput->Seek(steps[i].Offset);
-        FOutput->ReadBuffer(data, static_cast<size_t>(length));
-      }
-      md5.Add(data, static_cast<size_t>(length));
-      if (!FExpectedSha256.empty()) sha.Update(data, static_cast<size_t>(length));
-      current ^= 1;
-      i = end;
+  }
+  if (!StartCopy(oldPath)) {
+    error = "the local copy cannot be read";
+    return false;
+  }
+  for (;;) {
+    if (cancelled && cancelled()) {
+      error = "cancelled";
+      return false;
     }
-    FOutput->Truncate(FIndex.FileSize);
+    error = CopyError();
+    if (!error.empty()) return false;
+    if (FDigest->Failed()) {
+      error = "the new file cannot be read back";
+      return false;
+    }
+    const bool hashed = FDigest->WaitHashed(50);
+    if (progress) progress(BytesDone());
+    if (hashed) break;
+  }
+  if (FDigest->FinalHex() != DigestToHex(FIndex.FileMd5.data())) {
+    error = "the assembled file does not match its MD5";
+    return false;
+  }
+  if (FSha && FSha->FinalHex() != FExpectedSha256) {
+    error = "the assembled file does not match its SHA-256";
+    return false;
+  }
+  try {
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      FOutput->Truncate(FIndex.FileSize);
+    }
     FOutput->Flush();
   } catch (const EFileError& failure) {
     error = failure.what();
     return false;
   }
-  if (md5.FinalHex() != DigestToHex(FIndex.FileMd5.data())) {
-    error = "the assembled file does not match its MD5";
-    return false;
-  }
-  if (!FExpectedSha256.empty() && sha.FinalHex() != FExpectedSha256) {
-    error = "the assembled file does not match its SHA-256";
-    return false;
-  }
   return true;
 }
 
+void TChunkAssembly::Stop() {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FStopping = true;
+    FChanged.notify_all();
+  }
+  if (FCopier.joinable()) FCopier.join();
+  if (FDigest) FDigest->Stop();
+  bool ended = false;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FCopying = false;
+    ended = !FEnded.empty();
+  }
+  // Ranges that came in after the copy's thread left.
+  if (ended && FOutput) RecordEnded();
+}
+
 void TChunkAssembly::Close() {
+  Stop();
+  FDigest.reset();
+  FReadBack.reset();
   std::lock_guard<std::mutex> guard(FLock);
   FOutput.reset();
 }

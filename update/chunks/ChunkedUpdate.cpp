@@ -77,6 +77,10 @@ TChunkedOutcome RunChunkedUpdate(TChunkedJob& job, const TChunkedHooks& hooks, T
     DeleteFileAt(output);
     return Fallback(reason, text);
   };
+  // The old chunks are copied into place and the digests follow the bytes
+  // in place while the ranges are on their way.
+  assembly.ExpectSha256(job.FileSha256);
+  if (!assembly.StartCopy(job.TargetPath)) return giveUp("the local copy cannot be read");
 
   std::vector<uint8_t> wanted(plan.Ranges.size(), 0);
   std::vector<TRangeFetch::TRange> ranges;
@@ -91,16 +95,19 @@ TChunkedOutcome RunChunkedUpdate(TChunkedJob& job, const TChunkedHooks& hooks, T
     const uint32_t started = GetTickCount32();
     fetch.Start(wanted);
     TRangeFetchState state;
+    std::string copyError;
     for (;;) {
       state = fetch.Poll();
       if (hooks.OnFileProgress) hooks.OnFileProgress(assembly.BytesDone(), index.FileSize);
       if (hooks.OnNetwork) hooks.OnNetwork(fetch.Received(), GetTickCount32() - started);
-      if (state != TRangeFetchState::Running || cancelled()) break;
+      copyError = assembly.CopyError();
+      if (state != TRangeFetchState::Running || cancelled() || !copyError.empty()) break;
       SleepMs(job.PollMs);
     }
     figures.Requests = fetch.Requests();
     figures.SentAhead = fetch.RequestsSentAhead();
     fetch.Stop();
+    if (!copyError.empty()) return giveUp(copyError);
     if (state == TRangeFetchState::Running) {
       assembly.Close();
       return TChunkedOutcome::Cancelled;
@@ -110,7 +117,6 @@ TChunkedOutcome RunChunkedUpdate(TChunkedJob& job, const TChunkedHooks& hooks, T
       return giveUp(landed.empty() ? fetch.ErrorText() : landed);
     }
   }
-  assembly.ExpectSha256(job.FileSha256);
   if (!assembly.Finish(job.TargetPath, cancelled,
                        [&](int64_t done) {
                          if (hooks.OnFileProgress) hooks.OnFileProgress(done, index.FileSize);

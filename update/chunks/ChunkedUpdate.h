@@ -1,8 +1,9 @@
 // One file brought up to date from its older local copy and the chunk
 // index of the new one: the index checked against the manifest, the old
-// file cut into chunks in one read, the missing ranges fetched (TRangeFetch),
-// the new file assembled beside the target and, once every chunk and the
-// whole MD5 are right, renamed over it. Whenever anything is off the result
+// file cut into chunks in one read (or taken as the caller cut it), the
+// missing ranges fetched (TRangeFetch) while the old chunks are copied into
+// the new file beside the target and its digests follow the bytes in place,
+// and, once every chunk and the whole MD5 are right, renamed over it. Whenever anything is off the result
 // is Fallback with the reason, and the caller fetches the whole file.
 #pragma once
 #include <cstdint>
@@ -22,8 +23,8 @@ struct TChunkedJob {
   std::string IndexMd5;
   std::string TargetPath;  // the old copy, replaced at the end
   // The old copy's chunks when the caller already cut it with
-  // DefaultChunkParams() (it digested the copy on the way); used when the
-  // index has those parameters.
+  // DefaultChunkParams() (digesting it on the way, or while the index was
+  // fetched); used when the index has those parameters.
   std::vector<TOldChunk> Scanned;
   bool HaveScanned = false;
   TPlanOptions Plan;

@@ -1,6 +1,8 @@
 // The update run's chunked path: a file that must be replaced, that the
 // manifest gives a chunk index for and that has an older copy on disk is
 // rebuilt from that copy and the changed chunks (update/chunks/ChunkedUpdate.h).
+#include <optional>
+
 #include "common/Format.h"
 #include "common/Md5.h"
 #include "common/Md5Behind.h"
@@ -67,6 +69,9 @@ bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string
   }
   if (ref.Size > (64 << 20)) return fallBack("the chunk index is larger than 64 MiB");
   if (SignedRun() && !IsSha256Text(ref.Sha256)) return fallBack("the signed manifest gives no ChunkIndexSha256");
+  // A copy not digested here is cut into chunks while the index travels.
+  std::optional<TScanAhead> scan;
+  if (!job.HaveScanned) scan.emplace(localPath, [this] { return Cancelled(); });
 
   // The index, bounded by the size the manifest gives and checked by its digest.
   const std::string indexUrl = FBaseUrl + "/" + ref.Name;
@@ -83,6 +88,14 @@ bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string
     return fallBack("the chunk index does not match its size and digest in the manifest");
   if (SignedRun() && Sha256Hex(document.Body()) != ref.Sha256)
     return fallBack("the chunk index does not match its SHA-256 in the manifest");
+
+  if (scan) {
+    if (!scan->Take(job.Scanned)) {
+      if (Cancelled()) return false;
+      return fallBack("the local copy cannot be read");
+    }
+    job.HaveScanned = true;
+  }
 
   job.FileUrl = UrlPath(url);
   job.Address = FServerAddress;
