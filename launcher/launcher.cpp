@@ -38,12 +38,14 @@ std::vector<std::string> CommandLineArguments() {
   return arguments;
 }
 
-// A launcher already running gets UM_ACTIVATE and comes to the front; true
-// when there is one (this process then ends without a window).
-bool ActivateRunningInstance() {
+// A launcher already running gets UM_ACTIVATE and comes to the front, and
+// UM_REPAIR when this start asks for a repair; true when there is one (this
+// process then ends without a window).
+bool ActivateRunningInstance(bool repair) {
   const HWND running = FindWindowA(MainWindowClassName, nullptr);
   if (!running) return false;
   PostMessageA(running, UM_ACTIVATE, 0, 0);
+  if (repair) PostMessageA(running, UM_REPAIR, 0, 0);
   if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
   else SetForegroundWindow(running);
   return true;
@@ -60,13 +62,15 @@ int RunMessageLoop() {
   return static_cast<int>(message.wParam);
 }
 
-int RunLauncher(HINSTANCE instance) {
+int RunLauncher(HINSTANCE instance, bool repair) {
   TGdiplusSession gdiplus;
   int exitCode = 0;
   {
     // The install-folder dialog TForm1 is made when the install-location
     // check asks the player, and the web page window by the "/web:" mode.
     TfrmMain main(instance);
+    // "/repair": the repair takes the client run's place once the window is up.
+    if (repair) main.RequestRepair();
     main.Show();
     exitCode = RunMessageLoop();
   }
@@ -103,8 +107,8 @@ int RunEntryMode(HINSTANCE instance) {
       break;
   }
   if (!choice.HandOver.empty()) DeleteHandedOverFile(choice.HandOver, program);
-  if (ActivateRunningInstance()) return 0;
-  return RunLauncher(instance);
+  if (ActivateRunningInstance(choice.Repair)) return 0;
+  return RunLauncher(instance, choice.Repair);
 }
 
 }  // namespace

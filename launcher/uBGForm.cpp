@@ -50,6 +50,8 @@ public:
   }
   void SetSpeedText(const std::string& text) override { F.SpeedText = text; }
   void SetStatusText(const std::string& text) override { F.StatusText = text; }
+  void ShowStatusLine() override { F.ShowStatusLine(); }
+  void SetRepairAvailable(bool available) override { F.EnableRepairEntry(available); }
 
 private:
   TfrmMain& F;
@@ -104,6 +106,7 @@ void TfrmMain::CreateSteps() {
     return mode == 0 ? LauncherConfig._ClientPatchUrl : LauncherConfig._LauncherPathUrl;
   });
   FUpdate->SetUpdatePhase(0);
+  AddRepairEntry();
   LogError("form create wb create");
   CreateNewsBrowser();
   CreateServerPopup();
@@ -168,6 +171,10 @@ bool TfrmMain::UpdateRunning() const { return FUpdate && FUpdate->Running(); }
 bool TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
   if (message == UM_ACTIVATE) {
     Activate();
+    result = 0;
+    return true;
+  }
+  if (HandleRepairMessage(message, wParam)) {
     result = 0;
     return true;
   }

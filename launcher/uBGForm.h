@@ -28,6 +28,12 @@ class TUDPEchoServer;
 // Posted by the directory socket's worker when a datagram waits in the
 // window's queue; the window takes the queued datagrams on its own thread.
 constexpr UINT UM_DIRECTORY_DATA = 0x470;
+// Posted by a second start with "/repair" to the running launcher: a repair
+// as if the player had chosen it from the window's system menu.
+constexpr UINT UM_REPAIR = 0x471;
+// The system menu's entry "校验并修复游戏文件" (a multiple of 16 below
+// 0xF000: the system keeps the low four bits of WM_SYSCOMMAND to itself).
+constexpr UINT RepairMenuCommand = 0x0E10;
 
 // Where the window finds its surroundings. The launcher takes the defaults;
 // tests aim the window at their own folder and directory service.
@@ -64,6 +70,9 @@ public:
   void StartUpdate();
   int UpdatePhase() const;
   bool UpdateRunning() const;
+  // A repair of the game files: now when the runs have ended, otherwise once
+  // they do (asked before the client run, it is that run).
+  void RequestRepair();
 
   bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
   void RunTimerTimer() override;
@@ -127,6 +136,10 @@ private:
   void CloseDirectorySocket();
 
   // Shows the news browser when the current look shows it (the login look).
+  // The repair entry of the system menu (uBGFormRepair.cpp).
+  void AddRepairEntry();
+  void EnableRepairEntry(bool enabled);
+  bool HandleRepairMessage(UINT message, WPARAM wParam);
   void SyncNewsBrowser();
   void TakeDirectoryData();
   void ShowPopup(TPopupMode mode, TLGLabel& below);

@@ -146,6 +146,11 @@ void TfrmMainSkin::ShowSkipLink() {
   RequestComposition();
 }
 
+void TfrmMainSkin::ShowStatusLine() {
+  LBStatus.Visible = true;
+  RequestComposition();
+}
+
 // Progress display ------------------------------------------------------------
 
 void TfrmMainSkin::UpdateTimerTimer() {

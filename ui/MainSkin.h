@@ -105,11 +105,13 @@ public:
   void ReleaseBackground();
   bool HasBackground() const { return FBackground != nullptr; }
 
-  // The three looks and the skip link.
+  // The three looks, the skip link, and the status line shown over a look
+  // that hides it.
   void ApplyUpdatingLook();
   void ApplyProgressLook();
   void ApplyLoginLook();
   void ShowSkipLink();
+  void ShowStatusLine();
 
   // Progress display, every 500 ms while UpdateTimer runs: the status line
   // and both bars from the fields below; nothing when hidden or minimised.

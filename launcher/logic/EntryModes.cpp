@@ -1,5 +1,6 @@
 #include "launcher/logic/EntryModes.h"
 
+#include "common/TextCase.h"
 #include "install/logic/SelfUpdate.h"
 
 bool FindWebAddress(const std::vector<std::string>& arguments, std::string& address) {
@@ -19,8 +20,11 @@ TEntryChoice ChooseEntryMode(const std::vector<std::string>& arguments, const st
     choice.Mode = TEntryMode::WebPage;
   } else if (IsSelfUpdateProgram(programPath)) {
     choice.Mode = TEntryMode::SelfUpdate;
-  } else if (arguments.size() > 1) {
-    choice.HandOver = arguments[1];
+  } else {
+    for (size_t i = 1; i < arguments.size(); ++i)
+      if (SameText(arguments[i], RepairSwitch)) choice.Repair = true;
+    // The switch names no file: a hand-over never passes it as argument 1.
+    if (arguments.size() > 1 && !SameText(arguments[1], RepairSwitch)) choice.HandOver = arguments[1];
   }
   return choice;
 }

@@ -34,9 +34,36 @@ void TUpdateRunControl::StartUpdate() {
   // when its object is replaced.
   StopRun();
   if (FClosed) return;
-  FRun = FFactory(UpdateRunRequest(FPhase, FBaseUrlOf(FPhase)));
-  if (FRun && FRun->UpdatePlan() != 0 && !FSkipped) FWindow.ApplyProgressLook();
+  FReady = false;
+  TUpdateRunRequest request = UpdateRunRequest(FPhase, FBaseUrlOf(FPhase));
+  FRepairing = FPhase == 0 && FRepairWanted;
+  if (FRepairing) {
+    request.Repair = true;
+    FRepairWanted = false;
+    // The player asked for it and watches it, whatever was skipped before.
+    FSkipped = false;
+    FRepairStatus.clear();
+    FClosingText.clear();
+  }
+  FRun = FFactory(request);
+  if (FRun && (FRepairing || FRun->UpdatePlan() != 0) && !FSkipped) FWindow.ApplyProgressLook();
+  ShowRepairAvailability();
 }
+
+void TUpdateRunControl::RequestRepair() {
+  if (FClosed) return;
+  FRepairWanted = true;
+  // Otherwise the client run that has not started yet, or the end of the
+  // runs still going, takes it up.
+  if (FReady && !FRun) StartRepair();
+}
+
+void TUpdateRunControl::StartRepair() {
+  FPhase = 0;
+  StartUpdate();
+}
+
+void TUpdateRunControl::ShowRepairAvailability() { FWindow.SetRepairAvailable(!FRun && !FClosed); }
 
 void TUpdateRunControl::Close() {
   FClosed = true;
@@ -66,6 +93,7 @@ bool TUpdateRunControl::HandleMessage(uint32_t message, uintptr_t wParam, intptr
       // The window owns the buffer from here on, whatever happens next.
       std::string text = TakePostedText(wParam);
       if (lParam >= 0 && static_cast<size_t>(lParam) < text.size()) text.resize(static_cast<size_t>(lParam));
+      if (FRepairing) FRepairStatus = text;
       FWindow.SetStatusText(text);
       return true;
     }
@@ -81,31 +109,51 @@ bool TUpdateRunControl::HandleMessage(uint32_t message, uintptr_t wParam, intptr
 }
 
 void TUpdateRunControl::UpdateDone(uintptr_t completed, intptr_t mode) {
-  // Taken before the run goes: the self-update check starts only what it accepted.
+  // Taken before the run goes: the self-update check starts only what it
+  // accepted, and a repair's end is shown once the launcher run has ended.
   const TAcceptedUpdate accepted = FRun ? FRun->AcceptedLauncherUpdate() : TAcceptedUpdate();
+  const std::string closing = FRun ? FRun->ClosingText() : std::string();
   // The run has posted its last message and is ending: releasing it does
   // not wait for anything.
   FRun.reset();
   if (FClosed) return;
+  if (FRepairing) {
+    // A repair that did not go through keeps its own last status text:
+    // never "100%" for files that may still be wrong.
+    FClosingText = closing.empty() ? FRepairStatus : closing;
+    FRepairing = false;
+  }
   if (mode == 0) {
     // The launcher run follows the client run whatever its result.
     FPhase = 1;
     if (!FSkipped) FWindow.ApplyProgressLook();
     StartUpdate();
-  } else if (mode == 1) {
+    return;
+  }
+  if (mode == 1) {
     if (completed == 1 && FWindow.SelfUpdateCheck(accepted)) return;
+    // A repair asked for while the runs went starts now.
+    if (FRepairWanted) {
+      StartRepair();
+      return;
+    }
     ShowReady();
   }
+  ShowRepairAvailability();
 }
 
 void TUpdateRunControl::ShowReady() {
+  FReady = true;
+  const bool repaired = !FClosingText.empty();
   FWindow.ApplyLoginLook();
   FWindow.RefreshServerList();
   FWindow.EnableStart();
-  FWindow.SetStatusLabel("\xB8\xFC\xD0\xC2\xCD\xEA\xB3\xC9");  // "更新完成"
+  FWindow.SetStatusLabel(repaired ? FClosingText : "\xB8\xFC\xD0\xC2\xCD\xEA\xB3\xC9");  // "更新完成"
   FWindow.FillProgressBars();
   FWindow.SetSpeedText(std::string());
-  FWindow.SetStatusText("100%");
+  FWindow.SetStatusText(repaired ? FClosingText : "100%");
   FWindow.SetCurrentProgress(100, 100);
   FWindow.SetTotalProgress(100, 100);
+  if (repaired) FWindow.ShowStatusLine();
+  FClosingText.clear();
 }

@@ -1,9 +1,11 @@
 // The control of the update runs: the client run (mode 0) first, then the
 // launcher run (mode 1), then the self-update check and the login look. It
 // turns the update thread's posted messages into the progress display and
-// stops a running thread without waiting when the window closes. The window
-// is reached through TUpdateRunWindow, the thread through TUpdateRun, so the
-// whole sequence runs without a window or a network.
+// stops a running thread without waiting when the window closes. A repair
+// the player asks for is a client run that checks every file by its content;
+// it never runs beside another run. The window is reached through
+// TUpdateRunWindow, the thread through TUpdateRun, so the whole sequence
+// runs without a window or a network.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -34,6 +36,11 @@ public:
   virtual void SetTotalProgress(int32_t position, int32_t maximum) = 0;
   virtual void SetSpeedText(const std::string& text) = 0;
   virtual void SetStatusText(const std::string& text) = 0;
+  // The status line in the login look, where it is otherwise hidden: the
+  // end of a repair stays there.
+  virtual void ShowStatusLine() = 0;
+  // Whether the player may ask for a repair now (no run is going).
+  virtual void SetRepairAvailable(bool available) = 0;
 };
 
 // What a run is started with.
@@ -42,6 +49,7 @@ struct TUpdateRunRequest {
   std::string StateFile;     // "data\update%d.local" of the mode
   std::string ManifestName;  // "update.json" or "updateL.json"
   std::string BaseUrl;       // _ClientPatchUrl or _LauncherPathUrl
+  bool Repair = false;       // every file checked by its content (mode 0 only)
 };
 
 // The request of a mode (0 the client run, 1 the launcher run) with that
@@ -58,6 +66,9 @@ public:
   // The launcher entries of the manifest the run accepted, read once it has
   // reported its end; none by default.
   virtual TAcceptedUpdate AcceptedLauncherUpdate() const { return TAcceptedUpdate(); }
+  // The status line text the run ends with, read once it has reported its
+  // end; empty when its own last status text stays.
+  virtual std::string ClosingText() const { return std::string(); }
   // Stops the run without waiting for it; the object may be destroyed
   // right afterwards, whatever the run is doing.
   virtual void Cancel() = 0;
@@ -79,8 +90,16 @@ public:
   void SetUpdatePhase(int phase) { FPhase = phase; }
   bool Running() const { return FRun != nullptr; }
 
-  // Starts the run of UpdatePhase; a run still going is stopped first.
+  // Starts the run of UpdatePhase; a run still going is stopped first. A
+  // repair asked for before takes the client run's place.
   void StartUpdate();
+  // The player asks for a repair (the window's menu entry, or the /repair
+  // switch): it starts at once when the runs have ended; asked before the
+  // client run it is that run; asked while a run goes it starts once the
+  // runs have ended. Like the client run it is followed by the launcher run,
+  // and the login look then shows how the repair ended.
+  void RequestRepair();
+  bool RepairRequested() const { return FRepairWanted; }
   // The update thread's messages; false for any other message.
   bool HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
   // The window closes: a running run is stopped without waiting, and no
@@ -98,6 +117,9 @@ private:
   void UpdateDone(uintptr_t completed, intptr_t mode);
   void ShowReady();
   void StopRun();
+  void StartRepair();
+  // Tells the window whether a repair may be asked for.
+  void ShowRepairAvailability();
 
   TUpdateRunWindow& FWindow;
   TUpdateRunFactory FFactory;
@@ -105,6 +127,15 @@ private:
   int FPhase = 0;
   bool FClosed = false;
   bool FSkipped = false;
+  // The runs have ended and the login look is up.
+  bool FReady = false;
+  bool FRepairWanted = false;
+  // The current run is a repair.
+  bool FRepairing = false;
+  // The last status text of the repair run, and what the ready state shows
+  // on the status line in place of the update's "100%".
+  std::string FRepairStatus;
+  std::string FClosingText;
   std::unique_ptr<TUpdateRun> FRun;
 };
 

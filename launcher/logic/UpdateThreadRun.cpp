@@ -20,13 +20,20 @@ private:
   std::unique_ptr<TUpdateThread> FThread;
 };
 
+// The launcher's environment with the request's choice of a repair.
+TUpdateEnvironment RunEnvironment(const TUpdateEnvironment& environment, const TUpdateRunRequest& request) {
+  TUpdateEnvironment run = environment;
+  run.Repair = request.Repair;
+  return run;
+}
+
 }  // namespace
 
 TUpdateThreadRun::TUpdateThreadRun(std::shared_ptr<TMessageSink> sink, const TUpdateRunRequest& request,
                                    const TUpdateEnvironment& environment)
     : FSink(std::move(sink)),
       FThread(std::make_unique<TUpdateThread>(*FSink, request.Mode, request.StateFile, request.ManifestName,
-                                              request.BaseUrl, environment)),
+                                              request.BaseUrl, RunEnvironment(environment, request))),
       FSigned(!environment.PublicKey.empty()) {}
 
 TUpdateThreadRun::~TUpdateThreadRun() { FThread.reset(); }

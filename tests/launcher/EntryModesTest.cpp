@@ -35,3 +35,29 @@ TEST(EntryModes, WebBeforeSelfUpdateBeforeTheLauncherWithItsHandOver) {
 
   EXPECT_EQ(ChooseEntryMode({"C:\\G\\launcher.exe"}, "C:\\G\\launcher.exe").HandOver, "");
 }
+
+TEST(EntryModes, RepairSwitchAnywhereAfterTheProgramAndNeverAHandOver) {
+  const std::string program = "C:\\G\\launcher.exe";
+  struct TRow {
+    std::vector<std::string> Arguments;
+    bool Repair;
+    std::string HandOver;
+  };
+  const TRow rows[] = {
+      {{program, "/repair"}, true, ""},
+      {{program, "/Repair"}, true, ""},
+      {{program, "D:\\Down\\launcher.exe", "/REPAIR"}, true, "D:\\Down\\launcher.exe"},
+      {{program, "/repairs"}, false, "/repairs"},
+      {{"C:\\G\\repair\\launcher.exe"}, false, ""},
+      {{program}, false, ""},
+  };
+  for (const TRow& row : rows) {
+    const TEntryChoice choice = ChooseEntryMode(row.Arguments, program);
+    EXPECT_EQ(choice.Mode, TEntryMode::Launcher);
+    EXPECT_EQ(choice.Repair, row.Repair) << row.Arguments.back();
+    EXPECT_EQ(choice.HandOver, row.HandOver) << row.Arguments.back();
+  }
+  // The web page and the self-update swap come first and never repair.
+  EXPECT_FALSE(ChooseEntryMode({program, "/web:http://a/", "/repair"}, program).Repair);
+  EXPECT_FALSE(ChooseEntryMode({"C:\\G\\launcher.update", "/repair"}, "C:\\G\\launcher.update").Repair);
+}

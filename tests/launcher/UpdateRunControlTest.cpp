@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,10 @@ public:
   void SetTotalProgress(int32_t position, int32_t maximum) override { TotalPos = position, TotalMax = maximum; }
   void SetSpeedText(const std::string& text) override { SpeedText = text; }
   void SetStatusText(const std::string& text) override { StatusText = text; }
+  void ShowStatusLine() override { Calls.push_back("status line"); }
+  // Every availability of the repair entry, in order.
+  std::vector<bool> RepairAvailable;
+  void SetRepairAvailable(bool available) override { RepairAvailable.push_back(available); }
 };
 
 struct TRunLog {
@@ -42,6 +47,7 @@ struct TRunLog {
   int Released = 0;
   int Plan = 0;
   TAcceptedUpdate Accepted;
+  std::string Closing;
 };
 
 class TFakeRun : public TUpdateRun {
@@ -50,6 +56,7 @@ public:
   ~TFakeRun() override { ++FLog.Released; }
   int UpdatePlan() const override { return FLog.Plan; }
   TAcceptedUpdate AcceptedLauncherUpdate() const override { return FLog.Accepted; }
+  std::string ClosingText() const override { return FLog.Closing; }
   void Cancel() override { ++FLog.Cancelled; }
 
 private:
@@ -253,4 +260,119 @@ TEST_F(UpdateRunControlTest, AfterCloseNothingStartsButPostedTextsAreStillFreed)
   EXPECT_TRUE(window.Calls.empty());
   control.HandleMessage(UM_STATUS_TEXT, NewPostedText("late"), 4);
   EXPECT_EQ(window.StatusText, "late");
+}
+
+namespace {
+
+const std::string Checking = "\xD5\xFD\xD4\xDA\xD0\xA3\xD1\xE9 data\\pack.dat 12/340";  // "正在校验 data\pack.dat 12/340"
+const std::string Repaired1 = "\xD0\xA3\xD1\xE9\xCD\xEA\xB3\xC9\xA3\xAC\xD2\xD1\xD0\xDE\xB8\xB4 1 \xB8\xF6\xCE\xC4\xBC\xFE";  // "校验完成，已修复 1 个文件"
+const std::string ManifestFailed = "#100 : \xCF\xC2\xD4\xD8\xC5\xE4\xD6\xC3\xCE\xC4\xBC\xFE\xCA\xA7\xB0\xDC";  // "#100 : 下载配置文件失败"
+const std::string UpdateDone = "\xB8\xFC\xD0\xC2\xCD\xEA\xB3\xC9";  // "更新完成"
+
+// One rule of the repair: what happens, and what the runs and the window see.
+struct TRepairRow {
+  const char* Rule;
+  // "ask" (the player asks for a repair), "start" (the first tick's
+  // StartUpdate), "status:<text>", "closing:<text>" (what the current run
+  // ends with), "done0" / "done1" (the run of that mode reports its end,
+  // completed), "skip", "close".
+  std::vector<std::string> Steps;
+  std::vector<std::string> Started;  // "client", "repair", "launcher"
+  std::vector<std::string> Calls;
+  std::vector<bool> RepairAvailable;
+  std::string StatusText, StatusLabel;
+};
+
+std::string RunKind(const TUpdateRunRequest& request) {
+  if (request.Mode == 1) return request.Repair ? "launcher repair" : "launcher";
+  return request.Repair ? "repair" : "client";
+}
+
+}  // namespace
+
+TEST_F(UpdateRunControlTest, RepairRules) {
+  const std::vector<std::string> ready = {"self-update check", "login look", "refresh server list", "enable start",
+                                          "fill bars"};
+  // The client run's end shows the progress look for the launcher run.
+  auto around = [&](std::vector<std::string> before, std::vector<std::string> after) {
+    before.insert(before.end(), ready.begin(), ready.end());
+    before.insert(before.end(), after.begin(), after.end());
+    return before;
+  };
+  const std::vector<TRepairRow> rows = {
+      // The client run becomes the repair and shows its progress whatever the plan.
+      {"AskedBeforeTheClientRunItIsThatRun", {"ask", "start"}, {"repair"}, {"progress look"}, {false}, "", ""},
+      // Its texts reach the status line; the launcher run follows, and the
+      // login look keeps the repair's closing text on a shown status line.
+      {"TheEndShowsTheClosingTextInTheLoginLook",
+       {"ask", "start", "status:" + Checking, "closing:" + Repaired1, "done0", "closing:", "status:x", "done1"},
+       {"repair", "launcher"},
+       around({"progress look", "progress look"}, {"status line"}),
+       {false, false, true},
+       Repaired1,
+       Repaired1},
+      // No closing text (the manifest could not be fetched, files still
+      // wrong): its own last text stays, never "100%".
+      {"ARepairThatDidNotGoThroughKeepsItsLastText",
+       {"ask", "start", "status:" + Checking, "status:" + ManifestFailed, "done0", "status:y", "done1"},
+       {"repair", "launcher"},
+       around({"progress look", "progress look"}, {"status line"}),
+       {false, false, true},
+       ManifestFailed,
+       ManifestFailed},
+      // Never beside a run: asked during the client run, it waits for the
+      // launcher run to end and then takes the ready state's place.
+      {"AskedWhileARunGoesItStartsWhenTheRunsHaveEnded",
+       {"start", "ask", "done0", "done1"},
+       {"client", "launcher", "repair"},
+       {"progress look", "self-update check", "progress look"},
+       {false, false, false},
+       "",
+       ""},
+      // Asked when ready it starts at once, with its progress even after the skip link.
+      {"AskedWhenReadyItStartsAtOnce",
+       {"start", "skip", "done0", "done1", "ask"},
+       {"client", "launcher", "repair"},
+       around({}, {"progress look"}),
+       {false, false, true, false},
+       "100%",
+       UpdateDone},
+      // An update's own end stays as it was.
+      {"AnUpdateEndsWithItsOwnTexts", {"start", "closing:", "done0", "done1"}, {"client", "launcher"}, around({"progress look"}, {}),
+       {false, false, true}, "100%", UpdateDone},
+      {"AfterCloseNoRepairStarts", {"start", "close", "ask", "done0", "done1"}, {"client"}, {}, {false}, "", ""},
+  };
+  for (const TRepairRow& row : rows) {
+    SCOPED_TRACE(row.Rule);
+    TFakeWindow w;
+    TRunLog log;
+    TUpdateRunControl c{w,
+                        [&log](const TUpdateRunRequest& request) {
+                          log.Started.push_back(request);
+                          return std::make_unique<TFakeRun>(log);
+                        },
+                        [](int) { return std::string("http://client.example/"); }};
+    for (const std::string& step : row.Steps) {
+      const size_t colon = step.find(':');
+      const std::string verb = step.substr(0, colon), text = colon == std::string::npos ? "" : step.substr(colon + 1);
+      if (verb == "ask") c.RequestRepair();
+      else if (verb == "start") c.StartUpdate();
+      else if (verb == "status") c.HandleMessage(UM_STATUS_TEXT, NewPostedText(text), static_cast<intptr_t>(text.size()));
+      else if (verb == "closing") log.Closing = text;
+      else if (verb == "done0") c.HandleMessage(UM_UPDATE_DONE, 1, 0);
+      else if (verb == "done1") c.HandleMessage(UM_UPDATE_DONE, 1, 1);
+      else if (verb == "skip") c.Skip();
+      else if (verb == "close") c.Close();
+      else FAIL() << "unknown step " << step;
+    }
+    std::vector<std::string> started;
+    for (const TUpdateRunRequest& request : log.Started) started.push_back(RunKind(request));
+    EXPECT_EQ(started, row.Started);
+    EXPECT_EQ(w.Calls, row.Calls);
+    EXPECT_EQ(w.RepairAvailable, row.RepairAvailable);
+    if (!row.StatusText.empty()) {
+      EXPECT_EQ(w.StatusText, row.StatusText);
+    }
+    EXPECT_EQ(w.StatusLabel, row.StatusLabel);
+  }
 }

@@ -5,6 +5,12 @@
 //   ui-probe facts              facts of the "Client Launcher" window, one
 //                               "key=value" per line; exit 1 when none exists
 //   ui-probe minimize           minimises that window (system command)
+//   ui-probe menu               the entries of that window's system menu,
+//                               one "menu=ID STATE TEXT" line each (STATE
+//                               "enabled" or "greyed", TEXT in UTF-8 as
+//                               GetMenuStringW gives it), read in the
+//                               launcher's process by ui-menu-hook.dll;
+//                               exit 1 when there is no window or no menu
 //   ui-probe acp                prints the ANSI code page the system gives
 //                               a program (GetACP)
 //   ui-probe render EXE OUT.ppm LOOK [LABEL TEXT_HEX]
@@ -22,11 +28,15 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "package/PackageReader.h"
+#include "platform/win32/Window.h"
 #include "skin/Gdiplus.h"
+#include "tests/ui-wine/MenuProbe.h"
 #include "ui/MainSkin.h"
 
 namespace {
@@ -89,6 +99,70 @@ int Minimize() {
   if (!window) return 1;
   PostMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
   return 0;
+}
+
+// The system menu's entries as ui-menu-hook.dll reads them in the
+// launcher's own process (see MenuHook.cpp).
+std::string GMenuLines;
+bool GMenuAnswered = false;
+
+LRESULT CALLBACK MenuAnswerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return CatchAll("menu answer", LRESULT(0), [&]() -> LRESULT {
+    if (message != WM_COPYDATA) return DefWindowProcW(window, message, wParam, lParam);
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    if (data && data->dwData == static_cast<ULONG_PTR>(MenuProbeTag)) {
+      GMenuLines.assign(static_cast<const char*>(data->lpData), data->cbData);
+      GMenuAnswered = true;
+    }
+    return TRUE;
+  });
+}
+
+struct THookRelease {
+  void operator()(HHOOK hook) const { UnhookWindowsHookEx(hook); }
+};
+struct TModuleRelease {
+  void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+
+int Menu() {
+  const HWND window = FindLauncher();
+  if (!window) return 1;
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string dll = self;
+  dll = dll.substr(0, dll.find_last_of("\\/") + 1) + MenuHookFile;
+  const std::unique_ptr<std::remove_pointer_t<HMODULE>, TModuleRelease> module(LoadLibraryA(dll.c_str()));
+  const auto proc =
+      module ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(module.get(), MenuHookName)))
+             : nullptr;
+  if (!proc) {
+    std::fprintf(stderr, "cannot load %s\n", dll.c_str());
+    return 1;
+  }
+  const HINSTANCE instance = GetModuleHandleA(nullptr);
+  RegisterWindowClass(instance, {"UiProbeMenuAnswer", MenuAnswerProc, 0, nullptr, true});
+  const TWindowHandle answer(CreateWindowExW(0, L"UiProbeMenuAnswer", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                             instance, nullptr));
+  const std::unique_ptr<std::remove_pointer_t<HHOOK>, THookRelease> hook(
+      SetWindowsHookExW(WH_GETMESSAGE, proc, module.get(), GetWindowThreadProcessId(window, nullptr)));
+  if (!answer || !hook) {
+    std::fprintf(stderr, "cannot hook the launcher's thread\n");
+    return 1;
+  }
+  PostMessageW(window, WM_NULL, reinterpret_cast<WPARAM>(answer.Get()), MenuProbeTag);
+  const DWORD started = GetTickCount();
+  while (!GMenuAnswered && GetTickCount() - started < 10000) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
+  if (!GMenuAnswered) {
+    std::fprintf(stderr, "no answer from the launcher's thread\n");
+    return 1;
+  }
+  std::fwrite(GMenuLines.data(), 1, GMenuLines.size(), stdout);
+  return GMenuLines.rfind("menu=none", 0) == 0 ? 1 : 0;
 }
 
 std::string FromHex(const std::string& hex) {
@@ -185,8 +259,9 @@ int main(int argc, char** argv) {
   args.erase(args.begin());
   if (command == "facts") return Facts();
   if (command == "minimize") return Minimize();
+  if (command == "menu") return Menu();
   if (command == "acp") return std::printf("%u\n", GetACP()) > 0 ? 0 : 1;
   if (command == "render") return Render(args);
-  std::fprintf(stderr, "usage: ui-probe facts|minimize|acp|render EXE OUT.ppm LOOK [LABEL TEXT_HEX]\n");
+  std::fprintf(stderr, "usage: ui-probe facts|minimize|menu|acp|render EXE OUT.ppm LOOK [LABEL TEXT_HEX]\n");
   return 2;
 }
