@@ -26,6 +26,7 @@ int TRateLimiter::PieceLimit(int wanted) const {
 }
 
 void TRateLimiter::Consumed(int64_t bytes) {
+  if (bytes > 0) FReceived += bytes;
   TClock::time_point until;
   {
     std::lock_guard<std::mutex> guard(FLock);

@@ -4,6 +4,7 @@
 // read at once and reports what it got; the limiter makes the receiving
 // thread wait for its share.
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -20,11 +21,14 @@ public:
   int PieceLimit(int wanted) const;
   // Counts received bytes and waits until they fit under the cap.
   void Consumed(int64_t bytes);
+  // Every byte counted so far, capped or not: what the run received.
+  int64_t Received() const { return FReceived.load(); }
 
 private:
   using TClock = std::chrono::steady_clock;
   mutable std::mutex FLock;
   int64_t FRate = 0;
+  std::atomic<int64_t> FReceived{0};
   // The moment at which everything counted so far is paid for; it never
   // lags behind the present by more than a short burst.
   TClock::time_point FPaidUntil{};

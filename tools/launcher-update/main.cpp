@@ -1,8 +1,11 @@
-// launcher-update --base URL --dir FOLDER [--mode 0|1] [--key PUBLIC_KEY]
-//                 [--ca-file PEM] [--limit-rate KBPS]
+// launcher-update --base URL [--base URL ...] --dir FOLDER [--mode 0|1]
+//                 [--key PUBLIC_KEY] [--ca-file PEM] [--limit-rate KBPS] [--repair]
 // Runs the launcher's update engine without a window: the folder is brought
 // up to date from the update server at URL ("http://" or "https://") exactly
 // as the launcher would, with status lines and progress on the terminal.
+// Several --base give the run's mirrors in order of preference. --repair
+// checks every file by its content, whatever the state file records, and
+// fetches only what is wrong.
 // With --key the release must be signed with that key, as for a launcher
 // whose package carries it. --ca-file trusts the CA certificates of a PEM
 // file besides the system's; --limit-rate caps the run's downloads at KBPS
@@ -12,7 +15,8 @@
 // failed (no manifest) or was interrupted; 2 usage; 3 the run succeeded as
 // the window would be told, but files were still missing or wrong after its
 // passes; 4 the run refused a document for its signature (nothing changed);
-// 5 the run failed and a server's certificate was refused on the way.
+// 5 the run failed and a server's certificate was refused on the way; 6 the
+// volume has less room than the run needs (RunOutcome.h maps them).
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -31,6 +35,7 @@
 #include "platform/Tls.h"
 #include "signing/ReleaseSignature.h"
 #include "update/manifest/SignedDocuments.h"
+#include "update/run/RunOutcome.h"
 #include "update/run/UpdateThread.h"
 
 namespace {
@@ -62,7 +67,6 @@ public:
         break;
       case UM_UPDATE_DONE:
         PrintProgress(true);
-        Succeeded = wParam == 1;
         Done.SetEvent();
         break;
       default:
@@ -72,7 +76,6 @@ public:
   }
 
   TEvent Done;
-  std::atomic<bool> Succeeded{false};
 
 private:
   void PrintProgress(bool force) {
@@ -91,14 +94,48 @@ private:
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: launcher-update --base URL --dir FOLDER [--mode 0|1] [--name LAUNCHER_BASE_NAME] "
-               "[--key PUBLIC_KEY] [--ca-file PEM] [--limit-rate KBPS] [--no-space-check]\n");
+               "usage: launcher-update --base URL [--base URL ...] --dir FOLDER [--mode 0|1] "
+               "[--name LAUNCHER_BASE_NAME] [--key PUBLIC_KEY] [--ca-file PEM] [--limit-rate KBPS] "
+               "[--no-space-check] [--repair]\n");
   return 2;
 }
 
-constexpr int ExitRefused = 4;
-constexpr int ExitCertificateRefused = 5;
-constexpr int ExitDiskShort = 6;
+// The closing lines; the exit code comes from the outcome alone.
+void PrintEnd(const TRunOutcome& outcome, const std::vector<TMirrorReport>& mirrors, const std::string& folder) {
+  const std::string log = Cp936ToUtf8(folder) + "UpdateLog.txt";
+  switch (outcome.End) {
+    case TRunEnd::SignatureRefused:
+      std::printf("the update run refused the release: its signature check says %s; nothing was changed\n",
+                  VerdictName(outcome.Verdict));
+      break;
+    case TRunEnd::DiskShort:
+      std::printf("the update run stopped before writing anything: the folder's volume has too little room (see "
+                  "%s)\n", log.c_str());
+      break;
+    case TRunEnd::Done:
+      std::printf("the update run succeeded\n");
+      break;
+    case TRunEnd::FilesStillWrong:
+      std::printf("the update run succeeded, but %d file(s) are still missing or wrong (see %s):\n",
+                  static_cast<int>(outcome.StillWrong.size()), log.c_str());
+      for (const std::string& file : outcome.StillWrong) std::printf("  %s\n", Cp936ToUtf8(file).c_str());
+      break;
+    default:
+      std::printf("the update run failed (see %s)\n", log.c_str());
+      if (outcome.End == TRunEnd::CertificateRefused)
+        std::printf("a server's certificate was refused (the reason is in the log)\n");
+      break;
+  }
+  if (mirrors.size() > 1) {
+    for (const TMirrorReport& mirror : mirrors) {
+      std::printf("mirror %s: %lld bytes, %d files", mirror.Base.c_str(), static_cast<long long>(mirror.Bytes),
+                  mirror.Files);
+      if (!mirror.SetAside.empty()) std::printf(", set aside: %s", mirror.SetAside.c_str());
+      std::printf("\n");
+    }
+  }
+  if (outcome.Repair && RunWentThrough(outcome.End)) std::printf("%s\n", RepairSummary(outcome.Figures).c_str());
+}
 
 }  // namespace
 
@@ -106,11 +143,11 @@ int main(int argc, char** argv) {
   std::string base, folder, baseName = "launcher", key, caFile;
   int mode = 0;
   long long limitRate = -1;
-  bool checkSpace = true;
+  bool checkSpace = true, repair = false;
   const std::vector<std::string> args = ProgramArguments(argc, argv);
   for (size_t i = 0; i < args.size(); ++i) {
     const bool hasValue = i + 1 < args.size();
-    if (args[i] == "--base" && hasValue) base = args[++i];
+    if (args[i] == "--base" && hasValue) base += (base.empty() ? "" : "|") + args[++i];
     else if (args[i] == "--dir" && hasValue) folder = Utf8ToCp936(args[++i]);
     else if (args[i] == "--mode" && hasValue) mode = std::atoi(args[++i].c_str());
     else if (args[i] == "--name" && hasValue) baseName = Utf8ToCp936(args[++i]);
@@ -118,6 +155,7 @@ int main(int argc, char** argv) {
     else if (args[i] == "--ca-file" && hasValue) caFile = args[++i];
     else if (args[i] == "--limit-rate" && hasValue) limitRate = std::atoll(args[++i].c_str());
     else if (args[i] == "--no-space-check") checkSpace = false;
+    else if (args[i] == "--repair") repair = true;
     else return Usage();
   }
   if (base.empty() || folder.empty() || (mode != 0 && mode != 1) || limitRate < -1 ||
@@ -144,17 +182,15 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnSignal);
 
   TConsoleSink sink;
-  int stillWrong = -1;
-  std::vector<std::string> stillWrongFiles;
-  bool refused = false;
-  bool diskShort = false;
-  TSignatureVerdict verdict = TSignatureVerdict::Accepted;
   TUpdateEnvironment environment;
   environment.LauncherFolder = folder;
   environment.LauncherBaseName = baseName;
   environment.PublicKey = key;
   environment.MaxSpeed = static_cast<int>(limitRate);
   environment.CheckSpace = checkSpace;
+  environment.Repair = repair;
+  TRunOutcome outcome;
+  std::vector<TMirrorReport> mirrors;
   {
     TUpdateThread run(sink, mode, StateFileName(mode), mode == 0 ? ClientManifestName : LauncherManifestName, base,
                       environment);
@@ -163,36 +199,9 @@ int main(int argc, char** argv) {
     }
     if (Interrupted) std::printf("cancelled; the next run continues from here\n");
     run.TerminateAndWait();
-    stillWrong = run.FilesStillWrong();
-    stillWrongFiles = run.StillWrongFiles();
-    refused = run.Refused();
-    diskShort = run.DiskShort();
-    verdict = run.RefusedVerdict();
+    outcome = run.Outcome();
+    mirrors = run.MirrorReports();
   }  // the run ends here and writes UpdateLog.txt
-  if (refused) {
-    std::printf("the update run refused the release: its signature check says %s; nothing was changed\n",
-                VerdictName(verdict));
-    return ExitRefused;
-  }
-  if (diskShort) {
-    std::printf("the update run stopped before writing anything: the folder's volume has too little room (see "
-                "%sUpdateLog.txt)\n", Cp936ToUtf8(folder).c_str());
-    return ExitDiskShort;
-  }
-  if (!sink.Succeeded) {
-    std::printf("the update run failed (see %sUpdateLog.txt)\n", Cp936ToUtf8(folder).c_str());
-    if (TlsCertificateRefusals() > 0) {
-      std::printf("a server's certificate was refused (the reason is in the log)\n");
-      return ExitCertificateRefused;
-    }
-    return 1;
-  }
-  if (stillWrong != 0) {
-    std::printf("the update run succeeded, but %d file(s) are still missing or wrong (see %sUpdateLog.txt):\n",
-                stillWrong, Cp936ToUtf8(folder).c_str());
-    for (const std::string& file : stillWrongFiles) std::printf("  %s\n", Cp936ToUtf8(file).c_str());
-    return 3;
-  }
-  std::printf("the update run succeeded\n");
-  return 0;
+  PrintEnd(outcome, mirrors, folder);
+  return ExitCode(outcome);
 }

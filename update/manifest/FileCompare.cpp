@@ -7,9 +7,11 @@
 #include <deque>
 #include <exception>
 
+#include "common/Format.h"
 #include "common/PathUtils.h"
 #include "platform/File.h"
 #include "platform/FileTime.h"
+#include "platform/Tick.h"
 #include "signing/Crypto.h"
 #include "update/manifest/DigestAhead.h"
 #include "update/manifest/UpdateFiles.h"
@@ -21,6 +23,9 @@ namespace {
 // their digests (each file counts a page more, for the small ones).
 constexpr size_t AheadElements = 1024;
 constexpr int64_t AheadDigestBytes = 64 << 20;
+// A repair names a file at most this often, and every file this large.
+constexpr uint32_t NamingIntervalMs = 100;
+constexpr int64_t AlwaysNamedBytes = 4 << 20;
 
 }  // namespace
 
@@ -44,6 +49,8 @@ int TUpdateFiles::CompareFiles(TDownloadList& list) {
     ~TForgetLoadChecks() { valid = false; }
   } forget{FLoadChecksValid};
   FBytesDone = FBytesTotal = FBytesToDownload = FBytesUnchecked = 0;
+  FFilesChecked = 0;
+  FNamedAt = GetTickCount32() - NamingIntervalMs;
   FFirstEntryOf.clear();
   FRefused.clear();
   const size_t count = FManifest.Count();
@@ -137,9 +144,20 @@ void TUpdateFiles::ApplyStep(TCompareStep& step, TDigestAhead& digests, TDownloa
     Refuse(entry, "entry refused: \"" + entry.File + "\" has no " + missing + " in the signed manifest");
     return;
   }
-  if (step.index % 10 == 0) {
+  ++FFilesChecked;
+  const int64_t position = static_cast<int64_t>(step.index) + 1, count = static_cast<int64_t>(FManifest.Count());
+  if (NameEveryFile) {
+    const uint32_t now = GetTickCount32();
+    if (now - FNamedAt >= NamingIntervalMs || entry.Size >= AlwaysNamedBytes || position == count) {
+      FNamedAt = now;
+      Status(Format(UpdateText::RepairChecking, step.localName.c_str(), static_cast<int>(position),
+                    static_cast<int>(count)));
+      TotalProgress(position, count);
+      if (OnCurrentProgress) OnCurrentProgress(entry.Size, entry.Size);
+    }
+  } else if (step.index % 10 == 0) {
     Status(checking + step.localName);
-    TotalProgress(static_cast<int64_t>(step.index) + 1, static_cast<int64_t>(FManifest.Count()));
+    TotalProgress(position, count);
   }
   FBytesTotal += entry.Size;
   const std::string path = FFolder + step.localName;

@@ -69,6 +69,11 @@ public:
   std::function<void(const std::string&)> OnStatus;
   std::function<void(uint32_t position, uint32_t maximum)> OnTotalProgress;
   std::function<void(const std::string&)> OnLog;
+  // The current bar: bytes of the file just checked (a repair's compare).
+  std::function<void(int64_t position, int64_t maximum)> OnCurrentProgress;
+  // A repair: the status line names every file the compare checks with its
+  // count (throttled to a few lines a second), and the current bar shows it.
+  bool NameEveryFile = false;
   // Whether the compare may leave an existing local copy without a state
   // entry undigested and list it with CheckFirst: the caller digests it
   // while it reads it anyway (the chunked path cuts it into chunks). Asked
@@ -112,6 +117,8 @@ public:
   int64_t BytesDone() const { return FBytesDone; }
   int64_t BytesTotal() const { return FBytesTotal; }
   int64_t BytesToDownload() const { return FBytesToDownload; }
+  // Needed entries the last compare checked (refused ones are not).
+  int FilesChecked() const { return FFilesChecked; }
   void SetByteCounts(int64_t done, int64_t total) {
     FBytesDone = done;
     FBytesTotal = total;
@@ -148,6 +155,8 @@ private:
   int64_t FBytesTotal = 0;
   int64_t FBytesToDownload = 0;
   int64_t FBytesUnchecked = 0;  // of copies listed with CheckFirst
+  int FFilesChecked = 0;
+  uint32_t FNamedAt = 0;  // tick of the last file named (NameEveryFile)
   unsigned FDigestThreads = 2;
   // The compare's needed entries by WindowsPathKey of their local name, to
   // the index of the first entry with that key.

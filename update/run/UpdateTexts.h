@@ -75,4 +75,15 @@ constexpr const char* DiskShort =
     "\xE8\xD2\xAA %s\xA3\xAC\xB4\xC5\xC5\xCC\xBF\xC9\xD3\xC3 %s\xA3\xAC\xC7\xEB\xCA\xCD\xB7\xC5\xBF\xD5"
     "\xBC\xE4\xBA\xF3\xD4\xD9\xCA\xD4\xA1\xA3";  // "#117 : 磁盘空间不足：本次更新需要 %s，磁盘可用 %s，请释放空间后再试。"
 
+// Our own: a repair (every file checked by its content). While it checks,
+// the status line names each file as the player knows it with its count;
+// at the end the window shows how it went.
+constexpr const char* RepairChecking = "\xD5\xFD\xD4\xDA\xD0\xA3\xD1\xE9 %s %d/%d";  // "正在校验 %s %d/%d"
+constexpr const char* RepairDoneRepaired =
+    "\xD0\xA3\xD1\xE9\xCD\xEA\xB3\xC9\xA3\xAC\xD2\xD1\xD0\xDE\xB8\xB4 %d \xB8\xF6\xCE\xC4\xBC"
+    "\xFE";  // "校验完成，已修复 %d 个文件"
+constexpr const char* RepairDoneIntact =
+    "\xD0\xA3\xD1\xE9\xCD\xEA\xB3\xC9\xA3\xAC\xCB\xF9\xD3\xD0\xCE\xC4\xBC\xFE\xCD\xEA\xBA"
+    "\xC3";  // "校验完成，所有文件完好"
+
 }  // namespace UpdateText

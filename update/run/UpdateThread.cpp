@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <set>
 
 #include "common/Format.h"
 #include "common/Md5.h"
@@ -13,9 +14,13 @@
 #include "package/LauncherSettings.h"
 #include "platform/DebugOutput.h"
 #include "platform/File.h"
+#include "platform/FileTime.h"
+#include "platform/FolderFiles.h"
 #include "platform/Tick.h"
+#include "platform/Tls.h"
 #include "signing/Crypto.h"
 #include "update/run/ProgressScale.h"
+#include "update/run/RepairScan.h"
 #include "update/run/UpdateTexts.h"
 #include "update/run/WholeFile.h"
 
@@ -127,6 +132,10 @@ TUpdateThread::TUpdateThread(TMessageSink& window, int mode, const std::string& 
   FFiles.RequireSha256 = SignedRun();
   FFiles.OnStatus = [this](const std::string& text) { ShowStatus(text); };
   FFiles.OnLog = [this](const std::string& text) { Log(text); };
+  FFiles.NameEveryFile = FEnvironment.Repair;
+  FFiles.OnCurrentProgress = [this](int64_t position, int64_t maximum) {
+    PostProgress(UM_CURRENT_PROGRESS, position, maximum);
+  };
   FFiles.OnTotalProgress = [this](uint32_t position, uint32_t maximum) {
     Post(UM_TOTAL_PROGRESS, position, static_cast<intptr_t>(maximum));
   };
@@ -134,6 +143,8 @@ TUpdateThread::TUpdateThread(TMessageSink& window, int mode, const std::string& 
   // chunked path, which digests it while it cuts it.
   FFiles.DigestLater = [this](const TManifestEntry& entry) { return ChunkRef(entry.File) != nullptr; };
   SetUpMirrors();
+  FOutcome.Repair = FEnvironment.Repair;
+  FCertificateRefusalsBefore = TlsCertificateRefusals();
   FPlan = ReadUpdateNow();
   const int maxSpeed = FEnvironment.MaxSpeed >= 0 ? FEnvironment.MaxSpeed : ReadMaxSpeed(FEnvironment.LauncherFolder);
   // One cap over every connection of this run: documents, files and chunk ranges.
@@ -226,13 +237,12 @@ std::string TUpdateThread::DownloadHostName() const {
 // --- the run -------------------------------------------------------------
 
 void TUpdateThread::Execute() {
-  int result = 0;
+  TRunEnd end = TRunEnd::DocumentWrongShape;
   try {
-    result = Run();
+    end = Run();
   } catch (const std::exception& e) {
     // A document of the wrong shape ends the run as an error of the thread.
     Log(std::string("update run ended: ") + e.what());
-    result = 0;
   }
   std::unique_ptr<THttpBatch> batch;
   {
@@ -241,67 +251,140 @@ void TUpdateThread::Execute() {
   }
   batch.reset();
   if (FFiles.StateChanged()) FFiles.SaveState();
-  if (!Cancelled()) Post(UM_UPDATE_DONE, static_cast<uintptr_t>(result), FMode);
+  Finish(end);
+  if (!Cancelled()) Post(UM_UPDATE_DONE, RunWentThrough(end) ? 1 : 0, FMode);
 }
 
-int TUpdateThread::Run() {
+void TUpdateThread::Finish(TRunEnd end) {
+  TRepairFigures figures;
+  figures.Checked = FFiles.FilesChecked();
+  figures.Repaired = FRepaired;
+  // Every transport's connections share the run's limiter, which counts what they received.
+  if (FEnvironment.Document.Limiter) figures.BytesFetched = FEnvironment.Document.Limiter->Received();
+  if (Cancelled()) end = TRunEnd::Cancelled;
+  else if (Refused()) end = TRunEnd::SignatureRefused;
+  else if (FDiskShort) end = TRunEnd::DiskShort;
+  // A run that got no manifest because a certificate was refused says so.
+  const bool failed = end == TRunEnd::ManifestNotFetched || end == TRunEnd::ManifestUnreadable ||
+                      end == TRunEnd::DocumentWrongShape;
+  if (failed && TlsCertificateRefusals() > FCertificateRefusalsBefore) end = TRunEnd::CertificateRefused;
+  // A repair's last log line says what it did.
+  if (FEnvironment.Repair && RunWentThrough(end)) Log(RepairSummary(figures));
+  std::lock_guard<std::mutex> guard(FOutcomeLock);
+  FOutcome.Figures = figures;
+  FOutcome.End = end;
+  FOutcome.Verdict = FVerdict;
+  FOutcome.StillWrong = FStillWrongFiles;
+}
+
+TRunOutcome TUpdateThread::Outcome() const {
+  std::lock_guard<std::mutex> guard(FOutcomeLock);
+  return FOutcome;
+}
+
+int TUpdateThread::FilesStillWrong() const {
+  const TRunOutcome outcome = Outcome();
+  return RunWentThrough(outcome.End) ? static_cast<int>(outcome.StillWrong.size()) : -1;
+}
+
+TRunEnd TUpdateThread::Run() {
+  TRunEnd end = Documents();
+  // A repair checks and fetches file by file, whatever UpdateNow says.
+  int plan = FEnvironment.Repair ? 1 : FPlan;
+  TDownloadList list;
+  if (end == TRunEnd::Running) end = Compare(plan, list);
+  // Nothing is written when the files cannot all fit.
+  if (end == TRunEnd::Running && plan == 1 && !list.empty() && !RoomForDownloads(list)) end = TRunEnd::DiskShort;
+  if (end == TRunEnd::Running) end = FetchAll(plan, list);
+  if (end != TRunEnd::Running) return end;
+  ReportStillWrong(list);
+  if (FEnvironment.Repair) ReportExtraFiles();
+  WriteUpdateNow(0);
+  return FStillWrongFiles.empty() ? TRunEnd::Done : TRunEnd::FilesStillWrong;
+}
+
+TRunEnd TUpdateThread::Documents() {
   // A key that cannot be read must not quietly turn into no key at all.
   if (FKeyInvalid) {
     Log("the package's public key is not a key text: " + FEnvironment.PublicKey);
     ShowStatus(UpdateText::KeyInvalid);
-    return 0;
+    return TRunEnd::KeyInvalid;
   }
   ShowStatus(UpdateText::Checking);
   if (!FetchManifest()) {
-    if (Cancelled() || Refused()) return 0;
+    if (Cancelled() || Refused()) return TRunEnd::Cancelled;
     Log(UpdateText::NetworkFault);
     ShowStatus(std::string(UpdateText::NetworkFault) + UpdateText::TryLater);
-    return 0;
+    return TRunEnd::ManifestNotFetched;
   }
-  if (!FFiles.LoadManifest()) return 0;
-  FFiles.LoadState();
-  if (Cancelled()) return 0;
+  if (!FFiles.LoadManifest()) return TRunEnd::ManifestUnreadable;
+  // A repair trusts no recorded time: the state is written anew from what
+  // the compare finds on disk.
+  if (FEnvironment.Repair) FFiles.SetStateChanged();
+  else FFiles.LoadState();
+  return Cancelled() ? TRunEnd::Cancelled : TRunEnd::Running;
+}
 
-  int plan = FPlan;
-  TDownloadList list;
+TRunEnd TUpdateThread::Compare(int& plan, TDownloadList& list) {
   if (plan == 0) {
     WriteUpdateNow(FFiles.CompareFiles(list));
     plan = 1;
   } else if (plan != 2) {
     FFiles.CompareFiles(list);
   }
-  if (Cancelled()) return 0;
+  if (Cancelled()) return TRunEnd::Cancelled;
   // An unpacked full package is held to the manifest like any other files:
   // the compare finds what it brought wrong or left out.
   if (plan == 2) {
-    if (!DownloadFullPackage() && (Cancelled() || Refused() || DiskShort())) return 0;
+    if (!DownloadFullPackage() && (Cancelled() || Refused() || FDiskShort)) return TRunEnd::Cancelled;
     plan = 1;
     FFiles.DiskChanged();
     FFiles.CompareFiles(list);
-    if (Cancelled()) return 0;
+    if (Cancelled()) return TRunEnd::Cancelled;
   }
+  return TRunEnd::Running;
+}
 
-  // Nothing is written when the files cannot all fit.
-  if (plan == 1 && !list.empty() && !RoomForDownloads(list)) return 0;
+std::vector<TFilePlan> TUpdateThread::Plans(int plan, const TDownloadList& list) {
+  std::vector<TFilePlan> plans;
+  plans.reserve(list.size());
+  // The batch connects by the URL's host name: files of a run that reached
+  // its server by address go through the engine.
+  const bool batchOpen = FEnvironment.BatchConnections > 0 && FServerAddress.empty();
+  for (const TDownloadItem& item : list) {
+    TFileFacts facts;
+    facts.RunPlan = plan;
+    facts.Size = item.Size;
+    facts.IsZip = item.IsZip;
+    facts.IsLauncher = item.isLauncher != 0;
+    facts.HasChunkIndex = ChunkRef(item.File) != nullptr;
+    facts.BatchOpen = batchOpen;
+    facts.BatchSizeLimit = BatchSizeLimit;
+    plans.push_back(PlanFile(facts));
+  }
+  return plans;
+}
 
-  // Items of a plan that downloads nothing leave the list without being
-  // fetched: they are still wrong all the same.
+// Up to three passes over what is still wrong. Items of a plan that
+// downloads nothing leave the list without being fetched: they are still
+// wrong all the same.
+TRunEnd TUpdateThread::FetchAll(int plan, TDownloadList& list) {
   TDownloadList notFetched;
   for (int pass = 0; pass < 3 && !list.empty(); ++pass) {
+    const std::vector<TFilePlan> plans = Plans(plan, list);
+    const std::vector<int> jobs = QueueSmallFiles(list, plans);
     const int n = static_cast<int>(list.size());
-    const std::vector<int> jobs = plan == 1 ? QueueSmallFiles(list) : std::vector<int>(list.size(), -1);
     for (int k = 1; k <= n; ++k) {
-      if (Cancelled()) return 0;
+      if (Cancelled()) return TRunEnd::Cancelled;
       const size_t index = static_cast<size_t>(n - k);
-      if (plan != 1) notFetched.push_back(list[index]);
-      if (plan != 1 || DownloadFile(list[index], k, n, jobs[index]))
+      const bool skipped = plans[index].Way == TFileWay::NotFetched;
+      if (skipped) notFetched.push_back(list[index]);
+      if (skipped || DownloadFile(list[index], plans[index], k, n, jobs[index]))
         list.erase(list.begin() + static_cast<long>(index));
     }
   }
   list.insert(list.end(), notFetched.begin(), notFetched.end());
-  ReportStillWrong(list);
-  WriteUpdateNow(0);
-  return 1;
+  return TRunEnd::Running;
 }
 
 // Data that could not be written. Only a disk without room for the file
@@ -333,7 +416,6 @@ void TUpdateThread::ReportStillWrong(const TDownloadList& list) {
   for (const TDownloadItem& item : list) FStillWrongFiles.push_back(item.File);
   for (const std::string& file : refused) FStillWrongFiles.push_back(file + " (refused)");
   const int count = static_cast<int>(FStillWrongFiles.size());
-  FStillWrong = count;
   if (count == 0) return;
   Log(Format("%d file(s) still missing or wrong after the update passes:", count));
   for (const std::string& file : FStillWrongFiles) Log("  " + file);
@@ -385,14 +467,11 @@ TArchiveHooks TUpdateThread::ArchiveHooks() {
   return hooks;
 }
 
-std::vector<int> TUpdateThread::QueueSmallFiles(const TDownloadList& list) {
+std::vector<int> TUpdateThread::QueueSmallFiles(const TDownloadList& list, const std::vector<TFilePlan>& plans) {
   std::vector<int> jobs(list.size(), -1);
-  // The batch connects by the URL's host name: files of a run that reached
-  // its server by address go through the engine.
-  if (FEnvironment.BatchConnections <= 0 || !FServerAddress.empty()) return jobs;
   for (size_t k = list.size(); k-- > 0;) {
     const TDownloadItem& item = list[k];
-    if (item.Size < 0 || item.Size >= BatchSizeLimit) continue;
+    if (plans[k].Way != TFileWay::Batch) continue;
     std::lock_guard<std::mutex> guard(FDocumentLock);
     if (Cancelled()) break;
     if (!FBatch) {
@@ -448,22 +527,34 @@ bool TUpdateThread::FetchedByBatch(int job, const std::string& url, const std::s
 // moved to <base>.update: fetched in place it would replace the running
 // program when the manifest names it by the program's own file name. The
 // folder goes again once it is empty.
-bool TUpdateThread::DownloadFile(const TDownloadItem& item, int k, int n, int job) {
+bool TUpdateThread::DownloadFile(const TDownloadItem& item, const TFilePlan& plan, int k, int n, int job) {
   const std::string name = DownloadName(item);
   const bool self = item.isLauncher != 0;
   const std::string staging = StagingFolder(FEnvironment.LauncherFolder);
   const std::string localPath = DownloadPath(FEnvironment.LauncherFolder, item);
   const std::string placed = self ? staging + ExtractFileName(item.File) : FEnvironment.LauncherFolder + item.File;
-  ShowStatus(Format(UpdateText::DownloadingFile, name.c_str(), k, n));
+  ClearPlace(item);
+  // A repair's copy that was left undigested is checked first: it may be right.
+  const bool checkFirst = FEnvironment.Repair && item.CheckFirst;
+  ShowStatus(Format(checkFirst ? UpdateText::RepairChecking : UpdateText::DownloadingFile, name.c_str(), k, n));
   const std::string url = FBaseUrl + "/" + name;
   const std::string fetchPath = FetchPath(localPath, SignedRun());
+  const TFileCheck before = checkFirst ? CheckFile(placed) : TFileCheck();
   bool fetched;
-  if (job >= 0) fetched = FetchedByBatch(job, url, fetchPath, item) && Checked(item, fetchPath, localPath);
-  else if (ChunkedDownload(item, url, localPath)) fetched = true;
-  else
+  bool copyWasRight = false;
+  if (plan.Way == TFileWay::Batch && job >= 0) {
+    fetched = FetchedByBatch(job, url, fetchPath, item) && Checked(item, fetchPath, localPath);
+  } else if (plan.Way == TFileWay::Chunks && ChunkedDownload(item, url, localPath)) {
+    fetched = true;
+    // The chunked path leaves a copy that was right as it was: same file, same time.
+    const TFileCheck after = checkFirst ? CheckFile(placed) : TFileCheck();
+    copyWasRight = before.isFile && after.isFile && before.hasTime && after.hasTime &&
+                   before.dosDateTime == after.dosDateTime;
+  } else {
     fetched = !Cancelled() &&
               Download(url, fetchPath, EngineWorkers(item), item.Size, ExpectedDigest(item, SignedRun())) &&
               Checked(item, fetchPath, localPath);
+  }
   // Every transport compares a plain file's digest with the manifest's
   // before the file replaces its target, and so does the unpacking of an
   // archive's file: the verify need not read it once more.
@@ -472,7 +563,42 @@ bool TUpdateThread::DownloadFile(const TDownloadItem& item, int k, int n, int jo
   if (self) RemoveEmptyDirectory(staging);
   if (!ok) return false;
   FFiles.AddBytesDone(item.Size);
+  if (!copyWasRight) ++FRepaired;
   return true;
+}
+
+void TUpdateThread::ClearPlace(const TDownloadItem& item) {
+  if (item.isLauncher != 0) return;
+  const std::string path = FEnvironment.LauncherFolder + item.File;
+  if (DirectoryExists(path)) {
+    const std::string aside = AsideName(path, [](const std::string& name) {
+      return FileExists(name) || DirectoryExists(name);
+    });
+    const std::string name = RelativeTo(FEnvironment.LauncherFolder, aside);
+    if (RenameFileAt(path, aside)) Log(item.File + ": a folder stood in the file's place; moved aside to " + name);
+    else Log(item.File + ": a folder stands in the file's place and cannot be moved aside: " + LastFileErrorText());
+  }
+  if (IsReadOnly(path)) {
+    if (MakeWritable(path)) Log(item.File + ": the copy was read-only; made writable to replace it");
+    else Log(item.File + ": the read-only copy cannot be made writable: " + LastFileErrorText());
+  }
+}
+
+void TUpdateThread::ReportExtraFiles() {
+  std::set<std::string> named;
+  const TManifest& manifest = FFiles.Manifest();
+  try {
+    for (size_t i = 0; i < manifest.Count(); ++i) {
+      const TManifestEntry entry = manifest.Entry(i);
+      named.insert(WindowsPathKey(entry.File));
+      named.insert(WindowsPathKey(FFiles.LocalName(entry)));
+    }
+  } catch (const EUpdateJsonError&) {
+    // Entries after a mistyped one name nothing the run took.
+  }
+  for (const std::string& file :
+       ExtraFiles(FilesBelow(FEnvironment.LauncherFolder), named, FEnvironment.LauncherBaseName))
+    Log("extra file (not in the manifest, kept): " + file);
 }
 
 bool TUpdateThread::Checked(const TDownloadItem& item, const std::string& fetched, const std::string& localPath) {

@@ -24,6 +24,8 @@
 #include "update/manifest/AcceptedVersions.h"
 #include "update/chunks/ChunkFields.h"
 #include "update/manifest/SignedDocuments.h"
+#include "update/run/FilePlan.h"
+#include "update/run/RunOutcome.h"
 #include "update/run/uLaunchThread.h"
 
 // Where a run works and whom it asks; the defaults are the running program's.
@@ -70,21 +72,17 @@ public:
   // incremental update, 2 full package first.
   int UpdatePlan() const { return FPlan; }
   int Mode() const { return FMode; }
-  // Needed files that were still missing or wrong when the run's passes
-  // ended; -1 while unknown (the run has not got that far, or stopped
-  // before). The window's messages keep their meaning: a run whose manifest
-  // was read reports success even when this is not 0.
-  int FilesStillWrong() const { return FStillWrong.load(); }
-  // Their File texts (refused entries end in " (refused)"); read once the
-  // thread has ended.
-  const std::vector<std::string>& StillWrongFiles() const { return FStillWrongFiles; }
-  // Whether the run refused a document for its signature, and why; read
-  // once the run has ended.
+  // How the run ended (End is Running until then). The window's messages
+  // keep their meaning: a run whose manifest was read reports success
+  // (UM_UPDATE_DONE's wParam 1) even when files are still wrong.
+  TRunOutcome Outcome() const;
+  // Needed files still missing or wrong once the passes ended; -1 while
+  // unknown (the run has not got that far, or stopped before).
+  int FilesStillWrong() const;
+  // Whether the run has refused a document for its signature (any time),
+  // and why (once the run has ended).
   bool Refused() const { return FRefused.load(); }
   TSignatureVerdict RefusedVerdict() const { return FVerdict; }
-  // The package's key text was given but is not a key: the run refused to
-  // update at all.
-  bool KeyInvalid() const { return FKeyInvalid; }
   // The launcher's own entries (isLauncher not 0, needed) of the manifest
   // this run fetched and accepted, its signature checked when the run has a
   // key; none when it accepted no manifest. Read once the run has ended.
@@ -92,9 +90,6 @@ public:
   // What each base address of the run delivered, in the package's order;
   // read once the run has ended.
   std::vector<TMirrorReport> MirrorReports() const { return FMirrors->Reports(); }
-  // The run ended before writing anything because the install folder's
-  // volume has less room than the run needs; read once the run has ended.
-  bool DiskShort() const { return FDiskShort.load(); }
 
   // A line of the run's log (also to the debug output); any thread.
   void Log(const std::string& text);
@@ -111,7 +106,17 @@ protected:
   std::string ThreadName() const override { return "TUpdateThread"; }
 
 private:
-  int Run();
+  // The run's stages, each returning TRunEnd::Running to go on: the
+  // documents (manifest, its copy, the state), the compare (and the full
+  // package when the plan says so), then per pass a plan per file, the
+  // fetches, and the place-and-verify of each.
+  TRunEnd Run();
+  TRunEnd Documents();
+  TRunEnd Compare(int& plan, TDownloadList& list);
+  TRunEnd FetchAll(int plan, TDownloadList& list);
+  std::vector<TFilePlan> Plans(int plan, const TDownloadList& list);
+  // The run's end with what it found, kept for Outcome().
+  void Finish(TRunEnd end);
   // Splits the run's base text into its mirrors (update/run/UpdateThreadDocuments.cpp).
   void SetUpMirrors();
   bool FetchManifest();
@@ -120,10 +125,15 @@ private:
   // GET through `document`, which a cancel can abort while it runs.
   bool GetDocument(THttpGetDocument& document, const std::string& url, const std::string& address);
   // `job` is the file's number in the batch, or -1 for the download engine.
-  bool DownloadFile(const TDownloadItem& item, int k, int n, int job);
-  // Queues the pass's small files in the order the pass takes them; their
-  // batch numbers by list index (-1 for the others).
-  std::vector<int> QueueSmallFiles(const TDownloadList& list);
+  bool DownloadFile(const TDownloadItem& item, const TFilePlan& plan, int k, int n, int job);
+  // Makes the file's place ready to take the new file: a folder standing
+  // there is moved aside (nothing is deleted), a read-only copy made writable.
+  void ClearPlace(const TDownloadItem& item);
+  // A repair's list of the files in the folder that no entry names (kept).
+  void ReportExtraFiles();
+  // Queues the pass's files planned for the batch in the order the pass
+  // takes them; their batch numbers by list index (-1 for the others).
+  std::vector<int> QueueSmallFiles(const TDownloadList& list, const std::vector<TFilePlan>& plans);
   // Waits for a file of the batch; a file the batch hands back (a
   // redirect) goes through the engine.
   bool FetchedByBatch(int job, const std::string& url, const std::string& localPath, const TDownloadItem& item);
@@ -188,7 +198,9 @@ private:
   const std::string FStateFile;
   TUpdateEnvironment FEnvironment;
   int FPlan = 0;
-  std::atomic<int> FStillWrong{-1};
+  mutable std::mutex FOutcomeLock;
+  TRunOutcome FOutcome;
+  int FCertificateRefusalsBefore = 0;  // the process's count when the run started
   std::vector<std::string> FStillWrongFiles;
   std::string FWriteFailure;  // the status text of the run's last write failure
   TUpdateFiles FFiles;
@@ -213,5 +225,6 @@ private:
   uint32_t FBatchStartTick = 0;
   // The chunk indexes the manifest names, read on first need.
   std::optional<std::map<std::string, TChunkIndexRef>> FChunkRefs;
-  std::atomic<bool> FDiskShort{false};
+  bool FDiskShort = false;
+  int FRepaired = 0;  // files fetched again because their copy was wrong
 };
