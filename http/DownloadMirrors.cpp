@@ -17,6 +17,11 @@ namespace {
 // its range at once instead of half of it.
 constexpr double TakeOverFactor = 4.0;
 constexpr uint32_t MeasureEveryMs = 250;
+// A mirror's speed counts once its requests have run this long together
+// (its connections' times added up); setting it aside for slowness takes a
+// longer look, over this file and those before it.
+constexpr uint64_t MeasureMinimumMs = 500;
+constexpr uint64_t SetAsideMinimumMs = 2000;
 
 }  // namespace
 
@@ -26,7 +31,8 @@ size_t THttpDownload::PickMirror() {
   std::vector<int> connections(FMirrors->Count(), 0);
   for (const size_t mirror : FSlotMirror)
     if (mirror < connections.size()) ++connections[mirror];
-  return FMirrors->Pick(connections);
+  const size_t mirror = FMirrors->Pick(connections, FPerMirror);
+  return mirror == NoMirror ? AllMirrorsBusy : mirror;
 }
 
 std::unique_ptr<THttpHeader> THttpDownload::MirrorRequest(const THttpHeader& request, size_t mirror) {
@@ -39,6 +45,7 @@ std::unique_ptr<THttpHeader> THttpDownload::MirrorRequest(const THttpHeader& req
 
 void THttpDownload::AimWorker(THttpWorker& worker, size_t mirror) {
   const auto slot = static_cast<size_t>(worker.Index() - 1);
+  if (slot < FSlotSample.size() && FSlotMirror[slot] != mirror) FSlotSample[slot] = {0, 0};
   FSlotMirror[slot] = mirror;
   if (mirror == NoMirror) return;
   // The owner's addresses are those of the URL's own host.
@@ -79,12 +86,28 @@ void THttpDownload::NoteDelivery(THttpWorker& worker, size_t length) {
   FMirrors->AddBytes(mirror, static_cast<int64_t>(length));
 }
 
-void THttpDownload::NoteAnswerRate(THttpWorker& worker) {
+void THttpDownload::NoteAnswer(THttpWorker& worker) {
   if (!FMirrors) return;
   std::lock_guard<std::recursive_mutex> guard(FLock);
   const size_t mirror = FSlotMirror[static_cast<size_t>(worker.Index() - 1)];
-  double rate = 0;
-  if (mirror != NoMirror && worker.Throughput(rate, true)) FMirrors->NoteRate(mirror, rate);
+  int64_t bytes = 0;
+  uint32_t ms = 0;
+  worker.Figures(bytes, ms);
+  if (mirror != NoMirror && bytes > 0) FMirrors->AddAnswer(mirror, bytes, ms);
+}
+
+double THttpDownload::MirrorSpeed(size_t mirror, uint64_t& ms) const {
+  std::pair<int64_t, uint64_t> total = FMirrors->Answered(mirror);
+  for (size_t slot = 0; slot < FWorkers.size(); ++slot) {
+    if (!FWorkers[slot] || FSlotMirror[slot] != mirror || FSlotIdle[slot]) continue;
+    int64_t bytes = 0;
+    uint32_t elapsed = 0;
+    FWorkers[slot]->Figures(bytes, elapsed);
+    total.first += bytes;
+    total.second += elapsed;
+  }
+  ms = total.second;
+  return total.second == 0 ? 0.0 : static_cast<double>(total.first) * 1000.0 / static_cast<double>(total.second);
 }
 
 void THttpDownload::MeasureMirrors() {
@@ -93,19 +116,31 @@ void THttpDownload::MeasureMirrors() {
   const uint32_t now = GetTickCount32();
   if (now - FRateTick < MeasureEveryMs) return;
   FRateTick = now;
+  FSlotSample.resize(FWorkers.size(), {0, 0});
+  // Each busy connection's bytes since the last measure.
   for (size_t slot = 0; slot < FWorkers.size(); ++slot) {
-    double rate = 0;
-    if (FWorkers[slot] && FSlotMirror[slot] != NoMirror && !FSlotIdle[slot] && FWorkers[slot]->Throughput(rate))
-      FMirrors->NoteRate(FSlotMirror[slot], rate);
+    THttpWorker* worker = FWorkers[slot].get();
+    const size_t mirror = FSlotMirror[slot];
+    std::pair<int64_t, uint32_t>& sample = FSlotSample[slot];
+    if (!worker || mirror == NoMirror || FSlotIdle[slot]) {
+      sample = {0, 0};
+      continue;
+    }
+    const int64_t read = worker->BytesRead();
+    if (sample.second != 0 && read > sample.first)
+      FMirrors->NoteRate(mirror, static_cast<double>(read - sample.first) * 1000.0 / std::max<uint32_t>(now - sample.second, 1));
+    sample = {read, now};
   }
   // Workers that fell idle before the rates told a slow mirror apart take
   // over its ranges now.
   if (!FRanges || FList || FState != Running || FFinished) return;
   for (size_t slot = 0; slot < FWorkers.size(); ++slot) {
     TByteRange range;
-    if (!FWorkers[slot] || !FSlotIdle[slot] || !TakeOverSlow(*FWorkers[slot], range)) continue;
+    if (!FWorkers[slot] || !FSlotIdle[slot]) continue;
+    const size_t mirror = PickMirror();
+    if (mirror >= FMirrors->Count() || !TakeOverSlow(*FWorkers[slot], range)) continue;
     --FIdleWorkers;
-    GiveRange(*FWorkers[slot], range, PickMirror(), "%d# \xCF\xDF\xB3\xCC\xBF\xAA\xCA\xBC:%lld->%lld(%lld)");  // "%d# 线程开始:%lld->%lld(%lld)"
+    GiveRange(*FWorkers[slot], range, mirror, "%d# \xCF\xDF\xB3\xCC\xBF\xAA\xCA\xBC:%lld->%lld(%lld)");  // "%d# 线程开始:%lld->%lld(%lld)"
   }
 }
 
@@ -115,29 +150,33 @@ void THttpDownload::MeasureMirrors() {
 bool THttpDownload::TakeOverSlow(THttpWorker& idle, TByteRange& range) {
   if (!FMirrors) return false;
   const size_t fast = PickMirror();
-  if (fast == NoMirror) return false;
-  const double fastRate = FMirrors->Rate(fast);
+  if (fast == NoMirror || fast == AllMirrorsBusy) return false;
+  uint64_t fastMs = 0, slowMs = 0;
+  const double fastRate = MirrorSpeed(fast, fastMs);
+  if (fastRate <= 0) return false;
   THttpWorker* slowest = nullptr;
   double latest = 0, slowRate = 0;
   for (size_t slot = 0; slot < FWorkers.size(); ++slot) {
     THttpWorker* worker = FWorkers[slot].get();
     const size_t mirror = FSlotMirror[slot];
     if (!worker || worker == &idle || mirror == NoMirror || mirror == fast) continue;
-    const double rate = FMirrors->Rate(mirror);
+    uint64_t ms = 0;
+    const double rate = MirrorSpeed(mirror, ms);
     const int64_t remaining = worker->RemainingBytes();
-    if (rate <= 0 || remaining <= 0 || rate * TakeOverFactor > fastRate) continue;
+    if (ms < MeasureMinimumMs || remaining <= 0 || rate * TakeOverFactor > fastRate) continue;
     const double finish = static_cast<double>(remaining) / rate;
     if (finish > latest) {
       latest = finish;
       slowest = worker;
       slowRate = rate;
+      slowMs = ms;
     }
   }
   if (!slowest || !slowest->TakeRemainder(range.start, range.end)) return false;
   const size_t slow = FSlotMirror[static_cast<size_t>(slowest->Index() - 1)];
   DebugOutput(Format("%d# => %d# %lld->%lld", slowest->Index(), idle.Index(), static_cast<long long>(range.start),
                      static_cast<long long>(range.end)));
-  if (slowRate * MirrorSlowFactor <= fastRate)
+  if (slowRate * MirrorSlowFactor <= fastRate && slowMs >= SetAsideMinimumMs)
     FMirrors->SetAside(slow, Format("too slow: %lld KB/s where %s gives %lld KB/s",
                                     static_cast<long long>(slowRate / 1024), FMirrors->Base(fast).c_str(),
                                     static_cast<long long>(fastRate / 1024)));

@@ -186,6 +186,10 @@ bool THttpDownload::Start(const std::string& url, const std::string& folder, int
   std::lock_guard<std::recursive_mutex> guard(FLock);
   if (FWorkers.empty()) {
     if (FWorkerCount < 1) FWorkerCount = 1;
+    // As many connections to each mirror in use as to one server.
+    FPerMirror = FWorkerCount;
+    if (FMirrors && FMirrors->MirrorOf(FUrl) != NoMirror)
+      FWorkerCount = FWorkerCount * static_cast<int>(FMirrors->InUse());
     FWorkers.resize(static_cast<size_t>(FWorkerCount.load()));
     for (int i = 0; i < FWorkerCount; ++i) {
       CreateWorker(i);
@@ -225,6 +229,8 @@ bool THttpDownload::StartList(const std::string& url, TRangeList& list) {
     return true;
   }
   if (FWorkerCount < 1) FWorkerCount = 1;
+  // The caller counted the connections for all mirrors in use.
+  if (FMirrors) FPerMirror = (FWorkerCount + static_cast<int>(FMirrors->InUse()) - 1) / static_cast<int>(FMirrors->InUse());
   FWorkers.resize(static_cast<size_t>(FWorkerCount.load()));
   for (int i = 0; i < FWorkerCount; ++i) CreateWorker(i);
   for (int i = 0; i < FWorkerCount; ++i)
@@ -570,6 +576,11 @@ bool THttpDownload::GiveNextRange(THttpWorker& worker, const char* logFormat) {
   const auto slot = static_cast<size_t>(worker.Index() - 1);
   FSlotMirror[slot] = NoMirror;
   const size_t mirror = PickMirror();
+  if (mirror == AllMirrorsBusy) {
+    FSlotIdle[slot] = 1;
+    ++FIdleWorkers;
+    return false;
+  }
   if (FList) {
     std::unique_ptr<THttpHeader> request;
     std::vector<std::string> ahead;
@@ -679,7 +690,7 @@ bool THttpDownload::WorkerData(THttpWorker& worker, std::vector<char>& block, in
 }
 
 void THttpDownload::WorkerDone(THttpWorker& worker) {
-  NoteAnswerRate(worker);
+  NoteAnswer(worker);
   if (FList) {
     ListDone(worker);
     return;
@@ -707,6 +718,7 @@ void THttpDownload::WorkerDone(THttpWorker& worker) {
 }
 
 void THttpDownload::WorkerFailed(THttpWorker& worker) {
+  NoteAnswer(worker);
   if (FList) {
     ListFailed(worker);
     return;

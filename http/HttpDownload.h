@@ -218,6 +218,9 @@ private:
   std::vector<size_t> FSuspects;
   size_t FPinned = NoMirror;
   uint32_t FRateTick = 0;
+  // The mirror for a slot's next request; NoMirror when the URL is below
+  // none, AllMirrorsBusy when every mirror has its share of connections.
+  static constexpr size_t AllMirrorsBusy = NoMirror - 1;
   size_t PickMirror();
   std::unique_ptr<THttpHeader> MirrorRequest(const THttpHeader& request, size_t mirror);
   void AimWorker(THttpWorker& worker, size_t mirror);
@@ -230,7 +233,15 @@ private:
   std::string ConnectFailure(THttpWorker& worker) const;
   void NoteDelivery(THttpWorker& worker, size_t length);
   void MeasureMirrors();
-  void NoteAnswerRate(THttpWorker& worker);
+  // The answer a slot's worker ended counts for its mirror's speed.
+  void NoteAnswer(THttpWorker& worker);
+  // A mirror's bytes per second over its answers and the requests in
+  // hand; `ms` how long that rests on.
+  double MirrorSpeed(size_t mirror, uint64_t& ms) const;
+  // Connections per mirror, as many as the caller gives one server.
+  int FPerMirror = 0;
+  // The bytes each slot's worker had read at its last measure, and when.
+  std::vector<std::pair<int64_t, uint32_t>> FSlotSample;
   bool TakeOverSlow(THttpWorker& idle, TByteRange& range);
   // The whole file failed its check after mirrors delivered it: fetched
   // again from one of them; false when there is none to try.

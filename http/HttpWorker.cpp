@@ -142,16 +142,18 @@ bool THttpWorker::TakeRemainder(int64_t& start, int64_t& end) {
   return true;
 }
 
-bool THttpWorker::Throughput(double& bytesPerSecond, bool answered) const {
-  // Long enough that a connect and the first round trip do not dominate;
-  // an answer read to its end tells once it brought enough bytes.
-  constexpr uint32_t MinimumMs = 1000;
-  constexpr int64_t MinimumBytes = 64 << 10;
-  const uint32_t given = FGivenTick.load(), elapsed = std::max<uint32_t>(GetTickCount32() - given, 1);
-  const int64_t bytes = FBodyBytes.load();
-  if (answered ? bytes < MinimumBytes : FLastActivity.load() == 0 || elapsed < MinimumMs) return false;
-  bytesPerSecond = static_cast<double>(bytes) * 1000.0 / elapsed;
+bool THttpWorker::Throughput(double& bytesPerSecond) const {
+  // Long enough that a connect and the first round trip do not dominate.
+  constexpr uint32_t MinimumMs = 500;
+  const uint32_t given = FGivenTick.load(), elapsed = GetTickCount32() - given;
+  if (FLastActivity.load() == 0 || elapsed < MinimumMs) return false;
+  bytesPerSecond = static_cast<double>(FBodyBytes.load()) * 1000.0 / elapsed;
   return true;
+}
+
+void THttpWorker::Figures(int64_t& bytes, uint32_t& ms) const {
+  bytes = FBodyBytes.load();
+  ms = GetTickCount32() - FGivenTick.load();
 }
 
 bool THttpWorker::ReadBody() {
@@ -174,6 +176,7 @@ bool THttpWorker::ReadBody() {
   const THttpBodySink sink = [this, ranged, &rangeFull](const char* data, size_t length) {
     Touch();
     FBodyBytes += static_cast<int64_t>(length);
+    FAllBytes += static_cast<int64_t>(length);
     if (ranged) {
       std::lock_guard<std::mutex> guard(FCutLock);
       const int64_t room = FStopAt - FNext;

@@ -90,10 +90,13 @@ public:
   // Takes all that is still to come of the range (a faster mirror takes over
   // a slow one's); the worker stops where it is.
   bool TakeRemainder(int64_t& start, int64_t& end);
-  // Body bytes per second of the request in hand since it was given
-  // (`answered`: of the answer just read to its end); false while idle or
-  // too early to tell.
-  bool Throughput(double& bytesPerSecond, bool answered = false) const;
+  // Body bytes per second of the request in hand since it was given; false
+  // while idle or too early to tell.
+  bool Throughput(double& bytesPerSecond) const;
+  // The request in hand: body bytes so far and milliseconds since given.
+  void Figures(int64_t& bytes, uint32_t& ms) const;
+  // Body bytes this worker has read, all requests together.
+  int64_t BytesRead() const { return FAllBytes.load(); }
 
   // The last request could not connect (a mirror that does not accept).
   bool ConnectFailed() const { return FConnectFailed.load(); }
@@ -140,6 +143,7 @@ private:
   std::atomic<uint32_t> FLastActivity{0};
   std::atomic<bool> FConnectFailed{false};
   std::atomic<int64_t> FBodyBytes{0};
+  std::atomic<int64_t> FAllBytes{0};
   std::atomic<uint32_t> FGivenTick{0};
   TEvent FWake;
 };

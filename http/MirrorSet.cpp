@@ -17,7 +17,8 @@ constexpr double NearTie = 1.25;
 
 }  // namespace
 
-TMirrorSet::TMirrorSet(const std::string& joined) : FBases(SplitBases(joined)), FRates(FBases.size(), 0.0) {
+TMirrorSet::TMirrorSet(const std::string& joined)
+    : FBases(SplitBases(joined)), FRates(FBases.size(), 0.0), FAnswered(FBases.size(), {0, 0}) {
   for (const std::string& base : FBases) {
     TMirrorReport report;
     report.Base = base;
@@ -126,17 +127,29 @@ void TMirrorSet::NoteRate(size_t mirror, double bytesPerSecond) {
   FRates[mirror] = FRates[mirror] <= 0 ? bytesPerSecond : 0.7 * FRates[mirror] + 0.3 * bytesPerSecond;
 }
 
+void TMirrorSet::AddAnswer(size_t mirror, int64_t bytes, uint32_t ms) {
+  std::lock_guard<std::mutex> guard(FLock);
+  if (mirror >= FAnswered.size()) return;
+  FAnswered[mirror].first += bytes;
+  FAnswered[mirror].second += ms;
+}
+
+std::pair<int64_t, uint64_t> TMirrorSet::Answered(size_t mirror) const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return mirror < FAnswered.size() ? FAnswered[mirror] : std::pair<int64_t, uint64_t>(0, 0);
+}
+
 double TMirrorSet::Rate(size_t mirror) const {
   std::lock_guard<std::mutex> guard(FLock);
   return mirror < FRates.size() ? FRates[mirror] : 0.0;
 }
 
-size_t TMirrorSet::Pick(const std::vector<int>& connections) const {
+size_t TMirrorSet::Pick(const std::vector<int>& connections, int most) const {
   std::lock_guard<std::mutex> guard(FLock);
   const auto open = [&connections](size_t m) { return m < connections.size() ? connections[m] : 0; };
   size_t best = NoMirror;
   for (size_t m = 0; m < FReports.size(); ++m) {
-    if (!FReports[m].SetAside.empty()) continue;
+    if (!FReports[m].SetAside.empty() || (most > 0 && open(m) >= most)) continue;
     if (open(m) == 0 && FRates[m] <= 0) return m;  // not tried yet
     if (best == NoMirror) {
       best = m;
@@ -147,7 +160,7 @@ size_t TMirrorSet::Pick(const std::vector<int>& connections) const {
     const double bestRate = FRates[best] > 0 ? FRates[best] : rate;
     if (rate > bestRate * NearTie || (rate * NearTie >= bestRate && open(m) < open(best))) best = m;
   }
-  return best == NoMirror ? 0 : best;
+  return best;
 }
 
 size_t TMirrorSet::Fastest(const std::vector<size_t>& among) const {

@@ -64,8 +64,14 @@ public:
   // The mirror for a new connection or a new piece of work: a mirror in use
   // without any connection first (in order), then the one with the best
   // measured rate per connection, fewer connections breaking near ties.
-  // `connections` holds the open connections per mirror.
-  size_t Pick(const std::vector<int>& connections) const;
+  // `connections` holds the open connections per mirror; a mirror with
+  // `most` of them (when not 0) is left out, and NoMirror comes back when
+  // every mirror in use has as many.
+  size_t Pick(const std::vector<int>& connections, int most = 0) const;
+  // An answer's body bytes from a mirror and how long its request took;
+  // Answered() gives the totals (bytes, milliseconds).
+  void AddAnswer(size_t mirror, int64_t bytes, uint32_t ms);
+  std::pair<int64_t, uint64_t> Answered(size_t mirror) const;
   // The fastest mirror in use among `among` (all when empty).
   size_t Fastest(const std::vector<size_t>& among = {}) const;
   // The connect bound for a mirror: MirrorConnectMs while another is in use.
@@ -84,5 +90,6 @@ private:
   mutable std::mutex FLock;
   std::vector<TMirrorReport> FReports;
   std::vector<double> FRates;
+  std::vector<std::pair<int64_t, uint64_t>> FAnswered;
   std::function<void(const std::string&)> FLog;
 };

@@ -160,7 +160,11 @@ TRangeFetch::~TRangeFetch() { Stop(); }
 void TRangeFetch::Start(const std::vector<uint8_t>& wanted) {
   size_t count = 0;
   for (size_t r = 0; r < FRanges.size(); ++r) count += wanted.empty() || wanted[r] ? 1 : 0;
-  const size_t workers = std::max<size_t>(1, std::min(count, static_cast<size_t>(std::max(1, FOptions.Connections))));
+  // As many connections to each mirror in use as to one server.
+  const std::shared_ptr<TMirrorSet>& mirrors = FOptions.Worker.Mirrors;
+  const size_t servers = mirrors && mirrors->Count() > 1 && mirrors->MirrorOf(FUrl) != NoMirror ? mirrors->InUse() : 1;
+  const size_t workers =
+      std::max<size_t>(1, std::min(count, static_cast<size_t>(std::max(1, FOptions.Connections)) * servers));
   FList = std::make_unique<TRangeList>(FUrl, FFileSize, std::move(FRanges), wanted, FSink, FOptions, workers);
   TDownloadOptions engine;
   engine.WatchdogMs = FOptions.SilenceMs;

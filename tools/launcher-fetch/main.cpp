@@ -7,6 +7,9 @@
 // download at KBPS kilobytes per second over all its connections. Exits 0
 // only when the engine reported done and the file is
 // in FOLDER. Ctrl-C stops the download and keeps its resume information.
+// URL may name the same file on several mirrors, joined by "|" ("http://a/
+// f.bin|http://b/f.bin"): the engine spreads the file over them and prints
+// what each delivered.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -17,6 +20,7 @@
 
 #include "common/PathUtils.h"
 #include "http/HttpDownload.h"
+#include "http/MirrorSet.h"
 #include "http/RateLimiter.h"
 #include "platform/Arguments.h"
 #include "platform/CodePage.h"
@@ -49,7 +53,7 @@ void PrintProgress(const THttpDownload& download, uint32_t elapsedMs) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args = ProgramArguments(argc, argv);
-  if (args.size() < 2) return Usage();
+  if (args.size() < 2 || TMirrorSet::SplitBases(args[0]).empty()) return Usage();
   const std::string url = args[0];
   std::string folder = Utf8ToCp936(args[1]);
   int workers = 5;
@@ -76,10 +80,17 @@ int main(int argc, char** argv) {
 
   TDownloadOptions options;
   options.Worker.Limiter = std::make_shared<TRateLimiter>(limitRate * 1024);
+  std::string bases;
+  for (const std::string& each : TMirrorSet::SplitBases(url)) {
+    if (!bases.empty()) bases += '|';
+    bases += each.substr(0, each.find_last_of('/'));
+  }
+  options.Worker.Mirrors = std::make_shared<TMirrorSet>(bases);
+  options.Worker.Mirrors->SetLog([](const std::string& line) { std::printf("%s\n", line.c_str()); });
   THttpDownload download(workers, options);
   const uint32_t start = GetTickCount32();
   uint32_t lastPrint = start;
-  const TDownloadOutcome outcome = RunDownload(download, url, folder, expected, [&] {
+  const TDownloadOutcome outcome = RunDownload(download, TMirrorSet::SplitBases(url).front(), folder, expected, [&] {
     if (GetTickCount32() - lastPrint >= 500) {
       lastPrint = GetTickCount32();
       PrintProgress(download, lastPrint - start);
@@ -104,6 +115,10 @@ int main(int argc, char** argv) {
     std::printf("error: the engine finished but %s is missing\n", Cp936ToUtf8(target).c_str());
     return 1;
   }
+  for (const TMirrorReport& report : options.Worker.Mirrors->Reports())
+    if (options.Worker.Mirrors->Count() > 1)
+      std::printf("mirror %s: %lld bytes%s%s\n", report.Base.c_str(), static_cast<long long>(report.Bytes),
+                  report.SetAside.empty() ? "" : ", set aside: ", report.SetAside.c_str());
   std::printf("done: %s (%lld bytes, %lld resumed)\n", Cp936ToUtf8(target).c_str(), static_cast<long long>(GetFileSize(target)),
               static_cast<long long>(download.ResumedBytes()));
   return 0;
