@@ -44,3 +44,18 @@ void ApplyChannel(TLauncherConfig& config, const std::string& launcherBaseName) 
   if (IsSwitchOn(config._HomeGM) && !homeRemainder.empty())
     config._HomePageUrl = Format("http://%s.%s", parts[1].c_str(), homeRemainder.c_str());
 }
+
+std::vector<std::string> BaseAddresses(const std::string& field) { return SplitDelimited(field, '|'); }
+
+std::string BaseAddressProblem(const std::string& field) {
+  const std::vector<std::string> bases = BaseAddresses(field);
+  if (bases.size() < 2) return std::string();
+  for (size_t i = 0; i < bases.size(); ++i) {
+    const std::string& base = bases[i];
+    const int n = static_cast<int>(i + 1);
+    if (base.empty()) return Format("address %d of %d is empty", n, static_cast<int>(bases.size()));
+    if (base.compare(0, 7, "http://") != 0 && base.compare(0, 8, "https://") != 0)
+      return Format("address %d (%s) is not http:// or https://", n, base.c_str());
+  }
+  return std::string();
+}

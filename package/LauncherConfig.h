@@ -45,3 +45,17 @@ void AssignConfigFields(TLauncherConfig& config, const std::vector<std::string>&
 void ApplyChannel(TLauncherConfig& config, const std::string& launcherBaseName);
 // Field names in package order, for the package tool and the log lines.
 const std::vector<std::string>& ConfigFieldNames();
+
+// The fields that hold the update runs' base addresses: one, or several
+// joined by "|" in the order the runs try them.
+constexpr size_t ClientPatchUrlField = 5;
+constexpr size_t LauncherPathUrlField = 6;
+inline bool IsBaseAddressField(size_t field) {
+  return field == ClientPatchUrlField || field == LauncherPathUrlField;
+}
+// The addresses of a base address field, in order ("|" splits them).
+std::vector<std::string> BaseAddresses(const std::string& field);
+// Why a field of several addresses would lose one in the runs (an empty
+// one, one that is not http:// or https://); empty when none would. A field
+// of one address is taken as it is.
+std::string BaseAddressProblem(const std::string& field);

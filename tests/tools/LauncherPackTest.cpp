@@ -48,11 +48,12 @@ nlohmann::json PositionsDocument(const std::vector<int16_t>& values) {
 }
 
 // The configuration as an operator writes it: UTF-8 with a byte order mark,
-// one field per line, a quoted display name that holds a blank.
+// one field per line, a quoted display name that holds a blank, the
+// launcher's files on two mirrors.
 const char* const SampleConfigUtf8 =
     "\xEF\xBB\xBF"
     "1\n0\n1\n12\n\"奎兰 登录器\"\n"
-    "http://127.0.0.1:8080/client/\nhttp://127.0.0.1:8080/launcher/\n"
+    "http://127.0.0.1:8080/client/\nhttp://127.0.0.1:8080/launcher/|https://cdn2.example/launcher/\n"
     "http://www.example.com/home\thttp://reg.example/ http://bbs.example/\r\n"
     "http://pay.example/p   http://news.example/\nhttp://forget.example/\n";
 
@@ -136,7 +137,7 @@ TEST_F(LauncherPackTest, PackedFileReadsBackExactly) {
   EXPECT_EQ(config._GMID, "12");
   EXPECT_EQ(config._LauName, Utf8ToCp936("奎兰 登录器"));
   EXPECT_EQ(config._ClientPatchUrl, "http://127.0.0.1:8080/client/");
-  EXPECT_EQ(config._LauncherPathUrl, "http://127.0.0.1:8080/launcher/");
+  EXPECT_EQ(config._LauncherPathUrl, "http://127.0.0.1:8080/launcher/|https://cdn2.example/launcher/");
   EXPECT_EQ(config._HomePageUrl, "http://www.example.com/home");
   EXPECT_EQ(config._RegistryPageUrl, "http://reg.example/");
   EXPECT_EQ(config._BBSPageUrl, "http://bbs.example/");
@@ -187,11 +188,19 @@ TEST_F(LauncherPackTest, ConfigurationEncodingAndFieldCount) {
   WriteWholeFile(configPath, "0 1 0 12 \xF0\x9F\x98\x80 a b c d e f g");
   EXPECT_EQ(Pack().exitCode, ExitFailed);
 
-  for (const char* text : {"0 1 0 12 name a b c d e f", "0 1 0 12 name a b c d e f g h i", ""}) {
+  const std::pair<const char*, const char*> refused[] = {
+      {"0 1 0 12 name a b c d e f", "fields"},
+      {"0 1 0 12 name a b c d e f g h i", "fields"},
+      {"", "fields"},
+      // Several base addresses, one of which no run could use.
+      {"0 1 0 12 name http://a/||http://b/ b c d e f g", "_ClientPatchUrl holds several base addresses"},
+      {"0 1 0 12 name a http://a/|ftp://b/ c d e f g", "address 2 (ftp://b/) is not http:// or https://"},
+  };
+  for (const auto& [text, expected] : refused) {
     WriteWholeFile(configPath, text);
     run = Pack();
     EXPECT_EQ(run.exitCode, ExitFailed) << text;
-    EXPECT_NE(run.err.find("fields"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(expected), std::string::npos) << run.err;
   }
 }
 
@@ -316,6 +325,11 @@ TEST_F(LauncherPackTest, InspectShowsAGoodPackage) {
   EXPECT_EQ(run.exitCode, ExitOk) << run.out;
   EXPECT_NE(LineWith(run.out, "_LauName").find("奎兰 登录器"), std::string::npos) << run.out;
   EXPECT_NE(LineWith(run.out, "_ForgetUrl").find("http://forget.example/"), std::string::npos);
+  // Several base addresses: the field as stored, then each in the runs' order.
+  EXPECT_NE(LineWith(run.out, "_LauncherPathUrl").find("launcher/|https://cdn2"), std::string::npos) << run.out;
+  EXPECT_EQ(LineWith(run.out, "mirror 1:"), "    mirror 1: http://127.0.0.1:8080/launcher/");
+  EXPECT_EQ(LineWith(run.out, "mirror 2:"), "    mirror 2: https://cdn2.example/launcher/");
+  EXPECT_EQ(LineWith(run.out, "mirror 3:"), "");
   EXPECT_NE(LineWith(run.out, " background ").find("300 x 200"), std::string::npos) << run.out;
   EXPECT_NE(LineWith(run.out, " min_down ").find("42 x 69"), std::string::npos) << run.out;
   EXPECT_EQ(LastWord(EntryLine(run.out, 2)), "300");

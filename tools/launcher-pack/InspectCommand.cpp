@@ -79,6 +79,16 @@ void ShowPublicKey(const std::string& text, TInspection& report) {
     report.Problem("the public key is not a key text: the launcher refuses to update until it is replaced");
 }
 
+// Several base addresses: the runs try them in this order.
+void ShowBaseAddresses(const std::string& name, const std::string& field, TInspection& report) {
+  const std::vector<std::string> bases = BaseAddresses(field);
+  if (bases.size() < 2) return;
+  for (size_t i = 0; i < bases.size(); ++i)
+    report.Line(Format("    mirror %d: %s", static_cast<int>(i + 1), Cp936ToUtf8(bases[i]).c_str()));
+  const std::string problem = BaseAddressProblem(field);
+  if (!problem.empty()) report.Problem(name + ": " + problem);
+}
+
 void ShowConfig(const std::string& block, TInspection& report) {
   const std::vector<std::string> fields = SplitDelimited(block.substr(0, block.find('\0')), ' ');
   report.Line(Format("configuration: %d fields", static_cast<int>(fields.size())));
@@ -86,6 +96,7 @@ void ShowConfig(const std::string& block, TInspection& report) {
   for (size_t i = 0; i < fields.size(); ++i) {
     const std::string name = i < names.size() ? names[i] : "(ignored)";
     report.Line(Format("  %-17s %s", name.c_str(), Cp936ToUtf8(fields[i]).c_str()));
+    if (IsBaseAddressField(i)) ShowBaseAddresses(name, fields[i], report);
   }
   if (fields.size() < ConfigFieldsRequired) {
     report.Problem("fewer than 12 fields: the launcher sets no configuration member");

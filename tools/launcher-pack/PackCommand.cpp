@@ -52,6 +52,13 @@ bool ParseConfigFile(const std::string& bytes, bool isCp936, std::vector<std::st
             ConfigFieldNames()[PublicKeyField] + "); quote a field that holds a blank";
     return false;
   }
+  for (size_t field : {ClientPatchUrlField, LauncherPathUrlField}) {
+    const std::string problem = BaseAddressProblem(fields[field]);
+    if (!problem.empty()) {
+      error = ConfigFieldNames()[field] + " holds several base addresses joined by \"|\", but " + problem;
+      return false;
+    }
+  }
   TPublicKey key;
   if (fields.size() > PublicKeyField && !fields[PublicKeyField].empty() &&
       !ParsePublicKeyText(fields[PublicKeyField], key)) {

@@ -32,7 +32,8 @@ constexpr int64_t MaxPackedFileSize = INT32_MAX;
 // blanks or line breaks, double quotes around a field that holds a blank.
 // A UTF-8 text (with or without a byte order mark) is converted to code page
 // 936 unless `isCp936`. 12 to 14 fields are required; a 14th must be empty
-// or a public key text.
+// or a public key text; a base address field of several addresses must
+// not lose one (BaseAddressProblem).
 bool ParseConfigFile(const std::string& bytes, bool isCp936, std::vector<std::string>& fields, std::string& error);
 
 // Puts the key of --public-key into the 14th field (with an empty 13th when
