@@ -69,7 +69,7 @@ int RunLauncher(HINSTANCE instance, bool repair) {
     // The install-folder dialog TForm1 is made when the install-location
     // check asks the player, and the web page window by the "/web:" mode.
     TfrmMain main(instance);
-    // "/repair": the repair takes the client run's place once the window is up.
+    // "/repair": a repair follows the update runs of this start.
     if (repair) main.RequestRepair();
     main.Show();
     exitCode = RunMessageLoop();

@@ -71,7 +71,7 @@ public:
   int UpdatePhase() const;
   bool UpdateRunning() const;
   // A repair of the game files: now when the runs have ended, otherwise once
-  // they do (asked before the client run, it is that run).
+  // they have.
   void RequestRepair();
 
   bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;

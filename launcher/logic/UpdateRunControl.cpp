@@ -5,6 +5,7 @@
 
 #include "common/Format.h"
 #include "common/WindowMessages.h"
+#include "update/run/UpdateTexts.h"
 #include "update/run/uLaunchThread.h"
 
 TUpdateRunRequest UpdateRunRequest(int mode, const std::string& baseUrl) {
@@ -29,38 +30,36 @@ TUpdateRunControl::TUpdateRunControl(TUpdateRunWindow& window, TUpdateRunFactory
 
 TUpdateRunControl::~TUpdateRunControl() { StopRun(); }
 
-void TUpdateRunControl::StartUpdate() {
+void TUpdateRunControl::StartUpdate() { StartRun(false); }
+
+void TUpdateRunControl::StartRun(bool repair) {
   // Only one run at a time; one still going would otherwise be waited for
   // when its object is replaced.
   StopRun();
   if (FClosed) return;
   FReady = false;
+  FRepairing = repair;
   TUpdateRunRequest request = UpdateRunRequest(FPhase, FBaseUrlOf(FPhase));
-  FRepairing = FPhase == 0 && FRepairWanted;
-  if (FRepairing) {
-    request.Repair = true;
-    FRepairWanted = false;
-    // The player asked for it and watches it, whatever was skipped before.
-    FSkipped = false;
-    FRepairStatus.clear();
-    FClosingText.clear();
-  }
+  request.Repair = repair;
   FRun = FFactory(request);
-  if (FRun && (FRepairing || FRun->UpdatePlan() != 0) && !FSkipped) FWindow.ApplyProgressLook();
+  if (FRun && (repair || FRun->UpdatePlan() != 0) && !FSkipped) FWindow.ApplyProgressLook();
   ShowRepairAvailability();
 }
 
 void TUpdateRunControl::RequestRepair() {
   if (FClosed) return;
   FRepairWanted = true;
-  // Otherwise the client run that has not started yet, or the end of the
-  // runs still going, takes it up.
+  // Otherwise the end of the update runs takes it up.
   if (FReady && !FRun) StartRepair();
 }
 
 void TUpdateRunControl::StartRepair() {
+  FRepairWanted = false;
+  // The player asked for it and watches it, whatever was skipped before.
+  FSkipped = false;
+  FRepairStatus.clear();
   FPhase = 0;
-  StartUpdate();
+  StartRun(true);
 }
 
 void TUpdateRunControl::ShowRepairAvailability() { FWindow.SetRepairAvailable(!FRun && !FClosed); }
@@ -110,7 +109,7 @@ bool TUpdateRunControl::HandleMessage(uint32_t message, uintptr_t wParam, intptr
 
 void TUpdateRunControl::UpdateDone(uintptr_t completed, intptr_t mode) {
   // Taken before the run goes: the self-update check starts only what it
-  // accepted, and a repair's end is shown once the launcher run has ended.
+  // accepted, and the end of a repair shows its closing text.
   const TAcceptedUpdate accepted = FRun ? FRun->AcceptedLauncherUpdate() : TAcceptedUpdate();
   const std::string closing = FRun ? FRun->ClosingText() : std::string();
   // The run has posted its last message and is ending: releasing it does
@@ -118,21 +117,24 @@ void TUpdateRunControl::UpdateDone(uintptr_t completed, intptr_t mode) {
   FRun.reset();
   if (FClosed) return;
   if (FRepairing) {
-    // A repair that did not go through keeps its own last status text:
-    // never "100%" for files that may still be wrong.
-    FClosingText = closing.empty() ? FRepairStatus : closing;
+    // The last run: its log is the one the game folder keeps. Without a
+    // closing text files may still be wrong, never "100%": one that went
+    // through (files could not be replaced) says the update failed, one
+    // that did not keeps its own last status text, which says why. One
+    // asked again while it ran is done with it.
     FRepairing = false;
-  }
-  if (mode == 0) {
+    FRepairWanted = false;
+    if (!closing.empty()) ShowReady(closing);
+    else ShowReady(completed == 1 ? std::string(UpdateText::UpdateFailed) : FRepairStatus);
+  } else if (mode == 0) {
     // The launcher run follows the client run whatever its result.
     FPhase = 1;
     if (!FSkipped) FWindow.ApplyProgressLook();
     StartUpdate();
     return;
-  }
-  if (mode == 1) {
+  } else if (mode == 1) {
     if (completed == 1 && FWindow.SelfUpdateCheck(accepted)) return;
-    // A repair asked for while the runs went starts now.
+    // A repair asked for while the runs went follows them.
     if (FRepairWanted) {
       StartRepair();
       return;
@@ -142,18 +144,17 @@ void TUpdateRunControl::UpdateDone(uintptr_t completed, intptr_t mode) {
   ShowRepairAvailability();
 }
 
-void TUpdateRunControl::ShowReady() {
+void TUpdateRunControl::ShowReady(const std::string& closing) {
   FReady = true;
-  const bool repaired = !FClosingText.empty();
   FWindow.ApplyLoginLook();
   FWindow.RefreshServerList();
   FWindow.EnableStart();
-  FWindow.SetStatusLabel(repaired ? FClosingText : "\xB8\xFC\xD0\xC2\xCD\xEA\xB3\xC9");  // "更新完成"
+  FWindow.SetStatusLabel(closing.empty() ? "\xB8\xFC\xD0\xC2\xCD\xEA\xB3\xC9" : closing);  // "更新完成"
   FWindow.FillProgressBars();
   FWindow.SetSpeedText(std::string());
-  FWindow.SetStatusText(repaired ? FClosingText : "100%");
+  FWindow.SetStatusText(closing.empty() ? "100%" : closing);
   FWindow.SetCurrentProgress(100, 100);
   FWindow.SetTotalProgress(100, 100);
-  if (repaired) FWindow.ShowStatusLine();
-  FClosingText.clear();
+  // The login look hides the status line; a repair's end stays on it.
+  if (!closing.empty()) FWindow.ShowStatusLine();
 }

@@ -90,16 +90,14 @@ public:
   void SetUpdatePhase(int phase) { FPhase = phase; }
   bool Running() const { return FRun != nullptr; }
 
-  // Starts the run of UpdatePhase; a run still going is stopped first. A
-  // repair asked for before takes the client run's place.
+  // Starts the run of UpdatePhase; a run still going is stopped first.
   void StartUpdate();
   // The player asks for a repair (the window's menu entry, or the /repair
-  // switch): it starts at once when the runs have ended; asked before the
-  // client run it is that run; asked while a run goes it starts once the
-  // runs have ended. Like the client run it is followed by the launcher run,
-  // and the login look then shows how the repair ended.
+  // switch): a client run that checks every file by its content. It starts
+  // at once when the runs have ended, otherwise once they have (after the
+  // self-update check), so it never runs beside another run and its log is
+  // the last one. Its end shows the login look with its closing text.
   void RequestRepair();
-  bool RepairRequested() const { return FRepairWanted; }
   // The update thread's messages; false for any other message.
   bool HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
   // The window closes: a running run is stopped without waiting, and no
@@ -115,8 +113,11 @@ public:
 
 private:
   void UpdateDone(uintptr_t completed, intptr_t mode);
-  void ShowReady();
+  // The login look; `closing` is a repair's closing text (empty after the
+  // update runs: "更新完成" and "100%").
+  void ShowReady(const std::string& closing = std::string());
   void StopRun();
+  void StartRun(bool repair);
   void StartRepair();
   // Tells the window whether a repair may be asked for.
   void ShowRepairAvailability();
@@ -132,10 +133,8 @@ private:
   bool FRepairWanted = false;
   // The current run is a repair.
   bool FRepairing = false;
-  // The last status text of the repair run, and what the ready state shows
-  // on the status line in place of the update's "100%".
+  // The last status text of the repair run.
   std::string FRepairStatus;
-  std::string FClosingText;
   std::unique_ptr<TUpdateRun> FRun;
 };
 

@@ -50,6 +50,10 @@ TAcceptedUpdate TUpdateThreadRun::AcceptedLauncherUpdate() const {
   return accepted;
 }
 
+std::string TUpdateThreadRun::ClosingText() const {
+  return FThread ? ClosingStatusText(FThread->Outcome()) : std::string();
+}
+
 void TUpdateThreadRun::Cancel() {
   if (!FThread) return;
   FThread->Terminate();

@@ -19,6 +19,8 @@ public:
 
   int UpdatePlan() const override;
   TAcceptedUpdate AcceptedLauncherUpdate() const override;
+  // A repair's closing text from the run's outcome.
+  std::string ClosingText() const override;
   // Sets the thread's terminate flag (which aborts its blocked request) and
   // retires the thread without waiting: it is released (its log file
   // written) once it has ended, and nothing it uses is freed before.

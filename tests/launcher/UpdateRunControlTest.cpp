@@ -267,6 +267,8 @@ namespace {
 const std::string Checking = "\xD5\xFD\xD4\xDA\xD0\xA3\xD1\xE9 data\\pack.dat 12/340";  // "正在校验 data\pack.dat 12/340"
 const std::string Repaired1 = "\xD0\xA3\xD1\xE9\xCD\xEA\xB3\xC9\xA3\xAC\xD2\xD1\xD0\xDE\xB8\xB4 1 \xB8\xF6\xCE\xC4\xBC\xFE";  // "校验完成，已修复 1 个文件"
 const std::string ManifestFailed = "#100 : \xCF\xC2\xD4\xD8\xC5\xE4\xD6\xC3\xCE\xC4\xBC\xFE\xCA\xA7\xB0\xDC";  // "#100 : 下载配置文件失败"
+const std::string UpdateFailed =
+    "\xB8\xFC\xD0\xC2\xCA\xA7\xB0\xDC\xA3\xAC\xC7\xEB\xC9\xD4\xBA\xF3\xD4\xD9\xCA\xD4";  // "更新失败，请稍后再试"
 const std::string UpdateDone = "\xB8\xFC\xD0\xC2\xCD\xEA\xB3\xC9";  // "更新完成"
 
 // One rule of the repair: what happens, and what the runs and the window see.
@@ -275,7 +277,7 @@ struct TRepairRow {
   // "ask" (the player asks for a repair), "start" (the first tick's
   // StartUpdate), "status:<text>", "closing:<text>" (what the current run
   // ends with), "done0" / "done1" (the run of that mode reports its end,
-  // completed), "skip", "close".
+  // completed), "failed0" (the client run's end, failed), "skip", "close".
   std::vector<std::string> Steps;
   std::vector<std::string> Started;  // "client", "repair", "launcher"
   std::vector<std::string> Calls;
@@ -291,55 +293,65 @@ std::string RunKind(const TUpdateRunRequest& request) {
 }  // namespace
 
 TEST_F(UpdateRunControlTest, RepairRules) {
-  const std::vector<std::string> ready = {"self-update check", "login look", "refresh server list", "enable start",
-                                          "fill bars"};
-  // The client run's end shows the progress look for the launcher run.
-  auto around = [&](std::vector<std::string> before, std::vector<std::string> after) {
-    before.insert(before.end(), ready.begin(), ready.end());
-    before.insert(before.end(), after.begin(), after.end());
-    return before;
+  // The end of the launcher run, and the end of a repair from its start.
+  const std::vector<std::string> updated = {"self-update check", "login look", "refresh server list", "enable start",
+                                            "fill bars"};
+  const std::vector<std::string> repaired = {"progress look", "login look", "refresh server list", "enable start",
+                                             "fill bars",     "status line"};
+  auto join = [](std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> calls;
+    for (const std::vector<std::string>& part : parts) calls.insert(calls.end(), part.begin(), part.end());
+    return calls;
   };
   const std::vector<TRepairRow> rows = {
-      // The client run becomes the repair and shows its progress whatever the plan.
-      {"AskedBeforeTheClientRunItIsThatRun", {"ask", "start"}, {"repair"}, {"progress look"}, {false}, "", ""},
-      // Its texts reach the status line; the launcher run follows, and the
-      // login look keeps the repair's closing text on a shown status line.
-      {"TheEndShowsTheClosingTextInTheLoginLook",
-       {"ask", "start", "status:" + Checking, "closing:" + Repaired1, "done0", "closing:", "status:x", "done1"},
-       {"repair", "launcher"},
-       around({"progress look", "progress look"}, {"status line"}),
-       {false, false, true},
-       Repaired1,
-       Repaired1},
-      // No closing text (the manifest could not be fetched, files still
-      // wrong): its own last text stays, never "100%".
-      {"ARepairThatDidNotGoThroughKeepsItsLastText",
-       {"ask", "start", "status:" + Checking, "status:" + ManifestFailed, "done0", "status:y", "done1"},
-       {"repair", "launcher"},
-       around({"progress look", "progress look"}, {"status line"}),
-       {false, false, true},
-       ManifestFailed,
-       ManifestFailed},
-      // Never beside a run: asked during the client run, it waits for the
-      // launcher run to end and then takes the ready state's place.
-      {"AskedWhileARunGoesItStartsWhenTheRunsHaveEnded",
-       {"start", "ask", "done0", "done1"},
+      // Never beside a run: asked before or during the update runs (twice
+      // here), one repair follows them, after the self-update check, and
+      // shows its progress whatever the plan.
+      {"AskedBeforeTheReadyStateItFollowsTheUpdateRuns",
+       {"ask", "start", "ask", "done0", "done1"},
        {"client", "launcher", "repair"},
        {"progress look", "self-update check", "progress look"},
        {false, false, false},
        "",
        ""},
-      // Asked when ready it starts at once, with its progress even after the skip link.
-      {"AskedWhenReadyItStartsAtOnce",
+      // Asked when ready it starts at once; its texts reach the status line
+      // and its end is the login look with the closing text on a shown
+      // status line. Asked again while it runs, it is not run twice.
+      {"TheEndShowsTheClosingTextInTheLoginLook",
+       {"start", "done0", "done1", "ask", "status:" + Checking, "ask", "closing:" + Repaired1, "done0"},
+       {"client", "launcher", "repair"},
+       join({{"progress look"}, updated, repaired}),
+       {false, false, true, false, true},
+       Repaired1,
+       Repaired1},
+      // No closing text, never "100%": a run that did not go through (no
+      // manifest) keeps its own last text, which says why ...
+      {"ARepairThatDidNotGoThroughKeepsItsLastText",
+       {"start", "done0", "done1", "ask", "status:" + Checking, "status:" + ManifestFailed, "failed0"},
+       {"client", "launcher", "repair"},
+       join({{"progress look"}, updated, repaired}),
+       {false, false, true, false, true},
+       ManifestFailed,
+       ManifestFailed},
+      // ... one that went through with files still wrong says the update failed.
+      {"ARepairLeavingFilesWrongSaysTheUpdateFailed",
+       {"start", "done0", "done1", "ask", "status:" + Checking, "done0"},
+       {"client", "launcher", "repair"},
+       join({{"progress look"}, updated, repaired}),
+       {false, false, true, false, true},
+       UpdateFailed,
+       UpdateFailed},
+      // The skip link does not hide the progress of a repair the player asks for.
+      {"AskedAfterTheSkipLinkItShowsItsProgress",
        {"start", "skip", "done0", "done1", "ask"},
        {"client", "launcher", "repair"},
-       around({}, {"progress look"}),
+       join({updated, {"progress look"}}),
        {false, false, true, false},
        "100%",
        UpdateDone},
       // An update's own end stays as it was.
-      {"AnUpdateEndsWithItsOwnTexts", {"start", "closing:", "done0", "done1"}, {"client", "launcher"}, around({"progress look"}, {}),
-       {false, false, true}, "100%", UpdateDone},
+      {"AnUpdateEndsWithItsOwnTexts", {"start", "closing:", "done0", "done1"}, {"client", "launcher"},
+       join({{"progress look"}, updated}), {false, false, true}, "100%", UpdateDone},
       {"AfterCloseNoRepairStarts", {"start", "close", "ask", "done0", "done1"}, {"client"}, {}, {false}, "", ""},
   };
   for (const TRepairRow& row : rows) {
@@ -360,6 +372,7 @@ TEST_F(UpdateRunControlTest, RepairRules) {
       else if (verb == "status") c.HandleMessage(UM_STATUS_TEXT, NewPostedText(text), static_cast<intptr_t>(text.size()));
       else if (verb == "closing") log.Closing = text;
       else if (verb == "done0") c.HandleMessage(UM_UPDATE_DONE, 1, 0);
+      else if (verb == "failed0") c.HandleMessage(UM_UPDATE_DONE, 0, 0);
       else if (verb == "done1") c.HandleMessage(UM_UPDATE_DONE, 1, 1);
       else if (verb == "skip") c.Skip();
       else if (verb == "close") c.Close();

@@ -9,6 +9,7 @@ what is checked (tests/ui-wine/README.md lists them).
          [--only CASE,...] [--exclude GROUP.CHECK,...]
 """
 import argparse
+import hashlib
 import os
 import shutil
 import subprocess
@@ -28,6 +29,13 @@ STATUS_DOWNLOADING = "正在下载 big.bin 1/1"
 # glyphs draws both alike (as boxes), which the status check refuses.
 STATUS_OTHER = "跳过更新 big.bin 1/1"
 SKIP_TEXT = "跳过更新"
+REPAIR_ENTRY = "校验并修复游戏文件"
+REPAIR_DONE = "校验完成，已修复 1 个文件"
+REPAIR_INTACT = "校验完成，所有文件完好"
+# Large enough for a chunk index beside it, and for its download from
+# /crawl/ (512 KB/s on each of the engine's connections) to last many
+# seconds while the repair entry is read.
+REPAIR_PACK_SIZE = 48 << 20
 ODD_BUTTON_COLOUR = "#cc3333"  # the solid LGBtn1 image of another size
 # Seconds from the click on LGClose to the end of the process: a cancelled
 # run ends in well under a second, but the click's own tool and Wine's
@@ -158,19 +166,23 @@ def layered(ctx, layers, rect):
 class Launch:
     """One launcher process in a folder of its own."""
 
-    def __init__(self, ctx, name, exe):
+    def __init__(self, ctx, name, exe, args=(), again=False):
+        """`again`: the folder of an earlier launch of that name, as it was
+        left, started with `args`."""
         self.ctx = ctx
-        self.folder = harness.fresh_dir(ctx.path("cases", name))
+        self.folder = ctx.path("cases", name)
         self.exe = os.path.join(self.folder, "launcher.exe")
-        shutil.copyfile(exe, self.exe)
-        # A game folder, so the install-location check lets the launcher
-        # stay and update here instead of asking for one.
-        for marker in ("Korblib.dll", "d3dx9_43.dll"):
-            with open(os.path.join(self.folder, marker), "wb") as f:
-                f.write(b"x")
-        os.makedirs(os.path.join(self.folder, "data"), exist_ok=True)
+        if not again:
+            harness.fresh_dir(self.folder)
+            shutil.copyfile(exe, self.exe)
+            # A game folder, so the install-location check lets the
+            # launcher stay and update here instead of asking for one.
+            for marker in ("Korblib.dll", "d3dx9_43.dll"):
+                with open(os.path.join(self.folder, marker), "wb") as f:
+                    f.write(b"x")
+            os.makedirs(os.path.join(self.folder, "data"), exist_ok=True)
         self.log = os.path.join(self.folder, "wine.log")
-        self.proc = ctx.wine.start([self.exe], self.folder, self.log)
+        self.proc = ctx.wine.start([self.exe] + list(args), self.folder, self.log)
         self.facts = None
 
     def wait_skinned(self, size, timeout=40):
@@ -637,8 +649,99 @@ def case_self_update(ctx):
             launch.stop()
 
 
+def file_md5(path):
+    try:
+        with open(path, "rb") as f:
+            return hashlib.md5(f.read()).hexdigest()
+    except OSError:
+        return None
+
+
+def repair_entry(ctx):
+    """The repair entry of the launcher window's system menu as ui-probe
+    reads it: "enabled" or "greyed", or None when the menu has no such
+    entry (every line the probe gave goes with it)."""
+    out = ctx.wine.run([ctx.probe, "menu"], check=False, timeout=60).stdout.decode("utf-8", errors="replace")
+    for line in out.splitlines():
+        parts = line.split(" ", 2)
+        if len(parts) == 3 and parts[0].startswith("menu=") and parts[2].strip() == REPAIR_ENTRY:
+            return parts[1], out
+    return None, out
+
+
+def case_repair(ctx):
+    """The repair as a player asks for it: the system menu holds the entry,
+    greyed while a run goes; a pack damaged by one byte with its time put
+    back (which the normal comparison trusts) is repaired by a start with
+    /repair, whose end text then stays on the status line of the login
+    look."""
+    group = "Repair"
+    pack_data = os.urandom(REPAIR_PACK_SIZE)
+    release = harness.fresh_dir(ctx.path("release-repair"))
+    os.makedirs(os.path.join(release, "data"))
+    with open(os.path.join(release, "data", "pack.dat"), "wb") as f:
+        f.write(pack_data)
+    with open(os.path.join(release, "data", "small.txt"), "wb") as f:
+        f.write(b"repair case\r\n")
+    publish(ctx, release, "ui/repair-client", "update.json")
+    exe = pack(ctx, "repair", ctx.url(5, "crawl/ui/repair-client"), ctx.url(5, "ui/small-launcher"))
+    p = ctx.positions
+    x, y, w, h = p["LBStatus"]
+    done = render(ctx, exe, "repair-done", "updating", "LBStatus", REPAIR_DONE).crop(x, y, w, h)
+    intact = render(ctx, exe, "repair-intact", "updating", "LBStatus", REPAIR_INTACT).crop(x, y, w, h)
+    pack_path = lambda launch: os.path.join(launch.folder, "data", "pack.dat")  # noqa: E731
+    pack_right = lambda launch: file_md5(pack_path(launch)) == hashlib.md5(pack_data).hexdigest()  # noqa: E731
+
+    launch = Launch(ctx, "repair", exe)
+    try:
+        if not ctx.results.check(group, "WindowComesUp", launch.wait_skinned(ctx.bg_size) is not None, ""):
+            return
+        fetching = wait_for(lambda: any("http://" in line and line.endswith("pack.dat") for line in launch.debug()),
+                            60, 0.5)
+        state, menu = repair_entry(ctx)
+        ctx.results.check(group, "MenuHoldsTheEntry", state is not None, "" if state else menu)
+        still = bool(fetching) and not pack_right(launch)
+        ctx.results.check(group, "EntryGreyedWhileARunGoes", state == "greyed" and still,
+                          "entry %s, pack still downloading: %s" % (state, still))
+        # Both runs end: the pack is in place and the entry comes back.
+        ready = wait_for(lambda: pack_right(launch) and repair_entry(ctx)[0] == "enabled", 180, 1.0)
+        if not ctx.results.check(group, "EntryEnabledOnceTheRunsHaveEnded", ready, "" if ready else repair_entry(ctx)[1]):
+            return
+    finally:
+        launch.stop()
+    wait_for(lambda: ctx.screen.facts() is None, 30, 0.5)
+
+    # One byte flipped, the file's times put back.
+    path = pack_path(launch)
+    times = os.stat(path)
+    with open(path, "r+b") as f:
+        f.seek(REPAIR_PACK_SIZE // 2 + 12345)
+        byte = f.read(1)
+        f.seek(-1, os.SEEK_CUR)
+        f.write(bytes([byte[0] ^ 0xFF]))
+    os.utime(path, ns=(times.st_atime_ns, times.st_mtime_ns))
+
+    launch = Launch(ctx, "repair", exe, ["/repair"], again=True)
+    try:
+        if not ctx.results.check(group, "WindowComesUpWithRepair", launch.wait_skinned(ctx.bg_size) is not None, ""):
+            return
+        repaired = wait_for(lambda: pack_right(launch), 180, 1.0)
+        ctx.results.check(group, "RepairRestoresTheFlippedByte", repaired, "\n".join(launch.debug()[-8:]))
+        panel = p["picLogin"]
+        wait_for(lambda: matches(launch.region(ctx.screen.shot(), (x, y, w, h)), done)[0] and
+                 matches(launch.region(ctx.screen.shot(), panel), layered(ctx, LOGIN_LAYERS, panel))[0], 120, 1.0)
+        shot = ctx.screen.shot()
+        check_region(ctx, group, "StatusLineShowsTheEndText", launch.region(shot, (x, y, w, h)), done, wrong=intact)
+        check_region(ctx, group, "LoginLookAfterTheRepair", launch.region(shot, panel),
+                     layered(ctx, LOGIN_LAYERS, panel), wrong=layered(ctx, [], panel))
+        enabled = wait_for(lambda: repair_entry(ctx)[0] == "enabled", 30, 1.0)
+        ctx.results.check(group, "EntryEnabledAfterTheRepair", enabled, "" if enabled else repair_entry(ctx)[1])
+    finally:
+        launch.stop()
+
+
 CASES = {"startup": case_startup, "skiplink": case_skip_link, "badpackages": case_bad_packages,
-         "selfupdate": case_self_update}
+         "selfupdate": case_self_update, "repair": case_repair}
 
 
 def main():
