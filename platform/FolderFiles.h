@@ -7,6 +7,8 @@
 // included, as paths relative to it with "\" separators, in no set order.
 // Links to folders are not followed.
 std::vector<std::string> FilesBelow(const std::string& folder);
+// Renames a folder (with all it holds) to a name not in use.
+bool RenameFolderAt(const std::string& from, const std::string& to);
 // Lets the file be replaced and written again: clears the read-only
 // attribute (Windows) or gives its owner write permission. True when the
 // file is writable now.

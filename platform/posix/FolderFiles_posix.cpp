@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "platform/CodePage.h"
@@ -32,6 +33,10 @@ std::vector<std::string> FilesBelow(const std::string& folder) {
   while (native.size() > 1 && native.back() == '/') native.pop_back();
   Walk(native, std::string(), files);
   return files;
+}
+
+bool RenameFolderAt(const std::string& from, const std::string& to) {
+  return rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
 }
 
 bool MakeWritable(const std::string& path) {

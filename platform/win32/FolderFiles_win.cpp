@@ -52,6 +52,11 @@ std::vector<std::string> FilesBelow(const std::string& folder) {
   return files;
 }
 
+// Without MOVEFILE_REPLACE_EXISTING, which a folder does not take.
+bool RenameFolderAt(const std::string& from, const std::string& to) {
+  return MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), 0) != 0;
+}
+
 bool MakeWritable(const std::string& path) {
   const std::wstring wide = WidePath(path);
   const DWORD attributes = GetFileAttributesW(wide.c_str());

@@ -575,7 +575,7 @@ void TUpdateThread::ClearPlace(const TDownloadItem& item) {
       return FileExists(name) || DirectoryExists(name);
     });
     const std::string name = RelativeTo(FEnvironment.LauncherFolder, aside);
-    if (RenameFileAt(path, aside)) Log(item.File + ": a folder stood in the file's place; moved aside to " + name);
+    if (RenameFolderAt(path, aside)) Log(item.File + ": a folder stood in the file's place; moved aside to " + name);
     else Log(item.File + ": a folder stands in the file's place and cannot be moved aside: " + LastFileErrorText());
   }
   if (IsReadOnly(path)) {
