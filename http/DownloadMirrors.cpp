@@ -19,18 +19,18 @@ constexpr double TakeOverFactor = 4.0;
 constexpr uint32_t MeasureEveryMs = 250;
 // A mirror's speed counts once its requests have run this long together
 // (its connections' times added up); setting it aside for slowness takes a
-// longer look, over this file and those before it.
+// longer look (MirrorSlowLookMs), over this file and those before it.
 constexpr uint64_t MeasureMinimumMs = 500;
-constexpr uint64_t SetAsideMinimumMs = 2000;
 
 }  // namespace
 
 size_t THttpDownload::PickMirror() {
   if (!FMirrors || FMirrors->MirrorOf(FUrl) == NoMirror) return NoMirror;
-  if (FPinned != NoMirror && !FMirrors->IsSetAside(FPinned)) return FPinned;
   std::vector<int> connections(FMirrors->Count(), 0);
   for (const size_t mirror : FSlotMirror)
     if (mirror < connections.size()) ++connections[mirror];
+  if (FPinned != NoMirror && !FMirrors->IsSetAside(FPinned))
+    return connections[FPinned] < FPerMirror ? FPinned : AllMirrorsBusy;
   const size_t mirror = FMirrors->Pick(connections, FPerMirror);
   return mirror == NoMirror ? AllMirrorsBusy : mirror;
 }
@@ -92,8 +92,7 @@ void THttpDownload::NoteAnswer(THttpWorker& worker) {
   const size_t mirror = FSlotMirror[static_cast<size_t>(worker.Index() - 1)];
   int64_t bytes = 0;
   uint32_t ms = 0;
-  worker.Figures(bytes, ms);
-  if (mirror != NoMirror && bytes > 0) FMirrors->AddAnswer(mirror, bytes, ms);
+  if (worker.Figures(bytes, ms, true) && mirror != NoMirror && bytes > 0) FMirrors->AddAnswer(mirror, bytes, ms);
 }
 
 double THttpDownload::MirrorSpeed(size_t mirror, uint64_t& ms) const {
@@ -102,7 +101,7 @@ double THttpDownload::MirrorSpeed(size_t mirror, uint64_t& ms) const {
     if (!FWorkers[slot] || FSlotMirror[slot] != mirror || FSlotIdle[slot]) continue;
     int64_t bytes = 0;
     uint32_t elapsed = 0;
-    FWorkers[slot]->Figures(bytes, elapsed);
+    if (!FWorkers[slot]->Figures(bytes, elapsed)) continue;
     total.first += bytes;
     total.second += elapsed;
   }
@@ -176,10 +175,7 @@ bool THttpDownload::TakeOverSlow(THttpWorker& idle, TByteRange& range) {
   const size_t slow = FSlotMirror[static_cast<size_t>(slowest->Index() - 1)];
   DebugOutput(Format("%d# => %d# %lld->%lld", slowest->Index(), idle.Index(), static_cast<long long>(range.start),
                      static_cast<long long>(range.end)));
-  if (slowRate * MirrorSlowFactor <= fastRate && slowMs >= SetAsideMinimumMs)
-    FMirrors->SetAside(slow, Format("too slow: %lld KB/s where %s gives %lld KB/s",
-                                    static_cast<long long>(slowRate / 1024), FMirrors->Base(fast).c_str(),
-                                    static_cast<long long>(fastRate / 1024)));
+  FMirrors->SetAsideIfSlow(slow, slowRate, slowMs, fast, fastRate);
   return true;
 }
 

@@ -162,15 +162,28 @@ void THttpBatch::TWorker::Delivered(const TTaken& taken) {
   mirrors->AddBytes(mirror, bytes);
   mirrors->FileDone(mirrors->PathOf(taken.job.Url), {{mirror, bytes}});
   const uint32_t elapsed = std::max<uint32_t>(GetTickCount32() - FStartTick, 1);
-  const double rate = static_cast<double>(bytes) * 1000.0 / elapsed;
-  mirrors->NoteRate(mirror, rate);
-  // A mirror far slower than the fastest one leaves the rest to the others.
-  const size_t fastest = mirrors->Fastest();
-  if (fastest != NoMirror && fastest != mirror && rate * MirrorSlowFactor <= mirrors->Rate(fastest) &&
-      mirrors->SetAside(mirror, Format("too slow: %lld KB/s where %s gives %lld KB/s", static_cast<long long>(rate / 1024),
-                                       mirrors->Base(fastest).c_str(),
-                                       static_cast<long long>(mirrors->Rate(fastest) / 1024))))
-    FMirror = NoMirror;
+  mirrors->NoteRate(mirror, static_cast<double>(bytes) * 1000.0 / elapsed);
+  mirrors->AddAnswer(mirror, bytes, elapsed);
+  // A mirror far slower than the fastest one, over its files so far, leaves
+  // the rest to the others.
+  const auto speed = [&mirrors](size_t m, uint64_t& ms) {
+    const std::pair<int64_t, uint64_t> answered = mirrors->Answered(m);
+    ms = answered.second;
+    return ms == 0 ? 0.0 : static_cast<double>(answered.first) * 1000.0 / static_cast<double>(ms);
+  };
+  size_t fastest = NoMirror;
+  double fastRate = 0;
+  for (size_t m = 0; m < mirrors->Count(); ++m) {
+    uint64_t ms = 0;
+    const double rate = speed(m, ms);
+    if (m != mirror && !mirrors->IsSetAside(m) && rate > fastRate) {
+      fastest = m;
+      fastRate = rate;
+    }
+  }
+  uint64_t ms = 0;
+  const double rate = speed(mirror, ms);
+  if (mirrors->SetAsideIfSlow(mirror, rate, ms, fastest, fastRate)) FMirror = NoMirror;
 }
 
 void THttpBatch::TWorker::TakeMore() {

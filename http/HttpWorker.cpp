@@ -49,7 +49,7 @@ void THttpWorker::GiveRequest(std::unique_ptr<THttpHeader> request, std::vector<
     FStopAt = ranged ? FResponse.RangeEnd() + 1 : -1;
   }
   FBodyBytes = 0;
-  FGivenTick = GetTickCount32();
+  FGivenTick = std::max<uint32_t>(GetTickCount32(), 1);
   Touch();
   FWake.SetEvent();
 }
@@ -142,18 +142,12 @@ bool THttpWorker::TakeRemainder(int64_t& start, int64_t& end) {
   return true;
 }
 
-bool THttpWorker::Throughput(double& bytesPerSecond) const {
-  // Long enough that a connect and the first round trip do not dominate.
-  constexpr uint32_t MinimumMs = 500;
-  const uint32_t given = FGivenTick.load(), elapsed = GetTickCount32() - given;
-  if (FLastActivity.load() == 0 || elapsed < MinimumMs) return false;
-  bytesPerSecond = static_cast<double>(FBodyBytes.load()) * 1000.0 / elapsed;
-  return true;
-}
-
-void THttpWorker::Figures(int64_t& bytes, uint32_t& ms) const {
+bool THttpWorker::Figures(int64_t& bytes, uint32_t& ms, bool take) {
+  const uint32_t given = take ? FGivenTick.exchange(0) : FGivenTick.load();
+  if (given == 0) return false;
   bytes = FBodyBytes.load();
-  ms = GetTickCount32() - FGivenTick.load();
+  ms = GetTickCount32() - given;
+  return true;
 }
 
 bool THttpWorker::ReadBody() {

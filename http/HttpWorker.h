@@ -90,11 +90,9 @@ public:
   // Takes all that is still to come of the range (a faster mirror takes over
   // a slow one's); the worker stops where it is.
   bool TakeRemainder(int64_t& start, int64_t& end);
-  // Body bytes per second of the request in hand since it was given; false
-  // while idle or too early to tell.
-  bool Throughput(double& bytesPerSecond) const;
-  // The request in hand: body bytes so far and milliseconds since given.
-  void Figures(int64_t& bytes, uint32_t& ms) const;
+  // The request in hand: body bytes so far and milliseconds since given;
+  // false when there is none, or (`take`) its figures were taken already.
+  bool Figures(int64_t& bytes, uint32_t& ms, bool take = false);
   // Body bytes this worker has read, all requests together.
   int64_t BytesRead() const { return FAllBytes.load(); }
 

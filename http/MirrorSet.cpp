@@ -144,6 +144,13 @@ double TMirrorSet::Rate(size_t mirror) const {
   return mirror < FRates.size() ? FRates[mirror] : 0.0;
 }
 
+bool TMirrorSet::SetAsideIfSlow(size_t mirror, double rate, uint64_t ms, size_t fast, double fastRate) {
+  if (fast >= FBases.size() || fast == mirror || ms < MirrorSlowLookMs || rate * MirrorSlowFactor > fastRate)
+    return false;
+  return SetAside(mirror, Format("too slow: %lld KB/s where %s gives %lld KB/s", static_cast<long long>(rate / 1024),
+                                 FBases[fast].c_str(), static_cast<long long>(fastRate / 1024)));
+}
+
 size_t TMirrorSet::Pick(const std::vector<int>& connections, int most) const {
   std::lock_guard<std::mutex> guard(FLock);
   const auto open = [&connections](size_t m) { return m < connections.size() ? connections[m] : 0; };

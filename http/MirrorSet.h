@@ -26,8 +26,10 @@ constexpr size_t NoMirror = static_cast<size_t>(-1);
 // connection; the last one keeps the caller's own bound.
 constexpr uint32_t MirrorConnectMs = 3000;
 
-// A mirror this many times slower than the fastest one is set aside.
+// A mirror this many times slower than the fastest one is set aside, once
+// its requests have run this long together (over the files of the run).
 constexpr double MirrorSlowFactor = 16.0;
+constexpr uint64_t MirrorSlowLookMs = 2000;
 
 class TMirrorSet {
 public:
@@ -72,6 +74,9 @@ public:
   // Answered() gives the totals (bytes, milliseconds).
   void AddAnswer(size_t mirror, int64_t bytes, uint32_t ms);
   std::pair<int64_t, uint64_t> Answered(size_t mirror) const;
+  // Sets `mirror` aside when, measured as (rate, ms), it is far slower than
+  // `fast` at `fastRate` (see MirrorSlowFactor); true when it did.
+  bool SetAsideIfSlow(size_t mirror, double rate, uint64_t ms, size_t fast, double fastRate);
   // The fastest mirror in use among `among` (all when empty).
   size_t Fastest(const std::vector<size_t>& among = {}) const;
   // The connect bound for a mirror: MirrorConnectMs while another is in use.
