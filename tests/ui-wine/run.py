@@ -657,6 +657,18 @@ def file_md5(path):
         return None
 
 
+def flip_byte(path, offset):
+    """One byte of the file changed, its times put back: the normal
+    comparison, which trusts them, does not notice."""
+    times = os.stat(path)
+    with open(path, "r+b") as f:
+        f.seek(offset)
+        byte = f.read(1)
+        f.seek(offset)
+        f.write(bytes([byte[0] ^ 0xFF]))
+    os.utime(path, ns=(times.st_atime_ns, times.st_mtime_ns))
+
+
 def repair_entry(ctx):
     """The repair entry of the launcher window's system menu as ui-probe
     reads it: "enabled" or "greyed", or None when the menu has no such
@@ -674,7 +686,7 @@ def case_repair(ctx):
     greyed while a run goes; a pack damaged by one byte with its time put
     back (which the normal comparison trusts) is repaired by a start with
     /repair, whose end text then stays on the status line of the login
-    look."""
+    look; a second start with /repair has the running launcher repair."""
     group = "Repair"
     pack_data = os.urandom(REPAIR_PACK_SIZE)
     release = harness.fresh_dir(ctx.path("release-repair"))
@@ -711,22 +723,14 @@ def case_repair(ctx):
         launch.stop()
     wait_for(lambda: ctx.screen.facts() is None, 30, 0.5)
 
-    # One byte flipped, the file's times put back.
-    path = pack_path(launch)
-    times = os.stat(path)
-    with open(path, "r+b") as f:
-        f.seek(REPAIR_PACK_SIZE // 2 + 12345)
-        byte = f.read(1)
-        f.seek(-1, os.SEEK_CUR)
-        f.write(bytes([byte[0] ^ 0xFF]))
-    os.utime(path, ns=(times.st_atime_ns, times.st_mtime_ns))
-
+    flip_byte(pack_path(launch), REPAIR_PACK_SIZE // 2 + 12345)
     launch = Launch(ctx, "repair", exe, ["/repair"], again=True)
     try:
         if not ctx.results.check(group, "WindowComesUpWithRepair", launch.wait_skinned(ctx.bg_size) is not None, ""):
             return
         repaired = wait_for(lambda: pack_right(launch), 180, 1.0)
-        ctx.results.check(group, "RepairRestoresTheFlippedByte", repaired, "\n".join(launch.debug()[-8:]))
+        ctx.results.check(group, "RepairRestoresTheFlippedByte", repaired,
+                          "" if repaired else "\n".join(launch.debug()[-8:]))
         panel = p["picLogin"]
         wait_for(lambda: matches(launch.region(ctx.screen.shot(), (x, y, w, h)), done)[0] and
                  matches(launch.region(ctx.screen.shot(), panel), layered(ctx, LOGIN_LAYERS, panel))[0], 120, 1.0)
@@ -736,6 +740,18 @@ def case_repair(ctx):
                      layered(ctx, LOGIN_LAYERS, panel), wrong=layered(ctx, [], panel))
         enabled = wait_for(lambda: repair_entry(ctx)[0] == "enabled", 30, 1.0)
         ctx.results.check(group, "EntryEnabledAfterTheRepair", enabled, "" if enabled else repair_entry(ctx)[1])
+        # A second start with /repair hands the request to this launcher.
+        flip_byte(pack_path(launch), 4321)
+        second = ctx.wine.start([launch.exe, "/repair"], launch.folder, os.path.join(launch.folder, "second.log"))
+        try:
+            code = second.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            code = None
+        harness.Wine.stop(second)
+        repaired = wait_for(lambda: pack_right(launch), 120, 1.0)
+        ctx.results.check(group, "ASecondStartWithRepairRepairsInTheRunningLauncher",
+                          code == 0 and repaired and launch.proc.poll() is None,
+                          "second start exit %s, pack right %s" % (code, bool(repaired)))
     finally:
         launch.stop()
 
