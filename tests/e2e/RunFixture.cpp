@@ -40,17 +40,22 @@ std::string Bytes(size_t size, unsigned seed) {
 
 std::string Publish(const std::string& name, const TFiles& files, const std::vector<std::string>& flags) {
   EXPECT_NE(std::getenv("LAUNCHER_TEST_UPDATE_ROOT"), nullptr) << "LAUNCHER_TEST_UPDATE_ROOT is not set";
+  PublishInto(UpdateRoot(), name, files, flags);
+  return ServerUrl() + name + "/";
+}
+
+void PublishInto(const std::string& root, const std::string& name, const TFiles& files,
+                 const std::vector<std::string>& flags) {
   TTempFolder release;
   for (const auto& [path, bytes] : files) {
     const std::string full = release.Path() + path;
     ForceDirectories(full.substr(0, full.find_last_of('/')));
     WriteWholeFile(full, bytes);
   }
-  std::vector<std::string> args = {release.Path(), UpdateRoot() + "/" + name};
+  std::vector<std::string> args = {release.Path(), root + "/" + name};
   args.insert(args.end(), flags.begin(), flags.end());
   std::ostringstream out, err;
   EXPECT_EQ(RunLauncherManifest(args, out, err), 0) << err.str();
-  return ServerUrl() + name + "/";
 }
 
 void ExpectInstalled(const std::string& folder, const TFiles& files) {
@@ -135,6 +140,7 @@ void RunUpdate(TRun& run, const std::string& folder, const std::string& baseUrl,
     run.stillWrong = thread.FilesStillWrong();
     run.refused = thread.Refused();
     run.verdict = thread.RefusedVerdict();
+    run.mirrors = thread.MirrorReports();
   }
   run.elapsedMs = GetTickCount32() - start;
   const auto done = run.sink.Messages(UM_UPDATE_DONE);

@@ -37,6 +37,9 @@ std::string Bytes(size_t size, unsigned seed);
 // Publishes a release under the server's root with launcher-manifest and
 // its `flags`; its base URL on the update server (with a trailing slash).
 std::string Publish(const std::string& name, const TFiles& files, const std::vector<std::string>& flags = {});
+// The same below another server's root (a mirror's).
+void PublishInto(const std::string& root, const std::string& name, const TFiles& files,
+                 const std::vector<std::string>& flags = {});
 
 void ExpectInstalled(const std::string& folder, const TFiles& files);
 
@@ -78,6 +81,7 @@ struct TRun {
   bool refused = false;
   TSignatureVerdict verdict = TSignatureVerdict::Accepted;
   std::string log;  // UpdateLog.txt after the run
+  std::vector<TMirrorReport> mirrors;  // what each base address delivered
   TRunSink sink;
 };
 

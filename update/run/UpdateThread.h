@@ -7,6 +7,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -56,6 +57,24 @@ struct TUpdateEnvironment {
   // Check every file of the manifest by its content, whatever the state
   // file records, and fetch only what is wrong.
   bool Repair = false;
+};
+
+// A document every mirror serves alike (update/run/UpdateThreadDocuments.cpp).
+struct TMirrorDocument {
+  std::string Name;     // in log lines and set-aside reasons
+  std::string Suffix;   // follows each base as it is
+  std::string Signed;   // with a key, the name its signature is checked under; empty: none
+  std::string Address;  // reach the first mirror alone through this address; empty: all by name
+  std::string Lead = "=>";  // the log line before the URL
+  bool SlashPath = false;   // every "\" of the URL becomes "/"
+  THttpDocumentOptions Options;
+  // Why a body (its signature accepted) is not taken; empty when it is.
+  std::function<std::string(const std::string& body)> Check;
+  // The mirror that gave it, its URL, body and signed version; else the
+  // last failure: its reason, the answer's error text and header lines.
+  size_t Mirror = 0;
+  std::string Url, Body, Why, ErrorText, HeaderLines;
+  uint64_t Version = 0;
 };
 
 class TUpdateThread : public TThread {
@@ -122,6 +141,10 @@ private:
   bool FetchManifest();
   bool FetchThroughAddresses(std::vector<std::string>& addresses, const char* logPrefix);
   bool FetchManifestFrom(const std::string& address);
+  // The first mirror in order that answers with a document `document` takes;
+  // those that failed before it are set aside with their reasons. When none
+  // does, a refused signature ends the run as with one mirror.
+  bool FetchFromMirrors(TMirrorDocument& document);
   // GET through `document`, which a cancel can abort while it runs.
   bool GetDocument(THttpGetDocument& document, const std::string& url, const std::string& address);
   // `job` is the file's number in the batch, or -1 for the download engine.
@@ -172,6 +195,12 @@ private:
   bool SignatureAccepted(const std::string& document, const std::string& url, const std::string& address,
                          const std::string& bytes, uint64_t& version);
   TFetchedSignature FetchSignature(const std::string& url, const std::string& address);
+  // The verdict on `bytes` as SignatureAccepted reaches it, logged but not
+  // yet shown (none when cancelled); Refuse ends the run with it.
+  std::optional<TSignatureVerdict> SignatureVerdict(const std::string& document, const std::string& url,
+                                                    const std::string& address, const std::string& bytes,
+                                                    uint64_t& version);
+  void Refuse(const std::string& document, TSignatureVerdict verdict);
   // Raises the document's mark once the run has taken it.
   void RecordAccepted(const std::string& document, uint64_t version);
   // The signed manifest's version this run accepted: its full package may
