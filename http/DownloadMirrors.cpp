@@ -16,11 +16,11 @@ namespace {
 // A mirror this many times slower than the one taking over from it loses
 // its range at once instead of half of it.
 constexpr double TakeOverFactor = 4.0;
-constexpr uint32_t MeasureEveryMs = 250;
+constexpr uint32_t MeasureEveryMs = 100;
 // A mirror's speed counts once its requests have run this long together
 // (its connections' times added up); setting it aside for slowness takes a
 // longer look (MirrorSlowLookMs), over this file and those before it.
-constexpr uint64_t MeasureMinimumMs = 500;
+constexpr uint64_t MeasureMinimumMs = 300;
 
 }  // namespace
 

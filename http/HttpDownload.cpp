@@ -661,7 +661,10 @@ bool THttpDownload::WorkerData(THttpWorker& worker, std::vector<char>& block, in
   if (FList) {
     // A list's ranges go to its sink as they come.
     if (length > 0 && !FList->Data(static_cast<size_t>(worker.Index() - 1), position, block.data(), length)) {
-      Fail("range data refused");
+      // Bytes that fail their check set their mirror aside: the range goes
+      // to another.
+      std::lock_guard<std::recursive_mutex> guard(FLock);
+      if (!SetAsideMirror(worker, "range data failed its check")) Fail("range data refused");
       return false;
     }
     FProgressTick = GetTickCount32();

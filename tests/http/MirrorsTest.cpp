@@ -91,8 +91,10 @@ public:
     std::lock_guard<std::mutex> guard(FLock);
     FBytes[range].clear();
   }
-  bool RangeData(size_t range, int64_t, const char* data, size_t length) override {
+  // Each piece is checked as it lands, as the assembly checks each chunk.
+  bool RangeData(size_t range, int64_t position, const char* data, size_t length) override {
     std::lock_guard<std::mutex> guard(FLock);
+    if (std::string(data, length) != PatternBytes(position, length)) return false;
     FBytes[range].append(data, length);
     return true;
   }
@@ -157,7 +159,7 @@ TEST(Mirrors, TheChunkFetchSpreadsRangesAndSetsAFailingMirrorAside) {
   const TFirstMirror rows[] = {{"healthy", 81, ""},
                                {"never accepts", 85, "no connection within 3 s"},
                                {"404", 82, "404"},
-                               {"other bytes", 83, "failed its check"}};
+                               {"other bytes", 83, "range data failed its check"}};
   std::vector<TFileRange> ranges;
   for (int64_t at = 0; at < BigSize; at += 1 << 20) ranges.push_back({at, 1 << 20});
   for (const TFirstMirror& row : rows) {
