@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 
+#include "common/Format.h"
 #include "common/Md5.h"
 #include "http/DownloadPattern.h"
 #include "http/HttpBatch.h"
@@ -27,7 +28,7 @@ constexpr int SmallFiles = 8;
 
 std::string MirrorUrl(int offset) {
   const char* base = std::getenv("LAUNCHER_TEST_PORT_BASE");
-  return "http://127.0.0.1:" + std::to_string((base ? std::atoi(base) : 21000) + offset) + "/engine";
+  return Format("http://127.0.0.1:%d/engine", (base ? std::atoi(base) : 21000) + offset);
 }
 
 // A first mirror, and the reason it is set aside for ("" when it is healthy
@@ -77,6 +78,7 @@ struct TRunMirrors {
 };
 
 std::string SmallBytes(int i) { return PatternBytes(i * SmallSize, static_cast<size_t>(SmallSize)); }
+std::string SmallName(int i) { return Format("s%d.bin", i); }
 
 // Checks every range against the pattern as the chunk assembly checks its
 // chunks, and notes the mirror each came from.
@@ -200,8 +202,8 @@ TEST(Mirrors, TheBatchSpreadsFilesAndSetsAFailingMirrorAside) {
     std::vector<int> jobs;
     for (int i = 0; i < SmallFiles; ++i) {
       TBatchJob job;
-      job.Url = mirrors.set->Url(0, "small/s" + std::to_string(i) + ".bin");
-      job.TargetPath = folder / ("s" + std::to_string(i) + ".bin");
+      job.Url = mirrors.set->Url(0, "small/" + SmallName(i));
+      job.TargetPath = folder / SmallName(i);
       job.ExpectedSize = SmallSize;
       job.Md5 = MD5OfMemory(SmallBytes(i));
       jobs.push_back(batch.Add(job));
@@ -213,7 +215,7 @@ TEST(Mirrors, TheBatchSpreadsFilesAndSetsAFailingMirrorAside) {
              GetTickCount32() - start < 180000) {
       }
       ASSERT_EQ(result.Outcome, TBatchOutcome::Done) << row.name << " s" << i << ": " << result.ErrorText;
-      EXPECT_EQ(ReadWholeFile(folder / ("s" + std::to_string(i) + ".bin")), SmallBytes(i)) << row.name << i;
+      EXPECT_EQ(ReadWholeFile(folder / SmallName(i)), SmallBytes(i)) << row.name << i;
     }
     mirrors.Check(row);
     const std::vector<TMirrorReport> reports = mirrors.set->Reports();
