@@ -121,5 +121,5 @@ bool ParseChunkIndex(const void* data, size_t size, const TChunkIndexLimits& lim
                      std::string& error);
 
 // Cuts a whole buffer into chunks (the operator tool and tests; the update
-// cuts files in a stream, update/ChunkScan.h).
+// cuts files in a stream, update/chunks/ChunkAssembly.h).
 std::vector<TIndexChunk> ChunkBuffer(const TChunkParams& params, const uint8_t* data, size_t size);
