@@ -120,12 +120,13 @@ void TMd5Follower::Run() {
     bool read = false;
     try {
       read = FRead(at, buffer, length);
+      if (read) {
+        FMd5.Add(buffer, length);
+        if (FAlso) FAlso(buffer, length);
+        current ^= 1;
+      }
     } catch (...) {
-    }
-    if (read) {
-      FMd5.Add(buffer, length);
-      if (FAlso) FAlso(buffer, length);
-      current ^= 1;
+      read = false;  // counts as a failed read: the digest is not finished
     }
     guard.lock();
     if (!read) {
