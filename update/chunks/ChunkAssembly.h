@@ -133,7 +133,6 @@ private:
   std::string FLandError;
   std::string FCopyError;
   bool FCopying = false;  // the copy's thread runs (and records the ranges)
-  bool FCopied = false;   // every chunk of the old file is in place
   std::atomic<bool> FStopping{false};
   std::unique_ptr<TSha256Stream> FSha;
   std::unique_ptr<TMd5Follower> FDigest;
