@@ -10,6 +10,7 @@
 
 #include "common/Md5.h"
 #include "platform/File.h"
+#include "signing/Crypto.h"
 #include "support/TestSupport.h"
 #include "update/chunks/ChunkAssembly.h"
 #include "update/chunks/ChunkIndex.h"
@@ -270,6 +271,8 @@ TEST(ChunkAssembly, BuildsTheNewFileChecksEveryChunkAndResumes) {
     ASSERT_TRUE(assembly.Land(r, range.Offset, fresh.data() + range.Offset, static_cast<size_t>(range.Length)));
     ASSERT_TRUE(assembly.End(r));
   }
+  // The SHA-256 a signed run requires is taken beside the MD5.
+  assembly.ExpectSha256(Sha256Hex(fresh));
   int64_t lastProgress = 0;
   std::string error;
   ASSERT_TRUE(assembly.Finish(folder / "pack.bin", nullptr, [&](int64_t done) { lastProgress = done; }, error)) << error;
