@@ -51,20 +51,27 @@ std::string TUpdateFiles::LocalName(const TManifestEntry& entry) const {
   return entry.isLauncher != 0 ? FBaseName + ".update" : entry.File;
 }
 
-bool TUpdateFiles::LoadManifest() {
-  FManifest.Clear();
-  const std::string path = FFolder + "data\\" + FManifestName;
+bool ReadManifestCopy(const std::string& path, TManifest& manifest) {
+  manifest.Clear();
   if (!FileExists(path)) return false;
   try {
     TFileStream file(path, TFileMode::ReadShared);
     if (file.Size() > MaxManifestFileSize) throw EFileError("File \"" + path + "\" is too large");
-    FManifest.Read([&file](char* buffer, size_t capacity) { return file.Read(buffer, capacity); });
+    manifest.Read([&file](char* buffer, size_t capacity) { return file.Read(buffer, capacity); });
+  } catch (const EFileError&) {
+    manifest.Clear();
+    throw;
+  }
+  return !manifest.Empty();
+}
+
+bool TUpdateFiles::LoadManifest() {
+  try {
+    return ReadManifestCopy(FFolder + "data\\" + FManifestName, FManifest);
   } catch (const EFileError& error) {
-    FManifest.Clear();
     Log(std::string("LoadUpdateJson: ") + error.what());
     return false;
   }
-  return !FManifest.Empty();
 }
 
 void TUpdateFiles::LoadState() {

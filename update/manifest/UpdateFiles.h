@@ -17,6 +17,10 @@
 
 class TDigestAhead;
 
+// Reads a manifest copy of the install folder (at most 256 MiB): false when
+// there is none or it does not parse; EFileError when it cannot be read.
+bool ReadManifestCopy(const std::string& path, TManifest& manifest);
+
 // One file to fetch, built by the compare.
 struct TDownloadItem {
   std::string File;

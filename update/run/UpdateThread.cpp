@@ -14,7 +14,6 @@
 #include "package/LauncherSettings.h"
 #include "platform/DebugOutput.h"
 #include "platform/File.h"
-#include "platform/FileTime.h"
 #include "platform/FolderFiles.h"
 #include "platform/Tick.h"
 #include "platform/Tls.h"
@@ -539,17 +538,12 @@ bool TUpdateThread::DownloadFile(const TDownloadItem& item, const TFilePlan& pla
   ShowStatus(Format(checkFirst ? UpdateText::RepairChecking : UpdateText::DownloadingFile, name.c_str(), k, n));
   const std::string url = FBaseUrl + "/" + name;
   const std::string fetchPath = FetchPath(localPath, SignedRun());
-  const TFileCheck before = checkFirst ? CheckFile(placed) : TFileCheck();
   bool fetched;
   bool copyWasRight = false;
   if (plan.Way == TFileWay::Batch && job >= 0) {
     fetched = FetchedByBatch(job, url, fetchPath, item) && Checked(item, fetchPath, localPath);
-  } else if (plan.Way == TFileWay::Chunks && ChunkedDownload(item, url, localPath)) {
+  } else if (plan.Way == TFileWay::Chunks && ChunkedDownload(item, url, localPath, copyWasRight)) {
     fetched = true;
-    // The chunked path leaves a copy that was right as it was: same file, same time.
-    const TFileCheck after = checkFirst ? CheckFile(placed) : TFileCheck();
-    copyWasRight = before.isFile && after.isFile && before.hasTime && after.hasTime &&
-                   before.dosDateTime == after.dosDateTime;
   } else {
     fetched = !Cancelled() &&
               Download(url, fetchPath, EngineWorkers(item), item.Size, ExpectedDigest(item, SignedRun())) &&
@@ -586,15 +580,26 @@ void TUpdateThread::ClearPlace(const TDownloadItem& item) {
 
 void TUpdateThread::ReportExtraFiles() {
   std::set<std::string> named;
-  const TManifest& manifest = FFiles.Manifest();
-  try {
-    for (size_t i = 0; i < manifest.Count(); ++i) {
-      const TManifestEntry entry = manifest.Entry(i);
-      named.insert(WindowsPathKey(entry.File));
-      named.insert(WindowsPathKey(FFiles.LocalName(entry)));
+  const auto nameAll = [&](const TManifest& manifest) {
+    try {
+      for (size_t i = 0; i < manifest.Count(); ++i) {
+        const TManifestEntry entry = manifest.Entry(i);
+        named.insert(WindowsPathKey(entry.File));
+        named.insert(WindowsPathKey(FFiles.LocalName(entry)));
+      }
+    } catch (const EUpdateJsonError&) {
+      // Entries after a mistyped one name nothing a run took.
     }
-  } catch (const EUpdateJsonError&) {
-    // Entries after a mistyped one name nothing the run took.
+  };
+  nameAll(FFiles.Manifest());
+  // The other run's files (the launcher's beside the game's) are no
+  // player's either: its last accepted manifest copy names them.
+  const std::string other = FManifestName == "updateL.json" ? "update.json" : "updateL.json";
+  try {
+    TManifest manifest;
+    if (ReadManifestCopy(FEnvironment.LauncherFolder + "data\\" + other, manifest)) nameAll(manifest);
+  } catch (const EFileError& error) {
+    Log(other + " not read: " + error.what());
   }
   for (const std::string& file :
        ExtraFiles(FilesBelow(FEnvironment.LauncherFolder), named, FEnvironment.LauncherBaseName))

@@ -167,7 +167,9 @@ private:
   // A file with a chunk index and an older local copy: only the chunks that
   // copy lacks travel (update/run/UpdateThreadChunks.cpp). False, with the
   // reason logged, when the whole file must come instead.
-  bool ChunkedDownload(const TDownloadItem& item, const std::string& url, const std::string& localPath);
+  // `copyWasRight`: the local copy proved right when it was cut, nothing travelled.
+  bool ChunkedDownload(const TDownloadItem& item, const std::string& url, const std::string& localPath,
+                       bool& copyWasRight);
   // The chunk index the manifest names for `file`, or null (read from the
   // manifest copy at the first call).
   const TChunkIndexRef* ChunkRef(const std::string& file);

@@ -39,7 +39,9 @@ const TChunkIndexRef* TUpdateThread::ChunkRef(const std::string& file) {
   return found == FChunkRefs->end() ? nullptr : &found->second;
 }
 
-bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string& url, const std::string& localPath) {
+bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string& url, const std::string& localPath,
+                                    bool& copyWasRight) {
+  copyWasRight = false;
   if (item.IsZip || item.isLauncher != 0 || item.Size <= 0) return false;
   const TChunkIndexRef* found = ChunkRef(item.File);
   if (!found) return false;
@@ -63,6 +65,7 @@ bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string
     }
     if (SameDigestIgnoringCase(md5.FinalHex(), item.Hash)) {
       Log(name + ": the local copy is right");
+      copyWasRight = true;
       return true;
     }
     job.HaveScanned = true;
