@@ -675,20 +675,21 @@ bool TUpdateThread::Placed(const TDownloadItem& item, const std::string& placed,
 
 bool TUpdateThread::DownloadFullPackage() {
   ShowStatus(UpdateText::FullPackage);
-  THttpGetDocument document(FEnvironment.Document);
-  const std::string releaseUrl = FBaseUrl + "complete/" + "release.json";
-  const bool fetched = GetDocument(document, releaseUrl, FServerAddress);
-  uint64_t version = 0;
-  if (fetched && FKey) {
-    if (Cancelled() || !SignatureAccepted(ReleaseDocumentName, releaseUrl, FServerAddress, document.Body(), version))
-      return false;
-  }
+  // From the first mirror that serves a release document the run takes.
   TReleaseDocument release;
-  if (!fetched || !ReadReleaseDocument(document.Body(), release)) {
-    Log(UpdateText::UpdateFailed);
+  TMirrorDocument document;
+  document.Name = document.Suffix = document.Signed = ReleaseDocumentName;
+  document.Address = FServerAddress;
+  document.Lead.clear();
+  document.Options = FEnvironment.Document;
+  document.Check = [&release](const std::string& body) {
+    return ReadReleaseDocument(body, release) ? std::string() : std::string("is not a release document");
+  };
+  if (!FetchFromMirrors(document)) {
+    if (!Cancelled() && !Refused()) Log(UpdateText::UpdateFailed);
     return false;
   }
-  if (FKey) RecordAccepted(ReleaseDocumentName, version);
+  if (FKey) RecordAccepted(ReleaseDocumentName, document.Version);
   const std::string localName =
       release.isLauncher != 0 ? FEnvironment.LauncherBaseName + ".update" : release.File;
   const std::string localPath = FEnvironment.LauncherFolder + localName;

@@ -76,21 +76,27 @@ bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string
   std::optional<TScanAhead> scan;
   if (!job.HaveScanned) scan.emplace(localPath, [this] { return Cancelled(); });
 
-  // The index, bounded by the size the manifest gives and checked by its digest.
-  const std::string indexUrl = FBaseUrl + "/" + ref.Name;
-  THttpDocumentOptions options = FEnvironment.Document;
-  options.Limits.MaxBodySize = static_cast<uint64_t>(ref.Size);
-  options.Limits.MaxInflatedSize = static_cast<uint64_t>(ref.Size);
-  THttpGetDocument document(options);
-  Log(UpdateText::DownloadLog + UrlPath(indexUrl));
-  if (!GetDocument(document, UrlPath(indexUrl), FServerAddress)) {
+  // The index, bounded by the size the manifest gives and checked by its
+  // digests, from the first mirror that serves it right.
+  TMirrorDocument document;
+  document.Name = ref.Name;
+  document.Suffix = "/" + ref.Name;
+  document.Address = FServerAddress;
+  document.Lead = UpdateText::DownloadLog;
+  document.SlashPath = true;
+  document.Options = FEnvironment.Document;
+  document.Options.Limits.MaxBodySize = static_cast<uint64_t>(ref.Size);
+  document.Options.Limits.MaxInflatedSize = static_cast<uint64_t>(ref.Size);
+  document.Check = [&](const std::string& body) {
+    if (static_cast<int64_t>(body.size()) != ref.Size || MD5OfMemory(body) != ref.Md5)
+      return std::string("does not match its size and digest in the manifest");
+    if (SignedRun() && Sha256Hex(body) != ref.Sha256) return std::string("does not match its SHA-256 in the manifest");
+    return std::string();
+  };
+  if (!FetchFromMirrors(document)) {
     if (Cancelled()) return false;
-    return fallBack("the chunk index cannot be fetched: " + document.ErrorText());
+    return fallBack("the chunk index " + document.Why);
   }
-  if (static_cast<int64_t>(document.Body().size()) != ref.Size || MD5OfMemory(document.Body()) != ref.Md5)
-    return fallBack("the chunk index does not match its size and digest in the manifest");
-  if (SignedRun() && Sha256Hex(document.Body()) != ref.Sha256)
-    return fallBack("the chunk index does not match its SHA-256 in the manifest");
 
   if (scan) {
     if (!scan->Take(job.Scanned)) {
@@ -105,7 +111,7 @@ bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string
   job.FileSize = item.Size;
   job.FileMd5 = item.Hash;
   if (SignedRun()) job.FileSha256 = item.Sha256;
-  job.IndexBytes = document.Body();
+  job.IndexBytes = document.Body;
   job.IndexMd5 = ref.Md5;
   job.TargetPath = localPath;
   job.Fetch.Worker = FEnvironment.Download.Worker;
