@@ -192,13 +192,10 @@ private:
   void ReportStillWrong(const TDownloadList& list);
   void ReportWriteFailure(const std::string& localPath, int64_t size);
   bool DownloadFullPackage();
-  // With a key: fetches "<url>.sig" (bounded) and checks `bytes`, the
-  // document as fetched, against it. A refusal is shown and logged here.
-  bool SignatureAccepted(const std::string& document, const std::string& url, const std::string& address,
-                         const std::string& bytes, uint64_t& version);
   TFetchedSignature FetchSignature(const std::string& url, const std::string& address);
-  // The verdict on `bytes` as SignatureAccepted reaches it, logged but not
-  // yet shown (none when cancelled); Refuse ends the run with it.
+  // With a key: fetches "<url>.sig" (bounded) and checks `bytes`, the
+  // document as fetched, against it; the verdict is logged, not yet shown
+  // (none when cancelled). Refuse ends the run with a refusal.
   std::optional<TSignatureVerdict> SignatureVerdict(const std::string& document, const std::string& url,
                                                     const std::string& address, const std::string& bytes,
                                                     uint64_t& version);

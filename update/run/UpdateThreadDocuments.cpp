@@ -201,15 +201,6 @@ bool TUpdateThread::FetchManifestFrom(const std::string& address) {
 
 // The release document is signed under its run's own name, and may not be
 // older than the manifest this run accepted.
-bool TUpdateThread::SignatureAccepted(const std::string& document, const std::string& url, const std::string& address,
-                                      const std::string& bytes, uint64_t& version) {
-  const std::optional<TSignatureVerdict> verdict = SignatureVerdict(document, url, address, bytes, version);
-  if (!verdict) return false;
-  if (*verdict == TSignatureVerdict::Accepted) return true;
-  Refuse(document, *verdict);
-  return false;
-}
-
 std::optional<TSignatureVerdict> TUpdateThread::SignatureVerdict(const std::string& document, const std::string& url,
                                                                  const std::string& address, const std::string& bytes,
                                                                  uint64_t& version) {
