@@ -2,15 +2,10 @@
 
 #include <algorithm>
 
+#include "common/DelimitedText.h"
 #include "common/Format.h"
 
 namespace {
-
-std::string Trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 // Rates within this factor of each other count as the same speed.
 constexpr double NearTie = 1.25;
@@ -28,14 +23,9 @@ TMirrorSet::TMirrorSet(const std::string& joined)
 
 std::vector<std::string> TMirrorSet::SplitBases(const std::string& joined) {
   std::vector<std::string> bases;
-  size_t start = 0;
-  for (;;) {
-    const size_t bar = joined.find('|', start);
-    const std::string base = Trimmed(joined.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-    if (!base.empty()) bases.push_back(base);
-    if (bar == std::string::npos) return bases;
-    start = bar + 1;
-  }
+  for (std::string& base : SplitDelimited(joined, '|'))
+    if (!base.empty()) bases.push_back(std::move(base));
+  return bases;
 }
 
 std::string TMirrorSet::Url(size_t mirror, const std::string& path) const {

@@ -47,6 +47,13 @@ void ApplyChannel(TLauncherConfig& config, const std::string& launcherBaseName) 
 
 std::vector<std::string> BaseAddresses(const std::string& field) { return SplitDelimited(field, '|'); }
 
+std::string FirstBaseAddress(const std::string& field) {
+  if (field.find('|') == std::string::npos) return field;
+  for (const std::string& base : BaseAddresses(field))
+    if (!base.empty()) return base;
+  return std::string();
+}
+
 std::string BaseAddressProblem(const std::string& field) {
   const std::vector<std::string> bases = BaseAddresses(field);
   if (bases.size() < 2) return std::string();

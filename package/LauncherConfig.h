@@ -55,6 +55,9 @@ inline bool IsBaseAddressField(size_t field) {
 }
 // The addresses of a base address field, in order ("|" splits them).
 std::vector<std::string> BaseAddresses(const std::string& field);
+// The one address the game client is told ("/cdn:"): the field as it is,
+// or the first of several.
+std::string FirstBaseAddress(const std::string& field);
 // Why a field of several addresses would lose one in the runs (an empty
 // one, one that is not http:// or https://); empty when none would. A field
 // of one address is taken as it is.

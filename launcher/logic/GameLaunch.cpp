@@ -53,7 +53,7 @@ TLaunchSettings LauncherLaunchSettings() {
   settings.launcherFolder = ExtractFilePath(program);
   settings.launcherFileName = ExtractFileName(program);
   settings.registryPageUrl = LauncherConfig._RegistryPageUrl;
-  settings.clientPatchUrl = LauncherConfig._ClientPatchUrl;
+  settings.clientPatchUrl = FirstBaseAddress(LauncherConfig._ClientPatchUrl);
   settings.forgetUrl = LauncherConfig._ForgetUrl;
   settings.autoClose = IsSwitchOn(LauncherConfig._AutoClose);
   return settings;

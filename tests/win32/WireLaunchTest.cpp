@@ -49,7 +49,8 @@ public:
     LauncherConfig._GMID = "12";
     LauncherConfig._AutoClose = "";
     LauncherConfig._RegistryPageUrl = "http://reg.test/r?a=1";
-    LauncherConfig._ClientPatchUrl = "http://cdn.test/patch";
+    // Two mirrors: the game is told the first.
+    LauncherConfig._ClientPatchUrl = "http://cdn.test/patch|http://cdn2.test/patch";
     LauncherConfig._ForgetUrl = "";
   }
   ~TConfigScope() { LauncherConfig = FSaved; }
