@@ -10,10 +10,19 @@ namespace {
 // Rates within this factor of each other count as the same speed.
 constexpr double NearTie = 1.25;
 
+// A text without "|" is the one base as it is, even empty (its requests
+// then fail as they always did); a list of nothing but bars is one empty base.
+std::vector<std::string> BasesOf(const std::string& joined) {
+  if (joined.find('|') == std::string::npos) return {joined};
+  std::vector<std::string> bases = TMirrorSet::SplitBases(joined);
+  if (bases.empty()) bases.emplace_back();
+  return bases;
+}
+
 }  // namespace
 
 TMirrorSet::TMirrorSet(const std::string& joined)
-    : FBases(SplitBases(joined)), FRates(FBases.size(), 0.0), FAnswered(FBases.size(), {0, 0}) {
+    : FBases(BasesOf(joined)), FRates(FBases.size(), 0.0), FAnswered(FBases.size(), {0, 0}) {
   for (const std::string& base : FBases) {
     TMirrorReport report;
     report.Base = base;

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <functional>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "common/Md5.h"
 #include "e2e/RunFixture.h"
@@ -36,25 +35,10 @@ const char* const PackPath = "data/pack.pak";
 // Bytes nginx sent for requests of the release's pack and its index since
 // `offset` of the access log ("combined" format: ... "REQUEST" STATUS BYTES ...).
 int64_t ServedBytes(size_t offset, const std::string& release, int* requests = nullptr) {
-  const std::string log = ReadWholeFile(AccessLogPath());
-  std::istringstream lines(log.substr(std::min(offset, log.size())));
-  int64_t bytes = 0;
-  int count = 0;
-  for (std::string line; std::getline(lines, line);) {
-    // The base URL ends in "/", so the launcher asks for "/release//data/...".
-    if (line.find("/" + release + "/") == std::string::npos || line.find("/" + std::string(PackPath)) == std::string::npos)
-      continue;
-    const size_t quote = line.find("\" ", line.find("\"GET"));
-    if (quote == std::string::npos) continue;
-    std::istringstream rest(line.substr(quote + 2));
-    int status = 0;
-    int64_t sent = 0;
-    rest >> status >> sent;
-    bytes += sent;
-    ++count;
-  }
-  if (requests) *requests = count;
-  return bytes;
+  // The base URL ends in "/", so the launcher asks for "/release//data/...".
+  const TAccessTotals totals = AccessSince(offset, {"/" + release + "/", "/" + std::string(PackPath)});
+  if (requests) *requests = totals.answers;
+  return totals.sent;
 }
 
 // The pack and a small file beside it; the release's base URL.

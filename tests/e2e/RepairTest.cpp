@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <sstream>
 
 #include "common/Md5.h"
 #include "e2e/RunFixture.h"
@@ -46,23 +45,13 @@ struct TServedBytes {
   int answers = 0;
 };
 TServedBytes Served(size_t offset, const std::string& path) {
-  const std::string log = ReadWholeFile(AccessLogPath());
-  std::istringstream lines(log.substr(std::min(offset, log.size())));
+  const std::string release = std::string("/") + Release + "/";
+  const TAccessTotals all = AccessSince(offset, {release});
   TServedBytes served;
-  for (std::string line; std::getline(lines, line);) {
-    if (line.find(std::string("/") + Release + "/") == std::string::npos) continue;
-    const size_t quote = line.find("\" ", line.find("\"GET"));
-    if (quote == std::string::npos) continue;
-    std::istringstream rest(line.substr(quote + 2));
-    int status = 0;
-    int64_t sent = 0;
-    rest >> status >> sent;
-    served.all += sent;
-    ++served.answers;
-    // The index beside the file is not the file.
-    const size_t at = line.find("/" + path + " ");
-    if (!path.empty() && at != std::string::npos) served.file += sent;
-  }
+  served.all = all.sent;
+  served.answers = all.answers;
+  // The index beside the file is not the file.
+  if (!path.empty()) served.file = AccessSince(offset, {release, "/" + path + " "}).sent;
   return served;
 }
 

@@ -157,6 +157,26 @@ std::string ConnectionLogPath() { return UpdateRoot() + "/../connections.log"; }
 
 size_t LogSize(const std::string& path) { return ReadWholeFile(path).size(); }
 
+TAccessTotals AccessSince(size_t offset, const std::vector<std::string>& parts) {
+  const std::string log = ReadWholeFile(AccessLogPath());
+  std::istringstream lines(log.substr(std::min(offset, log.size())));
+  TAccessTotals totals;
+  for (std::string line; std::getline(lines, line);) {
+    bool all = true;
+    for (const std::string& part : parts) all = all && line.find(part) != std::string::npos;
+    // "combined": ... "REQUEST" STATUS BYTES ...
+    const size_t quote = line.find("\" ", line.find("\"GET"));
+    if (!all || quote == std::string::npos) continue;
+    std::istringstream rest(line.substr(quote + 2));
+    int status = 0;
+    int64_t sent = 0;
+    rest >> status >> sent;
+    totals.sent += sent;
+    ++totals.answers;
+  }
+  return totals;
+}
+
 TServed ServedSince(size_t offset, const std::string& prefix) {
   return ServedSince(ConnectionLogPath(), offset, prefix);
 }

@@ -97,5 +97,12 @@ void RunUpdate(TRun& run, const std::string& folder, const std::string& baseUrl,
 std::string AccessLogPath();
 std::string ConnectionLogPath();
 size_t LogSize(const std::string& path);
+// The answers in the update server's access log after `offset` whose line
+// holds every one of `parts`: how many, and the body bytes nginx sent.
+struct TAccessTotals {
+  int answers = 0;
+  int64_t sent = 0;
+};
+TAccessTotals AccessSince(size_t offset, const std::vector<std::string>& parts);
 // The update server's connection log after `offset`.
 TServed ServedSince(size_t offset, const std::string& prefix);
