@@ -80,11 +80,15 @@ bool TMirrorSet::IsSetAside(size_t mirror) const {
   return mirror < FReports.size() && !FReports[mirror].SetAside.empty();
 }
 
-size_t TMirrorSet::InUse() const {
-  std::lock_guard<std::mutex> guard(FLock);
+size_t TMirrorSet::InUseLocked() const {
   size_t inUse = 0;
   for (const TMirrorReport& report : FReports) inUse += report.SetAside.empty() ? 1 : 0;
   return inUse;
+}
+
+size_t TMirrorSet::InUse() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return InUseLocked();
 }
 
 bool TMirrorSet::SetAside(size_t mirror, const std::string& why) {
@@ -93,9 +97,7 @@ bool TMirrorSet::SetAside(size_t mirror, const std::string& why) {
     std::lock_guard<std::mutex> guard(FLock);
     if (mirror >= FReports.size()) return false;
     if (!FReports[mirror].SetAside.empty()) return true;
-    size_t inUse = 0;
-    for (const TMirrorReport& report : FReports) inUse += report.SetAside.empty() ? 1 : 0;
-    if (inUse <= 1) return false;
+    if (InUseLocked() <= 1) return false;
     FReports[mirror].SetAside = why.empty() ? "set aside" : why;
     line = "mirror " + FBases[mirror] + "/... set aside: " + FReports[mirror].SetAside;
   }

@@ -91,6 +91,8 @@ public:
   void FileDone(const std::string& name, const std::vector<std::pair<size_t, int64_t>>& delivered);
 
 private:
+  size_t InUseLocked() const;  // under FLock
+
   std::vector<std::string> FBases;
   mutable std::mutex FLock;
   std::vector<TMirrorReport> FReports;

@@ -109,6 +109,10 @@ TEST(RunPlan, ARepairListsOnlyThePlayersOwnFilesAsExtra) {
   EXPECT_EQ(ExtraFiles(onDisk, named, "launcher"),
             (std::vector<std::string>{"data\\mine\\update.txt", "data\\updates\\b.dat", "launcher", "mine.cfg",
                                       "screenshots\\a.bmp"}));
+  // A launcher named in Chinese whose character ends in the byte of "\\".
+  const std::string base = "\x95\x5C";
+  EXPECT_EQ(ExtraFiles({base + ".exe", base + ".update", base + "mine.txt", "Data\\" + base + ".cfg"}, {}, base),
+            (std::vector<std::string>{"Data\\" + base + ".cfg", base + "mine.txt"}));
   EXPECT_EQ(AsideName("d\\x", [](const std::string& name) { return name == "d\\x.aside" || name == "d\\x.aside2"; }),
             "d\\x.aside3");
 }

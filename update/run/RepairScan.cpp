@@ -3,27 +3,23 @@
 #include <algorithm>
 
 #include "common/PathUtils.h"
+#include "common/TextCase.h"
 
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 bool StartsWith(const std::string& text, const std::string& lead) { return text.compare(0, lead.size(), lead) == 0; }
 
 }  // namespace
 
+// Compared by their keys: the names are the player's, in any letter case,
+// and a double-byte character's trail byte may be "\".
 bool IsLaunchersOwnFile(const std::string& relative, const std::string& launcherBaseName) {
-  const std::string name = Lower(relative);
-  const size_t slash = name.rfind('\\');
-  const std::string leaf = slash == std::string::npos ? name : name.substr(slash + 1);
+  const std::string name = WindowsPathKey(relative);
+  const std::string leaf = ExtractFileName(name);
   if (leaf.find(".!") != std::string::npos) return true;
-  if (slash == std::string::npos)
-    return name == "launcher.ini" || name == "updatelog.txt" || StartsWith(name, Lower(launcherBaseName) + ".");
-  return StartsWith(name, "data\\launcher\\") || (StartsWith(name, "data\\update") && slash == 4);
+  if (leaf.size() == name.size())
+    return name == "LAUNCHER.INI" || name == "UPDATELOG.TXT" || StartsWith(name, UpperCase(launcherBaseName) + ".");
+  return StartsWith(name, "DATA\\LAUNCHER\\") || (ExtractFilePath(name) == "DATA\\" && StartsWith(leaf, "UPDATE"));
 }
 
 std::vector<std::string> ExtraFiles(const std::vector<std::string>& onDisk, const std::set<std::string>& named,
