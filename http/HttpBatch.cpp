@@ -166,24 +166,7 @@ void THttpBatch::TWorker::Delivered(const TTaken& taken) {
   mirrors->AddAnswer(mirror, bytes, elapsed);
   // A mirror far slower than the fastest one, over its files so far, leaves
   // the rest to the others.
-  const auto speed = [&mirrors](size_t m, uint64_t& ms) {
-    const std::pair<int64_t, uint64_t> answered = mirrors->Answered(m);
-    ms = answered.second;
-    return ms == 0 ? 0.0 : static_cast<double>(answered.first) * 1000.0 / static_cast<double>(ms);
-  };
-  size_t fastest = NoMirror;
-  double fastRate = 0;
-  for (size_t m = 0; m < mirrors->Count(); ++m) {
-    uint64_t ms = 0;
-    const double rate = speed(m, ms);
-    if (m != mirror && !mirrors->IsSetAside(m) && rate > fastRate) {
-      fastest = m;
-      fastRate = rate;
-    }
-  }
-  uint64_t ms = 0;
-  const double rate = speed(mirror, ms);
-  if (mirrors->SetAsideIfSlow(mirror, rate, ms, fastest, fastRate)) FMirror = NoMirror;
+  if (mirrors->SetAsideIfSlowest(mirror)) FMirror = NoMirror;
 }
 
 void THttpBatch::TWorker::TakeMore() {

@@ -152,6 +152,27 @@ bool TMirrorSet::SetAsideIfSlow(size_t mirror, double rate, uint64_t ms, size_t 
                                  FBases[fast].c_str(), static_cast<long long>(fastRate / 1024)));
 }
 
+bool TMirrorSet::SetAsideIfSlowest(size_t mirror) {
+  const auto speed = [this](size_t m, uint64_t& ms) {
+    const std::pair<int64_t, uint64_t> answered = Answered(m);
+    ms = answered.second;
+    return ms == 0 ? 0.0 : static_cast<double>(answered.first) * 1000.0 / static_cast<double>(ms);
+  };
+  size_t fastest = NoMirror;
+  double fastRate = 0;
+  for (size_t m = 0; m < Count(); ++m) {
+    uint64_t ms = 0;
+    const double rate = speed(m, ms);
+    if (m != mirror && !IsSetAside(m) && rate > fastRate) {
+      fastest = m;
+      fastRate = rate;
+    }
+  }
+  uint64_t ms = 0;
+  const double rate = speed(mirror, ms);
+  return SetAsideIfSlow(mirror, rate, ms, fastest, fastRate);
+}
+
 size_t TMirrorSet::Pick(const std::vector<int>& connections, int most) const {
   std::lock_guard<std::mutex> guard(FLock);
   const auto open = [&connections](size_t m) { return m < connections.size() ? connections[m] : 0; };

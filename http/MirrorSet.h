@@ -77,6 +77,9 @@ public:
   // Sets `mirror` aside when, measured as (rate, ms), it is far slower than
   // `fast` at `fastRate` (see MirrorSlowFactor); true when it did.
   bool SetAsideIfSlow(size_t mirror, double rate, uint64_t ms, size_t fast, double fastRate);
+  // The same, measured by the answers so far (AddAnswer) against the
+  // fastest other mirror in use.
+  bool SetAsideIfSlowest(size_t mirror);
   // The fastest mirror in use among `among` (all when empty).
   size_t Fastest(const std::vector<size_t>& among = {}) const;
   // The connect bound for a mirror: MirrorConnectMs while another is in use.
