@@ -69,6 +69,22 @@ bool AnyComponent(const std::string& path, F each) {
 
 bool HasReservedComponent(const std::string& path) { return AnyComponent(path, IsReservedComponent); }
 
+std::string UrlSlashes(const std::string& path) {
+  std::string url;
+  url.reserve(path.size());
+  for (size_t i = 0; i < path.size();) {
+    size_t next = NextCharIndex(path, i);
+    if (path[i] != '\\') {
+      url.append(path, i, next - i);
+    } else {
+      url += '/';
+      if (next < path.size() && path[next] == '\\') ++next;
+    }
+    i = next;
+  }
+  return url;
+}
+
 std::string WindowsPathKey(const std::string& path) {
   std::string key;
   AnyComponent(path, [&key](const std::string& component) {

@@ -30,6 +30,11 @@ bool IsReservedComponent(const std::string& component);
 // Whether any component of `path` (split at "\" and "/") is reserved.
 bool HasReservedComponent(const std::string& path);
 
+// `path` as a URL's path spells it: every "\" that is a character of its
+// own becomes "/", a doubled one a single "/" (a double-byte character
+// whose trail byte is "\" stays as it is).
+std::string UrlSlashes(const std::string& path);
+
 // The key under which Windows finds a file: letters A to Z in one case, "/"
 // read as "\", empty and "." components left out. Two relative paths with
 // the same key name the same file.

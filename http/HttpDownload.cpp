@@ -19,12 +19,6 @@
 
 namespace {
 
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
-
 // One name inside the folder: not empty, not of dots only, and no
 // separator, drive or stream colon, or control character (the trail byte of
 // a double-byte character is no separator).
@@ -167,7 +161,7 @@ bool THttpDownload::Start(const std::string& url, const std::string& folder, int
   TState idle = Idle;
   if (!FState.compare_exchange_strong(idle, Started)) return false;
   FExpectedSize = expectedSize < 0 ? UnknownDownloadSize : expectedSize;
-  FUrl = ReplaceAll(ReplaceAll(url, "\\\\", "/"), "\\", "/");
+  FUrl = UrlSlashes(url);
   // The caller names the file, or else the URL it asked for; never a server.
   const std::string name = FTargetName.empty() ? FileNameFromUrl(FUrl) : FTargetName;
   if (!IsPlainFileName(name)) {

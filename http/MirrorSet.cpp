@@ -4,6 +4,7 @@
 
 #include "common/DelimitedText.h"
 #include "common/Format.h"
+#include "common/PathUtils.h"
 
 namespace {
 
@@ -38,10 +39,7 @@ std::vector<std::string> TMirrorSet::SplitBases(const std::string& joined) {
 }
 
 std::string TMirrorSet::Url(size_t mirror, const std::string& path) const {
-  std::string url = FBases[mirror] + "/" + path;
-  for (char& c : url)
-    if (c == '\\') c = '/';
-  return url;
+  return UrlSlashes(FBases[mirror] + "/" + path);
 }
 
 size_t TMirrorSet::MirrorOf(const std::string& url) const {

@@ -4,6 +4,7 @@
 
 #include "common/Format.h"
 #include "common/Log.h"
+#include "common/PathUtils.h"
 #include "http/HttpConnection.h"
 #include "platform/DebugOutput.h"
 #include "platform/Tick.h"
@@ -14,21 +15,6 @@ const char* const UserAgent = "Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.0
 
 // The largest piece read from the socket at once: its whole buffer.
 constexpr int PieceSize = TBlockSocket::BufferSize;
-
-std::string ReplaceBackslashes(std::string url) {
-  // "\\" first, so that a doubled backslash gives one slash, not two.
-  std::string out;
-  out.reserve(url.size());
-  for (size_t i = 0; i < url.size(); ++i) {
-    if (url[i] == '\\') {
-      if (i + 1 < url.size() && url[i + 1] == '\\') ++i;
-      out += '/';
-    } else {
-      out += url[i];
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -461,7 +447,7 @@ void THttpGetDocument::Fail(const std::string& errorText) {
 
 bool THttpGetDocument::Get(const std::string& url, const std::string& address) {
   THttpHeader request;
-  request.SetRequest("GET", ReplaceBackslashes(url));
+  request.SetRequest("GET", UrlSlashes(url));
   return Fetch(request, address);
 }
 

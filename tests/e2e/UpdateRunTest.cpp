@@ -346,6 +346,30 @@ TEST(UpdatePaths, AFileWithAPathPast300CharactersInstalls) {
   EXPECT_FALSE(again.sink.StatusStartsWith(Cp936("正在下载 ")));
 }
 
+// Names in Chinese whose characters end in the byte of "\\" (乗 is 0x81 0x5C)
+// reach the server whole: through the kept connections, the ranged engine
+// and chunk by chunk against an older copy; the next run finds them right.
+TEST(UpdatePaths, ChineseNamesWhoseTrailByteIsABackslashInstall) {
+  std::string pack = Bytes(3 << 20, 48);
+  const std::string oldPack = pack;
+  pack.replace(1 << 20, 4096, Bytes(4096, 49));
+  const TFiles files = {
+      {Cp936("乗俓/僜.txt"), Bytes(1000, 46)}, {Cp936("乗俓/刓.bin"), Bytes(600000, 47)}, {Cp936("匼.pak"), pack}};
+  const std::string base = Publish("dbcsnames", files, {"--chunk-index", "1"});
+  TTempFolder folder;
+  WriteWholeFile(folder / Cp936("匼.pak"), oldPack);
+  TRun run;
+  RunUpdate(run, folder.Path(), base);
+  ASSERT_TRUE(run.posted);
+  EXPECT_EQ(run.stillWrong, 0) << run.log;
+  ExpectInstalled(folder.Path(), files);
+  EXPECT_EQ(LinesContaining(run.log, " bytes reused, "), 1) << run.log;
+  TRun again;
+  RunUpdate(again, folder.Path(), base);
+  EXPECT_EQ(again.stillWrong, 0);
+  EXPECT_FALSE(again.sink.StatusStartsWith(Cp936("正在下载 ")));
+}
+
 // A write refused for another cause than a full disk (here a folder where
 // the temporary file goes) does not send the player to the disk space; the
 // log names the file and the system's reason.

@@ -47,21 +47,6 @@ std::string LogTimestamp() {
                 local.tm_hour, local.tm_min, local.tm_sec, millis);
 }
 
-// A doubled backslash and a single one both become "/".
-std::string ReplaceBackslashes(const std::string& text) {
-  std::string url;
-  url.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\') {
-      url += text[i];
-      continue;
-    }
-    url += '/';
-    if (i + 1 < text.size() && text[i + 1] == '\\') ++i;
-  }
-  return url;
-}
-
 // The name a manifest entry is fetched under.
 std::string DownloadName(const TDownloadItem& item) { return item.IsZip ? item.File + ".zip" : item.File; }
 
@@ -229,7 +214,7 @@ void TUpdateThread::WriteUpdateNow(int value) {
 std::string TUpdateThread::DownloadHostName() const {
   if (!FEnvironment.DownloadHost.empty()) return FEnvironment.DownloadHost;
   THttpHeader base;
-  base.SetRequest("GET", ReplaceBackslashes(FBaseUrl));
+  base.SetRequest("GET", UrlSlashes(FBaseUrl));
   return base.Host();
 }
 
@@ -443,7 +428,7 @@ bool TUpdateThread::Download(const std::string& url, const std::string& localPat
   ForceDirectories(folder);
   PostTotalBytes(done, total);
   PostSpeed(0, 0);
-  Log(UpdateText::DownloadLog + ReplaceBackslashes(url));
+  Log(UpdateText::DownloadLog + UrlSlashes(url));
   const TDownloadOutcome outcome =
       RunDownload(download, url, folder, expectedSize, [this] { return !Cancelled(); }, FEnvironment.PollMs);
   if (outcome == TDownloadOutcome::Failed || outcome == TDownloadOutcome::NotStarted) {
@@ -479,7 +464,7 @@ std::vector<int> TUpdateThread::QueueSmallFiles(const TDownloadList& list, const
       FBatchStartTick = GetTickCount32();
     }
     TBatchJob job;
-    job.Url = ReplaceBackslashes(FBaseUrl + "/" + DownloadName(item));
+    job.Url = UrlSlashes(FBaseUrl + "/" + DownloadName(item));
     job.TargetPath = FetchPath(DownloadPath(FEnvironment.LauncherFolder, item), SignedRun());
     job.ExpectedSize = item.Size;
     job.Md5 = ExpectedDigest(item, SignedRun());
@@ -495,7 +480,7 @@ bool TUpdateThread::FetchedByBatch(int job, const std::string& url, const std::s
   const int64_t done = FFiles.BytesDone(), total = FFiles.BytesTotal();
   PostTotalBytes(done, total);
   PostSpeed(0, 0);
-  Log(UpdateText::DownloadLog + ReplaceBackslashes(url));
+  Log(UpdateText::DownloadLog + UrlSlashes(url));
   TBatchResult result;
   for (;;) {
     result = FBatch->Wait(job, FEnvironment.PollMs * 10);
@@ -707,7 +692,7 @@ bool TUpdateThread::DownloadFullPackage() {
   };
   if (FileExists(localPath) && unpackable() && ExtractPackage(localPath, ArchiveHooks())) return false;
 
-  const std::string url = ReplaceBackslashes(FBaseUrl + "complete/" + release.File);
+  const std::string url = UrlSlashes(FBaseUrl + "complete/" + release.File);
   ShowStatus(UpdateText::Downloading + ExtractFileName(localName));
   const bool downloaded = Download(url, localPath, 5, release.Size, release.MD5);
   if (Cancelled()) return false;

@@ -6,6 +6,7 @@
 #include "common/Format.h"
 #include "common/Md5.h"
 #include "common/Md5Behind.h"
+#include "common/PathUtils.h"
 #include "platform/File.h"
 #include "signing/Crypto.h"
 #include "update/chunks/ChunkAssembly.h"
@@ -15,12 +16,6 @@
 #include "update/run/UpdateThread.h"
 
 namespace {
-
-std::string UrlPath(std::string text) {
-  for (char& c : text)
-    if (c == '\\') c = '/';
-  return text;
-}
 
 }  // namespace
 
@@ -106,7 +101,7 @@ bool TUpdateThread::ChunkedDownload(const TDownloadItem& item, const std::string
     job.HaveScanned = true;
   }
 
-  job.FileUrl = UrlPath(url);
+  job.FileUrl = UrlSlashes(url);
   job.Address = FServerAddress;
   job.FileSize = item.Size;
   job.FileMd5 = item.Hash;

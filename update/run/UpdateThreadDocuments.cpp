@@ -25,12 +25,6 @@ std::string FailureText(const THttpGetDocument& request) {
   return error.empty() ? std::string("no answer") : error;
 }
 
-std::string WithSlashes(std::string url) {
-  for (char& c : url)
-    if (c == '\\') c = '/';
-  return url;
-}
-
 }  // namespace
 
 // A base text without "|" is the one address the run uses, as it is. With
@@ -70,7 +64,7 @@ bool TUpdateThread::FetchFromMirrors(TMirrorDocument& document) {
       options.ConnectTimeoutMs = std::min(options.ConnectTimeoutMs, MirrorConnectMs);
     }
     document.Url = FMirrors->Base(mirror) + document.Suffix;
-    if (document.SlashPath) document.Url = WithSlashes(document.Url);
+    if (document.SlashPath) document.Url = UrlSlashes(document.Url);
     if (!document.Lead.empty()) Log(document.Lead + document.Url);
     THttpGetDocument request(options);
     std::string why;
