@@ -46,6 +46,7 @@ void THttpWorker::GiveRequest(std::unique_ptr<THttpHeader> request, std::vector<
     std::lock_guard<std::mutex> guard(FCutLock);
     const bool ranged = FResponse.HasBoundedRange();
     FNext = ranged ? FResponse.RangeStart() : -1;
+    FHandedOn = FNext;
     FStopAt = ranged ? FResponse.RangeEnd() + 1 : -1;
   }
   FBodyBytes = 0;
@@ -81,6 +82,7 @@ void THttpWorker::SettleCut() {
   std::lock_guard<std::mutex> guard(FCutLock);
   if (FNext >= 0 && FStopAt >= 0 && FStopAt <= FResponse.RangeEnd()) FResponse.SetRangeEnd(FStopAt - 1);
   FNext = -1;
+  FHandedOn = -1;
   FStopAt = -1;
 }
 
@@ -110,6 +112,14 @@ bool THttpWorker::RunRequest() {
 bool THttpWorker::Deliver() {
   if (FBlock.empty()) return true;
   const int64_t position = FResponse.RangeStart() + FResponse.Delivered();
+  {
+    // What another worker took over is its own to fetch.
+    std::lock_guard<std::mutex> guard(FCutLock);
+    if (FNext >= 0 && FStopAt >= 0 && position + static_cast<int64_t>(FBlock.size()) > FStopAt)
+      FBlock.resize(static_cast<size_t>(std::max<int64_t>(FStopAt - position, 0)));
+    if (FNext >= 0) FHandedOn = position + static_cast<int64_t>(FBlock.size());
+  }
+  if (FBlock.empty()) return true;
   const auto length = static_cast<int64_t>(FBlock.size());
   if (!FEvents.WorkerData(*this, FBlock, position)) return false;
   FResponse.SetDelivered(FResponse.Delivered() + length);
@@ -120,7 +130,7 @@ bool THttpWorker::Deliver() {
 
 int64_t THttpWorker::RemainingBytes() const {
   std::lock_guard<std::mutex> guard(FCutLock);
-  return FNext < 0 ? 0 : FStopAt - FNext;
+  return FNext < 0 ? 0 : std::max<int64_t>(FStopAt - FNext, 0);
 }
 
 bool THttpWorker::CutRemainder(int64_t minimum, int64_t& start, int64_t& end) {
@@ -135,10 +145,10 @@ bool THttpWorker::CutRemainder(int64_t minimum, int64_t& start, int64_t& end) {
 
 bool THttpWorker::TakeRemainder(int64_t& start, int64_t& end) {
   std::lock_guard<std::mutex> guard(FCutLock);
-  if (FNext < 0 || FStopAt - FNext <= 0) return false;
-  start = FNext;
+  if (FNext < 0 || FStopAt - FHandedOn <= 0) return false;
+  start = FHandedOn;
   end = FStopAt - 1;
-  FStopAt = FNext;
+  FStopAt = FHandedOn;
   return true;
 }
 
@@ -163,6 +173,7 @@ bool THttpWorker::ReadBody() {
     if (!ranged && wasCut) return false;
     if (ranged) {
       FNext = FResponse.RangeStart() + FResponse.Delivered();
+      FHandedOn = FNext;
       FStopAt = FStopAt >= 0 ? std::min(FStopAt, FResponse.RangeEnd() + 1) : FResponse.RangeEnd() + 1;
     }
   }

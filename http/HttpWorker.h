@@ -87,8 +87,10 @@ public:
   // both halves keep at least `minimum` bytes; the worker stops there and
   // [start, end] (inclusive) is left for another worker.
   bool CutRemainder(int64_t minimum, int64_t& start, int64_t& end);
-  // Takes all that is still to come of the range (a faster mirror takes over
-  // a slow one's); the worker stops where it is.
+  // Takes all of the range that is not handed on yet (a faster mirror takes
+  // over a slow one's): the worker stops where it is, and the bytes it holds
+  // but has not handed on are dropped, since it may hold them until its slow
+  // server sends again.
   bool TakeRemainder(int64_t& start, int64_t& end);
   // The request in hand: body bytes so far and milliseconds since given;
   // false when there is none, or (`take`) its figures were taken already.
@@ -134,6 +136,7 @@ private:
   mutable std::mutex FCutLock;
   int64_t FNext = -1;    // file position of the next byte to take; -1 when no range is read
   int64_t FStopAt = -1;  // end (exclusive) of what is taken: the range's end, or a cut
+  int64_t FHandedOn = -1;  // end (exclusive) of what is handed on to the owner
   // The requests the owner gives next, sent ahead on a kept connection.
   std::vector<std::string> FAheadWanted;
   // The answer being read may leave the connection for the next request.

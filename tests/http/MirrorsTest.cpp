@@ -122,12 +122,13 @@ private:
 
 }  // namespace
 
-// A large file, twice in one run, through the engine's ranged workers:
-// spread over two healthy mirrors; a first mirror that never accepts,
-// answers 404, serves other bytes of the same size (the whole file's MD5
-// fails: fetched again from one mirror) or crawls (its ranges taken over at
-// once, the mirror set aside after a longer look) is set aside, and the
-// healthy one brings the file.
+// A large file, at least twice in one run, through the engine's ranged
+// workers: spread over two healthy mirrors; a first mirror that never
+// accepts, answers 404, serves other bytes of the same size (the whole
+// file's MD5 fails: fetched again from one mirror) or crawls (its ranges
+// taken over at once, so the file never waits for it; the mirror set aside
+// once its requests have run long enough, over the files of the run) is set
+// aside, and the healthy one brings the file.
 TEST(Mirrors, TheEngineSpreadsAFileAndSetsAFailingMirrorAside) {
   const TFirstMirror rows[] = {{"healthy", 81, ""},
                                {"never accepts", 85, "no connection within 3 s"},
@@ -137,7 +138,8 @@ TEST(Mirrors, TheEngineSpreadsAFileAndSetsAFailingMirrorAside) {
   const std::string md5 = PatternMd5(BigSize);
   for (const TFirstMirror& row : rows) {
     TRunMirrors mirrors(row.offset);
-    for (int round = 0; round < 2; ++round) {
+    int rounds = 0;
+    for (; rounds < 2 || (*row.reason != 0 && rounds < 10 && !mirrors.set->IsSetAside(0)); ++rounds) {
       TTempFolder folder;
       TDownloadOptions options;
       options.Worker.Mirrors = mirrors.set;
@@ -150,7 +152,7 @@ TEST(Mirrors, TheEngineSpreadsAFileAndSetsAFailingMirrorAside) {
       EXPECT_EQ(MD5OfFile(folder / "big.bin"), md5) << row.name;
     }
     mirrors.Check(row);
-    EXPECT_EQ(mirrors.Logged("big.bin: ", " bytes from "), 2) << row.name;
+    EXPECT_EQ(mirrors.Logged("big.bin: ", " bytes from "), rounds) << row.name;
   }
 }
 
