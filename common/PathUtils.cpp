@@ -11,6 +11,14 @@ size_t LastSeparator(const std::string& path) {
   return last;
 }
 
+bool EndsWithSeparator(const std::string& path) {
+  return !path.empty() && LastSeparator(path) == path.size() - 1;
+}
+
+std::string WithSeparator(const std::string& folder) {
+  return folder.empty() || EndsWithSeparator(folder) ? folder : folder + "\\";
+}
+
 std::string ExtractFilePath(const std::string& path) {
   const size_t slash = LastSeparator(path);
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);

@@ -6,6 +6,11 @@
 
 // Index of the last "\" or "/" that is a character of its own, or npos.
 size_t LastSeparator(const std::string& path);
+// Whether the last character of `path` is "\" or "/" (not the trail byte
+// of a double-byte character).
+bool EndsWithSeparator(const std::string& path);
+// `folder` with a separator at its end: "\" is added unless one is there.
+std::string WithSeparator(const std::string& folder);
 // Directory with its trailing separator ("C:\Game\" for "C:\Game\launcher.exe").
 std::string ExtractFilePath(const std::string& path);
 std::string ExtractFileName(const std::string& path);

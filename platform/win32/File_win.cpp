@@ -133,11 +133,12 @@ bool ForceWideDirectories(const std::wstring& wide, size_t rootLength) {
 
 }  // namespace
 
+// Trailing separators go in the converted text, where a trail byte 0x5C is
+// part of its character.
 bool ForceDirectories(const std::string& path) {
-  std::string p = path;
-  while (!p.empty() && (p.back() == '\\' || p.back() == '/')) p.pop_back();
-  if (p.empty() || DirectoryExists(p)) return true;
-  const std::wstring wide = WidePath(p);
+  std::wstring wide = WidePath(path);
+  while (!wide.empty() && (wide.back() == L'\\' || wide.back() == L'/')) wide.pop_back();
+  if (wide.empty()) return true;
   const std::u16string text(wide.begin(), wide.end());
   return ForceWideDirectories(wide, WindowsRootLength(text));
 }

@@ -16,6 +16,9 @@ TEST(PathUtils, TrailByte5CIsNotASeparator) {
   const std::string folder = "C:\\\x81\x5C\\";
   EXPECT_EQ(ExtractFilePath(folder + "game.exe"), folder);
   EXPECT_EQ(ExtractBaseName("C:\\x\\\x81\x5C" "_abc.exe"), "\x81\x5C" "_abc");
+  EXPECT_EQ(WithSeparator("C:\\\x81\x5C"), "C:\\\x81\x5C\\");
+  EXPECT_EQ(WithSeparator("C:\\\x81\x5C\\"), "C:\\\x81\x5C\\");
+  EXPECT_EQ(WithSeparator("data/"), "data/");
   // A URL's path: separators turn, the character stays whole.
   EXPECT_EQ(UrlSlashes("http://h/r\\data\\\\\x81\x5C\\\x81\x5C\\\\\\x.bin"),
             "http://h/r/data/\x81\x5C/\x81\x5C//x.bin");

@@ -346,9 +346,10 @@ TEST(UpdatePaths, AFileWithAPathPast300CharactersInstalls) {
   EXPECT_FALSE(again.sink.StatusStartsWith(Cp936("正在下载 ")));
 }
 
-// Names in Chinese whose characters end in the byte of "\\" (乗 is 0x81 0x5C)
-// reach the server whole: through the kept connections, the ranged engine
-// and chunk by chunk against an older copy; the next run finds them right.
+// Names in Chinese whose characters end in the byte of "\\" (乗 is 0x81 0x5C),
+// a folder's last one included: the folder is made, and the names reach the
+// server whole through the kept connections, the ranged engine and chunk by
+// chunk against an older copy; the next run finds them right.
 TEST(UpdatePaths, ChineseNamesWhoseTrailByteIsABackslashInstall) {
   std::string pack = Bytes(3 << 20, 48);
   const std::string oldPack = pack;

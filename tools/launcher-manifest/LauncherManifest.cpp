@@ -29,11 +29,6 @@ struct TToolFailure {
   std::string text;
 };
 
-std::string WithSeparator(const std::string& folder) {
-  if (folder.empty() || folder.back() == '\\' || folder.back() == '/') return folder;
-  return folder + "\\";
-}
-
 std::string Lower(std::string text) {
   for (char& c : text)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);

@@ -1,6 +1,7 @@
 #include "tools/launcher-pack/PackCommand.h"
 
 #include "common/DelimitedText.h"
+#include "common/PathUtils.h"
 #include "package/LauncherConfig.h"
 #include "package/PackageFormat.h"
 #include "package/PackageWriter.h"
@@ -32,8 +33,7 @@ bool ConfigTextInCp936(const std::string& bytes, bool isCp936, std::string& text
 }
 
 std::string SkinImagePath(const std::string& folder, const std::string& name) {
-  const bool hasSeparator = !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
-  return folder + (hasSeparator ? "" : "/") + name + ".png";
+  return folder + (folder.empty() || EndsWithSeparator(folder) ? "" : "/") + name + ".png";
 }
 
 }  // namespace

@@ -288,11 +288,6 @@ private:
   std::thread FThread;
 };
 
-std::string WithSeparator(const std::string& folder) {
-  if (folder.empty() || folder.back() == '\\' || folder.back() == '/') return folder;
-  return folder + "\\";
-}
-
 // Stored names use "/"; the launcher's paths use "\". "/" is never the
 // second byte of a double-byte character.
 std::string LocalSeparators(std::string name) {
