@@ -79,7 +79,7 @@ THttpDownload::~THttpDownload() {
 void THttpDownload::SetAddresses(const std::vector<std::string>& addresses) { FAddresses = addresses; }
 
 std::string THttpDownload::FileNameFromUrl(const std::string& url) {
-  const size_t slash = url.find_last_of("/\\");
+  const size_t slash = LastSeparator(url);
   const std::string last = slash == std::string::npos ? url : url.substr(slash + 1);
   const size_t question = last.rfind('?');
   if (question == std::string::npos) return last;

@@ -7,9 +7,14 @@
 
 namespace {
 
+// The name after the last separator that is a character of its own.
 std::string FileNamePart(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  size_t start = 0;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '\\' || path[i] == '/') start = i + 1;
+    else if (IsCp936LeadByte(static_cast<unsigned char>(path[i]))) ++i;
+  }
+  return path.substr(start);
 }
 
 // Closes a process or snapshot handle when it goes out of scope.

@@ -55,6 +55,7 @@ TEST(HttpDownload, FileNameFromUrl) {
   EXPECT_EQ(THttpDownload::FileNameFromUrl("http://h/get?a=1&b=2"), "get");
   EXPECT_EQ(THttpDownload::FileNameFromUrl("http://h/x&y?name.zip"), "name.zip");
   EXPECT_EQ(THttpDownload::FileNameFromUrl("http://h/&y?name.zip"), "&y");
+  EXPECT_EQ(THttpDownload::FileNameFromUrl("http://h/a/\x81\x5C\x82\x5C.bin"), "\x81\x5C\x82\x5C.bin");
 }
 
 // Without a plain name to store the file under, nothing starts.
