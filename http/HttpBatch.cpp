@@ -131,6 +131,7 @@ private:
   std::string FBody;
   std::string FInflated;
   uint32_t FStartTick = 0;
+  uint32_t FBodyTick = 0;  // when the file's last byte came in
   std::atomic<uint32_t> FBusySince{0};  // 0 while no file is in hand
 public:
   // The mirror this worker's requests go to (NoMirror: as given).
@@ -161,7 +162,8 @@ void THttpBatch::TWorker::Delivered(const TTaken& taken) {
   const int64_t bytes = static_cast<int64_t>(FBody.size());
   mirrors->AddBytes(mirror, bytes);
   mirrors->FileDone(mirrors->PathOf(taken.job.Url), {{mirror, bytes}});
-  const uint32_t elapsed = std::max<uint32_t>(GetTickCount32() - FStartTick, 1);
+  // The mirror's speed is its answer's, not the time this side takes to place the file.
+  const uint32_t elapsed = std::max<uint32_t>(FBodyTick - FStartTick, 1);
   mirrors->NoteRate(mirror, static_cast<double>(bytes) * 1000.0 / elapsed);
   mirrors->AddAnswer(mirror, bytes, elapsed);
   // A mirror far slower than the fastest one, over its files so far, leaves
@@ -259,6 +261,7 @@ TBatchResult THttpBatch::TWorker::Fetch(TTaken& taken) {
     Disconnect();
     return Result(TBatchOutcome::Failed, peer + " " + request.Path() + ": " + failure);
   }
+  FBodyTick = GetTickCount32();
   if (keep) {
     FConnection.Finish(true);
     FProven = FResponse.Version() != "HTTP/1.0";
