@@ -2,7 +2,8 @@
 // a quote, and the arguments quoted again and joined read back the same.
 // The entry then settles its mode from them: a web address is the end of
 // the argument that names "/web", and the hand-over argument is taken only
-// in the launcher mode.
+// in the launcher mode, never the "/repair" switch, which any argument after
+// the program's path may give in any letter case.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -44,9 +45,14 @@ void CheckEntryMode(const std::vector<std::string>& arguments) {
     case TEntryMode::SelfUpdate:
       if (web || !EndsWith(LowerAscii(programPath), ".update")) abort();
       break;
-    case TEntryMode::Launcher:
-      if (web || choice.HandOver != (arguments.size() > 1 ? arguments[1] : std::string())) abort();
+    case TEntryMode::Launcher: {
+      bool repair = false;
+      for (size_t i = 1; i < arguments.size(); ++i) repair = repair || LowerAscii(arguments[i]) == RepairSwitch;
+      const bool switchFirst = arguments.size() > 1 && LowerAscii(arguments[1]) == RepairSwitch;
+      const std::string handOver = arguments.size() > 1 && !switchFirst ? arguments[1] : std::string();
+      if (web || choice.HandOver != handOver || choice.Repair != repair) abort();
       break;
+    }
   }
 }
 
