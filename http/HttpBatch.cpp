@@ -162,10 +162,11 @@ void THttpBatch::TWorker::Delivered(const TTaken& taken) {
   const int64_t bytes = static_cast<int64_t>(FBody.size());
   mirrors->AddBytes(mirror, bytes);
   mirrors->FileDone(mirrors->PathOf(taken.job.Url), {{mirror, bytes}});
-  // The mirror's speed is its answer's, not the time this side takes to place the file.
-  const uint32_t elapsed = std::max<uint32_t>(FBodyTick - FStartTick, 1);
+  const uint32_t elapsed = std::max<uint32_t>(GetTickCount32() - FStartTick, 1);
   mirrors->NoteRate(mirror, static_cast<double>(bytes) * 1000.0 / elapsed);
-  mirrors->AddAnswer(mirror, bytes, elapsed);
+  // Whether it is too slow to keep is judged by its answers alone, not by
+  // the time this side took to place the files.
+  mirrors->AddAnswer(mirror, bytes, std::max<uint32_t>(FBodyTick - FStartTick, 1));
   // A mirror far slower than the fastest one, over its files so far, leaves
   // the rest to the others.
   if (mirrors->SetAsideIfSlowest(mirror)) FMirror = NoMirror;
