@@ -150,24 +150,28 @@ bool TMirrorSet::SetAsideIfSlow(size_t mirror, double rate, uint64_t ms, size_t 
                                  FBases[fast].c_str(), static_cast<long long>(fastRate / 1024)));
 }
 
+double TMirrorSet::AnsweredRateLocked(size_t mirror) const {
+  const auto& [bytes, ms] = FAnswered[mirror];
+  return ms == 0 ? 0.0 : static_cast<double>(bytes) * 1000.0 / static_cast<double>(ms);
+}
+
 bool TMirrorSet::SetAsideIfSlowest(size_t mirror) {
-  const auto speed = [this](size_t m, uint64_t& ms) {
-    const std::pair<int64_t, uint64_t> answered = Answered(m);
-    ms = answered.second;
-    return ms == 0 ? 0.0 : static_cast<double>(answered.first) * 1000.0 / static_cast<double>(ms);
-  };
   size_t fastest = NoMirror;
-  double fastRate = 0;
-  for (size_t m = 0; m < Count(); ++m) {
-    uint64_t ms = 0;
-    const double rate = speed(m, ms);
-    if (m != mirror && !IsSetAside(m) && rate > fastRate) {
-      fastest = m;
-      fastRate = rate;
-    }
-  }
+  double fastRate = 0, rate = 0;
   uint64_t ms = 0;
-  const double rate = speed(mirror, ms);
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (mirror >= FAnswered.size()) return false;
+    for (size_t m = 0; m < FAnswered.size(); ++m) {
+      const double other = AnsweredRateLocked(m);
+      if (m != mirror && FReports[m].SetAside.empty() && other > fastRate) {
+        fastest = m;
+        fastRate = other;
+      }
+    }
+    rate = AnsweredRateLocked(mirror);
+    ms = FAnswered[mirror].second;
+  }
   return SetAsideIfSlow(mirror, rate, ms, fastest, fastRate);
 }
 

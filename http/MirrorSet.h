@@ -95,6 +95,7 @@ public:
 
 private:
   size_t InUseLocked() const;  // under FLock
+  double AnsweredRateLocked(size_t mirror) const;  // under FLock: bytes per second of its answers
 
   std::vector<std::string> FBases;
   mutable std::mutex FLock;
